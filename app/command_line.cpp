@@ -1,0 +1,50 @@
+#include "command_line.h"
+
+#include "sample_history.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace velmoran {
+
+CommandLine parseCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Searches a chat history for a text, by contact."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption sample(QStringLiteral("sample"),
+                                    QStringLiteral("Use the built-in sample history."));
+    parser.addOption(sample);
+
+    CommandLine result;
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "velmoran: %s\n", qUtf8Printable(parser.errorText()));
+        result.exitCode = 2;
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        result.exitCode = 0;
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", qUtf8Printable(QCoreApplication::applicationName()),
+                    qUtf8Printable(QCoreApplication::applicationVersion()));
+        result.exitCode = 0;
+        return result;
+    }
+    if (parser.isSet(sample)) {
+        const ChatHistoryPtr history = sampleHistory();
+        result.historyProvider = [history] { return history; };
+    } else {
+        // Until history files can be read, no history means no running client.
+        result.historyProvider = [] { return ChatHistoryPtr(); };
+    }
+    return result;
+}
+
+} // namespace velmoran

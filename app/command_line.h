@@ -1,0 +1,23 @@
+#pragma once
+
+#include "chat_service.h"
+
+#include <QStringList>
+
+#include <optional>
+
+namespace velmoran {
+
+// What the command line of velmoran asks for.
+struct CommandLine {
+    // Where the history comes from; answers null while there is none (a client that is not
+    // running).
+    HistoryChatServiceFactory::Provider historyProvider;
+    // Set when the program should end at once with this status (--help, --version, a usage
+    // error); the text has been printed already.
+    std::optional<int> exitCode;
+};
+
+CommandLine parseCommandLine(const QStringList& arguments);
+
+} // namespace velmoran

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "error_report.h"
+#include "event_pump.h"
+#include "mouse_pointer.h"
+#include "platform.h"
+#include "progress_display.h"
+#include "skin_engine.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+
+namespace velmoran {
+
+class ChatServiceFactory;
+class ContactListModel;
+class ResultsModel;
+
+// The address of the maker's web site, opened now and then at start-up.
+inline constexpr char16_t MakerSiteUrl[] = u"https://velmoran.org/";
+
+// The main window. It owns every control, both lists and the search text; each button runs one
+// command. Controls carry their design names as object names ("PushButton7", "ListView2").
+class Form1 final : public QWidget {
+    Q_OBJECT
+public:
+    Form1(Platform& platform, ChatServiceFactory& chatServices, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The start-up routine; run once, before the window is first shown.
+    void Form_Load();
+
+    // Runs a command as a button does: a close of the window during one of its yields unwinds
+    // it, and nothing of it runs afterwards.
+    void runCommand(const std::function<void()>& command);
+
+    Platform& platform() { return m_platform; }
+    ChatServiceFactory& chatServices() { return m_chatServices; }
+    ErrorReporter& errorReporter() { return m_errorReporter; }
+    EventPump& eventPump() { return m_eventPump; }
+    MousePointer& mousePointer() { return m_mousePointer; }
+    SkinEngine& skinEngine() { return m_skinEngine; }
+    ProgressDisplay& progress() { return *m_progress; }
+    ContactListModel& contacts() { return *m_contacts; }
+    ResultsModel& results() { return *m_results; }
+    bool& stopRequested() { return m_stopRequested; }
+
+    QPushButton* button(int number) const;
+    QTableView* contactListView() const { return m_listView1; }
+    QTableView* resultsListView() const { return m_listView2; }
+    QLineEdit* searchText() const { return m_text1; }
+    QCheckBox* matchCase() const { return m_check4; }
+    QGroupBox* matchOptionFrame() const { return m_frame1; }
+    QGroupBox* searchFrame() const { return m_frame2; }
+    QProgressBar* progressBar() const { return m_progressBar1; }
+
+    // Button numbers in the order of the window's design (PushButton13 first).
+    static const QList<int>& buttonNumbers();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void setTabOrder();
+    void LoadSkinIfPresent();
+    void loadHandPointer(const QString& path);
+    void OccasionalSiteVisit();
+    void PointerOverButton();
+    void PointerOverSurface();
+
+    Platform& m_platform;
+    ChatServiceFactory& m_chatServices;
+    ErrorReporter m_errorReporter;
+    EventPump m_eventPump;
+    MousePointer m_mousePointer;
+    SkinEngine m_skinEngine;
+    bool m_stopRequested = false;
+    bool m_centred = false;
+
+    QMap<int, QPushButton*> m_buttons;
+    QTableView* m_listView1 = nullptr;
+    QTableView* m_listView2 = nullptr;
+    QLineEdit* m_text1 = nullptr;
+    QCheckBox* m_check4 = nullptr;
+    QGroupBox* m_frame1 = nullptr;
+    QGroupBox* m_frame2 = nullptr;
+    QProgressBar* m_progressBar1 = nullptr;
+    std::unique_ptr<ProgressDisplay> m_progress;
+    ContactListModel* m_contacts = nullptr;
+    ResultsModel* m_results = nullptr;
+};
+
+// Converts the window design's twips to pixels at 96 dots per inch (15 twips a pixel).
+int twipsToPixels(int twips);
+
+} // namespace velmoran

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "chat_history.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace velmoran {
+
+// The program's view of the chat client: the operations below and nothing else.
+//
+// Each command that needs the client creates its own ChatService, uses it and drops it when
+// the command ends. Positions are 1-based, as the client numbers them, and stay stable while
+// the history does not change.
+//
+// Error contract: any operation may fail by throwing velmoran::Failure with a description
+// text. Callers report it under their own step number and go on; the service retries nothing
+// and shows nothing itself. Callers ask isClientRunning() first and make no further call when
+// it answers false.
+class ChatService {
+public:
+    virtual ~ChatService() = default;
+
+    virtual bool isClientRunning() = 0;
+
+    // The client's contact handles, once each, first to last in the client's order.
+    virtual QStringList enumerateContacts() = 0;
+
+    virtual qint32 chatCount() = 0;
+    virtual QString peerHandle(qint32 chat) = 0;
+    virtual qint32 messageCount(qint32 chat) = 0;
+    // The message stays valid until the service is destroyed.
+    virtual const HistoryMessage& messageAt(qint32 chat, qint32 message) = 0;
+};
+
+// Creates one ChatService per command.
+class ChatServiceFactory {
+public:
+    virtual ~ChatServiceFactory() = default;
+    virtual std::unique_ptr<ChatService> create() = 0;
+};
+
+// A ChatService over a loaded history; a null history is a client that is not running.
+class HistoryChatService final : public ChatService {
+public:
+    explicit HistoryChatService(ChatHistoryPtr history);
+
+    bool isClientRunning() override;
+    QStringList enumerateContacts() override;
+    qint32 chatCount() override;
+    QString peerHandle(qint32 chat) override;
+    qint32 messageCount(qint32 chat) override;
+    const HistoryMessage& messageAt(qint32 chat, qint32 message) override;
+
+private:
+    const ChatHistory& history() const;
+    const HistoryChat& chatAt(qint32 chat) const;
+
+    ChatHistoryPtr m_history;
+};
+
+// Hands out services over whatever history the provider returns at the time of each command,
+// so a history that appears or changes between commands is picked up by the next one.
+class HistoryChatServiceFactory final : public ChatServiceFactory {
+public:
+    using Provider = std::function<ChatHistoryPtr()>;
+    explicit HistoryChatServiceFactory(Provider provider);
+    std::unique_ptr<ChatService> create() override;
+
+private:
+    Provider m_provider;
+};
+
+} // namespace velmoran

@@ -1,0 +1,105 @@
+#include "contact_list_model.h"
+
+#include "failure.h"
+
+namespace velmoran {
+
+ContactListModel::ContactListModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+void ContactListModel::addColumn(const QString& header)
+{
+    const int column = int(m_headers.size());
+    beginInsertColumns({}, column, column);
+    m_headers << header;
+    endInsertColumns();
+}
+
+QString ContactListModel::headerText(int column) const
+{
+    return m_headers.value(column - 1);
+}
+
+const ContactListModel::Row& ContactListModel::rowAt(qsizetype row) const
+{
+    if (row < 1 || row > size())
+        throw Failure(QStringLiteral("Invalid index: contact list row %1 does not exist.").arg(row));
+    return m_rows[size_t(row - 1)];
+}
+
+const QString& ContactListModel::text(qsizetype row) const
+{
+    return rowAt(row).handle;
+}
+
+bool ContactListModel::isChecked(qsizetype row) const
+{
+    return rowAt(row).checked;
+}
+
+void ContactListModel::setChecked(qsizetype row, bool checked)
+{
+    rowAt(row);
+    m_rows[size_t(row - 1)].checked = checked;
+    const QModelIndex changed = index(int(row - 1), 0);
+    emit dataChanged(changed, changed, {Qt::CheckStateRole});
+}
+
+void ContactListModel::append(const QString& handle)
+{
+    const int row = int(m_rows.size());
+    beginInsertRows({}, row, row);
+    m_rows.push_back({handle, false});
+    endInsertRows();
+}
+
+int ContactListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int ContactListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_headers.size());
+}
+
+QVariant ContactListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.column() != 0 || size_t(index.row()) >= m_rows.size())
+        return {};
+    const Row& row = m_rows[size_t(index.row())];
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return row.handle;
+    if (role == Qt::CheckStateRole)
+        return row.checked ? Qt::Checked : Qt::Unchecked;
+    return {};
+}
+
+bool ContactListModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0)
+        return false;
+    setChecked(index.row() + 1, value.toInt() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags ContactListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (index.column() == 0)
+        result |= Qt::ItemIsUserCheckable;
+    return result;
+}
+
+QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return m_headers.value(section);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+} // namespace velmoran

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+
+#include <vector>
+
+namespace velmoran {
+
+// The contact list: one row per listed handle, each with a tick. Rows are only ever appended;
+// one handle may stand in several rows. Columns are added by the window at start-up.
+class ContactListModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit ContactListModel(QObject* parent = nullptr);
+
+    void addColumn(const QString& header);
+    QString headerText(int column) const;
+
+    qsizetype size() const { return qsizetype(m_rows.size()); }
+    // 1-based, as the commands count rows. Out-of-range positions throw Failure.
+    const QString& text(qsizetype row) const;
+    bool isChecked(qsizetype row) const;
+    void setChecked(qsizetype row, bool checked);
+    void append(const QString& handle);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    struct Row {
+        QString handle;
+        bool checked = false;
+    };
+    const Row& rowAt(qsizetype row) const;
+
+    std::vector<Row> m_rows;
+    QStringList m_headers;
+};
+
+} // namespace velmoran

@@ -1,0 +1,10 @@
+# velmoran_add_test(NAME source.cpp [LIBS lib...] [GUI])
+# One test executable per file; GUI tests run the real window on the offscreen platform.
+function(velmoran_add_test name)
+  cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE Qt6::Test velmoran_testsupport ${ARG_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  set(env "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;TZ=UTC")
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+endfunction()

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+
+#include <vector>
+
+namespace velmoran {
+
+// The message field a results row came from.
+enum class ResultField : quint8 { FromDisplayName, Body, Timestamp };
+QString resultFieldText(ResultField field);
+
+// The results list: rows of (contact, field, value) with a tick, built for millions of rows.
+//
+// The program reads and changes rows through size(), text(), append() and remove...(); those
+// always see every row. The view is told of appended rows in batches (announcePending()), so a
+// search that appends thousands of rows a second does not re-lay out the view for each one.
+// Every removal announces pending rows first, so the view never sees a stale position.
+class ResultsModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit ResultsModel(QObject* parent = nullptr);
+
+    void addColumn(const QString& header);
+    QString headerText(int column) const;
+    int columns() const { return int(m_headers.size()); }
+
+    qsizetype size() const { return qsizetype(m_rows.size()); }
+    // Positions and columns are 1-based; a missing row or column throws Failure.
+    QString text(qsizetype row, int column) const;
+    const QString& contact(qsizetype row) const;
+    ResultField field(qsizetype row) const;
+    const QString& value(qsizetype row) const;
+    bool isChecked(qsizetype row) const;
+    void setChecked(qsizetype row, bool checked);
+
+    // Appends a ticked row. Shown by the view at the next announcePending(), or at once when
+    // announcements are not deferred.
+    void append(const QString& contact, ResultField field, const QString& value);
+    void setDeferAnnouncements(bool defer);
+    void announcePending();
+    qsizetype pendingCount() const { return size() - m_announced; }
+
+    void removeRow(qsizetype row);
+    void clear();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    struct Row {
+        QString contact;
+        QString value;
+        ResultField field;
+        bool checked;
+    };
+    const Row& rowAt(qsizetype row) const;
+
+    std::vector<Row> m_rows;
+    qsizetype m_announced = 0;
+    bool m_deferAnnouncements = false;
+    QStringList m_headers;
+};
+
+} // namespace velmoran

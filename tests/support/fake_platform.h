@@ -1,0 +1,101 @@
+#pragma once
+
+#include "dialogs.h"
+#include "platform.h"
+
+#include <QList>
+#include <QQueue>
+#include <QStringList>
+
+#include <functional>
+
+namespace velmoran::test {
+
+// One dialog the program showed, as it asked for it.
+struct ShownDialog {
+    enum Kind { Message, Question, ErrorReport, InputBox, SaveFile };
+    Kind kind;
+    QString text; // message text, prompt, or save dialog title
+    SaveDialogRequest save;
+};
+
+// Answers dialogs from a script and records every one shown. A dialog without a scripted
+// answer gets the harmless one: OK, No, cancel. onShow runs while the dialog is "open", so a
+// test can act at that moment (for example, close the window).
+class ScriptedDialogs final : public Dialogs {
+public:
+    void message(const QString& text) override;
+    bool question(const QString& text) override;
+    void errorReport(const QString& text) override;
+    QString inputBox(const QString& prompt) override;
+    QString saveFileName(const SaveDialogRequest& request) override;
+
+    void answerQuestion(bool yes) { m_questionAnswers.enqueue(yes); }
+    void answerInput(const QString& text) { m_inputAnswers.enqueue(text); }
+    void answerSaveFile(const QString& path) { m_saveAnswers.enqueue(path); }
+
+    QList<ShownDialog> shown;
+    std::function<void(const ShownDialog&)> onShow;
+
+    QStringList texts(ShownDialog::Kind kind) const;
+    QStringList errorReports() const { return texts(ShownDialog::ErrorReport); }
+    QStringList messages() const { return texts(ShownDialog::Message); }
+
+private:
+    void record(ShownDialog dialog);
+
+    QQueue<bool> m_questionAnswers;
+    QQueue<QString> m_inputAnswers;
+    QQueue<QString> m_saveAnswers;
+};
+
+class RecordingShell final : public Shell {
+public:
+    void openDocument(const ShellOpenRequest& request) override { documents << request; }
+    void openUrl(const QUrl& url) override { urls << url; }
+
+    QList<ShellOpenRequest> documents;
+    QList<QUrl> urls;
+};
+
+class MemoryClipboard final : public Clipboard {
+public:
+    bool clear() override;
+    bool setText(const QString& text, int format) override;
+
+    QString text;
+    int format = -1;
+    int clearCalls = 0;
+    int setTextCalls = 0;
+    // Attempts that fail before one succeeds (another program holding the clipboard).
+    int failuresBeforeSuccess = 0;
+};
+
+class FixedRandomSource final : public RandomSource {
+public:
+    void seed(quint32 value) override { seeds << value; }
+    double next() override { return value; }
+
+    double value = 0.5;
+    QList<quint32> seeds;
+};
+
+class FixedClock final : public Clock {
+public:
+    QDateTime now() const override { return time; }
+    QDateTime time = QDateTime(QDate(2026, 1, 2), QTime(10, 20, 30));
+};
+
+// All fakes together, with a platform that points at them.
+struct FakePlatform {
+    explicit FakePlatform(QString programFolder = QString());
+
+    ScriptedDialogs dialogs;
+    RecordingShell shell;
+    MemoryClipboard clipboard;
+    FixedRandomSource random;
+    FixedClock clock;
+    Platform platform;
+};
+
+} // namespace velmoran::test
