@@ -6,6 +6,7 @@
 #include "file_exists.h"
 #include "guarded_routine.h"
 #include "hand_pointer.h"
+#include "main_window_help_command.h"
 #include "results_model.h"
 
 #include <QApplication>
@@ -126,6 +127,7 @@ Form1::Form1(Platform& platform, ChatServiceFactory& chatServices, QWidget* pare
     setObjectName(QStringLiteral("Form1"));
     createControls();
     setTabOrder();
+    createCommands();
     m_mousePointer.attach(this);
     m_listView1->setFocus();
 }
@@ -217,6 +219,19 @@ void Form1::createControls()
     m_progress = std::make_unique<ProgressDisplay>(m_progressBar1);
     m_progress->setText(QStringLiteral("Progress Bar"));
     // The list views are created after the frames, so raise nothing over the frames' children.
+}
+
+void Form1::onClick(int buttonNumber, std::function<void()> command)
+{
+    connect(button(buttonNumber), &QPushButton::clicked, this,
+            [this, command = std::move(command)] { runCommand(command); });
+}
+
+void Form1::createCommands()
+{
+    m_help = std::make_unique<MainWindowHelpCommand>(
+        m_platform, m_errorReporter, [this] { return button(2)->text(); });
+    onClick(13, [this] { m_help->PushButton13_Click(); });
 }
 
 void Form1::setTabOrder()

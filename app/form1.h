@@ -23,6 +23,7 @@ namespace velmoran {
 
 class ChatServiceFactory;
 class ContactListModel;
+class MainWindowHelpCommand;
 class ResultsModel;
 
 // The address of the maker's web site, opened now and then at start-up.
@@ -52,6 +53,7 @@ public:
     ProgressDisplay& progress() { return *m_progress; }
     ContactListModel& contacts() { return *m_contacts; }
     ResultsModel& results() { return *m_results; }
+    MainWindowHelpCommand& help() { return *m_help; }
     bool& stopRequested() { return m_stopRequested; }
 
     QPushButton* button(int number) const;
@@ -73,6 +75,9 @@ protected:
 
 private:
     void createControls();
+    void createCommands();
+    // Runs a command when the button is clicked.
+    void onClick(int buttonNumber, std::function<void()> command);
     void setTabOrder();
     void LoadSkinIfPresent();
     void loadHandPointer(const QString& path);
@@ -100,6 +105,7 @@ private:
     std::unique_ptr<ProgressDisplay> m_progress;
     ContactListModel* m_contacts = nullptr;
     ResultsModel* m_results = nullptr;
+    std::unique_ptr<MainWindowHelpCommand> m_help;
 };
 
 // Converts the window design's twips to pixels at 96 dots per inch (15 twips a pixel).
