@@ -9,6 +9,20 @@
 
 namespace velmoran {
 
+bool answersWithoutWindow(const QStringList& arguments)
+{
+    static const QStringList textOnly = {
+        QStringLiteral("-h"), QStringLiteral("--help"),    QStringLiteral("-?"),
+        QStringLiteral("-v"), QStringLiteral("--version")};
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QStringLiteral("--"))
+            return false;
+        if (textOnly.contains(arguments[i]))
+            return true;
+    }
+    return false;
+}
+
 CommandLine parseCommandLine(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -19,6 +33,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption sample(QStringLiteral("sample"),
                                     QStringLiteral("Use the built-in sample history."));
     parser.addOption(sample);
+    const QCommandLineOption checkFiles(
+        QStringLiteral("check-files"),
+        QStringLiteral("Check the files the program uses beside itself and its icon, then exit."));
+    parser.addOption(checkFiles);
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -37,6 +55,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         result.exitCode = 0;
         return result;
     }
+    result.checkFiles = parser.isSet(checkFiles);
     if (parser.isSet(sample)) {
         const ChatHistoryPtr history = sampleHistory();
         result.historyProvider = [history] { return history; };

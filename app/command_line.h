@@ -16,8 +16,13 @@ struct CommandLine {
     // Set when the program should end at once with this status (--help, --version, a usage
     // error); the text has been printed already.
     std::optional<int> exitCode;
+    // --check-files: report on the files beside the program instead of opening the window.
+    bool checkFiles = false;
 };
 
 CommandLine parseCommandLine(const QStringList& arguments);
+
+// True when the arguments ask only for text (--help, --version), which needs no window system.
+bool answersWithoutWindow(const QStringList& arguments);
 
 } // namespace velmoran

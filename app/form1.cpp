@@ -7,6 +7,7 @@
 #include "guarded_routine.h"
 #include "hand_pointer.h"
 #include "main_window_help_command.h"
+#include "program_files.h"
 #include "results_model.h"
 
 #include <QApplication>
@@ -255,7 +256,7 @@ void Form1::Form_Load()
         routine.step(106, [&] { loadHandPointer(handPointer); });
     routine.step(108, [&] { OccasionalSiteVisit(); });
     routine.step(126, [&] { setWindowTitle(QString::fromUtf16(ProductName)); });
-    routine.step(126, [&] { setWindowIcon(QIcon(QStringLiteral(":/velmoran/velmoran.svg"))); });
+    routine.step(126, [&] { setWindowIcon(programIcon()); });
     routine.step(126, [&] {
         setApplicationTitle(applicationTitleFromProductName(QString::fromUtf16(ProductName)));
     });

@@ -1,22 +1,43 @@
 #include "command_line.h"
 #include "form1.h"
+#include "program_files.h"
 
 #include "chat_service.h"
 #include "desktop_platform.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char* argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("velmoran"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORAN_VERSION));
+
+    // --help and --version only print: they must work without a display.
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i)
+        rawArguments << QString::fromLocal8Bit(argv[i]);
+    if (velmoran::answersWithoutWindow(rawArguments)) {
+        QCoreApplication console(argc, argv);
+        return velmoran::parseCommandLine(console.arguments()).exitCode.value_or(0);
+    }
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("velmoran"));
-    QApplication::setApplicationVersion(QStringLiteral(VELMORAN_VERSION));
+    // Lets the desktop match the window to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velmoran.Velmoran"));
 
     const velmoran::CommandLine commandLine = velmoran::parseCommandLine(app.arguments());
     if (commandLine.exitCode)
         return *commandLine.exitCode;
 
     velmoran::DesktopPlatform desktop;
+    if (commandLine.checkFiles) {
+        const velmoran::ProgramFilesReport report =
+            velmoran::checkProgramFiles(desktop.platform().programFolder);
+        std::fputs(qUtf8Printable(report.text), stdout);
+        return report.ok ? 0 : 1;
+    }
     velmoran::HistoryChatServiceFactory chatServices(commandLine.historyProvider);
     velmoran::Form1 window(desktop.platform(), chatServices);
     desktop.dialogs().setParentWindow(&window);

@@ -1,0 +1,199 @@
+#include "chat_service.h"
+#include "fake_platform.h"
+#include "form1.h"
+#include "program_files.h"
+#include "sample_history.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmoran;
+
+namespace {
+
+const QString SourceDir = QStringLiteral(VELMORAN_SOURCE_DIR);
+const QString ProgramPath = QStringLiteral(VELMORAN_PROGRAM_PATH);
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+// True when some pixel of the image is not fully transparent.
+bool hasVisiblePixels(const QImage& image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(argb.pixel(x, y)) > 0)
+                return true;
+    return false;
+}
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the built program. Without a display, the platform is one that needs one (xcb), so a
+// program that starts the window system fails.
+Run runProgram(const QStringList& arguments, bool withoutDisplay)
+{
+    QProcess process;
+    if (withoutDisplay) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        process.setProcessEnvironment(environment);
+    }
+    process.start(ProgramPath, arguments);
+    Run run;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class ProgramFilesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void windowIconIsTheProgramIcon()
+    {
+        QTemporaryDir folder;
+        test::FakePlatform fake(folder.path());
+        HistoryChatServiceFactory chats([] { return sampleHistory(); });
+        Form1 window(fake.platform, chats);
+        window.Form_Load();
+        QVERIFY(fake.dialogs.shown.isEmpty());
+        const QIcon icon = window.windowIcon();
+        QVERIFY(!icon.isNull());
+        // Drawing it needs the SVG icon engine; a missing engine gives a null pixmap.
+        for (int size : {16, 48, 256}) {
+            const QPixmap pixmap = icon.pixmap(size, size);
+            QVERIFY2(!pixmap.isNull(), qPrintable(QString::number(size)));
+            QVERIFY(hasVisiblePixels(pixmap.toImage()));
+        }
+    }
+
+    void checkReportsWhatIsBesideTheProgram_data()
+    {
+        QTest::addColumn<QByteArray>("cursor"); // empty: no file
+        QTest::addColumn<bool>("withVideo");
+        QTest::addColumn<bool>("withSkin");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("handState");
+
+        QFile real(SourceDir + QStringLiteral("/app/resources/HAND-M.CUR"));
+        QVERIFY(real.open(QIODevice::ReadOnly));
+        const QByteArray cursor = real.readAll();
+        QTest::newRow("everything") << cursor << true << true << true << QStringLiteral("loaded");
+        QTest::newRow("hand pointer only") << cursor << false << false << true << QStringLiteral("loaded");
+        QTest::newRow("no hand pointer") << QByteArray() << true << false << false << QStringLiteral("absent");
+        QTest::newRow("broken hand pointer")
+            << QByteArray("not a cursor") << false << false << false << QStringLiteral("unreadable");
+    }
+
+    void checkReportsWhatIsBesideTheProgram()
+    {
+        QFETCH(QByteArray, cursor);
+        QFETCH(bool, withVideo);
+        QFETCH(bool, withSkin);
+        QFETCH(bool, ok);
+        QFETCH(QString, handState);
+
+        QTemporaryDir dir;
+        const QString folder = dir.path() + QStringLiteral("/a folder");
+        QVERIFY(QDir().mkpath(folder));
+        if (!cursor.isEmpty())
+            writeFile(folder + QStringLiteral("/HAND-M.CUR"), cursor);
+        if (withVideo)
+            writeFile(folder + QStringLiteral("/Help Video/Skype Allow.avi"), "RIFF");
+        if (withSkin)
+            writeFile(folder + QStringLiteral("/x/o.cjs"), "skin");
+
+        const ProgramFilesReport report = checkProgramFiles(folder);
+        QCOMPARE(report.ok, ok);
+        const QStringList lines = report.text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], QStringLiteral("program folder: ") + folder);
+        QVERIFY2(lines[1].startsWith(QStringLiteral("hand pointer: ") + folder
+                                     + QStringLiteral("/HAND-M.CUR ") + handState),
+                 qPrintable(lines[1]));
+        QCOMPARE(lines[2], QStringLiteral("help video: ") + folder + QStringLiteral("/Help Video/Skype Allow.avi ")
+                               + (withVideo ? QStringLiteral("present") : QStringLiteral("absent")));
+        QCOMPARE(lines[3], QStringLiteral("skin: ") + folder + QStringLiteral("/x/o.cjs ")
+                               + (withSkin ? QStringLiteral("present") : QStringLiteral("absent")));
+        QCOMPARE(lines[4], QStringLiteral("program icon: drawn"));
+    }
+
+    void programAnswersOnItsCommandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("withoutDisplay");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("stdoutHas");
+        QTest::addColumn<QStringList>("stderrHas");
+
+        QTest::newRow("version") << QStringList{QStringLiteral("--version")} << true << 0
+                                 << QStringList{QStringLiteral("velmoran " VELMORAN_VERSION "\n")}
+                                 << QStringList{};
+        QTest::newRow("help") << QStringList{QStringLiteral("--help")} << true << 0
+                              << QStringList{QStringLiteral("Usage: "), QStringLiteral("--version"),
+                                             QStringLiteral("--sample"), QStringLiteral("--check-files"),
+                                             QStringLiteral("Searches a chat history")}
+                              << QStringList{};
+        QTest::newRow("-h with another option")
+            << QStringList{QStringLiteral("--sample"), QStringLiteral("-h")} << true << 0
+            << QStringList{QStringLiteral("Usage: ")} << QStringList{};
+        QTest::newRow("unknown option beside --version")
+            << QStringList{QStringLiteral("--bogus"), QStringLiteral("--version")} << true << 2
+            << QStringList{} << QStringList{QStringLiteral("velmoran: Unknown option 'bogus'")};
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("--no-such-option")} << false << 2
+                                        << QStringList{}
+                                        << QStringList{QStringLiteral("velmoran: Unknown option 'no-such-option'")};
+        // The build tree is a program folder like the installed one: the hand pointer sits
+        // beside the executable.
+        QTest::newRow("check files") << QStringList{QStringLiteral("--check-files")} << false << 0
+                                     << QStringList{QStringLiteral("program folder: ")
+                                                        + QFileInfo(ProgramPath).absolutePath() + QLatin1Char('\n'),
+                                                    QStringLiteral("/HAND-M.CUR loaded\n"),
+                                                    QStringLiteral("program icon: drawn\n")}
+                                     << QStringList{};
+    }
+
+    void programAnswersOnItsCommandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, withoutDisplay);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, stdoutHas);
+        QFETCH(QStringList, stderrHas);
+
+        const Run run = runProgram(arguments, withoutDisplay);
+        QCOMPARE(run.exitCode, exitCode);
+        for (const QString& text : stdoutHas)
+            QVERIFY2(run.out.contains(text), qPrintable(run.out));
+        for (const QString& text : stderrHas)
+            QVERIFY2(run.err.contains(text), qPrintable(run.err));
+        if (stdoutHas.isEmpty())
+            QVERIFY(run.out.isEmpty());
+    }
+};
+
+QTEST_MAIN(ProgramFilesTest)
+#include "test_program_files.moc"
