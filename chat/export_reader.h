@@ -1,0 +1,33 @@
+#pragma once
+
+#include "chat_history.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <string_view>
+
+namespace velmoran {
+
+// Reads the client's data export: the .tar as downloaded (messages.json is streamed out of
+// it into memory, nothing is extracted to disk) or a messages.json of its own.
+//
+// Mapping: one contact per one-to-one conversation ("8:" ids) in file order; every
+// conversation becomes a chat, one-to-one ones with the partner's handle as peer, the others
+// with an empty peer; messages ordered by arrival time (ties in file order); the sender is the
+// message's display name, or its sender id when that is missing; text message bodies become
+// plain text, every other kind of message gets an empty body.
+//
+// Failures throw velmoran::Failure naming the file and the reason (see history_file_error.h).
+ChatHistory readExportArchive(const QString& path);
+ChatHistory readExportJson(const QString& path);
+
+// Parses messages.json held in memory; fileName only names it in failures.
+ChatHistory parseExportJson(QByteArrayView json, const QString& fileName);
+
+// Parses an ISO 8601 UTC date and time as the export writes it ("2021-03-04T05:06:07.890Z",
+// zero to three fraction digits; more are cut off; a "+hh:mm"/"-hh:mm" offset is applied) to
+// milliseconds since the epoch. Answers false for anything else.
+bool parseIsoTimestampMs(std::string_view text, qint64& ms);
+
+} // namespace velmoran

@@ -1,0 +1,38 @@
+#include "history_files.h"
+
+#include <QFile>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <memory>
+
+namespace velmoran::test {
+
+bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArray>>& members)
+{
+    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(), archive_write_free);
+    if (archive_write_set_format_ustar(writer.get()) != ARCHIVE_OK
+        || archive_write_open_filename(writer.get(), QFile::encodeName(path).constData()) != ARCHIVE_OK)
+        return false;
+    for (const auto& [name, content] : members) {
+        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(), archive_entry_free);
+        archive_entry_set_pathname(entry.get(), name.toUtf8().constData());
+        archive_entry_set_size(entry.get(), content.size());
+        archive_entry_set_filetype(entry.get(), AE_IFREG);
+        archive_entry_set_perm(entry.get(), 0644);
+        if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
+            return false;
+        if (!content.isEmpty() && archive_write_data(writer.get(), content.constData(), size_t(content.size())) != content.size())
+            return false;
+    }
+    return archive_write_close(writer.get()) == ARCHIVE_OK;
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace velmoran::test

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+namespace velmoran::test {
+
+// Writes a tar archive holding the given members (name, content); answers false on failure.
+bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArray>>& members);
+
+// Writes bytes to a file; answers false on failure.
+bool writeBytes(const QString& path, const QByteArray& bytes);
+
+} // namespace velmoran::test
