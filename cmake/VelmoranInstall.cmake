@@ -81,4 +81,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # MIME database for the menu entry's file types.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, fonts-liberation, xdg-utils, shared-mime-info")
+# Native windows on a Wayland desktop; without it Qt draws through XWayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 include(CPack)
