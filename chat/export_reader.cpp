@@ -1,7 +1,7 @@
 #include "export_reader.h"
 
-#include "body_markup.h"
 #include "history_file_error.h"
+#include "history_text.h"
 
 #include <QFile>
 #include <QSet>
@@ -15,7 +15,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 namespace velmoran {
 
@@ -35,40 +34,6 @@ bool readDigits(std::string_view text, size_t at, size_t count, int& value)
         value = value * 10 + (c - '0');
     }
     return true;
-}
-
-// Sender names repeat across a whole history: every message of one sender shares one QString.
-class NamePool {
-public:
-    const QString& intern(std::string_view utf8)
-    {
-        auto found = m_names.find(utf8);
-        if (found == m_names.end())
-            found = m_names.emplace(std::string(utf8), QString::fromUtf8(utf8.data(), qsizetype(utf8.size())))
-                        .first;
-        return found->second;
-    }
-
-private:
-    struct Hash {
-        using is_transparent = void;
-        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-    };
-    std::unordered_map<std::string, QString, Hash, std::equal_to<>> m_names;
-};
-
-// A message body as it is kept: converted once, without spare capacity.
-QString bodyText(std::string_view content, std::string& scratch)
-{
-    if (mayHoldMarkup(content)) {
-        scratch.clear();
-        appendPlainText(content, scratch);
-        content = scratch;
-    }
-    QString text = QString::fromUtf8(content.data(), qsizetype(content.size()));
-    if (text.capacity() > text.size())
-        text.squeeze();
-    return text;
 }
 
 bool isTextMessageType(std::string_view type)
@@ -272,7 +237,7 @@ private:
         }
         result.senderDisplayName = m_names.intern(displayName);
         if (isTextMessageType(type))
-            result.body = bodyText(content, m_plainScratch);
+            result.body = plainBody(content, m_plainScratch);
         return result;
     }
 

@@ -36,3 +36,25 @@ bool writeBytes(const QString& path, const QByteArray& bytes)
 }
 
 } // namespace velmoran::test
+
+#include <sqlite3.h>
+
+namespace velmoran::test {
+
+QString writeDatabase(const QString& path, const QByteArray& sql)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK) {
+        const QString error = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_close(db);
+        return error;
+    }
+    char* error = nullptr;
+    const int status = sqlite3_exec(db, sql.constData(), nullptr, nullptr, &error);
+    QString text = status == SQLITE_OK ? QString() : QString::fromUtf8(error);
+    sqlite3_free(error);
+    sqlite3_close(db);
+    return text;
+}
+
+} // namespace velmoran::test

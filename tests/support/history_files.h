@@ -15,3 +15,11 @@ bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArr
 bool writeBytes(const QString& path, const QByteArray& bytes);
 
 } // namespace velmoran::test
+
+namespace velmoran::test {
+
+// Creates an SQLite database by running the given SQL script; answers SQLite's error text,
+// empty on success.
+QString writeDatabase(const QString& path, const QByteArray& sql);
+
+} // namespace velmoran::test
