@@ -8,7 +8,9 @@
 #include "hand_pointer.h"
 #include "main_window_help_command.h"
 #include "program_files.h"
+#include "results_filters.h"
 #include "results_model.h"
+#include "results_removal_lock.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -233,6 +235,16 @@ void Form1::createCommands()
     m_help = std::make_unique<MainWindowHelpCommand>(
         m_platform, m_errorReporter, [this] { return button(2)->text(); });
     onClick(13, [this] { m_help->PushButton13_Click(); });
+
+    m_resultsRemoval = std::make_unique<ResultsRemovalLock>();
+    for (const int removes : {6, 11, 17})
+        m_resultsRemoval->addControl(button(removes));
+    m_resultsFilters = std::make_unique<ResultsFilterCommands>(
+        m_platform.dialogs, m_errorReporter, m_eventPump, m_mousePointer, *m_results,
+        *m_resultsRemoval);
+    onClick(17, [this] { m_resultsFilters->PushButton17_Click(); });
+    onClick(11, [this] { m_resultsFilters->PushButton11_Click(); });
+    onClick(6, [this] { m_resultsFilters->PushButton6_Click(); });
 }
 
 void Form1::setTabOrder()

@@ -24,7 +24,9 @@ namespace velmoran {
 class ChatServiceFactory;
 class ContactListModel;
 class MainWindowHelpCommand;
+class ResultsFilterCommands;
 class ResultsModel;
+class ResultsRemovalLock;
 
 // The address of the maker's web site, opened now and then at start-up.
 inline constexpr char16_t MakerSiteUrl[] = u"https://velmoran.org/";
@@ -54,6 +56,9 @@ public:
     ContactListModel& contacts() { return *m_contacts; }
     ResultsModel& results() { return *m_results; }
     MainWindowHelpCommand& help() { return *m_help; }
+    // Held while positions into the results list must stay valid; commands that remove results
+    // rows check removalAllowed() first.
+    ResultsRemovalLock& resultsRemoval() { return *m_resultsRemoval; }
     bool& stopRequested() { return m_stopRequested; }
 
     QPushButton* button(int number) const;
@@ -106,6 +111,8 @@ private:
     ContactListModel* m_contacts = nullptr;
     ResultsModel* m_results = nullptr;
     std::unique_ptr<MainWindowHelpCommand> m_help;
+    std::unique_ptr<ResultsRemovalLock> m_resultsRemoval;
+    std::unique_ptr<ResultsFilterCommands> m_resultsFilters;
 };
 
 // Converts the window design's twips to pixels at 96 dots per inch (15 twips a pixel).

@@ -121,6 +121,57 @@ void ResultsModel::removeRow(qsizetype row)
     endRemoveRows();
 }
 
+void ResultsModel::removePositions(const std::vector<qsizetype>& positions)
+{
+    if (positions.empty())
+        return;
+    qsizetype previous = 0;
+    for (const qsizetype position : positions) {
+        if (position <= previous)
+            throw Failure(QStringLiteral("Invalid index: results row positions must rise."));
+        rowAt(position);
+        previous = position;
+    }
+    announcePending();
+
+    // Runs of adjacent positions, each one removal for the view.
+    std::vector<std::pair<qsizetype, qsizetype>> runs;
+    for (const qsizetype position : positions) {
+        if (!runs.empty() && runs.back().second + 1 == position)
+            runs.back().second = position;
+        else
+            runs.emplace_back(position, position);
+    }
+
+    // A few runs are told to the view one by one, from the last up, so it keeps its scroll
+    // position and selection; many scattered runs would cost the view a relayout each, so the
+    // view is then told once that everything changed.
+    const size_t MaxSeparateRemovals = 64;
+    if (runs.size() <= MaxSeparateRemovals) {
+        for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+            beginRemoveRows({}, int(run->first - 1), int(run->second - 1));
+            m_rows.erase(m_rows.begin() + (run->first - 1), m_rows.begin() + run->second);
+            m_announced = size();
+            endRemoveRows();
+        }
+        return;
+    }
+
+    beginResetModel();
+    size_t kept = size_t(positions.front() - 1);
+    size_t next = 0;
+    for (size_t i = kept; i < m_rows.size(); ++i) {
+        if (next < positions.size() && qsizetype(i + 1) == positions[next]) {
+            ++next;
+            continue;
+        }
+        m_rows[kept++] = std::move(m_rows[i]);
+    }
+    m_rows.resize(kept);
+    m_announced = size();
+    endResetModel();
+}
+
 void ResultsModel::clear()
 {
     beginResetModel();

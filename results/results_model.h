@@ -43,6 +43,10 @@ public:
     qsizetype pendingCount() const { return size() - m_announced; }
 
     void removeRow(qsizetype row);
+    // Removes the rows at the given positions (ascending, 1-based) in one pass; the other rows
+    // keep their order. Throws Failure, removing nothing, when a position is out of order or
+    // names no row.
+    void removePositions(const std::vector<qsizetype>& ascendingPositions);
     void clear();
 
     int rowCount(const QModelIndex& parent = {}) const override;

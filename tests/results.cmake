@@ -1,0 +1,1 @@
+velmoran_add_test(test_results_filters SOURCES test_results_filters.cpp)
