@@ -1,7 +1,9 @@
 #include "form1.h"
 
+#include "allow_access_command.h"
 #include "application_title.h"
 #include "chat_service.h"
+#include "contact_list_commands.h"
 #include "contact_list_model.h"
 #include "file_exists.h"
 #include "guarded_routine.h"
@@ -245,6 +247,15 @@ void Form1::createCommands()
     onClick(17, [this] { m_resultsFilters->PushButton17_Click(); });
     onClick(11, [this] { m_resultsFilters->PushButton11_Click(); });
     onClick(6, [this] { m_resultsFilters->PushButton6_Click(); });
+
+    m_contactCommands = std::make_unique<ContactListCommands>(
+        m_chatServices, *m_contacts, m_mousePointer, m_errorReporter, *m_help);
+    onClick(2, [this] { m_contactCommands->PushButton2_Click(); });
+    onClick(3, [this] { m_contactCommands->PushButton3_Click(); });
+    onClick(4, [this] { m_contactCommands->PushButton4_Click(); });
+
+    m_allowAccess = std::make_unique<AllowAccessCommand>(m_platform, m_errorReporter);
+    onClick(1, [this] { m_allowAccess->PushButton1_Click(); });
 }
 
 void Form1::setTabOrder()

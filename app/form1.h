@@ -21,7 +21,9 @@ class QTableView;
 
 namespace velmoran {
 
+class AllowAccessCommand;
 class ChatServiceFactory;
+class ContactListCommands;
 class ContactListModel;
 class MainWindowHelpCommand;
 class ResultsFilterCommands;
@@ -113,6 +115,8 @@ private:
     std::unique_ptr<MainWindowHelpCommand> m_help;
     std::unique_ptr<ResultsRemovalLock> m_resultsRemoval;
     std::unique_ptr<ResultsFilterCommands> m_resultsFilters;
+    std::unique_ptr<ContactListCommands> m_contactCommands;
+    std::unique_ptr<AllowAccessCommand> m_allowAccess;
 };
 
 // Converts the window design's twips to pixels at 96 dots per inch (15 twips a pixel).

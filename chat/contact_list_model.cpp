@@ -47,11 +47,31 @@ void ContactListModel::setChecked(qsizetype row, bool checked)
     emit dataChanged(changed, changed, {Qt::CheckStateRole});
 }
 
+void ContactListModel::setCheckedRange(qsizetype first, qsizetype last, bool checked)
+{
+    if (last < first)
+        return;
+    rowAt(first);
+    rowAt(last);
+    for (qsizetype row = first; row <= last; ++row)
+        m_rows[size_t(row - 1)].checked = checked;
+    emit dataChanged(index(int(first - 1), 0), index(int(last - 1), 0), {Qt::CheckStateRole});
+}
+
 void ContactListModel::append(const QString& handle)
 {
-    const int row = int(m_rows.size());
-    beginInsertRows({}, row, row);
-    m_rows.push_back({handle, false});
+    appendAll({handle});
+}
+
+void ContactListModel::appendAll(const QStringList& handles)
+{
+    if (handles.isEmpty())
+        return;
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(handles.size()) - 1);
+    m_rows.reserve(m_rows.size() + size_t(handles.size()));
+    for (const QString& handle : handles)
+        m_rows.push_back({handle, false});
     endInsertRows();
 }
 

@@ -22,7 +22,12 @@ public:
     const QString& text(qsizetype row) const;
     bool isChecked(qsizetype row) const;
     void setChecked(qsizetype row, bool checked);
+    // Sets the tick of rows first to last at once; the view hears of it in one announcement.
+    // Throws Failure, changing nothing, when a position does not exist.
+    void setCheckedRange(qsizetype first, qsizetype last, bool checked);
     void append(const QString& handle);
+    // Appends one unticked row per handle, announced to the view as one insertion.
+    void appendAll(const QStringList& handles);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

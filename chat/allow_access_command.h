@@ -1,0 +1,22 @@
+#pragma once
+
+namespace velmoran {
+
+class ErrorReporter;
+struct Platform;
+
+// "2. Click 'Allow access' In Skype": plays the video of the chat client's permission prompt
+// by handing it to the shell. It talks to no chat client and does not look at what the shell
+// answers.
+class AllowAccessCommand {
+public:
+    AllowAccessCommand(Platform& platform, ErrorReporter& reporter);
+
+    void PushButton1_Click();
+
+private:
+    Platform& m_platform;
+    ErrorReporter& m_reporter;
+};
+
+} // namespace velmoran
