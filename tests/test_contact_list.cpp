@@ -10,7 +10,7 @@
 #include <QTest>
 
 using namespace velmoran;
-using velmoran::test::ContactWindow;
+using velmoran::test::CommandWindow;
 using velmoran::test::ShownDialog;
 
 namespace {
@@ -52,7 +52,7 @@ class ContactListTest : public QObject {
 private slots:
     void listingTheSampleTicksEveryContactInOrder()
     {
-        ContactWindow f(ContactWindow::Sample);
+        CommandWindow f(CommandWindow::Sample);
         f.click(2);
         // dave.miller has no messages and is listed all the same.
         QCOMPARE(f.texts(), SampleContacts);
@@ -68,7 +68,7 @@ private slots:
 
     void listingShowsTheHourglassWhileItWorks()
     {
-        ContactWindow f;
+        CommandWindow f;
         f.scripted.contacts = {QStringLiteral("a")};
         int pointerAtCreate = -1;
         f.scripted.onCreate = [&] { pointerAtCreate = f.window.mousePointer().value(); };
@@ -101,7 +101,7 @@ private slots:
         QFETCH(QStringList, first);
         QFETCH(QStringList, second);
         QFETCH(QStringList, rows);
-        ContactWindow f;
+        CommandWindow f;
         f.scripted.contacts = first;
         f.click(2);
         // Rows the user unticks in between are ticked again by the next listing.
@@ -124,7 +124,7 @@ private slots:
     void checkAllAndUncheckAll()
     {
         QFETCH(int, rows);
-        ContactWindow f;
+        CommandWindow f;
         for (int i = 0; i < rows; ++i)
             f.scripted.contacts << QStringLiteral("c%1").arg(i);
         f.click(2);
@@ -147,7 +147,7 @@ private slots:
 
     void largeListsAreTickedWholeInOneAnnouncement()
     {
-        ContactWindow f;
+        CommandWindow f;
         const int n = 40000; // beyond a 16-bit row counter
         for (int i = 1; i <= n; ++i)
             f.scripted.contacts << QStringLiteral("contact%1").arg(i);
@@ -181,7 +181,7 @@ private slots:
     void clientNotRunningShowsTheHelpAndLeavesTheList()
     {
         QFETCH(bool, wantsVideo);
-        ContactWindow f;
+        CommandWindow f;
         f.scripted.contacts = {QStringLiteral("a"), QStringLiteral("b")};
         f.click(2);
         f.untick(1);
@@ -236,7 +236,7 @@ private slots:
         QFETCH(bool, helpShown);
         QFETCH(QStringList, rows);
 
-        ContactWindow f;
+        CommandWindow f;
         f.scripted.contacts = {QStringLiteral("old")};
         f.click(2);
         f.untick(1);
@@ -265,7 +265,7 @@ private slots:
     {
         // With nothing listed and the contacts unreadable, the single pass of the walk adds
         // nothing, and the tick pass over the empty list has nothing to do.
-        ContactWindow f;
+        CommandWindow f;
         f.scripted.failEnumerateContacts = true;
         f.click(2);
         QCOMPARE(f.reports().size(), 3);
@@ -275,7 +275,7 @@ private slots:
 
     void helpFailureWhileNotRunningIsReportedUnderTheHelp()
     {
-        ContactWindow f;
+        CommandWindow f;
         f.scripted.running = false;
         f.fake.dialogs.onShow = [](const ShownDialog& dialog) {
             if (dialog.kind == ShownDialog::Question)

@@ -16,9 +16,9 @@ namespace velmoran::test {
 
 // The real window on a fake desktop, its chat client either the sample history or a scripted
 // one. The program folder's path holds blanks unless the test names another folder.
-struct ContactWindow {
+struct CommandWindow {
     enum Client { Sample, Scripted };
-    explicit ContactWindow(Client client = Scripted,
+    explicit CommandWindow(Client client = Scripted,
                            const QString& folderTemplate = QStringLiteral("velmoran program XXXXXX"))
         : folder(QDir::tempPath() + QLatin1Char('/') + folderTemplate)
         , fake(folder.path())

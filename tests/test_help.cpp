@@ -1,0 +1,198 @@
+#include "command_window.h"
+#include "main_window_help.h"
+
+#include <QApplication>
+#include <QDir>
+
+using namespace velmoran;
+using velmoran::test::CommandWindow;
+using velmoran::test::ShownDialog;
+
+namespace {
+
+// The help message as the user must read it, with the caption of the listing button in its
+// third paragraph.
+QString expectedHelp(const QString& caption)
+{
+    return QStringLiteral(
+               "For your information: I have Skype Version 5.6.0.110 installed on my computer and "
+               "this software works well with it.\r\r"
+               "In order to use this software, please make sure that you have Skype open and you "
+               "are logged into your account.\r\r"
+               "Also, after clicking the '")
+        + caption
+        + QStringLiteral(
+            "' button, Skype will ask if this software has permission to can access it. You "
+            "will have to switch from looking at this software to looking at Skype and click "
+            "'Allow'.\r\r"
+            "Would you like to see a video showing how this 'Allow' message appears in Skype?");
+}
+
+// Checks the one request that opens the video beside the program.
+void compareVideoRequest(const QList<ShellOpenRequest>& requests, const QString& programFolder)
+{
+    QCOMPARE(requests.size(), 1);
+    const ShellOpenRequest& request = requests[0];
+    QCOMPARE(request.file, QLatin1Char('"') + programFolder
+                               + QStringLiteral("/Help Video/Skype Allow.avi\""));
+    QVERIFY(request.operation.isEmpty());
+    QVERIFY(request.parameters.isEmpty());
+    QCOMPARE(request.workingFolder, QStringLiteral("/"));
+    QCOMPARE(request.showMode, 5);
+}
+
+// Makes the help's question fail as if the message box could not be shown.
+void failTheQuestion(CommandWindow& f)
+{
+    f.fake.dialogs.onShow = [](const ShownDialog& dialog) {
+        if (dialog.kind == ShownDialog::Question)
+            throw Failure(QStringLiteral("Out of memory"));
+    };
+}
+
+// A shell that cannot be reached at all.
+class BrokenShell final : public Shell {
+public:
+    void openDocument(const ShellOpenRequest&) override
+    {
+        throw Failure(QStringLiteral("The shell is not available"));
+    }
+    void openUrl(const QUrl&) override { throw Failure(QStringLiteral("The shell is not available")); }
+};
+
+} // namespace
+
+class HelpTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void helpTextNamesTheListingButtonsCurrentCaption_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("as designed") << QString();
+        QTest::newRow("changed") << QStringLiteral("Fetch Contacts");
+        QTest::newRow("with quote and ampersand") << QStringLiteral("It's &Contacts");
+        QTest::newRow("empty") << QStringLiteral("");
+    }
+    void helpTextNamesTheListingButtonsCurrentCaption()
+    {
+        QFETCH(QString, caption);
+        CommandWindow f;
+        if (!caption.isNull())
+            f.window.button(2)->setText(caption);
+        f.click(13);
+        const QStringList questions = f.fake.dialogs.texts(ShownDialog::Question);
+        QCOMPARE(questions.size(), 1);
+        QCOMPARE(questions[0], expectedHelp(caption.isNull() ? QStringLiteral("List Contacts In Skype")
+                                                             : caption));
+        // Carriage returns only: the dialog shows each as a line break.
+        QVERIFY(!questions[0].contains(QLatin1Char('\n')));
+        QCOMPARE(questions[0].count(QStringLiteral("\r\r")), 3);
+        QCOMPARE(f.fake.dialogs.shown.size(), 1);
+    }
+
+    void yesHandsTheQuotedVideoPathToTheShell_data()
+    {
+        QTest::addColumn<QString>("folderTemplate");
+        QTest::newRow("plain folder") << QStringLiteral("velmoran-XXXXXX");
+        QTest::newRow("folder with blanks") << QStringLiteral("Program Files XXXXXX");
+    }
+    void yesHandsTheQuotedVideoPathToTheShell()
+    {
+        QFETCH(QString, folderTemplate);
+        CommandWindow f(CommandWindow::Scripted, folderTemplate);
+        // The video is taken from the program's folder, wherever the current folder is.
+        QTemporaryDir elsewhere;
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
+        f.fake.dialogs.answerQuestion(true);
+        f.click(13);
+        QVERIFY(QDir::setCurrent(previous));
+        compareVideoRequest(f.fake.shell.documents, f.folder.path());
+        QVERIFY(f.reports().isEmpty());
+        // The help asks nothing of the chat client.
+        QCOMPARE(f.scripted.created, 0);
+    }
+
+    void noRequestsNothing()
+    {
+        CommandWindow f;
+        f.scripted.contacts = {QStringLiteral("a")};
+        f.click(2);
+        f.fake.dialogs.answerQuestion(false);
+        f.click(13);
+        QVERIFY(f.fake.shell.documents.isEmpty());
+        QCOMPARE(f.fake.dialogs.shown.size(), 1);
+        QCOMPARE(f.texts(), QStringList{QStringLiteral("a")});
+        QCOMPARE(f.window.mousePointer().value(), 0);
+    }
+
+    void failureWhileAskingIsReportedAndCountsAsYes()
+    {
+        CommandWindow f;
+        failTheQuestion(f);
+        qsizetype requestsWhenReported = -1;
+        auto failing = f.fake.dialogs.onShow;
+        f.fake.dialogs.onShow = [&](const ShownDialog& dialog) {
+            if (dialog.kind == ShownDialog::ErrorReport)
+                requestsWhenReported = f.fake.shell.documents.size();
+            failing(dialog);
+        };
+        f.click(13);
+        const QStringList reports = f.reports();
+        QCOMPARE(reports.size(), 1);
+        QVERIFY(reports[0].startsWith(QStringLiteral(
+            "Out of memory\r\nin Velmoran2021/08/31.Form1.PushButton13_Click at line 100\r\r")));
+        // Step 100 is reported first; step 102 then asks for the video.
+        QCOMPARE(requestsWhenReported, 0);
+        compareVideoRequest(f.fake.shell.documents, f.folder.path());
+    }
+
+    void allowAccessButtonIsReachedByTabAndPlaysTheVideo()
+    {
+        CommandWindow f;
+        f.scripted.running = false;
+        Form1& w = f.window;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Below the window's client area: only the keyboard reaches it, after "Help".
+        QVERIFY(w.button(1)->geometry().top() >= w.height());
+        w.button(13)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w.button(1));
+        QTest::keyClick(w.button(1), Qt::Key_Space);
+
+        compareVideoRequest(f.fake.shell.documents, f.folder.path());
+        // Nothing asks the chat client or shows a message.
+        QCOMPARE(f.scripted.created, 0);
+        QVERIFY(f.fake.dialogs.shown.isEmpty());
+        QVERIFY(f.texts().isEmpty());
+    }
+
+    void shellFailureIsReportedUnderTheRequestingStep_data()
+    {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("Help, after Yes") << 13 << QStringLiteral("PushButton13_Click at line 102\r\r");
+        QTest::newRow("Allow access") << 1 << QStringLiteral("PushButton1_Click at line 100\r\r");
+    }
+    void shellFailureIsReportedUnderTheRequestingStep()
+    {
+        QFETCH(int, button);
+        QFETCH(QString, ending);
+        CommandWindow f;
+        BrokenShell shell;
+        Platform platform{f.fake.dialogs, shell, f.fake.clipboard, f.fake.random, f.fake.clock,
+                          f.folder.path()};
+        Form1 window(platform, f.scripted);
+        f.fake.dialogs.answerQuestion(true);
+        window.button(button)->click();
+        const QStringList reports = f.reports();
+        QCOMPARE(reports.size(), 1);
+        QVERIFY(reports[0].startsWith(QStringLiteral("The shell is not available\r\nin Velmoran2021/08/31.Form1.")
+                                      + ending));
+    }
+};
+
+QTEST_MAIN(HelpTest)
+#include "test_help.moc"
