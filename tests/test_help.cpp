@@ -1,8 +1,11 @@
 #include "command_window.h"
 #include "main_window_help.h"
+#include "main_window_help_command.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QtEndian>
 
 using namespace velmoran;
 using velmoran::test::CommandWindow;
@@ -191,6 +194,24 @@ private slots:
         QCOMPARE(reports.size(), 1);
         QVERIFY(reports[0].startsWith(QStringLiteral("The shell is not available\r\nin Velmoran2021/08/31.Form1.")
                                       + ending));
+    }
+
+    void videoLiesBesideTheProgramAsAShortClip()
+    {
+        // Tests run from the build's program folder, where the build puts the program's files.
+        const QString folder = QCoreApplication::applicationDirPath();
+        const QString request = helpVideoRequest(folder).file;
+        QVERIFY(request.startsWith(QLatin1Char('"')) && request.endsWith(QLatin1Char('"')));
+        QFile video(request.mid(1, request.size() - 2));
+        QVERIFY2(video.open(QIODevice::ReadOnly), qPrintable(video.fileName()));
+        QVERIFY(video.size() <= 400 * 1024);
+        const QByteArray head = video.read(56);
+        QCOMPARE(head.left(4), QByteArray("RIFF"));
+        QCOMPARE(head.mid(8, 4), QByteArray("AVI "));
+        QCOMPARE(head.mid(24, 4), QByteArray("avih"));
+        const auto word = [&](int offset) { return qFromLittleEndian<quint32>(head.constData() + offset); };
+        const double seconds = double(word(48)) * word(32) / 1e6; // frames times frame length
+        QVERIFY2(seconds >= 2 && seconds <= 15, qPrintable(QString::number(seconds)));
     }
 };
 
