@@ -78,9 +78,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # Shared libraries come from dpkg-shlibdeps; what is loaded at run time by name is listed:
 # the SVG icon engine, the Arial-compatible fonts, xdg-open for documents and web pages, the
-# MIME database for the menu entry's file types.
+# MIME database for the menu entry's file types, and libXcursor, which Qt's X11 support opens
+# to draw the desktop's pointer theme (the program changes pointers often).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, fonts-liberation, xdg-utils, shared-mime-info")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libqt6svg6, fonts-liberation, xdg-utils, shared-mime-info, libxcursor1")
 # Native windows on a Wayland desktop; without it Qt draws through XWayland.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 include(CPack)
