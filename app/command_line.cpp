@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -37,6 +38,13 @@ CommandLine parseCommandLine(const QStringList& arguments)
         QStringLiteral("check-files"),
         QStringLiteral("Check the files the program uses beside itself and its icon, then exit."));
     parser.addOption(checkFiles);
+    parser.addPositionalArgument(
+        QStringLiteral("HISTORY"),
+        QStringLiteral("A chat history: the client's data export (.tar or its messages.json) or its "
+                       "legacy database (main.db). Several are searched as one history. Without "
+                       "any, exports in the download folder and legacy databases in the old "
+                       "profile folder are used."),
+        QStringLiteral("[HISTORY...]"));
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -60,8 +68,12 @@ CommandLine parseCommandLine(const QStringList& arguments)
         const ChatHistoryPtr history = sampleHistory();
         result.historyProvider = [history] { return history; };
     } else {
-        // Until history files can be read, no history means no running client.
-        result.historyProvider = [] { return ChatHistoryPtr(); };
+        auto loader = std::make_shared<HistoryLoader>(parser.positionalArguments(), [] {
+            return discoverHistoryFiles(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
+                                        QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
+        });
+        result.historyLoader = loader;
+        result.historyProvider = [loader] { return loader->load(); };
     }
     return result;
 }

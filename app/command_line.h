@@ -1,9 +1,11 @@
 #pragma once
 
 #include "chat_service.h"
+#include "history_loader.h"
 
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 
 namespace velmoran {
@@ -13,6 +15,9 @@ struct CommandLine {
     // Where the history comes from; answers null while there is none (a client that is not
     // running).
     HistoryChatServiceFactory::Provider historyProvider;
+    // The history files behind historyProvider (the files named on the command line, or those
+    // found in the usual places); null with --sample.
+    std::shared_ptr<HistoryLoader> historyLoader;
     // Set when the program should end at once with this status (--help, --version, a usage
     // error); the text has been printed already.
     std::optional<int> exitCode;

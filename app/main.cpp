@@ -38,6 +38,11 @@ int main(int argc, char* argv[])
         std::fputs(qUtf8Printable(report.text), stdout);
         return report.ok ? 0 : 1;
     }
+    if (commandLine.historyLoader) {
+        // A history file that cannot be read is told once per command that needs it.
+        commandLine.historyLoader->setReport(
+            [&desktop](const QString& description) { desktop.platform().dialogs.message(description); });
+    }
     velmoran::HistoryChatServiceFactory chatServices(commandLine.historyProvider);
     velmoran::Form1 window(desktop.platform(), chatServices);
     desktop.dialogs().setParentWindow(&window);

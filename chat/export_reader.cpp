@@ -69,8 +69,10 @@ public:
 
     ChatHistory parse(const simdjson::padded_string& json)
     {
+        // A byte order mark is no JSON, but some tools write one.
+        const size_t bom = std::string_view(json.data(), json.size()).starts_with("\xef\xbb\xbf") ? 3 : 0;
         od::document doc;
-        check(m_parser.iterate(json).get(doc));
+        check(m_parser.iterate(json.data() + bom, json.size() - bom, json.size() - bom + simdjson::SIMDJSON_PADDING).get(doc));
         od::object top;
         const simdjson::error_code topError = doc.get_object().get(top);
         if (topError == simdjson::INCORRECT_TYPE)

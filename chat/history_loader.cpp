@@ -1,0 +1,257 @@
+#include "history_loader.h"
+
+#include "export_reader.h"
+#include "failure.h"
+#include "history_file_error.h"
+#include "legacy_db_reader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <new>
+
+namespace velmoran {
+
+namespace {
+
+bool startsWith(const QByteArray& bytes, qsizetype at, QByteArrayView magic)
+{
+    return bytes.size() >= at + magic.size() && QByteArrayView(bytes).sliced(at, magic.size()) == magic;
+}
+
+// Milliseconds rounded down to the start of their second.
+qint64 secondOf(qint64 ms)
+{
+    const qint64 second = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
+    return second * 1000;
+}
+
+bool isWholeSecond(qint64 ms)
+{
+    return secondOf(ms) == ms;
+}
+
+bool sameMessage(const HistoryMessage& a, const HistoryMessage& b)
+{
+    if (a.timestampMs != b.timestampMs
+        && !(secondOf(a.timestampMs) == secondOf(b.timestampMs)
+             && (isWholeSecond(a.timestampMs) || isWholeSecond(b.timestampMs))))
+        return false;
+    return a.body == b.body && a.senderDisplayName == b.senderDisplayName;
+}
+
+struct SourcedMessage {
+    const HistoryMessage* message;
+    size_t source;
+};
+
+std::vector<HistoryMessage> mergeMessages(std::vector<SourcedMessage>& all)
+{
+    std::stable_sort(all.begin(), all.end(), [](const SourcedMessage& a, const SourcedMessage& b) {
+        return a.message->timestampMs < b.message->timestampMs;
+    });
+    std::vector<SourcedMessage> kept;
+    kept.reserve(all.size());
+    for (const SourcedMessage& candidate : all) {
+        const qint64 second = secondOf(candidate.message->timestampMs);
+        bool duplicate = false;
+        // Only messages of the same second can match; they are at the end of what is kept.
+        for (size_t k = kept.size(); k-- > 0 && kept[k].message->timestampMs >= second;) {
+            if (kept[k].source != candidate.source && sameMessage(*kept[k].message, *candidate.message)) {
+                duplicate = true;
+                break;
+            }
+        }
+        if (!duplicate)
+            kept.push_back(candidate);
+    }
+    std::vector<HistoryMessage> messages;
+    messages.reserve(kept.size());
+    for (const SourcedMessage& m : kept)
+        messages.push_back(*m.message);
+    return messages;
+}
+
+} // namespace
+
+HistoryFileKind sniffHistoryFile(const QString& path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile())
+        failToRead(path, QFileInfo::exists(path) ? QStringLiteral("it is no file") : QStringLiteral("there is no such file"));
+    if (!file.open(QIODevice::ReadOnly))
+        failToRead(path, file.errorString());
+    const QByteArray head = file.read(512);
+    if (head.isEmpty())
+        failToRead(path, QStringLiteral("the file is empty"));
+    if (startsWith(head, 0, QByteArrayView("SQLite format 3\0", 16)))
+        return HistoryFileKind::LegacyDatabase;
+    if (startsWith(head, 257, "ustar"))
+        return HistoryFileKind::ExportArchive;
+    // A compressed tar: gzip, bzip2, xz, zstd.
+    if (startsWith(head, 0, "\x1f\x8b") || startsWith(head, 0, "BZh") || startsWith(head, 0, "\xfd" "7zXZ")
+        || startsWith(head, 0, "\x28\xb5\x2f\xfd"))
+        return HistoryFileKind::ExportArchive;
+    qsizetype i = startsWith(head, 0, "\xef\xbb\xbf") ? 3 : 0;
+    while (i < head.size() && (head[i] == ' ' || head[i] == '\n' || head[i] == '\r' || head[i] == '\t'))
+        ++i;
+    if (i < head.size() && head[i] == '{')
+        return HistoryFileKind::ExportJson;
+    failToRead(path, QStringLiteral("it is neither a chat export (.tar or messages.json) nor a legacy chat database (main.db)"));
+}
+
+ChatHistory readHistoryFile(const QString& path)
+{
+    switch (sniffHistoryFile(path)) {
+    case HistoryFileKind::ExportArchive:
+        return readExportArchive(path);
+    case HistoryFileKind::ExportJson:
+        return readExportJson(path);
+    case HistoryFileKind::LegacyDatabase:
+        return readLegacyDatabase(path);
+    }
+    failToRead(path, QStringLiteral("its kind is unknown"));
+}
+
+ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources)
+{
+    ChatHistory merged;
+    QSet<QString> contactsSeen;
+    QHash<QString, size_t> chatOfPeer;
+    std::vector<std::vector<SourcedMessage>> pending;
+    for (size_t source = 0; source < sources.size(); ++source) {
+        const ChatHistory& history = *sources[source];
+        for (const QString& contact : history.contacts) {
+            if (!contactsSeen.contains(contact)) {
+                contactsSeen.insert(contact);
+                merged.contacts.append(contact);
+            }
+        }
+        for (const HistoryChat& chat : history.chats) {
+            if (chat.peerHandle.isEmpty()) {
+                merged.chats.push_back(chat);
+                pending.emplace_back();
+                continue;
+            }
+            auto found = chatOfPeer.constFind(chat.peerHandle);
+            if (found == chatOfPeer.constEnd()) {
+                found = chatOfPeer.insert(chat.peerHandle, merged.chats.size());
+                merged.chats.push_back(HistoryChat{chat.peerHandle, {}});
+                pending.emplace_back();
+            }
+            for (const HistoryMessage& message : chat.messages)
+                pending[*found].push_back({&message, source});
+        }
+    }
+    for (size_t i = 0; i < merged.chats.size(); ++i) {
+        if (!merged.chats[i].peerHandle.isEmpty())
+            merged.chats[i].messages = mergeMessages(pending[i]);
+    }
+    return merged;
+}
+
+QStringList discoverHistoryFiles(const QString& downloadFolder, const QString& homeFolder)
+{
+    QStringList found;
+    if (!downloadFolder.isEmpty()) {
+        const QFileInfoList exports = QDir(downloadFolder).entryInfoList(
+            {QStringLiteral("*_export.tar")}, QDir::Files | QDir::Readable, QDir::Time);
+        for (const QFileInfo& file : exports)
+            found << file.absoluteFilePath();
+    }
+    if (!homeFolder.isEmpty()) {
+        // The old client kept one profile folder per account, each with its main.db.
+        const QFileInfoList profiles = QDir(homeFolder + QStringLiteral("/.Skype"))
+                                           .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo& profile : profiles) {
+            const QFileInfo db(profile.absoluteFilePath() + QStringLiteral("/main.db"));
+            if (db.isFile())
+                found << db.absoluteFilePath();
+        }
+    }
+    return found;
+}
+
+HistoryLoader::HistoryLoader(QStringList files, Discovery discover)
+    : m_named(std::move(files))
+    , m_discover(std::move(discover))
+{
+}
+
+void HistoryLoader::addFile(const QString& path)
+{
+    m_added << path;
+}
+
+QStringList HistoryLoader::files() const
+{
+    QStringList all = m_named.isEmpty() && m_discover ? m_discover() : m_named;
+    all << m_added;
+    QStringList unique;
+    QSet<QString> seen;
+    for (const QString& path : std::as_const(all)) {
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        if (!seen.contains(absolute)) {
+            seen.insert(absolute);
+            unique << absolute;
+        }
+    }
+    return unique;
+}
+
+const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path)
+{
+    const QFileInfo info(path);
+    const qint64 size = info.exists() ? info.size() : -1;
+    const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
+    auto entry = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.path == path; });
+    if (entry != m_entries.end() && entry->size == size && entry->modified == modified)
+        return *entry;
+    if (entry == m_entries.end())
+        entry = m_entries.insert(m_entries.end(), Entry{path, -1, {}, nullptr, {}});
+    // Drop the old history first, so a changed file is not held twice while it is re-read.
+    entry->history.reset();
+    entry->size = size;
+    entry->modified = modified;
+    try {
+        entry->history = std::make_shared<const ChatHistory>(readHistoryFile(path));
+        entry->failure.clear();
+    } catch (const Failure& failure) {
+        entry->failure = failure.description();
+    } catch (const std::bad_alloc&) {
+        entry->failure = QStringLiteral("The chat history \"%1\" cannot be read: there is not enough memory for it.")
+                             .arg(QDir::toNativeSeparators(path));
+    }
+    return *entry;
+}
+
+ChatHistoryPtr HistoryLoader::load()
+{
+    const QStringList paths = files();
+    std::erase_if(m_entries, [&](const Entry& e) { return !paths.contains(e.path); });
+    std::vector<ChatHistoryPtr> readable;
+    for (const QString& path : paths) {
+        const Entry& entry = entryFor(path);
+        if (entry.history)
+            readable.push_back(entry.history);
+        else if (m_report)
+            m_report(entry.failure);
+    }
+    if (readable.size() <= 1) {
+        m_mergedFrom.clear();
+        m_merged.reset();
+        return readable.empty() ? nullptr : readable.front();
+    }
+    if (readable != m_mergedFrom) {
+        m_merged.reset();
+        m_merged = std::make_shared<const ChatHistory>(mergeHistories(readable));
+        m_mergedFrom = readable;
+    }
+    return m_merged;
+}
+
+} // namespace velmoran

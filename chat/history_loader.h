@@ -1,0 +1,80 @@
+#pragma once
+
+#include "chat_history.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace velmoran {
+
+// What a history file holds, told by its first bytes, never by its name.
+enum class HistoryFileKind { ExportArchive, ExportJson, LegacyDatabase };
+
+// Throws velmoran::Failure naming the file when it cannot be opened, is empty or is none of
+// the three kinds.
+HistoryFileKind sniffHistoryFile(const QString& path);
+
+// Reads any history file, whatever its kind. Throws velmoran::Failure naming file and reason.
+ChatHistory readHistoryFile(const QString& path);
+
+// Merges histories read from several files into one: each contact once, in order of first
+// appearance; one chat per one-to-one partner holding the messages of every source in time
+// order (ties keep source order), where a message that another source holds as well (same
+// sender, body and time) is kept once. A time of whole seconds, as the legacy database keeps
+// it, matches any time within that second. Chats that are not one-to-one are kept as they are.
+ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources);
+
+// The history files found without being named: exports ("…_export.tar") in the download
+// folder, newest first, and legacy databases (main.db) in the old client's profile folders
+// under home.
+QStringList discoverHistoryFiles(const QString& downloadFolder, const QString& homeFolder);
+
+// Keeps the history of a set of files loaded between commands. Each load looks at the files
+// again and re-reads only a file whose size or modification time changed, so commands after
+// the first reuse the loaded history.
+class HistoryLoader {
+public:
+    using Discovery = std::function<QStringList()>;
+    using Report = std::function<void(const QString& description)>;
+
+    // files: the files named by the user. When there are none, discover is asked for files
+    // at every load.
+    explicit HistoryLoader(QStringList files, Discovery discover = {});
+
+    // A file given during the session (dropped on the window): read from the next load on.
+    void addFile(const QString& path);
+
+    // The files the next load reads.
+    QStringList files() const;
+
+    // Called with the failure's description for every file that cannot be read; such a file
+    // contributes nothing (the description names the file and the reason).
+    void setReport(Report report) { m_report = std::move(report); }
+
+    // The history of every readable file, merged; null when there is none.
+    ChatHistoryPtr load();
+
+private:
+    struct Entry {
+        QString path;
+        qint64 size = -1;
+        QDateTime modified;
+        ChatHistoryPtr history;
+        QString failure;
+    };
+    const Entry& entryFor(const QString& path);
+
+    QStringList m_named;
+    QStringList m_added;
+    Discovery m_discover;
+    Report m_report;
+    std::vector<Entry> m_entries;
+    std::vector<ChatHistoryPtr> m_mergedFrom;
+    ChatHistoryPtr m_merged;
+};
+
+} // namespace velmoran

@@ -1,0 +1,333 @@
+#include "chat_service.h"
+#include "command_line.h"
+#include "failure.h"
+#include "history_files.h"
+#include "history_loader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+using namespace velmoran;
+
+namespace {
+
+QByteArray exportWith(const QByteArray& conversations)
+{
+    return "{\"userId\":\"8:me\",\"exportDate\":\"2024-01-01\",\"conversations\":[" + conversations + "]}";
+}
+
+QByteArray textMessage(const char* time, const char* name, const char* content)
+{
+    return QByteArray("{\"id\":\"1\",\"originalarrivaltime\":\"") + time + "\",\"displayName\":\"" + name
+           + "\",\"messagetype\":\"Text\",\"from\":\"8:x\",\"content\":\"" + content + "\"}";
+}
+
+// An export with one-to-one chats with anna and carl and a group chat.
+const QByteArray newerExport = exportWith(
+    "{\"id\":\"8:anna\",\"MessageList\":["
+    + textMessage("2020-09-13T12:26:40.250Z", "Anna", "overlap") + ","   // the database's 12:26:40
+    + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later") + ","
+    + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later") + "]},"  // twice in one source: both kept
+      "{\"id\":\"19:team@thread\",\"MessageList\":[" + textMessage("2021-01-01T00:00:00Z", "Bob", "group") + "]},"
+      "{\"id\":\"8:carl\",\"MessageList\":[" + textMessage("2021-01-01T00:00:00Z", "Carl", "hi") + "]}");
+
+const QByteArray olderDatabase =
+    "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT);"
+    "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);"
+    "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, from_dispname TEXT,"
+    " timestamp INTEGER, body_xml TEXT);"
+    "INSERT INTO Contacts VALUES (1, 1, 'bert'), (2, 1, 'anna');"
+    "INSERT INTO Conversations VALUES (1, 'bert', 1), (2, 'anna', 1), (3, '#anna/$x', 2);"
+    "INSERT INTO Messages VALUES (1, 2, 'anna', 'Anna', 1600000000, 'overlap'),"
+    " (2, 2, 'anna', 'Anna', 1599999999, 'older'),"
+    " (3, 2, 'anna', 'Anna', 1600000000, 'overlap but other text'),"
+    " (4, 1, 'bert', 'Bert', 1500000000, 'bert says'),"
+    " (5, 3, 'anna', 'Anna', 1500000000, 'in a group');";
+
+QString failureOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const Failure& failure) {
+        return failure.description();
+    }
+    return QString();
+}
+
+QStringList bodies(const HistoryChat& chat)
+{
+    QStringList texts;
+    for (const HistoryMessage& m : chat.messages)
+        texts << m.body;
+    return texts;
+}
+
+QStringList peers(const ChatHistory& history)
+{
+    QStringList list;
+    for (const HistoryChat& chat : history.chats)
+        list << chat.peerHandle;
+    return list;
+}
+
+bool writeGzipTar(const QString& path, const QByteArray& json)
+{
+    archive* writer = archive_write_new();
+    archive_write_set_format_ustar(writer);
+    archive_write_add_filter_gzip(writer);
+    bool ok = archive_write_open_filename(writer, QFile::encodeName(path).constData()) == ARCHIVE_OK;
+    archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, "messages.json");
+    archive_entry_set_size(entry, json.size());
+    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_perm(entry, 0644);
+    ok = ok && archive_write_header(writer, entry) == ARCHIVE_OK
+         && archive_write_data(writer, json.constData(), size_t(json.size())) == json.size();
+    archive_entry_free(entry);
+    ok = archive_write_close(writer) == ARCHIVE_OK && ok;
+    archive_write_free(writer);
+    return ok;
+}
+
+} // namespace
+
+class HistoryLoaderTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_export = m_dir.filePath(QStringLiteral("someone_export.tar"));
+        QVERIFY(test::writeTar(m_export, {{QStringLiteral("messages.json"), newerExport}}));
+        m_database = m_dir.filePath(QStringLiteral("main.db"));
+        QCOMPARE(test::writeDatabase(m_database, olderDatabase), QString());
+    }
+
+    void kindIsToldByContent_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("tar") << QStringLiteral("tar") << int(HistoryFileKind::ExportArchive) << QString();
+        QTest::newRow("gzip tar") << QStringLiteral("tar.gz") << int(HistoryFileKind::ExportArchive) << QString();
+        QTest::newRow("json named .tar") << QStringLiteral("json") << int(HistoryFileKind::ExportJson) << QString();
+        QTest::newRow("json with BOM") << QStringLiteral("bom.json") << int(HistoryFileKind::ExportJson) << QString();
+        QTest::newRow("database") << QStringLiteral("db") << int(HistoryFileKind::LegacyDatabase) << QString();
+        QTest::newRow("empty") << QStringLiteral("empty") << -1 << QStringLiteral("the file is empty");
+        QTest::newRow("text") << QStringLiteral("text") << -1 << QStringLiteral("neither a chat export");
+        QTest::newRow("folder") << QStringLiteral("folder") << -1 << QStringLiteral("it is no file");
+        QTest::newRow("missing") << QStringLiteral("missing") << -1 << QStringLiteral("no such file");
+    }
+
+    void kindIsToldByContent()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, kind);
+        QFETCH(QString, failure);
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("history.tar"));
+        if (name == QStringLiteral("tar"))
+            path = m_export;
+        else if (name == QStringLiteral("tar.gz"))
+            QVERIFY(writeGzipTar(path, newerExport));
+        else if (name == QStringLiteral("json"))
+            QVERIFY(test::writeBytes(path, "\n  " + newerExport));
+        else if (name == QStringLiteral("bom.json"))
+            QVERIFY(test::writeBytes(path, "\xef\xbb\xbf" + newerExport));
+        else if (name == QStringLiteral("db"))
+            path = m_database;
+        else if (name == QStringLiteral("empty"))
+            QVERIFY(test::writeBytes(path, QByteArray()));
+        else if (name == QStringLiteral("text"))
+            QVERIFY(test::writeBytes(path, "Dear diary,\n"));
+        else if (name == QStringLiteral("folder"))
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("history.tar")));
+        if (kind >= 0) {
+            QCOMPARE(int(sniffHistoryFile(path)), kind);
+            ChatHistory history;
+            const QString description = failureOf([&] { history = readHistoryFile(path); });
+            QVERIFY2(description.isEmpty(), qPrintable(description));
+            QVERIFY(!history.contacts.isEmpty());
+        } else {
+            const QString description = failureOf([&] { readHistoryFile(path); });
+            QVERIFY2(description.contains(failure), qPrintable(description));
+            QVERIFY2(description.contains(QDir::toNativeSeparators(path)), qPrintable(description));
+        }
+    }
+
+    void mergesSourcesIntoOneHistory()
+    {
+        const auto older = std::make_shared<const ChatHistory>(readHistoryFile(m_database));
+        const auto newer = std::make_shared<const ChatHistory>(readHistoryFile(m_export));
+        const ChatHistory merged = mergeHistories({older, newer});
+        QCOMPARE(merged.contacts, QStringList({QStringLiteral("bert"), QStringLiteral("anna"), QStringLiteral("carl")}));
+        QCOMPARE(peers(merged), QStringList({QStringLiteral("bert"), QStringLiteral("anna"), QString(), QString(),
+                                             QStringLiteral("carl")}));
+        // The database's whole-second "overlap" and the export's 12:26:40.250 are one message;
+        // the export's own repeated "later" stays twice.
+        QCOMPARE(bodies(merged.chats[1]),
+                 QStringList({QStringLiteral("older"), QStringLiteral("overlap"), QStringLiteral("overlap but other text"),
+                              QStringLiteral("later"), QStringLiteral("later")}));
+        QCOMPARE(bodies(merged.chats[0]), QStringList{QStringLiteral("bert says")});
+        QCOMPARE(bodies(merged.chats[2]), QStringList{QStringLiteral("in a group")});
+        QCOMPARE(bodies(merged.chats[3]), QStringList{QStringLiteral("group")});
+    }
+
+    void mergeKeepsTimeOrderAcrossSourcesAndSenders()
+    {
+        ChatHistory a, b;
+        a.contacts = {QStringLiteral("p")};
+        a.chats.push_back({QStringLiteral("p"), {{1000, QStringLiteral("P"), QStringLiteral("x")},
+                                                 {3000, QStringLiteral("P"), QStringLiteral("z")}}});
+        b.chats.push_back({QStringLiteral("p"), {{2000, QStringLiteral("P"), QStringLiteral("y")},
+                                                 {3000, QStringLiteral("Q"), QStringLiteral("z")},
+                                                 {3000, QStringLiteral("P"), QStringLiteral("z")},
+                                                 {3500, QStringLiteral("P"), QStringLiteral("z")}}});
+        const ChatHistory merged = mergeHistories({std::make_shared<const ChatHistory>(a),
+                                                   std::make_shared<const ChatHistory>(b)});
+        QCOMPARE(merged.chats.size(), size_t(1));
+        const auto& m = merged.chats[0].messages;
+        // (3000, P, z) once; (3500, P, z) too, since 3000 is a whole second of the first source.
+        QCOMPARE(m.size(), size_t(4));
+        QCOMPARE(m[1].body, QStringLiteral("y"));
+        QCOMPARE(m[2].senderDisplayName, QStringLiteral("P"));
+        QCOMPARE(m[3].senderDisplayName, QStringLiteral("Q")); // another sender: not a duplicate
+        QCOMPARE(m[3].timestampMs, qint64(3000));
+        QVERIFY(merged.contacts == QStringList{QStringLiteral("p")});
+    }
+
+    void laterCommandsReuseTheLoadedHistoryUntilTheFileChanges()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("messages.json"));
+        QVERIFY(test::writeBytes(path, newerExport));
+        HistoryLoader loader({path});
+        const ChatHistoryPtr first = loader.load();
+        QVERIFY(first);
+        QCOMPARE(loader.load(), first);
+
+        QByteArray changed = newerExport;
+        changed.replace("8:carl", "8:cleo");
+        QVERIFY(test::writeBytes(path, changed));
+        // Same size: only the modification time tells the change.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        file.close();
+        const ChatHistoryPtr second = loader.load();
+        QVERIFY(second && second != first);
+        QVERIFY(second->contacts.contains(QStringLiteral("cleo")));
+        QCOMPARE(loader.load(), second);
+    }
+
+    void mergedHistoryIsReusedToo()
+    {
+        HistoryLoader loader({m_database, m_export});
+        const ChatHistoryPtr first = loader.load();
+        QVERIFY(first);
+        QCOMPARE(first->contacts.size(), 3);
+        QCOMPARE(loader.load(), first);
+    }
+
+    void unreadableFileIsToldAndTheOthersAreUsed()
+    {
+        QTemporaryDir dir;
+        const QString bad = dir.filePath(QStringLiteral("broken_export.tar"));
+        QVERIFY(test::writeBytes(bad, "{\"conversations\": [ {\"id\": "));
+        QStringList told;
+        HistoryLoader loader({bad, m_export});
+        loader.setReport([&](const QString& text) { told << text; });
+        const ChatHistoryPtr history = loader.load();
+        QVERIFY(history);
+        QCOMPARE(history->contacts, QStringList({QStringLiteral("anna"), QStringLiteral("carl")}));
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].contains(QDir::toNativeSeparators(bad)) && told[0].contains(QStringLiteral("not valid JSON")),
+                 qPrintable(told[0]));
+    }
+
+    void unreadableOnlyFileIsAClientThatIsNotRunning()
+    {
+        QTemporaryDir dir;
+        const QString bad = dir.filePath(QStringLiteral("main.db"));
+        QVERIFY(test::writeBytes(bad, "not a database"));
+        QStringList told;
+        auto loader = std::make_shared<HistoryLoader>(QStringList{bad});
+        loader->setReport([&](const QString& text) { told << text; });
+        HistoryChatServiceFactory factory([loader] { return loader->load(); });
+        QVERIFY(!factory.create()->isClientRunning());
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told[0].contains(QStringLiteral("cannot be read")));
+        // Still told at the next command: the file is still unreadable.
+        QVERIFY(!factory.create()->isClientRunning());
+        QCOMPARE(told.size(), 2);
+    }
+
+    void droppedFilesJoinAndDiscoveryIsOnlyForNoArguments()
+    {
+        int discoveries = 0;
+        HistoryLoader found({}, [&] {
+            ++discoveries;
+            return QStringList{m_database};
+        });
+        QCOMPARE(found.files(), QStringList{m_database});
+        found.addFile(m_export);
+        found.addFile(m_export);
+        QCOMPARE(found.files(), QStringList({m_database, m_export}));
+        QCOMPARE(found.load()->contacts.size(), 3);
+        QVERIFY(discoveries >= 2);
+
+        discoveries = 0;
+        HistoryLoader named({m_export}, [&] {
+            ++discoveries;
+            return QStringList{m_database};
+        });
+        QCOMPARE(named.files(), QStringList{m_export});
+        QCOMPARE(discoveries, 0);
+
+        HistoryLoader nothing({}, [] { return QStringList(); });
+        QCOMPARE(nothing.load(), ChatHistoryPtr());
+    }
+
+    void discoversExportsAndOldProfiles()
+    {
+        QTemporaryDir downloads, home;
+        QVERIFY(test::writeBytes(downloads.filePath(QStringLiteral("anna_export.tar")), "x"));
+        QVERIFY(test::writeBytes(downloads.filePath(QStringLiteral("holiday.tar")), "x"));
+        QVERIFY(test::writeBytes(downloads.filePath(QStringLiteral("messages.json")), "x"));
+        QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".Skype/anna.k")));
+        QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".Skype/shared_dynco")));
+        QVERIFY(test::writeBytes(home.filePath(QStringLiteral(".Skype/anna.k/main.db")), "x"));
+        const QStringList found = discoverHistoryFiles(downloads.path(), home.path());
+        QCOMPARE(found, QStringList({QFileInfo(downloads.filePath(QStringLiteral("anna_export.tar"))).absoluteFilePath(),
+                                     QFileInfo(home.filePath(QStringLiteral(".Skype/anna.k/main.db"))).absoluteFilePath()}));
+        QCOMPARE(discoverHistoryFiles(QString(), QString()), QStringList());
+    }
+
+    void commandLineNamesTheHistoryFiles()
+    {
+        const CommandLine withFiles = parseCommandLine({QStringLiteral("velmoran"), m_export, m_database});
+        QVERIFY(!withFiles.exitCode);
+        QVERIFY(withFiles.historyLoader);
+        QCOMPARE(withFiles.historyLoader->files(), QStringList({m_export, m_database}));
+        QCOMPARE(withFiles.historyProvider()->contacts.size(), 3);
+
+        const CommandLine sample = parseCommandLine({QStringLiteral("velmoran"), QStringLiteral("--sample")});
+        QVERIFY(!sample.historyLoader);
+        QVERIFY(sample.historyProvider());
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_export;
+    QString m_database;
+};
+
+QTEST_GUILESS_MAIN(HistoryLoaderTest)
+#include "test_history_loader.moc"
