@@ -10,9 +10,11 @@
 #include "hand_pointer.h"
 #include "main_window_help_command.h"
 #include "program_files.h"
+#include "clipboard_copy.h"
 #include "results_filters.h"
 #include "results_model.h"
 #include "results_removal_lock.h"
+#include "text_file_export.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -256,6 +258,13 @@ void Form1::createCommands()
 
     m_allowAccess = std::make_unique<AllowAccessCommand>(m_platform, m_errorReporter);
     onClick(1, [this] { m_allowAccess->PushButton1_Click(); });
+    m_saveResultsAsText = std::make_unique<SaveResultsAsTextFileCommand>(
+        m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_results, *m_progress,
+        *m_resultsRemoval);
+    onClick(5, [this] { m_saveResultsAsText->PushButton5_Click(); });
+    m_copyResults = std::make_unique<CopyResultsToClipboardCommand>(
+        m_platform, m_errorReporter, m_eventPump, *m_results, *m_resultsRemoval);
+    onClick(8, [this] { m_copyResults->PushButton8_Click(); });
 }
 
 void Form1::setTabOrder()

@@ -26,9 +26,11 @@ class ChatServiceFactory;
 class ContactListCommands;
 class ContactListModel;
 class MainWindowHelpCommand;
+class CopyResultsToClipboardCommand;
 class ResultsFilterCommands;
 class ResultsModel;
 class ResultsRemovalLock;
+class SaveResultsAsTextFileCommand;
 
 // The address of the maker's web site, opened now and then at start-up.
 inline constexpr char16_t MakerSiteUrl[] = u"https://velmoran.org/";
@@ -117,6 +119,8 @@ private:
     std::unique_ptr<ResultsFilterCommands> m_resultsFilters;
     std::unique_ptr<ContactListCommands> m_contactCommands;
     std::unique_ptr<AllowAccessCommand> m_allowAccess;
+    std::unique_ptr<SaveResultsAsTextFileCommand> m_saveResultsAsText;
+    std::unique_ptr<CopyResultsToClipboardCommand> m_copyResults;
 };
 
 // Converts the window design's twips to pixels at 96 dots per inch (15 twips a pixel).

@@ -1,0 +1,24 @@
+#include "spaced_text.h"
+
+#include "text_table.h"
+
+namespace velmoran {
+
+std::vector<qsizetype> ColumnWidths(const TextTable& list, bool withHeaders, EventPump* pump)
+{
+    std::vector<qsizetype> widths;
+    const int columns = list.columns();
+    const qsizetype n = list.size();
+    widths.reserve(size_t(columns));
+    for (int c = 1; c <= columns; ++c) {
+        qsizetype m = withHeaders ? list.headerText(c).size() : 0;
+        for (qsizetype k = 1; k <= n; ++k) {
+            yieldTo(pump);
+            m = std::max(m, list.text(k, c).size());
+        }
+        widths.push_back(m);
+    }
+    return widths;
+}
+
+} // namespace velmoran
