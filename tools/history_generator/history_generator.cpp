@@ -464,7 +464,8 @@ std::string writeLegacyDatabase(const std::string& path, const Options& options)
         const Conversation& c = world.conversations[i];
         sqlite3_bind_int64(statement, 1, std::int64_t(i + 1));
         sqlite3_bind_text(statement, 2, c.identity.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int(statement, 3, c.kind == Kind::Group ? 2 : 1);
+        // Only chats with a contact are dialogs; the bot is no contact.
+        sqlite3_bind_int(statement, 3, c.kind == Kind::Dialog ? 1 : 2);
         sqlite3_bind_text(statement, 4, c.identity.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_int64(statement, 5, c.startMs / 1000);
         sqlite3_step(statement);

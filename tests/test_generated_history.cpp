@@ -1,0 +1,170 @@
+#include "chat_service.h"
+#include "contact_list_model.h"
+#include "export_reader.h"
+#include "fake_platform.h"
+#include "form1.h"
+#include "history_files.h"
+#include "history_generator.h"
+#include "history_loader.h"
+#include "legacy_db_reader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmoran;
+
+namespace {
+
+constexpr std::uint64_t messages = 3000;
+
+// Markup or an entity left in a body: the decoding missed something.
+const QRegularExpression leftoverMarkup(QStringLiteral("</?[A-Za-z_]+[ />]|&(amp|lt|gt|quot|apos|#[0-9]+|#x[0-9A-Fa-f]+);"));
+
+// The real window on a fake desktop, its history read from files.
+struct HistoryWindow {
+    explicit HistoryWindow(const QStringList& files)
+        : loader(std::make_shared<HistoryLoader>(files))
+        , fake(folder.path())
+        , services([this] { return loader->load(); })
+        , window(fake.platform, services)
+    {
+        loader->setReport([this](const QString& text) { fake.platform.dialogs.message(text); });
+        window.eventPump().setMinimumInterval(0);
+        window.Form_Load();
+    }
+    QStringList listed()
+    {
+        QStringList texts;
+        for (int row = 1; row <= window.contacts().size(); ++row)
+            texts << window.contacts().text(row);
+        return texts;
+    }
+
+    std::shared_ptr<HistoryLoader> loader;
+    QTemporaryDir folder;
+    test::FakePlatform fake;
+    HistoryChatServiceFactory services;
+    Form1 window;
+};
+
+} // namespace
+
+class GeneratedHistoryTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_tar = m_dir.filePath(QStringLiteral("generated_export.tar"));
+        m_db = m_dir.filePath(QStringLiteral("main.db"));
+        const generator::Options options{messages, 7, 0};
+        QCOMPARE(QString::fromStdString(generator::writeExportTar(m_tar.toStdString(), options)), QString());
+        QCOMPARE(QString::fromStdString(generator::writeLegacyDatabase(m_db.toStdString(), options)), QString());
+        m_export = readExportArchive(m_tar);
+        m_legacy = readLegacyDatabase(m_db);
+    }
+
+    void generatorIsDeterministic()
+    {
+        const generator::Options options{500, 3, 0};
+        QCOMPARE(generator::exportJson(options), generator::exportJson(options));
+        QVERIFY(generator::exportJson(options) != generator::exportJson({500, 4, 0}));
+    }
+
+    void exportReadsCompletelyAndPlainly()
+    {
+        QCOMPARE(m_export.messageCount(), qsizetype(messages));
+        QCOMPARE(m_export.contacts.size(), 8);
+        int groups = 0, emptyBodies = 0, nonLatin = 0;
+        for (const HistoryChat& chat : m_export.chats) {
+            groups += chat.peerHandle.isEmpty() ? 1 : 0;
+            for (size_t i = 0; i < chat.messages.size(); ++i) {
+                const HistoryMessage& m = chat.messages[i];
+                QVERIFY(i == 0 || chat.messages[i - 1].timestampMs <= m.timestampMs);
+                QVERIFY(!m.senderDisplayName.isEmpty());
+                QVERIFY2(!leftoverMarkup.match(m.body).hasMatch(), qPrintable(m.body));
+                emptyBodies += m.body.isEmpty() ? 1 : 0;
+                nonLatin += m.body.contains(QRegularExpression(QStringLiteral("[\\x{0400}-\\x{04FF}\\x{4E00}-\\x{9FFF}]"))) ? 1 : 0;
+            }
+        }
+        QCOMPARE(groups, 3); // two group chats and a bot
+        QVERIFY(emptyBodies > 0 && emptyBodies < int(messages) / 5); // calls and thread activity
+        QVERIFY(nonLatin > int(messages) / 10);
+    }
+
+    void databaseAndExportOfOneHistoryAgree()
+    {
+        // The generator writes the same messages to both; the readers must give the same texts.
+        QCOMPARE(m_legacy.contacts, m_export.contacts);
+        QCOMPARE(m_legacy.chats.size(), m_export.chats.size());
+        for (size_t c = 0; c < m_export.chats.size(); ++c) {
+            const HistoryChat& fromExport = m_export.chats[c];
+            const HistoryChat& fromDb = m_legacy.chats[c];
+            QCOMPARE(fromDb.peerHandle, fromExport.peerHandle);
+            QCOMPARE(fromDb.messages.size(), fromExport.messages.size());
+            for (size_t i = 0; i < fromExport.messages.size(); ++i) {
+                QCOMPARE(fromDb.messages[i].body, fromExport.messages[i].body);
+                QCOMPARE(fromDb.messages[i].timestampMs / 1000, fromExport.messages[i].timestampMs / 1000);
+            }
+        }
+    }
+
+    void mergingTheTwoKeepsEachMessageOnce()
+    {
+        // A message is the same in both when its sender's name is: both formats sometimes
+        // leave the name out (then the handle stands in), independently of each other.
+        qsizetype differentSender = 0;
+        for (size_t c = 0; c < m_export.chats.size(); ++c) {
+            if (m_export.chats[c].peerHandle.isEmpty())
+                continue;
+            for (size_t i = 0; i < m_export.chats[c].messages.size(); ++i)
+                differentSender += m_export.chats[c].messages[i].senderDisplayName
+                                           != m_legacy.chats[c].messages[i].senderDisplayName ? 1 : 0;
+        }
+        HistoryLoader loader({m_db, m_tar});
+        const ChatHistoryPtr merged = loader.load();
+        QVERIFY(merged);
+        qsizetype groupMessages = 0;
+        for (const HistoryChat& chat : m_export.chats)
+            groupMessages += chat.peerHandle.isEmpty() ? qsizetype(chat.messages.size()) : 0;
+        QCOMPARE(merged->contacts, m_export.contacts);
+        QCOMPARE(merged->messageCount(), qsizetype(messages) + differentSender + groupMessages);
+    }
+
+    void windowListsTheContactsOfAGeneratedExport()
+    {
+        HistoryWindow w({m_tar});
+        w.window.button(2)->click();
+        QCOMPARE(w.listed(), m_export.contacts);
+        QVERIFY(w.fake.dialogs.shown.isEmpty());
+    }
+
+    void unreadableHistoryIsToldThenTreatedAsNoClient()
+    {
+        const QString broken = m_dir.filePath(QStringLiteral("broken_export.tar"));
+        QFile tar(m_tar);
+        QVERIFY(tar.open(QIODevice::ReadOnly));
+        QVERIFY(test::writeBytes(broken, tar.read(tar.size() / 2)));
+        HistoryWindow w({broken});
+        w.window.button(2)->click();
+        QCOMPARE(w.listed(), QStringList());
+        QVERIFY(w.fake.dialogs.shown.size() >= 2);
+        QVERIFY2(w.fake.dialogs.shown[0].text.contains(QDir::toNativeSeparators(broken) + QStringLiteral("\" cannot be read")),
+                 qPrintable(w.fake.dialogs.shown[0].text));
+        // Then what a client that is not running gets: the help.
+        QVERIFY(w.fake.dialogs.shown[1].text.contains(QStringLiteral("Skype")));
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_tar, m_db;
+    ChatHistory m_export, m_legacy;
+};
+
+QTEST_MAIN(GeneratedHistoryTest)
+#include "test_generated_history.moc"
