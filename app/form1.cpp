@@ -15,6 +15,7 @@
 #include "results_model.h"
 #include "results_removal_lock.h"
 #include "text_file_export.h"
+#include "search_run.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -265,6 +266,21 @@ void Form1::createCommands()
     m_copyResults = std::make_unique<CopyResultsToClipboardCommand>(
         m_platform, m_errorReporter, m_eventPump, *m_results, *m_resultsRemoval);
     onClick(8, [this] { m_copyResults->PushButton8_Click(); });
+
+    m_search = std::make_unique<SearchRun>(
+        SearchRun::Window{m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_progress,
+                          m_stopRequested, *m_help},
+        SearchRun::Controls{button(7), m_text1, m_check4}, m_chatServices, *m_contacts,
+        *m_results);
+    onClick(7, [this] { m_search->PushButton7_Click(); });
+    connect(m_listView2, &QAbstractItemView::doubleClicked, this, &Form1::ListView2_DblClick);
+}
+
+void Form1::ListView2_DblClick(const QModelIndex& index)
+{
+    // Not while a command holds positions into the results list.
+    if (m_resultsRemoval->removalAllowed() && index.isValid() && index.row() < m_results->size())
+        m_results->removeRow(index.row() + 1);
 }
 
 void Form1::setTabOrder()

@@ -15,6 +15,7 @@
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
+class QModelIndex;
 class QProgressBar;
 class QPushButton;
 class QTableView;
@@ -31,6 +32,7 @@ class ResultsFilterCommands;
 class ResultsModel;
 class ResultsRemovalLock;
 class SaveResultsAsTextFileCommand;
+class SearchRun;
 
 // The address of the maker's web site, opened now and then at start-up.
 inline constexpr char16_t MakerSiteUrl[] = u"https://velmoran.org/";
@@ -64,6 +66,10 @@ public:
     // rows check removalAllowed() first.
     ResultsRemovalLock& resultsRemoval() { return *m_resultsRemoval; }
     bool& stopRequested() { return m_stopRequested; }
+    SearchRun& search() { return *m_search; }
+
+    // A double-click on a results row removes it.
+    void ListView2_DblClick(const QModelIndex& index);
 
     QPushButton* button(int number) const;
     QTableView* contactListView() const { return m_listView1; }
@@ -121,6 +127,7 @@ private:
     std::unique_ptr<AllowAccessCommand> m_allowAccess;
     std::unique_ptr<SaveResultsAsTextFileCommand> m_saveResultsAsText;
     std::unique_ptr<CopyResultsToClipboardCommand> m_copyResults;
+    std::unique_ptr<SearchRun> m_search;
 };
 
 // Converts the window design's twips to pixels at 96 dots per inch (15 twips a pixel).

@@ -1,23 +1,55 @@
 #pragma once
 
+#include <QHash>
 #include <QLocale>
 #include <QString>
+
+#include <vector>
 
 namespace velmoran {
 
 // A message's timestamp as the results list shows and searches it: the user's locale's short
 // date, a blank and its long time without a time-zone name, in local time; the date alone when
 // the local time is exactly midnight.
+//
+// A search formats a timestamp for every message it reads, so the texts are built from caches:
+// the local time offset per UTC day, the date text per local day and the time text per second
+// of the day. Days on which the offset changes are converted one timestamp at a time.
 class TimestampText {
 public:
     explicit TimestampText(const QLocale& locale = QLocale::system());
 
-    QString format(qint64 utcMilliseconds) const;
+    QString format(qint64 utcMilliseconds);
+    // The same text, valid until the next call.
+    QStringView view(qint64 utcMilliseconds);
+
+    // The text without any cache, straight from the locale (for comparison).
+    QString formatUncached(qint64 utcMilliseconds) const;
 
 private:
+    struct UtcDay {
+        qint64 day = 0;
+        int offsetMs = 0;
+        bool uniform = false; // one offset for the whole UTC day
+    };
+    const UtcDay& utcDay(qint64 utcMilliseconds);
+    const QString& dateText(qint64 localDay);
+    const QString& timeText(int localMsOfDay);
+
     QLocale m_locale;
     QString m_dateFormat;
     QString m_timeFormat;
+    bool m_timeHasMilliseconds = false;
+
+    UtcDay m_lastUtcDay;
+    bool m_haveUtcDay = false;
+    QHash<qint64, UtcDay> m_utcDays;
+    qint64 m_lastLocalDay = 0;
+    QString m_lastDateText;
+    bool m_haveLocalDay = false;
+    QHash<qint64, QString> m_dateTexts;
+    std::vector<QString> m_timeTexts; // per second of the day, filled as needed
+    QString m_buffer;
 };
 
 // The locale's long time format with its time-zone field removed.

@@ -17,10 +17,14 @@ void EventPump::throwIfClosing() const
         throw ProgramClosing{};
 }
 
+bool EventPump::isDue() const
+{
+    return m_closing || m_minimumIntervalMs <= 0 || m_sinceLastYield.elapsed() >= m_minimumIntervalMs;
+}
+
 void EventPump::yield()
 {
-    throwIfClosing();
-    if (m_minimumIntervalMs > 0 && m_sinceLastYield.elapsed() < m_minimumIntervalMs)
+    if (!isDue())
         return;
     yieldNow();
 }

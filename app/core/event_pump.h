@@ -19,6 +19,8 @@ public:
     void yield();
     // Lets events run now, whatever the interval.
     void yieldNow();
+    // True when yield() would let events run (or throw, once the window is closed).
+    bool isDue() const;
 
     void setMinimumInterval(int milliseconds) { m_minimumIntervalMs = milliseconds; }
     int minimumInterval() const { return m_minimumIntervalMs; }

@@ -1,0 +1,529 @@
+#include "chat_service.h"
+#include "contact_list_model.h"
+#include "failure.h"
+#include "fake_platform.h"
+#include "form1.h"
+#include "results_model.h"
+#include "results_removal_lock.h"
+#include "search_pattern.h"
+#include "search_run.h"
+#include "timestamp_text.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+using namespace velmoran;
+using velmoran::test::FakePlatform;
+using velmoran::test::ShownDialog;
+
+namespace {
+
+qint64 utc(int y, int mo, int d, int h = 12, int mi = 0, int s = 0)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC).toMSecsSinceEpoch();
+}
+
+HistoryMessage msg(const char* from, const char* body, qint64 when = utc(2021, 3, 4))
+{
+    return {when, QString::fromUtf8(from), QString::fromUtf8(body)};
+}
+
+// A chat service over a history that can act while a chosen message is being read, and fail
+// chosen operations, as a client may.
+class ScriptedChatService final : public ChatService {
+public:
+    ScriptedChatService(ChatHistoryPtr history, struct ScriptedChats& script);
+    bool isClientRunning() override;
+    QStringList enumerateContacts() override { return m_inner.enumerateContacts(); }
+    qint32 chatCount() override { return m_inner.chatCount(); }
+    QString peerHandle(qint32 chat) override { return m_inner.peerHandle(chat); }
+    qint32 messageCount(qint32 chat) override { return m_inner.messageCount(chat); }
+    const HistoryMessage& messageAt(qint32 chat, qint32 message) override;
+
+private:
+    HistoryChatService m_inner;
+    ScriptedChats& m_script;
+};
+
+struct ScriptedChats final : ChatServiceFactory {
+    std::unique_ptr<ChatService> create() override
+    {
+        ++created;
+        return std::make_unique<ScriptedChatService>(history, *this);
+    }
+
+    ChatHistoryPtr history;
+    int created = 0;
+    // Runs on the first read of each message, before the run tests it.
+    std::function<void(qint32 chat, qint32 message)> onMessage;
+    // Reads of this message fail.
+    qint32 failingChat = 0, failingMessage = 0;
+    QList<std::pair<qint32, qint32>> reads;
+};
+
+ScriptedChatService::ScriptedChatService(ChatHistoryPtr history, ScriptedChats& script)
+    : m_inner(std::move(history))
+    , m_script(script)
+{
+}
+
+bool ScriptedChatService::isClientRunning()
+{
+    return m_inner.isClientRunning();
+}
+
+const HistoryMessage& ScriptedChatService::messageAt(qint32 chat, qint32 message)
+{
+    const std::pair<qint32, qint32> position{chat, message};
+    if (m_script.reads.isEmpty() || m_script.reads.constLast() != position) {
+        m_script.reads << position;
+        if (m_script.onMessage)
+            m_script.onMessage(chat, message);
+    }
+    if (chat == m_script.failingChat && message == m_script.failingMessage)
+        throw Failure(QStringLiteral("The client lost the message."));
+    return m_inner.messageAt(chat, message);
+}
+
+// Chats: 1 alice (3 messages), 2 bob (2), 3 a group chat, 4 carol (none), 5 "Alice" (1).
+ChatHistoryPtr smallHistory()
+{
+    auto h = std::make_shared<ChatHistory>();
+    h->contacts = {QStringLiteral("alice"), QStringLiteral("bob"), QStringLiteral("carol")};
+    h->chats.push_back({QStringLiteral("alice"),
+                        {msg("Alice A", "hello Bob", utc(2021, 3, 4, 10, 0, 5)),
+                         msg("Me", "HELLO again", utc(2021, 3, 5, 0, 0, 0)),
+                         msg("", "no name here", utc(2022, 1, 1, 9, 30, 0))}});
+    h->chats.push_back({QStringLiteral("bob"),
+                        {msg("Bob", "hello from bob", utc(2021, 6, 7, 8, 9, 10)),
+                         msg("Bob", "", utc(2021, 6, 7, 8, 9, 11))}});
+    h->chats.push_back({QString(), {msg("Group", "hello all")}});
+    h->chats.push_back({QStringLiteral("carol"), {}});
+    h->chats.push_back({QStringLiteral("Alice"), {msg("Other", "hello twin")}});
+    return h;
+}
+
+// Chats of n messages each, every message "m<k>" from "peer<i>".
+ChatHistoryPtr uniformHistory(int chats, int messages)
+{
+    auto h = std::make_shared<ChatHistory>();
+    for (int i = 1; i <= chats; ++i) {
+        HistoryChat chat{QStringLiteral("peer%1").arg(i), {}};
+        for (int k = 1; k <= messages; ++k)
+            chat.messages.push_back({utc(2020, 1, 1, 1, 0, k % 60), QStringLiteral("peer%1").arg(i),
+                                     QStringLiteral("m%1").arg(k)});
+        h->contacts << chat.peerHandle;
+        h->chats.push_back(std::move(chat));
+    }
+    return h;
+}
+
+struct SearchFixture {
+    explicit SearchFixture(ChatHistoryPtr history = smallHistory())
+        : fake(folder.path())
+        , window(fake.platform, chats)
+    {
+        chats.history = std::move(history);
+        window.eventPump().setMinimumInterval(0);
+        window.Form_Load();
+    }
+
+    void list(const QStringList& handles, bool ticked = true)
+    {
+        for (const QString& handle : handles) {
+            window.contacts().append(handle);
+            window.contacts().setChecked(window.contacts().size(), ticked);
+        }
+    }
+    void listAll()
+    {
+        list(chats.history->contacts);
+    }
+    void find(const QString& text, bool matchCase = true)
+    {
+        window.searchText()->setText(text);
+        window.matchCase()->setChecked(matchCase);
+        window.button(7)->click();
+    }
+    // Rows as "contact|field|value".
+    QStringList rows() const
+    {
+        QStringList result;
+        ResultsModel& r = const_cast<Form1&>(window).results();
+        for (qsizetype row = 1; row <= r.size(); ++row)
+            result << r.text(row, 1) + u'|' + r.text(row, 2) + u'|' + r.text(row, 3);
+        return result;
+    }
+    QStringList bodies() const
+    {
+        QStringList result;
+        for (const QString& row : rows()) {
+            if (row.section(u'|', 1, 1) == u"Body")
+                result << row.section(u'|', 2);
+        }
+        return result;
+    }
+    void clickWhenEventsRun(QObject* context, std::function<void()> action)
+    {
+        QTimer::singleShot(0, context, std::move(action));
+    }
+
+    QTemporaryDir folder;
+    FakePlatform fake;
+    ScriptedChats chats;
+    Form1 window;
+};
+
+const QString Done = QStringLiteral("Done.");
+
+QStringList strings(std::initializer_list<const char*> texts)
+{
+    QStringList result;
+    for (const char* text : texts)
+        result << QString::fromUtf8(text);
+    return result;
+}
+
+} // namespace
+
+class SearchRunTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void matchRule_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("exact");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("substring") << "ell" << "hello" << true << true;
+        QTest::newRow("whole field") << "hello" << "hello" << true << true;
+        QTest::newRow("longer than field") << "hello!" << "hello" << true << false;
+        QTest::newRow("case counts") << "HELLO" << "hello" << true << false;
+        QTest::newRow("case ignored") << "HELLO" << "hello" << false << true;
+        QTest::newRow("case ignored, accented") << "ÄRGER" << "viel ärger" << false << true;
+        QTest::newRow("case ignored, Cyrillic") << "ПРИВЕТ" << "ну привет" << false << true;
+        QTest::newRow("accent is not case") << "arger" << "ärger" << false << false;
+        QTest::newRow("empty text, field") << "" << "x" << true << true;
+        QTest::newRow("empty text, caseless") << "" << "x" << false << true;
+        QTest::newRow("empty field") << "" << "" << true << false;
+        QTest::newRow("text, empty field") << "a" << "" << false << false;
+        QTest::newRow("surrogate pair") << "😀" << "ok 😀!" << true << true;
+    }
+    void matchRule()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, field);
+        QFETCH(bool, exact);
+        QFETCH(bool, matches);
+        const SearchPattern pattern(text);
+        QCOMPARE(pattern.matches(field, exact ? Qt::CaseSensitive : Qt::CaseInsensitive), matches);
+    }
+
+    void patternFollowsNewText()
+    {
+        SearchPattern pattern(QStringLiteral("abc"));
+        pattern.setText(QStringLiteral("xyz"));
+        QVERIFY(!pattern.matches(u"abc", Qt::CaseSensitive));
+        QVERIFY(pattern.matches(u"wxyz", Qt::CaseInsensitive));
+    }
+
+    void rowsFollowChatsTickedRowsMessagesAndFields()
+    {
+        SearchFixture f;
+        // alice twice, bob unticked, a contact without a chat.
+        f.list({QStringLiteral("alice"), QStringLiteral("dave")});
+        f.list({QStringLiteral("bob")}, false);
+        f.list({QStringLiteral("alice")});
+        f.find(QStringLiteral("e"));
+        const QStringList once = {
+            QStringLiteral("alice|From Display Name|Alice A"),
+            QStringLiteral("alice|Body|hello Bob"),
+            QStringLiteral("alice|From Display Name|Me"),
+            QStringLiteral("alice|Body|no name here"),
+        };
+        QCOMPARE(f.rows(), once + once);
+        QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
+        QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
+        QCOMPARE(f.window.mousePointer().value(), 0);
+        QCOMPARE(f.window.progress().value(), 0.0);
+        QCOMPARE(f.window.progress().text(), QStringLiteral("Progress Bar"));
+        QVERIFY(f.window.stopRequested());
+        QVERIFY(f.fake.dialogs.errorReports().isEmpty());
+        // Every row is ticked and shown.
+        for (qsizetype row = 1; row <= f.window.results().size(); ++row)
+            QVERIFY(f.window.results().isChecked(row));
+        QCOMPARE(f.window.results().rowCount(), f.window.results().size());
+    }
+
+    void letterCaseFollowsMatchCase_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("matchCase");
+        QTest::addColumn<QStringList>("bodies");
+        QTest::newRow("capitals, case counts") << "HELLO" << true << strings({"HELLO again"});
+        QTest::newRow("capitals, case ignored") << "HELLO" << false
+                                                << strings({"hello Bob", "HELLO again", "hello from bob"});
+        QTest::newRow("small, case counts") << "hello" << true
+                                            << strings({"hello Bob", "hello from bob"});
+    }
+    void letterCaseFollowsMatchCase()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, matchCase);
+        QFETCH(QStringList, bodies);
+        SearchFixture f;
+        f.listAll();
+        f.find(text, matchCase);
+        QCOMPARE(f.bodies(), bodies);
+    }
+
+    void emptyTextListsEveryNonEmptyField()
+    {
+        SearchFixture f;
+        f.list({QStringLiteral("bob")});
+        f.find(QString());
+        QCOMPARE(f.rows(), (QStringList{
+                               QStringLiteral("bob|From Display Name|Bob"),
+                               QStringLiteral("bob|Body|hello from bob"),
+                               QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:10"),
+                               QStringLiteral("bob|From Display Name|Bob"),
+                               QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:11"),
+                           }));
+    }
+
+    void timestampTextIsSearchedAndStored()
+    {
+        SearchFixture f;
+        f.list({QStringLiteral("alice")});
+        f.find(QStringLiteral("Mar 2021"));
+        // The message at midnight shows its date alone.
+        QCOMPARE(f.rows(), (QStringList{QStringLiteral("alice|Timestamp|4 Mar 2021 10:00:05"),
+                                        QStringLiteral("alice|Timestamp|5 Mar 2021")}));
+    }
+
+    void chatsDifferingInCaseOnlyAreNotSearched()
+    {
+        SearchFixture f;
+        f.list({QStringLiteral("Alice")});
+        f.find(QStringLiteral("hello"));
+        QCOMPARE(f.bodies(), QStringList{QStringLiteral("hello twin")});
+    }
+
+    void noTickedRowSearchesNothingAndSaysDone()
+    {
+        SearchFixture f;
+        f.list({QStringLiteral("alice"), QStringLiteral("bob")}, false);
+        f.find(QString());
+        QVERIFY(f.rows().isEmpty());
+        QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
+        QVERIFY(f.chats.reads.isEmpty());
+    }
+
+    void emptyContactListIsToldAndNothingIsRead()
+    {
+        SearchFixture f;
+        f.find(QStringLiteral("x"));
+        QCOMPARE(f.fake.dialogs.messages(),
+                 QStringList{QStringLiteral("Contacts list is empty. Please click 'List Contacts In Skype'.")});
+        QCOMPARE(f.chats.created, 0);
+        QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
+        QCOMPARE(f.window.mousePointer().value(), 0);
+    }
+
+    void clientNotRunningShowsTheHelp()
+    {
+        SearchFixture f(nullptr);
+        f.list({QStringLiteral("alice")});
+        f.find(QStringLiteral("x"));
+        QCOMPARE(f.chats.created, 1);
+        QCOMPARE(f.fake.dialogs.shown.size(), 1);
+        QCOMPARE(f.fake.dialogs.shown[0].kind, ShownDialog::Question);
+        QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
+        QCOMPARE(f.window.mousePointer().value(), 0);
+        // The next click starts a run.
+        f.chats.history = smallHistory();
+        f.find(QStringLiteral("hello"));
+        QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
+    }
+
+    void progressShowsChatsReachedAndMessagePosition()
+    {
+        SearchFixture f(uniformHistory(3, 4));
+        f.listAll();
+        QStringList seen;
+        f.chats.onMessage = [&](qint32 chat, qint32) {
+            seen << QStringLiteral("%1 %2 %3").arg(f.window.progress().value())
+                        .arg(f.window.progress().text())
+                        .arg(chat);
+        };
+        f.find(QStringLiteral("nothing"));
+        QCOMPARE(seen, (strings({"33 Reading 1 of 4 1", "33 Reading 2 of 4 1", "33 Reading 3 of 4 1",
+                                    "33 Reading 4 of 4 1", "66 Reading 1 of 4 2", "66 Reading 2 of 4 2",
+                                    "66 Reading 3 of 4 2", "66 Reading 4 of 4 2", "100 Reading 1 of 4 3",
+                                    "100 Reading 2 of 4 3", "100 Reading 3 of 4 3", "100 Reading 4 of 4 3"})));
+        QCOMPARE(f.window.progress().value(), 0.0);
+        QCOMPARE(f.window.progress().text(), QStringLiteral("Progress Bar"));
+    }
+
+    void progressValueIsTheWholePart()
+    {
+        // 29 of 100 chats is 29, not 28 (29 / 100 * 100 in floating point is 28.999...).
+        SearchFixture f(uniformHistory(100, 1));
+        f.list({QStringLiteral("peer29")});
+        double value = -1;
+        f.chats.onMessage = [&](qint32, qint32) { value = f.window.progress().value(); };
+        f.find(QStringLiteral("x"));
+        QCOMPARE(value, 29.0);
+    }
+
+    void stopClickLetsOneMoreMessageBeTested()
+    {
+        SearchFixture f(uniformHistory(3, 10));
+        f.listAll();
+        f.chats.onMessage = [&](qint32 chat, qint32 message) {
+            if (chat == 1 && message == 5)
+                f.clickWhenEventsRun(&f.window, [&] { f.window.button(7)->click(); });
+            // The caption stays until the run ends.
+            QCOMPARE(f.window.button(7)->text(), QStringLiteral("Stop Finding"));
+        };
+        f.find(QString());
+        // The click is handled in the yield before message 6, which is still tested.
+        QCOMPARE(f.bodies(), (strings({"m1", "m2", "m3", "m4", "m5", "m6"})));
+        QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
+        QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
+        QCOMPARE(f.window.mousePointer().value(), 0);
+        // A click now starts a new run, appending after the first.
+        f.chats.onMessage = nullptr;
+        f.find(QStringLiteral("m10"));
+        QCOMPARE(f.bodies().mid(6), (strings({"m10", "m10", "m10"})));
+    }
+
+    void commandsInsideTheYieldsTakeEffect_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("bodies");
+        const QStringList all = strings({"m1", "m2", "m3", "m4", "m1", "m2", "m3", "m4"});
+        QTest::newRow("clear results") << "clear" << strings({"m3", "m4", "m1", "m2", "m3", "m4"});
+        QTest::newRow("untick second contact") << "untick" << strings({"m1", "m2", "m3", "m4"});
+        QTest::newRow("new search text") << "text" << strings({"m1", "m2"});
+        QTest::newRow("match case off") << "caseless" << all.mid(2);
+        QTest::newRow("contact listed again") << "list" << all + all.mid(4);
+        QTest::newRow("double-click first body") << "remove" << all.mid(1);
+        QTest::newRow("remove results containing") << "filter" << all.mid(2);
+    }
+    void commandsInsideTheYieldsTakeEffect()
+    {
+        QFETCH(QString, action);
+        QFETCH(QStringList, bodies);
+        SearchFixture f(uniformHistory(2, 4));
+        f.listAll();
+        f.window.resultsListView()->show();
+        f.chats.onMessage = [&](qint32 chat, qint32 message) {
+            if (chat != 1 || message != 2)
+                return;
+            f.clickWhenEventsRun(&f.window, [&] {
+                Form1& w = f.window;
+                if (action == u"clear")
+                    w.results().clear();
+                else if (action == u"untick")
+                    w.contacts().setChecked(2, false);
+                else if (action == u"text")
+                    w.searchText()->setText(QStringLiteral("peer1"));
+                else if (action == u"caseless")
+                    w.matchCase()->setChecked(false);
+                else if (action == u"list")
+                    f.list({QStringLiteral("peer1"), QStringLiteral("peer2")});
+                else if (action == u"filter") {
+                    f.fake.dialogs.answerInput(QStringLiteral("peer1"));
+                    w.button(17)->click();
+                } else if (action == u"remove") {
+                    w.results().announcePending();
+                    w.ListView2_DblClick(w.results().index(1, 0));
+                }
+            });
+        };
+        // "M" matches the bodies only when case is ignored; the other texts match the names.
+        f.find(action == u"caseless" ? QStringLiteral("M") : QString());
+        if (action == u"text") {
+            // From message 3 on, only the name "peer1" matches, and there are no bodies.
+            QCOMPARE(f.bodies(), bodies);
+            QCOMPARE(f.rows().last(), QStringLiteral("peer1|From Display Name|peer1"));
+        } else {
+            QCOMPARE(f.bodies(), bodies);
+        }
+        QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
+        QCOMPARE(f.window.results().rowCount(), f.window.results().size());
+        QVERIFY(f.fake.dialogs.errorReports().isEmpty());
+    }
+
+    void closingTheWindowEndsTheRunAtOnce()
+    {
+        SearchFixture f(uniformHistory(2, 50));
+        f.listAll();
+        f.window.show();
+        f.chats.onMessage = [&](qint32 chat, qint32 message) {
+            if (chat == 1 && message == 3)
+                f.clickWhenEventsRun(&f.window, [&] { f.window.close(); });
+        };
+        f.find(QString());
+        QVERIFY(f.fake.dialogs.shown.isEmpty());
+        QCOMPARE(f.chats.reads.constLast(), std::make_pair(1, 3));
+        QVERIFY(!f.window.isVisible());
+    }
+
+    void failingMessageIsReportedAndTheRunGoesOn()
+    {
+        SearchFixture f(uniformHistory(1, 3));
+        f.listAll();
+        f.chats.failingChat = 1;
+        f.chats.failingMessage = 2;
+        f.find(QStringLiteral("m"));
+        QStringList lines;
+        for (const QString& report : f.fake.dialogs.errorReports()) {
+            QVERIFY(report.startsWith(QStringLiteral("The client lost the message.\r\n")));
+            lines << report.section(u'\r', 1, 1).mid(1);
+        }
+        // A failed test runs what it guards; the rows then miss their values.
+        const QString label = QStringLiteral("in Velmoran2021/08/31.Form1.PushButton7_Click at line %1");
+        QCOMPARE(lines, (QStringList{label.arg(138), label.arg(144), label.arg(146), label.arg(152),
+                                     label.arg(154), label.arg(160)}));
+        QCOMPARE(f.bodies(), (strings({"m1", "", "m3"})));
+        QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
+    }
+
+    void doubleClickRemovesAResultsRow()
+    {
+        SearchFixture f;
+        f.list({QStringLiteral("bob")});
+        f.find(QString());
+        QTableView* view = f.window.resultsListView();
+        f.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        const QRect second = view->visualRect(f.window.results().index(1, 2));
+        {
+            // Not while a command holds positions into the list.
+            ResultsRemovalLock::Hold hold(f.window.resultsRemoval());
+            f.window.ListView2_DblClick(f.window.results().index(1, 2));
+            QCOMPARE(f.window.results().size(), 5);
+        }
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, second.center());
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, second.center());
+        QCOMPARE(f.rows(), (QStringList{
+                               QStringLiteral("bob|From Display Name|Bob"),
+                               QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:10"),
+                               QStringLiteral("bob|From Display Name|Bob"),
+                               QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:11"),
+                           }));
+    }
+};
+
+QTEST_MAIN(SearchRunTest)
+#include "test_search_run.moc"

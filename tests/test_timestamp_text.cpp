@@ -1,0 +1,125 @@
+#include "timestamp_text.h"
+
+#include <QDateTime>
+#include <QTest>
+
+#include <ctime>
+
+using namespace velmoran;
+
+namespace {
+
+// Switches the process's local time zone for one test.
+class LocalZone {
+public:
+    explicit LocalZone(const QByteArray& zone)
+        : m_old(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~LocalZone()
+    {
+        qputenv("TZ", m_old);
+        tzset();
+    }
+
+private:
+    QByteArray m_old;
+};
+
+qint64 utcMs(const char* isoText)
+{
+    return QDateTime::fromString(QString::fromLatin1(isoText), Qt::ISODateWithMs).toMSecsSinceEpoch();
+}
+
+} // namespace
+
+class TimestampTextTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void formatsInTheLocalesGeneralDateFormat_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("utc");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("C, UTC") << "C" << QByteArray("UTC") << "2021-06-07T08:09:10Z"
+                                << "7 Jun 2021 08:09:10";
+        QTest::newRow("midnight: date alone") << "C" << QByteArray("UTC") << "2021-06-07T00:00:00Z"
+                                              << "7 Jun 2021";
+        QTest::newRow("a millisecond past midnight")
+            << "C" << QByteArray("UTC") << "2021-06-07T00:00:00.001Z" << "7 Jun 2021 00:00:00";
+        QTest::newRow("US, local time") << "en_US" << QByteArray("America/New_York")
+                                        << "2021-06-07T03:09:10Z" << "6/6/21 11:09:10 PM";
+        QTest::newRow("German, local midnight") << "de_DE" << QByteArray("Europe/Berlin")
+                                                << "2021-06-06T22:00:00Z" << "07.06.21";
+        QTest::newRow("German, winter") << "de_DE" << QByteArray("Europe/Berlin")
+                                        << "2021-01-06T22:00:00Z" << "06.01.21 23:00:00";
+    }
+    void formatsInTheLocalesGeneralDateFormat()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, utc);
+        QFETCH(QString, text);
+        LocalZone local(zone);
+        TimestampText timestamps{QLocale(locale)};
+        const qint64 ms = utcMs(utc.toLatin1().constData());
+        QCOMPARE(timestamps.format(ms), text);
+        QCOMPARE(timestamps.view(ms), text);
+        QCOMPARE(timestamps.formatUncached(ms), text);
+    }
+
+    // The cached texts equal the locale's own, across days on which the offset changes, in
+    // zones with half-hour offsets and where a change skips midnight.
+    void cachedTextsEqualTheLocales_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("from");
+        QTest::newRow("Berlin spring") << QByteArray("Europe/Berlin") << "2021-03-27T00:00:00Z";
+        QTest::newRow("Berlin autumn") << QByteArray("Europe/Berlin") << "2021-10-30T00:00:00Z";
+        QTest::newRow("Adelaide") << QByteArray("Australia/Adelaide") << "2021-04-02T00:00:00Z";
+        QTest::newRow("Sao Paulo midnight change") << QByteArray("America/Sao_Paulo")
+                                                   << "2018-11-03T00:00:00Z";
+        QTest::newRow("Kolkata") << QByteArray("Asia/Kolkata") << "2021-01-01T00:00:00Z";
+        QTest::newRow("before 1970") << QByteArray("America/New_York") << "1969-12-30T00:00:00Z";
+    }
+    void cachedTextsEqualTheLocales()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, from);
+        LocalZone local(zone);
+        for (const char* name : {"en_US", "de_DE", "ja_JP"}) {
+            TimestampText timestamps{QLocale(QString::fromLatin1(name))};
+            const qint64 start = utcMs(from.toLatin1().constData());
+            // Three days in steps of 7 min 13.5 s, then back over the same span, so both
+            // freshly built and cached texts are compared; plus every whole quarter hour.
+            for (int pass = 0; pass < 2; ++pass) {
+                for (qint64 t = start; t < start + 3 * 86'400'000; t += 433'500)
+                    QCOMPARE(timestamps.format(t), timestamps.formatUncached(t));
+                for (qint64 t = start; t < start + 3 * 86'400'000; t += 900'000)
+                    QCOMPARE(timestamps.view(t), timestamps.formatUncached(t));
+            }
+        }
+    }
+
+    void zoneNameIsLeftOut_data()
+    {
+        QTest::addColumn<QString>("locale");
+        for (const char* name : {"C", "en_US", "de_DE", "ja_JP", "fa_IR", "ar_EG", "ko_KR"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void zoneNameIsLeftOut()
+    {
+        QFETCH(QString, locale);
+        const QString format = longTimeFormatWithoutZone(QLocale(locale));
+        QVERIFY(!format.isEmpty());
+        QVERIFY2(!format.contains(u't') && !format.contains(u"()") && format == format.trimmed(),
+                 qPrintable(format));
+    }
+};
+
+QTEST_MAIN(TimestampTextTest)
+#include "test_timestamp_text.moc"
