@@ -15,6 +15,7 @@
 #include "results_model.h"
 #include "results_removal_lock.h"
 #include "text_file_export.h"
+#include "workbook_export.h"
 #include "search_run.h"
 
 #include <QApplication>
@@ -266,6 +267,9 @@ void Form1::createCommands()
     m_copyResults = std::make_unique<CopyResultsToClipboardCommand>(
         m_platform, m_errorReporter, m_eventPump, *m_results, *m_resultsRemoval);
     onClick(8, [this] { m_copyResults->PushButton8_Click(); });
+    m_saveResultsAsExcel = std::make_unique<SaveResultsAsExcelFileCommand>(
+        m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_results, *m_resultsRemoval);
+    onClick(14, [this] { m_saveResultsAsExcel->PushButton14_Click(); });
 
     m_search = std::make_unique<SearchRun>(
         SearchRun::Window{m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_progress,

@@ -31,6 +31,7 @@ class CopyResultsToClipboardCommand;
 class ResultsFilterCommands;
 class ResultsModel;
 class ResultsRemovalLock;
+class SaveResultsAsExcelFileCommand;
 class SaveResultsAsTextFileCommand;
 class SearchRun;
 
@@ -127,6 +128,7 @@ private:
     std::unique_ptr<AllowAccessCommand> m_allowAccess;
     std::unique_ptr<SaveResultsAsTextFileCommand> m_saveResultsAsText;
     std::unique_ptr<CopyResultsToClipboardCommand> m_copyResults;
+    std::unique_ptr<SaveResultsAsExcelFileCommand> m_saveResultsAsExcel;
     std::unique_ptr<SearchRun> m_search;
 };
 

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace velmoran {
@@ -96,6 +97,12 @@ void DesktopShell::openDocument(const ShellOpenRequest& request)
     // xdg-open hands the file to the desktop's default application and returns; started
     // detached so the program neither waits for it nor looks at its outcome.
     const QString path = unquotedPath(request.file);
+    // With parameters the file is a program to start with them, as a shell runs it.
+    if (!request.parameters.isEmpty()) {
+        QProcess::startDetached(path, QProcess::splitCommand(request.parameters),
+                                request.workingFolder);
+        return;
+    }
     if (!QProcess::startDetached(QStringLiteral("xdg-open"), {path}, request.workingFolder))
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
@@ -103,6 +110,24 @@ void DesktopShell::openDocument(const ShellOpenRequest& request)
 void DesktopShell::openUrl(const QUrl& url)
 {
     QDesktopServices::openUrl(url);
+}
+
+QString DesktopShell::defaultApplication(const QString& mimeType)
+{
+    // The desktop's own answer (mimeapps.list, then the MIME cache), as xdg-open would use it.
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), mimeType});
+    if (!query.waitForFinished(10000)) {
+        query.kill();
+        query.waitForFinished();
+        return {};
+    }
+    const QString entry = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+    // A default that names an application no longer installed opens nothing.
+    if (entry.isEmpty()
+        || QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entry).isEmpty())
+        return {};
+    return entry;
 }
 
 bool SystemClipboard::clear()

@@ -31,6 +31,7 @@ class DesktopShell final : public Shell {
 public:
     void openDocument(const ShellOpenRequest& request) override;
     void openUrl(const QUrl& url) override;
+    QString defaultApplication(const QString& mimeType) override;
 };
 
 // The system clipboard through Qt. A text counts as set when the clipboard reads it back.

@@ -25,6 +25,13 @@ public:
     virtual ~Shell() = default;
     virtual void openDocument(const ShellOpenRequest& request) = 0;
     virtual void openUrl(const QUrl& url) = 0;
+    // The desktop entry ("libreoffice-calc.desktop") of the application that opens documents of
+    // a MIME type by default, or "" when none is registered. A shell that cannot tell answers "".
+    virtual QString defaultApplication(const QString& mimeType)
+    {
+        Q_UNUSED(mimeType);
+        return {};
+    }
 };
 
 // The system clipboard. Either operation can fail while another program holds it.

@@ -3,6 +3,7 @@
 #include "dialogs.h"
 #include "platform.h"
 
+#include <QHash>
 #include <QList>
 #include <QQueue>
 #include <QStringList>
@@ -53,9 +54,15 @@ class RecordingShell final : public Shell {
 public:
     void openDocument(const ShellOpenRequest& request) override { documents << request; }
     void openUrl(const QUrl& url) override { urls << url; }
+    QString defaultApplication(const QString& mimeType) override
+    {
+        return defaultApplications.value(mimeType);
+    }
 
     QList<ShellOpenRequest> documents;
     QList<QUrl> urls;
+    // Desktop entries by MIME type; none registered unless a test says so.
+    QHash<QString, QString> defaultApplications;
 };
 
 class MemoryClipboard final : public Clipboard {
