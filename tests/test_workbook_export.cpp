@@ -1,3 +1,4 @@
+#include "desktop_platform.h"
 #include "failure.h"
 #include "memory_table.h"
 #include "results_removal_lock.h"
@@ -265,6 +266,55 @@ private slots:
         const QString path = folder.filePath(QStringLiteral("w.xlsx"));
         writeWorkbook(table, path, nullptr);
         QCOMPARE(readSheet(path).cells.value(QStringLiteral("A2")).size(), MaxCellText);
+    }
+
+    void desktopShellAsksTheMimeDatabase_data()
+    {
+        QTest::addColumn<bool>("registered");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("handles");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("registered default") << true << true << Mime << QStringLiteral("fakecalc.desktop");
+        QTest::newRow("registered, application gone") << true << false << Mime << QString();
+        QTest::newRow("installed, handles the type") << false << true << Mime << QStringLiteral("fakecalc.desktop");
+        QTest::newRow("installed, handles other types") << false << true << QStringLiteral("text/plain") << QString();
+    }
+    void desktopShellAsksTheMimeDatabase()
+    {
+        QFETCH(bool, registered);
+        QFETCH(bool, installed);
+        QFETCH(QString, handles);
+        QFETCH(QString, expected);
+        QTemporaryDir home;
+        QDir(home.path()).mkpath(QStringLiteral("config"));
+        QDir(home.path()).mkpath(QStringLiteral("data/applications"));
+        if (registered) {
+            QFile list(home.filePath(QStringLiteral("config/mimeapps.list")));
+            QVERIFY(list.open(QIODevice::WriteOnly));
+            list.write("[Default Applications]\n" + Mime.toUtf8() + "=fakecalc.desktop\n");
+        }
+        if (installed) {
+            QFile entry(home.filePath(QStringLiteral("data/applications/fakecalc.desktop")));
+            QVERIFY(entry.open(QIODevice::WriteOnly));
+            entry.write("[Desktop Entry]\nType=Application\nName=Fake Calc\nExec=true %U\nMimeType="
+                        + handles.toUtf8() + ";\n");
+        }
+        const QByteArray names[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"};
+        QByteArray saved[4];
+        for (int i = 0; i < 4; ++i)
+            saved[i] = qgetenv(names[i].constData());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(home.filePath(QStringLiteral("none"))));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(home.filePath(QStringLiteral("none"))));
+        const QString answer = DesktopShell().defaultApplication(Mime);
+        for (int i = 0; i < 4; ++i) {
+            if (saved[i].isEmpty())
+                qunsetenv(names[i].constData());
+            else
+                qputenv(names[i].constData(), saved[i]);
+        }
+        QCOMPARE(answer, expected);
     }
 
     void rowsCannotBeRemovedWhileTheSheetIsFilled()
