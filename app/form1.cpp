@@ -272,7 +272,7 @@ void Form1::createCommands()
     onClick(14, [this] { m_saveResultsAsExcel->PushButton14_Click(); });
 
     m_search = std::make_unique<SearchRun>(
-        SearchRun::Window{m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_progress,
+        SearchRun::Window{m_platform, m_eventPump, m_mousePointer, *m_progress,
                           m_stopRequested, *m_help},
         SearchRun::Controls{button(7), m_text1, m_check4}, m_chatServices, *m_contacts,
         *m_results);

@@ -160,7 +160,7 @@ void ResultsModel::removePositions(const std::vector<qsizetype>& positions)
     beginResetModel();
     size_t kept = size_t(positions.front() - 1);
     size_t next = 0;
-    for (size_t i = kept; i < m_rows.size(); ++i) {
+    for (size_t i = kept; i < size_t(m_rows.size()); ++i) {
         if (next < positions.size() && qsizetype(i + 1) == positions[next]) {
             ++next;
             continue;

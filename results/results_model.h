@@ -11,6 +11,14 @@ namespace velmoran {
 enum class ResultField : quint8 { FromDisplayName, Body, Timestamp };
 QString resultFieldText(ResultField field);
 
+// One row of the results list, as ResultsModel keeps it.
+struct ResultsRow {
+    QString contact;
+    QString value;
+    ResultField field;
+    bool checked;
+};
+
 // The results list: rows of (contact, field, value) with a tick, built for millions of rows.
 //
 // The program reads and changes rows through size(), text(), append() and remove...(); those
@@ -57,18 +65,17 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    struct Row {
-        QString contact;
-        QString value;
-        ResultField field;
-        bool checked;
-    };
+    using Row = ResultsRow;
     const Row& rowAt(qsizetype row) const;
 
-    std::vector<Row> m_rows;
+    // A QList, not a std::vector: rows are relocatable, so growing a list of millions of rows
+    // reallocates in place instead of moving every row (which stalls the window).
+    QList<Row> m_rows;
     qsizetype m_announced = 0;
     bool m_deferAnnouncements = false;
     QStringList m_headers;
 };
 
 } // namespace velmoran
+
+Q_DECLARE_TYPEINFO(velmoran::ResultsRow, Q_RELOCATABLE_TYPE);

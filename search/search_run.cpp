@@ -101,6 +101,8 @@ SearchRun::SearchRun(Window window, Controls controls, ChatServiceFactory& chatS
     , m_contacts(contacts)
     , m_results(results)
     , m_pattern(controls.searchText->text())
+    , m_reportDialogs(window.platform.dialogs, *this)
+    , m_reporter(m_reportDialogs)
 {
     // The text box announces every change, so the matcher always holds its current text.
     m_textFollower = QObject::connect(m_controls.searchText, &QLineEdit::textChanged,
@@ -119,11 +121,26 @@ bool SearchRun::matches(QStringView field) const
                                                                       : Qt::CaseInsensitive);
 }
 
+void SearchRun::ReportDialogs::errorReport(const QString& text)
+{
+    m_run.showReadingText();
+    m_dialogs.errorReport(text);
+}
+
+void SearchRun::showReadingText()
+{
+    if (!m_readingPending)
+        return;
+    m_readingPending = false;
+    m_window.progress.setText(readingText(m_readingMessage, m_readingCount));
+}
+
 void SearchRun::letEventsRun()
 {
     EventPump& pump = m_window.eventPump;
     if (!pump.isDue())
         return;
+    showReadingText();
     if (m_sinceAnnounced.hasExpired(AnnounceIntervalMs)) {
         m_results.announcePending();
         m_sinceAnnounced.restart();
@@ -135,7 +152,7 @@ void SearchRun::letEventsRun()
 
 void SearchRun::PushButton7_Click()
 {
-    GuardedRoutine routine(m_window.reporter,
+    GuardedRoutine routine(m_reporter,
                            routineLabel(QStringLiteral("Form1"), QStringLiteral("PushButton7_Click")));
     QPushButton* button = m_controls.button;
     if (!routine.test(100, [&] { return button->text() == StartCaption; })) {
@@ -210,7 +227,9 @@ void SearchRun::search(GuardedRoutine& routine, ChatService& service)
                 const qint32 messages = routine.loopBound(132, [&] { return service.messageCount(i); });
                 for (qint32 k = 1; k <= messages; ++k) {
                     routine.step(134, [&] {
-                        m_window.progress.setText(readingText(k, service.messageCount(i)));
+                        m_readingCount = service.messageCount(i);
+                        m_readingMessage = k;
+                        m_readingPending = true;
                     });
                     routine.step(136, [&] { letEventsRun(); });
                     if (routine.test(138, [&] {
@@ -237,6 +256,7 @@ void SearchRun::search(GuardedRoutine& routine, ChatService& service)
         if (routine.test(170, [&] { return stop; }))
             break;
     }
+    showReadingText();
 }
 
 } // namespace velmoran

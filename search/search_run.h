@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dialogs.h"
+#include "error_report.h"
 #include "search_pattern.h"
 #include "timestamp_text.h"
 
@@ -15,7 +17,6 @@ namespace velmoran {
 class ChatService;
 class ChatServiceFactory;
 class ContactListModel;
-class ErrorReporter;
 class EventPump;
 class MainWindowHelpCommand;
 class MousePointer;
@@ -41,7 +42,6 @@ public:
     };
     struct Window {
         Platform& platform;
-        ErrorReporter& reporter;
         EventPump& eventPump;
         MousePointer& mousePointer;
         ProgressDisplay& progress;
@@ -64,6 +64,29 @@ private:
     void search(class GuardedRoutine& routine, ChatService& service);
     bool matches(QStringView field) const;
     void letEventsRun();
+    void showReadingText();
+
+    // The window's dialogs; the progress text is brought up to date before a failure report.
+    class ReportDialogs final : public Dialogs {
+    public:
+        ReportDialogs(Dialogs& dialogs, SearchRun& run)
+            : m_dialogs(dialogs)
+            , m_run(run)
+        {
+        }
+        void message(const QString& text) override { m_dialogs.message(text); }
+        bool question(const QString& text) override { return m_dialogs.question(text); }
+        void errorReport(const QString& text) override;
+        QString inputBox(const QString& prompt) override { return m_dialogs.inputBox(prompt); }
+        QString saveFileName(const SaveDialogRequest& request) override
+        {
+            return m_dialogs.saveFileName(request);
+        }
+
+    private:
+        Dialogs& m_dialogs;
+        SearchRun& m_run;
+    };
 
     Window m_window;
     Controls m_controls;
@@ -72,7 +95,14 @@ private:
     ResultsModel& m_results;
     SearchPattern m_pattern;
     TimestampText m_timestamps;
+    ReportDialogs m_reportDialogs;
+    ErrorReporter m_reporter;
     QElapsedTimer m_sinceAnnounced;
+    // "Reading k of n" is set for every message but written to the bar only when the window
+    // can show it: when events run and before a failure report.
+    qint32 m_readingMessage = 0;
+    qint32 m_readingCount = 0;
+    bool m_readingPending = false;
     QMetaObject::Connection m_textFollower;
 };
 

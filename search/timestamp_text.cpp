@@ -64,6 +64,121 @@ TimestampText::TimestampText(const QLocale& locale)
     , m_timeFormat(longTimeFormatWithoutZone(locale))
     , m_timeHasMilliseconds(hasField(m_timeFormat, QLatin1Char('z')))
 {
+    if (!compileTimeFormat())
+        m_timeTokens.clear();
+}
+
+// Splits the time format into fields and literals. Answers false for a format with fields
+// other than hours, minutes, seconds and the day half, for digits outside the basic plane, or
+// when the result differs from the locale's own for any sampled time of day.
+bool TimestampText::compileTimeFormat()
+{
+    const QString zero = m_locale.zeroDigit();
+    if (zero.size() != 1)
+        return false;
+    m_zeroDigit = zero[0].unicode();
+    const QString& f = m_timeFormat;
+    auto literal = [&](QString text) {
+        if (!m_timeTokens.empty() && m_timeTokens.back().kind == TimeToken::Literal)
+            m_timeTokens.back().literal += text;
+        else
+            m_timeTokens.push_back({TimeToken::Literal, false, std::move(text)});
+    };
+    bool twelveHour = false;
+    for (qsizetype i = 0; i < f.size();) {
+        const QChar c = f[i];
+        qsizetype run = 1;
+        while (i + run < f.size() && f[i + run] == c)
+            ++run;
+        if (c == u'\'') {
+            const qsizetype end = f.indexOf(u'\'', i + 1);
+            if (end < 0)
+                return false;
+            literal(end == i + 1 ? QStringLiteral("'") : f.mid(i + 1, end - i - 1));
+            i = end + 1;
+            continue;
+        }
+        if (c == u'A' || c == u'a') {
+            const bool withP = i + 1 < f.size() && (f[i + 1] == u'P' || f[i + 1] == u'p');
+            if (withP && f[i + 1].isUpper() != c.isUpper())
+                return false;
+            const bool upper = c == u'A';
+            m_timeTokens.push_back({TimeToken::DayHalf, false,
+                                    upper ? m_locale.amText().toUpper() : m_locale.amText().toLower(),
+                                    upper ? m_locale.pmText().toUpper() : m_locale.pmText().toLower()});
+            twelveHour = true;
+            i += withP ? 2 : 1;
+            continue;
+        }
+        if (c.isLetter() && c.unicode() < 128) {
+            if (run > 2)
+                return false;
+            TimeToken::Kind kind;
+            if (c == u'H')
+                kind = TimeToken::Hour24;
+            else if (c == u'h')
+                kind = TimeToken::Hour12;
+            else if (c == u'm')
+                kind = TimeToken::Minute;
+            else if (c == u's')
+                kind = TimeToken::Second;
+            else
+                return false;
+            m_timeTokens.push_back({kind, run == 2, {}});
+            i += run;
+            continue;
+        }
+        literal(QString(c));
+        ++i;
+    }
+    if (!twelveHour) {
+        for (TimeToken& token : m_timeTokens) {
+            if (token.kind == TimeToken::Hour12)
+                token.kind = TimeToken::Hour24;
+        }
+    }
+    QString mine;
+    for (int second = 0; second < 86'400; second += 997) {
+        for (int t : {second, (second * 7 + 43'200) % 86'400}) {
+            mine.resize(0);
+            appendTime(mine, t);
+            if (mine != m_locale.toString(QTime::fromMSecsSinceStartOfDay(t * 1000), m_timeFormat))
+                return false;
+        }
+    }
+    return true;
+}
+
+void TimestampText::appendTime(QString& out, int secondOfDay) const
+{
+    const int hour = secondOfDay / 3600;
+    auto number = [&](int value, bool twoDigits) {
+        if (twoDigits || value >= 10)
+            out.append(QChar(char16_t(m_zeroDigit + value / 10)));
+        out.append(QChar(char16_t(m_zeroDigit + value % 10)));
+    };
+    for (const TimeToken& token : m_timeTokens) {
+        switch (token.kind) {
+        case TimeToken::Literal:
+            out.append(token.literal);
+            break;
+        case TimeToken::Hour24:
+            number(hour, token.twoDigits);
+            break;
+        case TimeToken::Hour12:
+            number(hour % 12 == 0 ? 12 : hour % 12, token.twoDigits);
+            break;
+        case TimeToken::Minute:
+            number(secondOfDay / 60 % 60, token.twoDigits);
+            break;
+        case TimeToken::Second:
+            number(secondOfDay % 60, token.twoDigits);
+            break;
+        case TimeToken::DayHalf:
+            out.append(hour < 12 ? token.literal : token.afternoon);
+            break;
+        }
+    }
 }
 
 QString TimestampText::formatUncached(qint64 utcMilliseconds) const
@@ -135,7 +250,10 @@ QStringView TimestampText::view(qint64 utcMilliseconds)
     m_buffer.append(date);
     if (msOfDay != 0) {
         m_buffer.append(QLatin1Char(' '));
-        m_buffer.append(timeText(msOfDay));
+        if (!m_timeTokens.empty())
+            appendTime(m_buffer, msOfDay / 1000);
+        else
+            m_buffer.append(timeText(msOfDay));
     }
     return m_buffer;
 }

@@ -23,6 +23,10 @@ public:
     // The same text, valid until the next call.
     QStringView view(qint64 utcMilliseconds);
 
+    // True when times of day are written without the locale's formatter (checked against it
+    // when the object is made).
+    bool writesTimesItself() const { return !m_timeTokens.empty(); }
+
     // The text without any cache, straight from the locale (for comparison).
     QString formatUncached(qint64 utcMilliseconds) const;
 
@@ -35,6 +39,17 @@ private:
     const UtcDay& utcDay(qint64 utcMilliseconds);
     const QString& dateText(qint64 localDay);
     const QString& timeText(int localMsOfDay);
+    // Writes the time of day in the locale's digits and day-half texts, without a lookup.
+    void appendTime(QString& out, int secondOfDay) const;
+    bool compileTimeFormat();
+
+    struct TimeToken {
+        enum Kind : quint8 { Literal, Hour24, Hour12, Minute, Second, DayHalf };
+        Kind kind;
+        bool twoDigits;
+        QString literal; // the text, or the morning's text of a day half
+        QString afternoon = {};
+    };
 
     QLocale m_locale;
     QString m_dateFormat;
@@ -48,6 +63,8 @@ private:
     QString m_lastDateText;
     bool m_haveLocalDay = false;
     QHash<qint64, QString> m_dateTexts;
+    std::vector<TimeToken> m_timeTokens; // empty: the format needs the locale's own formatting
+    char16_t m_zeroDigit = u'0';
     std::vector<QString> m_timeTexts; // per second of the day, filled as needed
     QString m_buffer;
 };

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -485,7 +486,15 @@ private slots:
         f.listAll();
         f.chats.failingChat = 1;
         f.chats.failingMessage = 2;
+        // Events never run during this run, yet the report shows the message being read.
+        f.window.eventPump().setMinimumInterval(1'000'000);
+        QStringList progressAtReports;
+        f.fake.dialogs.onShow = [&](const ShownDialog& dialog) {
+            if (dialog.kind == ShownDialog::ErrorReport)
+                progressAtReports << f.window.progressBar()->text();
+        };
         f.find(QStringLiteral("m"));
+        QCOMPARE(progressAtReports, QStringList(6, QStringLiteral("Reading 2 of 3")));
         QStringList lines;
         for (const QString& report : f.fake.dialogs.errorReports()) {
             QVERIFY(report.startsWith(QStringLiteral("The client lost the message.\r\n")));
