@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <array>
 #include <random>
@@ -23,31 +25,6 @@ const std::array<const char16_t*, 6> Scripts = {
 QStringList wordsOf(const char16_t* text)
 {
     return QString::fromUtf16(text).split(u' ', Qt::SkipEmptyParts);
-}
-
-void appendJsonString(QByteArray& out, const QString& text)
-{
-    out += '"';
-    const QByteArray utf8 = text.toUtf8();
-    for (char c : utf8) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20)
-                out += QByteArray("\\u00") + QByteArray::number(int(c), 16).rightJustified(2, '0');
-            else
-                out += c;
-        }
-    }
-    out += '"';
 }
 
 } // namespace
@@ -113,23 +90,23 @@ bool writeMessagesJson(const ChatHistory& history, const QString& path)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QByteArray out = "{\"userId\":\"8:live:me\",\"conversations\":[\n";
+    auto line = [](const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); };
     for (size_t c = 0; c < history.chats.size(); ++c) {
         const HistoryChat& chat = history.chats[c];
-        out += c ? ",\n{\"id\":" : "{\"id\":";
-        appendJsonString(out, QStringLiteral("8:") + chat.peerHandle);
-        out += ",\"MessageList\":[\n";
+        const QString id = QStringLiteral("8:") + chat.peerHandle;
+        QByteArray head = line({{QStringLiteral("id"), id}});
+        head.chop(1); // the object goes on with its message list
+        out += (c ? ",\n" : "") + head + ",\"MessageList\":[\n";
         for (size_t k = 0; k < chat.messages.size(); ++k) {
             const HistoryMessage& m = chat.messages[k];
-            out += k ? ",\n{\"from\":" : "{\"from\":";
-            appendJsonString(out, QStringLiteral("8:") + chat.peerHandle);
-            out += ",\"displayName\":";
-            appendJsonString(out, m.senderDisplayName);
-            out += ",\"originalarrivaltime\":";
-            appendJsonString(out, QDateTime::fromMSecsSinceEpoch(m.timestampMs, Qt::UTC)
-                                      .toString(Qt::ISODateWithMs));
-            out += ",\"messagetype\":\"RichText\",\"content\":";
-            appendJsonString(out, m.body);
-            out += '}';
+            if (k)
+                out += ",\n";
+            out += line({{QStringLiteral("from"), id},
+                         {QStringLiteral("displayName"), m.senderDisplayName},
+                         {QStringLiteral("originalarrivaltime"),
+                          QDateTime::fromMSecsSinceEpoch(m.timestampMs, Qt::UTC).toString(Qt::ISODateWithMs)},
+                         {QStringLiteral("messagetype"), QStringLiteral("RichText")},
+                         {QStringLiteral("content"), m.body}});
             if (out.size() > (8 << 20)) {
                 if (file.write(out) != out.size())
                     return false;

@@ -7,7 +7,7 @@
 //   - the time from a "Stop Finding" click to the end of the run.
 // The reference, in the same go: rg -c -F over the same history written as messages.json.
 //
-// usage: bench_search [--messages N] [--chats C] [--runs R]
+// usage: bench_search [--messages N] [--chats C] [--runs R] [--only-exact 1] [--json KEPT.json]
 #include "bench_history.h"
 #include "chat_service.h"
 #include "contact_list_model.h"
@@ -187,6 +187,7 @@ int main(int argc, char** argv)
     bench::HistoryOptions options;
     int runs = 5;
     bool onlyExact = false;
+    QString jsonPath;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == u"--messages")
@@ -195,6 +196,8 @@ int main(int argc, char** argv)
             options.chats = args[i + 1].toInt();
         else if (args[i] == u"--only-exact")
             onlyExact = args[i + 1] == u"1";
+        else if (args[i] == u"--json")
+            jsonPath = args[i + 1];
         else if (args[i] == u"--runs")
             runs = args[i + 1].toInt();
     }
@@ -259,7 +262,7 @@ int main(int argc, char** argv)
     window.results().clear();
 
     QTemporaryDir folder;
-    const QString json = folder.filePath(QStringLiteral("messages.json"));
+    const QString json = jsonPath.isEmpty() ? folder.filePath(QStringLiteral("messages.json")) : jsonPath;
     if (!bench::writeMessagesJson(*history, json)) {
         std::printf("could not write %s\n", qPrintable(json));
         return 1;
