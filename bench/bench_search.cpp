@@ -170,8 +170,10 @@ double rgSeconds(const QString& path, const QString& text, QString* output)
     timer.start();
     QProcess rg;
     rg.start(QStringLiteral("rg"), {QStringLiteral("-c"), QStringLiteral("-F"), text, path});
-    if (!rg.waitForFinished(600'000))
+    if (!rg.waitForFinished(600'000) || rg.exitStatus() != QProcess::NormalExit) {
+        *output = QStringLiteral("rg did not run: ") + rg.errorString();
         return -1;
+    }
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     *output = QString::fromUtf8(rg.readAllStandardOutput()).trimmed();
     return seconds;

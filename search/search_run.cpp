@@ -42,36 +42,9 @@ private:
     }
 };
 
-// "Reading k of n", built in one allocation: it is set for every message read.
 QString readingText(qint32 k, qint32 n)
 {
-    char16_t buffer[64];
-    qsizetype size = 0;
-    auto put = [&](QStringView text) {
-        for (QChar c : text)
-            buffer[size++] = c.unicode();
-    };
-    auto number = [&](qint32 value) {
-        char16_t digits[12];
-        int count = 0;
-        qint64 v = value;
-        const bool negative = v < 0;
-        if (negative)
-            v = -v;
-        do {
-            digits[count++] = char16_t(u'0' + v % 10);
-            v /= 10;
-        } while (v > 0);
-        if (negative)
-            buffer[size++] = u'-';
-        while (count > 0)
-            buffer[size++] = digits[--count];
-    };
-    put(u"Reading ");
-    number(k);
-    put(u" of ");
-    number(n);
-    return QString(reinterpret_cast<const QChar*>(buffer), size);
+    return QLatin1String("Reading ") + QString::number(k) + QLatin1String(" of ") + QString::number(n);
 }
 
 // New rows are shown in batches while the run goes and all at once when it ends, including
