@@ -57,11 +57,14 @@ struct ScriptedChats final : ChatServiceFactory {
     std::unique_ptr<ChatService> create() override
     {
         ++created;
+        if (failToCreate)
+            throw Failure(QStringLiteral("The automation library is not registered."));
         return std::make_unique<ScriptedChatService>(history, *this);
     }
 
     ChatHistoryPtr history;
     int created = 0;
+    bool failToCreate = false;
     // Runs on the first read of each message, before the run tests it.
     std::function<void(qint32 chat, qint32 message)> onMessage;
     // Reads of this message fail.
@@ -353,6 +356,23 @@ private slots:
         f.chats.history = smallHistory();
         f.find(QStringLiteral("hello"));
         QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
+    }
+
+    void serviceThatCannotBeCreatedIsReportedAndFreesTheButton()
+    {
+        SearchFixture f;
+        f.listAll();
+        f.chats.failToCreate = true;
+        f.find(QStringLiteral("hello"));
+        // The failed test of step 110 runs the branch for a client that is not running.
+        const QStringList reports = f.fake.dialogs.errorReports();
+        QCOMPARE(reports.size(), 2);
+        QVERIFY(reports[0].contains(QStringLiteral("PushButton7_Click at line 108\r\r")));
+        QVERIFY(reports[1].contains(QStringLiteral("PushButton7_Click at line 110\r\r")));
+        QCOMPARE(f.fake.dialogs.texts(ShownDialog::Question).size(), 1);
+        QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
+        QCOMPARE(f.window.mousePointer().value(), 0);
+        QVERIFY(f.rows().isEmpty());
     }
 
     void progressShowsChatsReachedAndMessagePosition()
