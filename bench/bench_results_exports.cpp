@@ -30,6 +30,7 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -82,6 +83,30 @@ void fill(ResultsModel& model, qsizetype rows)
     model.setDeferAnnouncements(false);
 }
 
+// The reference loops: the same widths and padded, tab-terminated cells, straight from the model.
+using Widths = std::array<qsizetype, 3>;
+
+Widths bareWidths(const ResultsModel& model, bool withHeaders)
+{
+    Widths w = withHeaders ? Widths{7, 5, 5} : Widths{0, 0, 0};
+    for (qsizetype r = 1; r <= model.size(); ++r) {
+        w[0] = std::max(w[0], model.contact(r).size());
+        w[1] = std::max(w[1], resultFieldText(model.field(r)).size());
+        w[2] = std::max(w[2], model.value(r).size());
+    }
+    return w;
+}
+
+void appendBareLine(QString& text, const ResultsModel& model, qsizetype r, const Widths& w)
+{
+    const QString cells[3] = {model.contact(r), resultFieldText(model.field(r)), model.value(r)};
+    for (int c = 0; c < 3; ++c) {
+        text += cells[c];
+        text.resize(text.size() + std::max<qsizetype>(0, w[size_t(c)] - cells[c].size()), QLatin1Char(' '));
+        text += QLatin1Char('\t');
+    }
+}
+
 double medianSeconds(const std::function<void()>& work, int runs)
 {
     std::vector<double> times;
@@ -118,13 +143,21 @@ struct Window {
     ErrorReporter reporter{dialogs};
 };
 
+// A results list of some rows, and the window the exports report to.
+struct Results {
+    explicit Results(qsizetype rows) { fill(model, rows); }
+    ResultsModel model;
+    ResultsTable table{model};
+    Window window;
+};
+
 void benchText(int runs)
 {
     const qsizetype rows = 3'000'000;
-    ResultsModel model;
-    fill(model, rows);
-    const ResultsTable table(model);
-    Window window;
+    Results results(rows);
+    const ResultsModel& model = results.model;
+    const ResultsTable& table = results.table;
+    Window& window = results.window;
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("results.txt"));
     std::printf("text file, %lld rows (target 3 s):\n", qlonglong(rows));
@@ -139,17 +172,10 @@ void benchText(int runs)
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return;
-        qsizetype w[3] = {7, 17, 5};
-        for (qsizetype r = 1; r <= rows; ++r)
-            w[2] = std::max(w[2], model.value(r).size());
+        const Widths w = bareWidths(model, true);
         QString block;
         for (qsizetype r = 1; r <= rows; ++r) {
-            const QString cells[3] = {model.contact(r), resultFieldText(model.field(r)), model.value(r)};
-            for (int c = 0; c < 3; ++c) {
-                block += cells[c];
-                block.resize(block.size() + std::max<qsizetype>(0, w[c] - cells[c].size()), QLatin1Char(' '));
-                block += QLatin1Char('\t');
-            }
+            appendBareLine(block, model, r, w);
             block += QLatin1String("\r\n");
             if (block.size() > 65536) {
                 file.write(block.toUtf8());
@@ -164,10 +190,10 @@ void benchText(int runs)
 void benchClipboard(int runs)
 {
     const qsizetype rows = 1'000'000;
-    ResultsModel model;
-    fill(model, rows);
-    const ResultsTable table(model);
-    Window window;
+    Results results(rows);
+    const ResultsModel& model = results.model;
+    const ResultsTable& table = results.table;
+    Window& window = results.window;
     TakingClipboard clipboard;
     std::printf("clipboard, %lld rows (target 2 s):\n", qlonglong(rows));
     print("CopyListviewProperlySpaced with yields", medianSeconds([&] {
@@ -175,20 +201,10 @@ void benchClipboard(int runs)
     }, runs));
     const qsizetype size = clipboard.text.size();
     print("reference: bare loop building the same text", medianSeconds([&] {
-        qsizetype w[3] = {0, 0, 0};
-        for (qsizetype r = 1; r <= rows; ++r) {
-            w[0] = std::max(w[0], model.contact(r).size());
-            w[1] = std::max(w[1], resultFieldText(model.field(r)).size());
-            w[2] = std::max(w[2], model.value(r).size());
-        }
+        const Widths w = bareWidths(model, false);
         QString text;
         for (qsizetype r = 1; r <= rows; ++r) {
-            const QString cells[3] = {model.contact(r), resultFieldText(model.field(r)), model.value(r)};
-            for (int c = 0; c < 3; ++c) {
-                text += cells[c];
-                text.resize(text.size() + std::max<qsizetype>(0, w[c] - cells[c].size()), QLatin1Char(' '));
-                text += QLatin1Char('\t');
-            }
+            appendBareLine(text, model, r, w);
             text.chop(1);
             while (text.endsWith(QLatin1Char(' ')))
                 text.chop(1);
@@ -202,10 +218,10 @@ void benchClipboard(int runs)
 void benchWorkbook(int runs)
 {
     const qsizetype rows = 100'000;
-    ResultsModel model;
-    fill(model, rows);
-    const ResultsTable table(model);
-    Window window;
+    Results results(rows);
+    const ResultsModel& model = results.model;
+    const ResultsTable& table = results.table;
+    Window& window = results.window;
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("results.xlsx"));
     std::printf("workbook, %lld rows (target 5 s):\n", qlonglong(rows));

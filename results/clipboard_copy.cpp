@@ -41,13 +41,14 @@ QString spacedClipboardText(const TextTable& list, EventPump* pump)
     const std::vector<qsizetype> widths = ColumnWidths(list, false, pump);
     const int columns = int(widths.size());
     const qsizetype n = list.size();
+    YieldPoints yield(pump);
     QString text;
     for (qsizetype k = 1; k <= n; ++k) {
-        yieldTo(pump);
+        yield();
         if (!list.isChecked(k))
             continue;
         for (int c = 1; c <= columns; ++c) {
-            yieldTo(pump);
+            yield();
             appendCellField(text, list.text(k, c), widths[size_t(c - 1)]);
         }
         text.chop(1); // the last cell's tab

@@ -10,10 +10,11 @@ std::vector<qsizetype> ColumnWidths(const TextTable& list, bool withHeaders, Eve
     const int columns = list.columns();
     const qsizetype n = list.size();
     widths.reserve(size_t(columns));
+    YieldPoints yield(pump);
     for (int c = 1; c <= columns; ++c) {
         qsizetype m = withHeaders ? list.headerText(c).size() : 0;
         for (qsizetype k = 1; k <= n; ++k) {
-            yieldTo(pump);
+            yield();
             m = std::max(m, list.text(k, c).size());
         }
         widths.push_back(m);

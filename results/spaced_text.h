@@ -10,13 +10,28 @@ namespace velmoran {
 
 class TextTable;
 
-// Lets window events run when there is a window to serve (a pump); a command-line caller passes
-// none.
-inline void yieldTo(EventPump* pump)
-{
-    if (pump)
-        pump->yield();
-}
+// The yields of an export's loops: window events run through the pump when there is a window
+// to serve; a command-line caller passes none. The loops yield several times per row, so the
+// pump's clock is consulted only at every 32nd yield when it gates events by time.
+class YieldPoints {
+public:
+    explicit YieldPoints(EventPump* pump)
+        : m_pump(pump)
+    {
+    }
+    void operator()()
+    {
+        if (!m_pump)
+            return;
+        if (m_pump->minimumInterval() > 0 && (++m_calls & 31u) != 0)
+            return;
+        m_pump->yield();
+    }
+
+private:
+    EventPump* m_pump;
+    unsigned m_calls = 0;
+};
 
 // The width of every column, in UTF-16 code units: the longest text of the column over all
 // rows, ticked or not, and over the header texts when withHeaders. Events run before each cell

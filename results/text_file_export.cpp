@@ -48,6 +48,7 @@ public:
         , m_writingText(QStringLiteral("Writing file: ") + FileNameFromPath(path))
         , m_progress(progress)
         , m_pump(pump)
+        , m_yield(pump)
         , m_routine(routine)
     {
         m_block.reserve(BlockSize + 4096);
@@ -60,10 +61,10 @@ private:
     {
         if (!m_progress)
             return;
-        m_routine.step(firstLabel + 2, [&] { yieldTo(m_pump); });
+        m_routine.step(firstLabel + 2, [&] { m_yield(); });
         m_routine.step(firstLabel + 4, [&] { m_progress->setValue(value); });
         m_routine.step(firstLabel + 6, [&] { m_progress->setText(m_writingText); });
-        m_routine.step(firstLabel + 8, [&] { yieldTo(m_pump); });
+        m_routine.step(firstLabel + 8, [&] { m_yield(); });
     }
     qsizetype width(int column) const
     {
@@ -87,6 +88,7 @@ private:
     const QString m_writingText;
     ProgressSink* m_progress;
     EventPump* m_pump;
+    YieldPoints m_yield;
     GuardedRoutine& m_routine;
     std::vector<qsizetype> m_widths;
     QString m_block;
@@ -119,7 +121,7 @@ bool SpacedTextWriter::run()
 
     const int columns = m_routine.loopBound(158, [&] { return m_list.columns(); });
     for (int c = 1; c <= columns; ++c) {
-        m_routine.step(160, [&] { yieldTo(m_pump); });
+        m_routine.step(160, [&] { m_yield(); });
         m_routine.step(162, [&] { appendCellField(m_block, m_list.headerText(c), width(c)); });
     }
     if (!endLine(170))
@@ -136,7 +138,7 @@ bool SpacedTextWriter::writeRows()
     const qsizetype n = m_routine.loopBound(182, [&] { return m_list.size(); });
     const int columns = m_list.columns();
     for (qsizetype k = 1; k <= n; ++k) {
-        m_routine.step(184, [&] { yieldTo(m_pump); });
+        m_routine.step(184, [&] { m_yield(); });
         // A row that cannot be read (it went away) would leave a hole in the file: the file is
         // then not written at all.
         bool readable = true;
@@ -148,7 +150,7 @@ bool SpacedTextWriter::writeRows()
                 if (!checked)
                     return;
                 for (int c = 1; c <= columns; ++c) {
-                    yieldTo(m_pump);
+                    m_yield();
                     appendCellField(m_block, m_list.text(k, c), width(c));
                 }
             } catch (...) {
@@ -162,7 +164,7 @@ bool SpacedTextWriter::writeRows()
         if (!checked)
             continue;
         if (m_progress) {
-            m_routine.step(212, [&] { yieldTo(m_pump); });
+            m_routine.step(212, [&] { m_yield(); });
             m_routine.step(214, [&] {
                 const qsizetype rows = m_list.size();
                 const qsizetype q = rows / 2000;
@@ -174,7 +176,7 @@ bool SpacedTextWriter::writeRows()
                                         + QLatin1Char(')'));
                 });
             }
-            m_routine.step(220, [&] { yieldTo(m_pump); });
+            m_routine.step(220, [&] { m_yield(); });
         }
         if (!endLine(222))
             return false;

@@ -111,19 +111,20 @@ std::optional<QString> writeWorkbook(const TextTable& list, const QString& path,
 
     const int columns = list.columns();
     const qsizetype n = list.size();
+    YieldPoints yield(pump);
     lxw_col_t column = 0;
     for (int k = 1; k <= columns && n > 0; ++k) {
-        yieldTo(pump);
+        yield();
         if (!list.text(1, k).isEmpty())
             writer.write(0, column++, list.headerText(k));
     }
     std::optional<QString> shortened;
     try {
         for (qsizetype r = 1; r <= n; ++r) {
-            yieldTo(pump);
+            yield();
             column = 0;
             for (int k = 1; k <= columns; ++k) {
-                yieldTo(pump);
+                yield();
                 QString text = list.text(r, k);
                 if (text.isEmpty())
                     continue;
