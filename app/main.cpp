@@ -4,8 +4,10 @@
 
 #include "chat_service.h"
 #include "desktop_platform.h"
+#include "history_file_drop.h"
 
 #include <QApplication>
+#include <QTableView>
 
 #include <cstdio>
 
@@ -46,6 +48,8 @@ int main(int argc, char* argv[])
     velmoran::HistoryChatServiceFactory chatServices(commandLine.historyProvider);
     velmoran::Form1 window(desktop.platform(), chatServices);
     desktop.dialogs().setParentWindow(&window);
+    if (commandLine.historyLoader)
+        new velmoran::HistoryFileDrop(window, *window.contactListView(), *commandLine.historyLoader);
     window.Form_Load();
     window.show();
     return app.exec();

@@ -176,6 +176,8 @@ size_t skipSpecialSection(std::string_view in, size_t at, std::string& out, bool
 
 bool mayHoldMarkup(std::string_view text)
 {
+    if (text.empty())
+        return false; // and memchr must not see a null pointer
     return std::memchr(text.data(), '<', text.size()) != nullptr
         || std::memchr(text.data(), '&', text.size()) != nullptr;
 }

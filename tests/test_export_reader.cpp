@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace velmoran;
+using velmoran::test::failureOf;
 
 namespace {
 
@@ -35,16 +36,6 @@ QString plain(const QByteArray& markup)
     std::string out;
     appendPlainText(std::string_view(markup.constData(), size_t(markup.size())), out);
     return QString::fromStdString(out);
-}
-
-QString failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const Failure& failure) {
-        return failure.description();
-    }
-    return QString();
 }
 
 } // namespace
@@ -84,6 +75,20 @@ private slots:
         QCOMPARE(history.chats[1].messages[0].body, QString());
         QCOMPARE(history.chats[1].messages[1].body, QStringLiteral("hello team"));
         QCOMPARE(history.chats[2].messages[0].senderDisplayName, QStringLiteral("28:concierge"));
+    }
+
+    void missingOrNullContentIsAnEmptyBody()
+    {
+        const ChatHistory history = parseExportJson(
+            "{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":["
+            "{\"originalarrivaltime\":\"2021-03-04T05:06:07Z\",\"messagetype\":\"Text\",\"from\":\"8:a\"},"
+            "{\"originalarrivaltime\":\"2021-03-04T05:06:08Z\",\"messagetype\":\"RichText\",\"content\":null}]}]}",
+            QStringLiteral("messages.json"));
+        QCOMPARE(history.chats[0].messages.size(), size_t(2));
+        QCOMPARE(history.chats[0].messages[0].body, QString());
+        QCOMPARE(history.chats[0].messages[1].body, QString());
+        // No name and no sender id: the sender is empty rather than made up.
+        QCOMPARE(history.chats[0].messages[1].senderDisplayName, QString());
     }
 
     void sendersShareOneString()

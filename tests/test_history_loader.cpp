@@ -10,10 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <archive.h>
-#include <archive_entry.h>
-
 using namespace velmoran;
+using velmoran::test::failureOf;
 
 namespace {
 
@@ -50,16 +48,6 @@ const QByteArray olderDatabase =
     " (4, 1, 'bert', 'Bert', 1500000000, 'bert says'),"
     " (5, 3, 'anna', 'Anna', 1500000000, 'in a group');";
 
-QString failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const Failure& failure) {
-        return failure.description();
-    }
-    return QString();
-}
-
 QStringList bodies(const HistoryChat& chat)
 {
     QStringList texts;
@@ -74,25 +62,6 @@ QStringList peers(const ChatHistory& history)
     for (const HistoryChat& chat : history.chats)
         list << chat.peerHandle;
     return list;
-}
-
-bool writeGzipTar(const QString& path, const QByteArray& json)
-{
-    archive* writer = archive_write_new();
-    archive_write_set_format_ustar(writer);
-    archive_write_add_filter_gzip(writer);
-    bool ok = archive_write_open_filename(writer, QFile::encodeName(path).constData()) == ARCHIVE_OK;
-    archive_entry* entry = archive_entry_new();
-    archive_entry_set_pathname(entry, "messages.json");
-    archive_entry_set_size(entry, json.size());
-    archive_entry_set_filetype(entry, AE_IFREG);
-    archive_entry_set_perm(entry, 0644);
-    ok = ok && archive_write_header(writer, entry) == ARCHIVE_OK
-         && archive_write_data(writer, json.constData(), size_t(json.size())) == json.size();
-    archive_entry_free(entry);
-    ok = archive_write_close(writer) == ARCHIVE_OK && ok;
-    archive_write_free(writer);
-    return ok;
 }
 
 } // namespace
@@ -136,7 +105,7 @@ private slots:
         if (name == QStringLiteral("tar"))
             path = m_export;
         else if (name == QStringLiteral("tar.gz"))
-            QVERIFY(writeGzipTar(path, newerExport));
+            QVERIFY(test::writeTar(path, {{QStringLiteral("messages.json"), newerExport}}, true));
         else if (name == QStringLiteral("json"))
             QVERIFY(test::writeBytes(path, "\n  " + newerExport));
         else if (name == QStringLiteral("bom.json"))

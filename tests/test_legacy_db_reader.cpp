@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 using namespace velmoran;
+using velmoran::test::failureOf;
 
 namespace {
 
@@ -38,16 +39,6 @@ const QByteArray rows =
     " (50, 5, '', 'bob', 'Bob', 1500000000, 61, 'group hello'),"
     " (60, 7, '', 'echo123', 'Echo', 1400000000, 61, '\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 \xf0\x9f\x98\x80'),"
     " (70, 99, '', 'ghost', 'Ghost', 1400000000, 61, 'of no conversation');";
-
-QString failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const Failure& failure) {
-        return failure.description();
-    }
-    return QString();
-}
 
 QByteArray fileHash(const QString& path)
 {

@@ -1,5 +1,7 @@
 #include "history_files.h"
 
+#include "failure.h"
+
 #include <QFile>
 
 #include <archive.h>
@@ -9,10 +11,11 @@
 
 namespace velmoran::test {
 
-bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArray>>& members)
+bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArray>>& members, bool gzip)
 {
     std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(), archive_write_free);
     if (archive_write_set_format_ustar(writer.get()) != ARCHIVE_OK
+        || (gzip && archive_write_add_filter_gzip(writer.get()) != ARCHIVE_OK)
         || archive_write_open_filename(writer.get(), QFile::encodeName(path).constData()) != ARCHIVE_OK)
         return false;
     for (const auto& [name, content] : members) {
@@ -27,6 +30,16 @@ bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArr
             return false;
     }
     return archive_write_close(writer.get()) == ARCHIVE_OK;
+}
+
+QString failureOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const Failure& failure) {
+        return failure.description();
+    }
+    return QString();
 }
 
 bool writeBytes(const QString& path, const QByteArray& bytes)
