@@ -4,7 +4,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -40,10 +39,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     parser.addOption(checkFiles);
     parser.addPositionalArgument(
         QStringLiteral("HISTORY"),
-        QStringLiteral("A chat history: the client's data export (.tar or its messages.json) or its "
-                       "legacy database (main.db). Several are searched as one history. Without "
-                       "any, exports in the download folder and legacy databases in the old "
-                       "profile folder are used."),
+        historyArgumentHelp(),
         QStringLiteral("[HISTORY...]"));
 
     CommandLine result;
@@ -68,10 +64,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
         const ChatHistoryPtr history = sampleHistory();
         result.historyProvider = [history] { return history; };
     } else {
-        auto loader = std::make_shared<HistoryLoader>(parser.positionalArguments(), [] {
-            return discoverHistoryFiles(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
-                                        QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
-        });
+        auto loader = std::make_shared<HistoryLoader>(parser.positionalArguments(),
+                                                      discoverUserHistoryFiles);
         result.historyLoader = loader;
         result.historyProvider = [loader] { return loader->load(); };
     }

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <new>
@@ -174,6 +175,20 @@ QStringList discoverHistoryFiles(const QString& downloadFolder, const QString& h
         }
     }
     return found;
+}
+
+QStringList discoverUserHistoryFiles()
+{
+    return discoverHistoryFiles(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
+                                QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
+}
+
+QString historyArgumentHelp()
+{
+    return QStringLiteral("A chat history: the client's data export (.tar or its messages.json) or its "
+                          "legacy database (main.db). Several are searched as one history. Without "
+                          "any, exports in the download folder and legacy databases in the old "
+                          "profile folder are used.");
 }
 
 HistoryLoader::HistoryLoader(QStringList files, Discovery discover)

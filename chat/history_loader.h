@@ -33,6 +33,12 @@ ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources);
 // under home.
 QStringList discoverHistoryFiles(const QString& downloadFolder, const QString& homeFolder);
 
+// The same for this user: the download folder and the home folder of the desktop.
+QStringList discoverUserHistoryFiles();
+
+// What a HISTORY argument of the command-line programs may name, for their help texts.
+QString historyArgumentHelp();
+
 // Keeps the history of a set of files loaded between commands. Each load looks at the files
 // again and re-reads only a file whose size or modification time changed, so commands after
 // the first reuse the loaded history.

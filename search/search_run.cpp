@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "progress_display.h"
 #include "results_model.h"
+#include "search_engine.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -88,12 +89,6 @@ SearchRun::~SearchRun()
     QObject::disconnect(m_textFollower);
 }
 
-bool SearchRun::matches(QStringView field) const
-{
-    return m_pattern.matches(field, m_controls.matchCase->isChecked() ? Qt::CaseSensitive
-                                                                      : Qt::CaseInsensitive);
-}
-
 void SearchRun::ReportDialogs::errorReport(const QString& text)
 {
     m_run.showReadingText();
@@ -164,71 +159,58 @@ void SearchRun::PushButton7_Click()
     routine.step(184, [&] { m_window.platform.dialogs.message(QStringLiteral("Done.")); });
 }
 
+namespace {
+
+// The window's contact list as the search reads it.
+class ContactRows final : public SearchContacts {
+public:
+    explicit ContactRows(const ContactListModel& contacts)
+        : m_contacts(contacts)
+    {
+    }
+    qsizetype size() const override { return m_contacts.size(); }
+    bool isChecked(qsizetype row) const override { return m_contacts.isChecked(row); }
+    QString text(qsizetype row) const override { return m_contacts.text(row); }
+
+private:
+    const ContactListModel& m_contacts;
+};
+
+} // namespace
+
+// What the search shows in the window and asks of it while it walks.
+class SearchRun::WindowObserver final : public SearchObserver {
+public:
+    explicit WindowObserver(SearchRun& run)
+        : m_run(run)
+    {
+    }
+    Qt::CaseSensitivity caseSensitivity() const override
+    {
+        return m_run.m_controls.matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    }
+    bool stopRequested() const override { return m_run.m_window.stopRequested; }
+    void chatReached(double percent) override { m_run.m_window.progress.setValue(percent); }
+    void readingMessage(qint32 k, qint32 count) override
+    {
+        m_run.m_readingCount = count;
+        m_run.m_readingMessage = k;
+        m_run.m_readingPending = true;
+    }
+    void letEventsRun() override { m_run.letEventsRun(); }
+
+private:
+    SearchRun& m_run;
+};
+
 // The chat, contact and message loops (steps 118 to 172).
 void SearchRun::search(GuardedRoutine& routine, ChatService& service)
 {
     DeferredAnnouncements batching(m_results);
     m_sinceAnnounced.start();
-    const bool& stop = m_window.stopRequested;
-
-    // Appends one results row; a failing read leaves its part of the row empty.
-    auto appendRow = [&](int contactStep, int valueStep, qsizetype j, ResultField field,
-                         auto&& readValue) {
-        QString contact;
-        QString value;
-        routine.step(contactStep, [&] { contact = m_contacts.text(j); });
-        routine.step(valueStep, [&] { value = readValue(); });
-        m_results.append(contact, field, value);
-    };
-
-    const qint32 chats = routine.loopBound(118, [&] { return service.chatCount(); });
-    for (qint32 i = 1; i <= chats; ++i) {
-        routine.step(120, [&] {
-            const qint32 count = service.chatCount();
-            if (count == 0)
-                throw Failure(QStringLiteral("Division by zero."));
-            m_window.progress.setValue(double(qint64(i) * 100 / count));
-        });
-        routine.step(122, [&] { letEventsRun(); });
-        if (routine.test(124, [&] { return service.messageCount(i) > 0; })) {
-            const qsizetype rows = routine.loopBound(126, [&] { return m_contacts.size(); });
-            for (qsizetype j = 1; j <= rows; ++j) {
-                if (!routine.test(128, [&] { return m_contacts.isChecked(j); }))
-                    continue;
-                if (!routine.test(130, [&] { return m_contacts.text(j) == service.peerHandle(i); }))
-                    continue;
-                const qint32 messages = routine.loopBound(132, [&] { return service.messageCount(i); });
-                for (qint32 k = 1; k <= messages; ++k) {
-                    routine.step(134, [&] {
-                        m_readingCount = service.messageCount(i);
-                        m_readingMessage = k;
-                        m_readingPending = true;
-                    });
-                    routine.step(136, [&] { letEventsRun(); });
-                    if (routine.test(138, [&] {
-                            return matches(service.messageAt(i, k).senderDisplayName);
-                        }))
-                        appendRow(140, 144, j, ResultField::FromDisplayName,
-                                  [&] { return service.messageAt(i, k).senderDisplayName; });
-                    if (routine.test(146, [&] { return matches(service.messageAt(i, k).body); }))
-                        appendRow(148, 152, j, ResultField::Body,
-                                  [&] { return service.messageAt(i, k).body; });
-                    if (routine.test(154, [&] {
-                            return matches(m_timestamps.view(service.messageAt(i, k).timestampMs));
-                        }))
-                        appendRow(156, 160, j, ResultField::Timestamp, [&] {
-                            return m_timestamps.format(service.messageAt(i, k).timestampMs);
-                        });
-                    if (routine.test(162, [&] { return stop; }))
-                        break;
-                }
-                if (routine.test(166, [&] { return stop; }))
-                    break;
-            }
-        }
-        if (routine.test(170, [&] { return stop; }))
-            break;
-    }
+    const ContactRows contacts(m_contacts);
+    WindowObserver observer(*this);
+    searchChats(routine, service, contacts, m_pattern, m_timestamps, observer, m_results);
     showReadingText();
 }
 

@@ -61,8 +61,8 @@ public:
     static constexpr int AnnounceIntervalMs = 250;
 
 private:
+    class WindowObserver;
     void search(class GuardedRoutine& routine, ChatService& service);
-    bool matches(QStringView field) const;
     void letEventsRun();
     void showReadingText();
 

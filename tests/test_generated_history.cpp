@@ -5,6 +5,7 @@
 #include "form1.h"
 #include "history_files.h"
 #include "history_generator.h"
+#include "history_window.h"
 #include "history_loader.h"
 #include "legacy_db_reader.h"
 
@@ -24,32 +25,7 @@ constexpr std::uint64_t messages = 3000;
 // Markup or an entity left in a body: the decoding missed something.
 const QRegularExpression leftoverMarkup(QStringLiteral("</?[A-Za-z_]+[ />]|&(amp|lt|gt|quot|apos|#[0-9]+|#x[0-9A-Fa-f]+);"));
 
-// The real window on a fake desktop, its history read from files.
-struct HistoryWindow {
-    explicit HistoryWindow(const QStringList& files)
-        : loader(std::make_shared<HistoryLoader>(files))
-        , fake(folder.path())
-        , services([this] { return loader->load(); })
-        , window(fake.platform, services)
-    {
-        loader->setReport([this](const QString& text) { fake.platform.dialogs.message(text); });
-        window.eventPump().setMinimumInterval(0);
-        window.Form_Load();
-    }
-    QStringList listed()
-    {
-        QStringList texts;
-        for (int row = 1; row <= window.contacts().size(); ++row)
-            texts << window.contacts().text(row);
-        return texts;
-    }
-
-    std::shared_ptr<HistoryLoader> loader;
-    QTemporaryDir folder;
-    test::FakePlatform fake;
-    HistoryChatServiceFactory services;
-    Form1 window;
-};
+using test::HistoryWindow;
 
 } // namespace
 

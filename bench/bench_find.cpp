@@ -1,0 +1,180 @@
+// velmoran-find on a generated 1,000,000-message export: the whole program (load the .tar,
+// search, write the results file), run as a script runs it, against grep -c over the same
+// export's messages.json in the same go. Target: at most 3 s for a text found in about 1% of
+// bodies.
+//
+// usage: bench_find [--messages N] [--runs R]
+// The export (.tar and its messages.json) is generated into a temporary folder and removed
+// afterwards. The search text is picked from the generated bodies: the word whose share of
+// bodies is nearest to 1%.
+#include "chat_history.h"
+#include "history_loader.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+using namespace velmoran;
+
+namespace {
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+QString argumentAfter(const QStringList& arguments, const QString& name, const QString& fallback)
+{
+    const qsizetype at = arguments.indexOf(name);
+    return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : fallback;
+}
+
+// Runs a program to its end; answers its wall time in seconds, or -1 when it failed.
+double timed(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
+             int* status = nullptr)
+{
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    if (output)
+        *output = process.readAllStandardOutput().trimmed();
+    if (status)
+        *status = process.exitCode();
+    return seconds;
+}
+
+// The word of the bodies (of 4 or more letters, as typed) whose share of bodies that contain
+// it, letter case counting, is nearest to the wanted share.
+QString wordNearShare(const ChatHistory& history, double wanted, double* share)
+{
+    std::vector<const QString*> bodies;
+    for (const HistoryChat& chat : history.chats) {
+        if (chat.peerHandle.isEmpty())
+            continue;
+        for (const HistoryMessage& message : chat.messages)
+            bodies.push_back(&message.body);
+    }
+    // Candidates from every 50th body, shares measured on every 10th.
+    QSet<QString> candidates;
+    for (size_t i = 0; i < bodies.size(); i += 50) {
+        for (const QString& word : bodies[i]->split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (word.size() >= 4 && word.size() <= 24)
+                candidates.insert(word);
+        }
+    }
+    QString best;
+    double bestShare = -1;
+    for (const QString& word : std::as_const(candidates)) {
+        qsizetype hits = 0;
+        qsizetype tested = 0;
+        for (size_t i = 0; i < bodies.size(); i += 10, ++tested)
+            hits += bodies[i]->contains(word) ? 1 : 0;
+        const double s = tested ? double(hits) / double(tested) : 0;
+        if (bestShare < 0 || std::abs(s - wanted) < std::abs(bestShare - wanted)
+            || (std::abs(s - wanted) == std::abs(bestShare - wanted) && word < best)) {
+            best = word;
+            bestShare = s;
+        }
+    }
+    *share = bestShare;
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    const QString messages = argumentAfter(arguments, QStringLiteral("--messages"), QStringLiteral("1000000"));
+    const int runs = std::max(1, argumentAfter(arguments, QStringLiteral("--runs"), QStringLiteral("5")).toInt());
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    const QString find = programFolder + QStringLiteral("/velmoran-find");
+
+    QTemporaryDir folder;
+    const QString tar = folder.filePath(QStringLiteral("generated_export.tar"));
+    const QString json = folder.filePath(QStringLiteral("messages.json"));
+    const QString results = folder.filePath(QStringLiteral("results.txt"));
+    std::printf("generating %s messages into %s ...\n", qPrintable(messages), qPrintable(folder.path()));
+    std::fflush(stdout);
+    if (QProcess::execute(programFolder + QStringLiteral("/velmoran-generate-history"),
+                          {QStringLiteral("--messages"), messages, QStringLiteral("--tar"), tar,
+                           QStringLiteral("--json"), json})
+        != 0) {
+        std::fprintf(stderr, "cannot generate the export\n");
+        return 1;
+    }
+
+    double sampledShare = 0;
+    QString text;
+    {
+        const ChatHistory history = readHistoryFile(tar);
+        text = wordNearShare(history, 0.01, &sampledShare);
+        std::printf("export: %lld messages, messages.json %.1f MiB; text \"%s\" in %.2f%% of sampled bodies\n",
+                    qlonglong(history.messageCount()), double(QFileInfo(json).size()) / 1048576,
+                    qPrintable(text), sampledShare * 100);
+    }
+
+    struct Case {
+        const char* name;
+        QStringList extra;
+    };
+    const Case cases[] = {{"letter case counts", {}}, {"--ignore-case", {QStringLiteral("--ignore-case")}}};
+    std::printf("\n%-8s %12s %16s %16s\n", "run", "grep -c s", cases[0].name, cases[1].name);
+    std::vector<double> grepTimes, findTimes[2];
+    qsizetype rows[2] = {0, 0};
+    QByteArray grepCount;
+    for (int run = 0; run <= runs; ++run) {
+        const double grep = timed(QStringLiteral("grep"), {QStringLiteral("-c"), QStringLiteral("-F"), text, json},
+                                  &grepCount);
+        double times[2];
+        for (int c = 0; c < 2; ++c) {
+            int status = -1;
+            times[c] = timed(find, cases[c].extra + QStringList{QStringLiteral("--output"), results,
+                                                                 tar, QStringLiteral("--"), text},
+                             nullptr, &status);
+            if (times[c] < 0 || status != 0) {
+                std::fprintf(stderr, "velmoran-find failed (status %d)\n", status);
+                return 1;
+            }
+            QFile written(results);
+            rows[c] = 0;
+            if (written.open(QIODevice::ReadOnly))
+                rows[c] = written.readAll().count("\r\n") - 1;
+        }
+        // The first run warms the page cache for all of them and is not counted.
+        std::printf("%-8s %12.3f %16.3f %16.3f\n", run == 0 ? "warm-up" : qPrintable(QString::number(run)), grep,
+                    times[0], times[1]);
+        if (run == 0)
+            continue;
+        grepTimes.push_back(grep);
+        for (int c = 0; c < 2; ++c)
+            findTimes[c].push_back(times[c]);
+    }
+    const double reference = median(grepTimes);
+    std::printf("\nmedian of %d runs (velmoran-find: load the .tar, search, write the results file):\n", runs);
+    std::printf("  reference grep -c -F \"%s\" messages.json   %7.3f s   (%s lines)\n", qPrintable(text), reference,
+                grepCount.constData());
+    for (int c = 0; c < 2; ++c) {
+        const double m = median(findTimes[c]);
+        std::printf("  velmoran-find, %-22s %7.3f s   %.1f x grep   %lld rows   (target <= 3 s)\n", cases[c].name, m,
+                    reference > 0 ? m / reference : 0.0, qlonglong(rows[c]));
+    }
+    return 0;
+}

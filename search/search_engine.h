@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <Qt>
+
+namespace velmoran {
+
+class ChatService;
+class GuardedRoutine;
+class ResultsModel;
+class SearchPattern;
+class TimestampText;
+
+// The contact rows a search walks. Read afresh at every use: between two tests other commands
+// may have ticked, unticked or appended rows.
+class SearchContacts {
+public:
+    virtual ~SearchContacts() = default;
+    virtual qsizetype size() const = 0;
+    // 1-based; a missing row throws Failure.
+    virtual bool isChecked(qsizetype row) const = 0;
+    virtual QString text(qsizetype row) const = 0;
+};
+
+// What a search asks and tells while it walks. Without a window there is nothing to show and
+// nobody to ask for a stop; the defaults do nothing.
+class SearchObserver {
+public:
+    virtual ~SearchObserver() = default;
+    // Asked at every field test: whether letter case counts.
+    virtual Qt::CaseSensitivity caseSensitivity() const = 0;
+    // Checked after every message, contact row and chat.
+    virtual bool stopRequested() const { return false; }
+    // The share of chats reached, 0 to 100, as each chat is reached.
+    virtual void chatReached(double /*percent*/) {}
+    // Message k of count is about to be read.
+    virtual void readingMessage(qint32 /*k*/, qint32 /*count*/) {}
+    // The two yields of each pass: before a chat and before a message.
+    virtual void letEventsRun() {}
+};
+
+// The search: for every chat of the service with messages, for every ticked contact row whose
+// text equals the chat's peer handle (exactly), every message is read and each of its fields
+// "From Display Name", "Body" and "Timestamp" (the text timestamps gives it) that contains the
+// pattern appends a row (the contact row's text, the field, its value) to results. A chat is
+// searched once for every ticked row that names its peer.
+//
+// Every step runs under routine with its step number (118 to 172): a failure is reported and
+// the search goes on as the routine's policy says. The pattern, the contact rows and the case
+// option are read at each use.
+void searchChats(GuardedRoutine& routine, ChatService& service, const SearchContacts& contacts,
+                 const SearchPattern& pattern, TimestampText& timestamps, SearchObserver& observer,
+                 ResultsModel& results);
+
+} // namespace velmoran
