@@ -8,9 +8,12 @@
 #include "history_window.h"
 #include "history_loader.h"
 #include "legacy_db_reader.h"
+#include "results_model.h"
 
 #include <QDir>
+#include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -118,6 +121,36 @@ private slots:
         w.window.button(2)->click();
         QCOMPARE(w.listed(), m_export.contacts);
         QVERIFY(w.fake.dialogs.shown.isEmpty());
+    }
+
+    void windowSearchesAGeneratedExport()
+    {
+        HistoryWindow w({m_tar});
+        w.window.button(2)->click();
+        const QString text = QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"); // "Привет"
+        w.window.searchText()->setText(text);
+        w.window.matchCase()->setChecked(true);
+        w.window.button(7)->click();
+        QCOMPARE(w.fake.dialogs.messages(), QStringList{QStringLiteral("Done.")});
+
+        // Every one-to-one chat's bodies with the text, in chat and message order.
+        QStringList expected;
+        for (const HistoryChat& chat : m_export.chats) {
+            if (chat.peerHandle.isEmpty())
+                continue;
+            for (const HistoryMessage& m : chat.messages) {
+                if (m.body.contains(text))
+                    expected << chat.peerHandle + QLatin1Char('|') + m.body;
+            }
+        }
+        QVERIFY(expected.size() > 10);
+        QStringList found;
+        ResultsModel& results = w.window.results();
+        for (qsizetype row = 1; row <= results.size(); ++row) {
+            QCOMPARE(results.text(row, 2), QStringLiteral("Body"));
+            found << results.text(row, 1) + QLatin1Char('|') + results.text(row, 3);
+        }
+        QCOMPARE(found, expected);
     }
 
     void unreadableHistoryIsToldThenTreatedAsNoClient()
