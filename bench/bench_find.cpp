@@ -8,6 +8,7 @@
 // afterwards. Unless --text is given, the search text is picked from the generated bodies: the
 // word or beginning of a word whose share of bodies is nearest to 1%. The share of bodies the
 // program really found is printed with the figures.
+#include "bench_figures.h"
 #include "chat_history.h"
 #include "history_loader.h"
 
@@ -26,21 +27,10 @@
 #include <vector>
 
 using namespace velmoran;
+using bench::argumentAfter;
+using bench::median;
 
 namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-QString argumentAfter(const QStringList& arguments, const QString& name, const QString& fallback)
-{
-    const qsizetype at = arguments.indexOf(name);
-    return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : fallback;
-}
 
 // Runs a program to its end; answers its wall time in seconds, or -1 when it failed.
 double timed(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,

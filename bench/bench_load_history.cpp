@@ -6,6 +6,7 @@
 // usage: bench_load_history [--messages N] [--runs R] [--file EXPORT.tar]
 // Without --file an export of N messages (default 1,000,000) is generated once into the
 // build folder and reused.
+#include "bench_figures.h"
 #include "chat_service.h"
 #include "history_loader.h"
 
@@ -21,6 +22,8 @@
 #include <vector>
 
 using namespace velmoran;
+using bench::argumentAfter;
+using bench::median;
 
 namespace {
 
@@ -51,19 +54,6 @@ int loadOnce(const QString& path)
     std::printf("%.4f %lld %lld %lld %lld %lld\n", seconds, statusBytes("VmRSS"), statusBytes("VmHWM"), before,
                 qint64(contacts.size()), qint64(history->messageCount()));
     return 0;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-QString argumentAfter(const QStringList& arguments, const QString& name, const QString& fallback)
-{
-    const qsizetype at = arguments.indexOf(name);
-    return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : fallback;
 }
 
 } // namespace

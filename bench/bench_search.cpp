@@ -8,6 +8,7 @@
 // The reference, in the same go: rg -c -F over the same history written as messages.json.
 //
 // usage: bench_search [--messages N] [--chats C] [--runs R] [--only-exact 1] [--json KEPT.json]
+#include "bench_figures.h"
 #include "bench_history.h"
 #include "chat_service.h"
 #include "contact_list_model.h"
@@ -32,6 +33,7 @@
 #include <vector>
 
 using namespace velmoran;
+using bench::median;
 
 namespace {
 
@@ -84,13 +86,6 @@ qint64 residentBytes()
             return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
     }
     return -1;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 struct RunFigures {
