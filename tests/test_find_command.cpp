@@ -9,6 +9,7 @@
 
 #include <QBuffer>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -287,6 +288,48 @@ private slots:
         }
         if (status == 1)
             QCOMPARE(out, outputStarts);
+    }
+
+    // Without HISTORY the program searches what it finds in the download folder and the old
+    // profile folder, as the window does; finding nothing there is an error.
+    void historiesFoundWithoutNames()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        environment.remove(QStringLiteral("XDG_DOWNLOAD_DIR"));
+        auto run = [&](const QStringList& arguments) {
+            QProcess process;
+            process.setProcessEnvironment(environment);
+            process.start(FindProgram, arguments);
+            Run result;
+            if (process.waitForFinished(60'000) && process.exitStatus() == QProcess::NormalExit)
+                result.status = process.exitCode();
+            result.out = process.readAllStandardOutput();
+            result.err = process.readAllStandardError();
+            return result;
+        };
+
+        const Run nothing = run({QStringLiteral("the")});
+        QCOMPARE(nothing.status, 2);
+        QCOMPARE(nothing.out, QByteArray());
+        QVERIFY2(nothing.err.startsWith("velmoran-find: No chat history was found") && nothing.err.count('\n') == 1,
+                 nothing.err.constData());
+
+        QVERIFY(QDir(home.path()).mkpath(QStringLiteral("Downloads")));
+        QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".Skype/old.me")));
+        QVERIFY(QFile::copy(m_tar, home.filePath(QStringLiteral("Downloads/live_me_export.tar"))));
+        QVERIFY(QFile::copy(m_db, home.filePath(QStringLiteral(".Skype/old.me/main.db"))));
+        const Run found = run({QStringLiteral("the")});
+        const Run named = run({m_tar, m_db, QStringLiteral("the")});
+        QCOMPARE(found.err, QByteArray());
+        QCOMPARE(found.status, 0);
+        QCOMPARE(named.status, 0);
+        QVERIFY(found.out == named.out);
+        // Both files were searched: more rows than the export alone gives.
+        QVERIFY(found.out.size() > run({m_tar, QStringLiteral("the")}).out.size());
     }
 
     // A failing write to standard output is an error, not a result.
