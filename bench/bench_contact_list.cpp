@@ -14,6 +14,7 @@
 #include "main_window_help_command.h"
 #include "mouse_pointer.h"
 #include "platform.h"
+#include "quiet_platform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -27,21 +28,6 @@
 using namespace velmoran;
 
 namespace {
-
-class NoDialogs final : public Dialogs {
-public:
-    void message(const QString&) override {}
-    bool question(const QString&) override { return false; }
-    void errorReport(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    QString inputBox(const QString&) override { return {}; }
-    QString saveFileName(const SaveDialogRequest&) override { return {}; }
-};
-
-class NoShell final : public Shell {
-public:
-    void openDocument(const ShellOpenRequest&) override {}
-    void openUrl(const QUrl&) override {}
-};
 
 // A client with many contacts.
 class ManyContacts final : public ChatServiceFactory {
@@ -98,21 +84,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const int rows = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 100000;
 
-    NoDialogs dialogs;
-    NoShell shell;
-    struct : Clipboard {
-        bool clear() override { return true; }
-        bool setText(const QString&, int) override { return true; }
-    } clipboard;
-    struct : RandomSource {
-        void seed(quint32) override {}
-        double next() override { return 0; }
-    } random;
-    struct : Clock {
-        QDateTime now() const override { return {}; }
-    } clock;
-    Platform platform{dialogs, shell, clipboard, random, clock, QString()};
-    ErrorReporter reporter(dialogs);
+    bench::QuietPlatform desktop;
+    Platform& platform = desktop.platform;
+    ErrorReporter reporter(desktop.dialogs);
     MainWindowHelpCommand help(platform, reporter, [] { return QString(); });
     MousePointer pointer;
     ManyContacts client(rows);

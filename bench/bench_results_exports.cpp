@@ -20,6 +20,7 @@
 #include "text_file_export.h"
 #include "text_table.h"
 #include "workbook_export.h"
+#include "quiet_platform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -38,31 +39,6 @@
 using namespace velmoran;
 
 namespace {
-
-class PrintingDialogs final : public Dialogs {
-public:
-    void message(const QString&) override {}
-    bool question(const QString&) override { return false; }
-    void errorReport(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    QString inputBox(const QString&) override { return {}; }
-    QString saveFileName(const SaveDialogRequest&) override { return {}; }
-};
-
-// Takes the text as the desktop clipboard would, without a window system in between.
-class TakingClipboard final : public Clipboard {
-public:
-    bool clear() override
-    {
-        text.clear();
-        return true;
-    }
-    bool setText(const QString& newText, int) override
-    {
-        text = newText;
-        return true;
-    }
-    QString text;
-};
 
 void fill(ResultsModel& model, qsizetype rows)
 {
@@ -139,7 +115,7 @@ struct Window {
     ProgressDisplay display{&bar};
     ProgressDisplaySink progress{display};
     EventPump pump;
-    PrintingDialogs dialogs;
+    bench::QuietDialogs dialogs;
     ErrorReporter reporter{dialogs};
 };
 
@@ -194,7 +170,7 @@ void benchClipboard(int runs)
     const ResultsModel& model = results.model;
     const ResultsTable& table = results.table;
     Window& window = results.window;
-    TakingClipboard clipboard;
+    bench::TakingClipboard clipboard;
     std::printf("clipboard, %lld rows (target 2 s):\n", qlonglong(rows));
     print("CopyListviewProperlySpaced with yields", medianSeconds([&] {
         CopyListviewProperlySpaced(table, clipboard, &window.pump);

@@ -16,6 +16,7 @@
 #include "form1.h"
 #include "platform.h"
 #include "results_model.h"
+#include "quiet_platform.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -36,45 +37,6 @@ using namespace velmoran;
 using bench::median;
 
 namespace {
-
-// Dialogs that answer at once; message() tells the benchmark when a run has shown "Done.".
-class QuietDialogs final : public Dialogs {
-public:
-    void message(const QString& text) override
-    {
-        if (onMessage)
-            onMessage(text);
-    }
-    bool question(const QString&) override { return false; }
-    void errorReport(const QString& text) override { std::fprintf(stderr, "report: %s\n", qPrintable(text)); }
-    QString inputBox(const QString&) override { return {}; }
-    QString saveFileName(const SaveDialogRequest&) override { return {}; }
-
-    std::function<void(const QString&)> onMessage;
-};
-
-class NoShell final : public Shell {
-public:
-    void openDocument(const ShellOpenRequest&) override {}
-    void openUrl(const QUrl&) override {}
-};
-
-class NoClipboard final : public Clipboard {
-public:
-    bool clear() override { return true; }
-    bool setText(const QString&, int) override { return true; }
-};
-
-class FirstDraw final : public RandomSource {
-public:
-    void seed(quint32) override {}
-    double next() override { return 0; }
-};
-
-class Now final : public Clock {
-public:
-    QDateTime now() const override { return QDateTime::currentDateTime(); }
-};
 
 qint64 residentBytes()
 {
@@ -97,7 +59,7 @@ struct RunFigures {
 // One click on "Start Finding", timed, with the longest stretch without event handling.
 class Bench {
 public:
-    Bench(Form1& window, QuietDialogs& dialogs)
+    Bench(Form1& window, bench::QuietDialogs& dialogs)
         : m_window(window)
         , m_dialogs(dialogs)
     {
@@ -151,7 +113,7 @@ private:
     }
 
     Form1& m_window;
-    QuietDialogs& m_dialogs;
+    bench::QuietDialogs& m_dialogs;
     QTimer m_ticker;
     QElapsedTimer m_clock;
     qint64 m_lastTick = 0;
@@ -206,12 +168,9 @@ int main(int argc, char** argv)
                 qint64(history->messageCount()), options.chats, double(timer.elapsed()) / 1000,
                 double(residentBytes()) / (1 << 20));
 
-    QuietDialogs dialogs;
-    NoShell shell;
-    NoClipboard clipboard;
-    FirstDraw random;
-    Now clock;
-    Platform platform{dialogs, shell, clipboard, random, clock, QCoreApplication::applicationDirPath()};
+    bench::QuietPlatform desktop(QCoreApplication::applicationDirPath());
+    bench::QuietDialogs& dialogs = desktop.dialogs;
+    Platform& platform = desktop.platform;
     HistoryChatServiceFactory chats([&] { return history; });
     Form1 window(platform, chats);
     window.Form_Load();
