@@ -5,21 +5,13 @@
 namespace velmoran {
 
 ContactListModel::ContactListModel(QObject* parent)
-    : QAbstractTableModel(parent)
+    : ReportListModel(parent)
 {
-}
-
-void ContactListModel::addColumn(const QString& header)
-{
-    const int column = int(m_headers.size());
-    beginInsertColumns({}, column, column);
-    m_headers << header;
-    endInsertColumns();
 }
 
 QString ContactListModel::headerText(int column) const
 {
-    return m_headers.value(column - 1);
+    return headers().value(column - 1);
 }
 
 const ContactListModel::Row& ContactListModel::rowAt(qsizetype row) const
@@ -80,11 +72,6 @@ int ContactListModel::rowCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : int(m_rows.size());
 }
 
-int ContactListModel::columnCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : int(m_headers.size());
-}
-
 QVariant ContactListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.column() != 0 || size_t(index.row()) >= m_rows.size())
@@ -95,31 +82,6 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const
     if (role == Qt::CheckStateRole)
         return row.checked ? Qt::Checked : Qt::Unchecked;
     return {};
-}
-
-bool ContactListModel::setData(const QModelIndex& index, const QVariant& value, int role)
-{
-    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0)
-        return false;
-    setChecked(index.row() + 1, value.toInt() == Qt::Checked);
-    return true;
-}
-
-Qt::ItemFlags ContactListModel::flags(const QModelIndex& index) const
-{
-    if (!index.isValid())
-        return Qt::NoItemFlags;
-    Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() == 0)
-        result |= Qt::ItemIsUserCheckable;
-    return result;
-}
-
-QVariant ContactListModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
-        return m_headers.value(section);
-    return QAbstractTableModel::headerData(section, orientation, role);
 }
 
 } // namespace velmoran

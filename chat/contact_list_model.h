@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QAbstractTableModel>
+#include "report_list_model.h"
+
 #include <QStringList>
 
 #include <vector>
@@ -9,19 +10,18 @@ namespace velmoran {
 
 // The contact list: one row per listed handle, each with a tick. Rows are only ever appended;
 // one handle may stand in several rows. Columns are added by the window at start-up.
-class ContactListModel final : public QAbstractTableModel {
+class ContactListModel final : public ReportListModel {
     Q_OBJECT
 public:
     explicit ContactListModel(QObject* parent = nullptr);
 
-    void addColumn(const QString& header);
     QString headerText(int column) const;
 
     qsizetype size() const { return qsizetype(m_rows.size()); }
     // 1-based, as the commands count rows. Out-of-range positions throw Failure.
     const QString& text(qsizetype row) const;
     bool isChecked(qsizetype row) const;
-    void setChecked(qsizetype row, bool checked);
+    void setChecked(qsizetype row, bool checked) override;
     // Sets the tick of rows first to last at once; the view hears of it in one announcement.
     // Throws Failure, changing nothing, when a position does not exist.
     void setCheckedRange(qsizetype first, qsizetype last, bool checked);
@@ -30,11 +30,7 @@ public:
     void appendAll(const QStringList& handles);
 
     int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
-    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
     struct Row {
@@ -44,7 +40,6 @@ private:
     const Row& rowAt(qsizetype row) const;
 
     std::vector<Row> m_rows;
-    QStringList m_headers;
 };
 
 } // namespace velmoran

@@ -18,23 +18,15 @@ QString resultFieldText(ResultField field)
 }
 
 ResultsModel::ResultsModel(QObject* parent)
-    : QAbstractTableModel(parent)
+    : ReportListModel(parent)
 {
-}
-
-void ResultsModel::addColumn(const QString& header)
-{
-    const int column = int(m_headers.size());
-    beginInsertColumns({}, column, column);
-    m_headers << header;
-    endInsertColumns();
 }
 
 QString ResultsModel::headerText(int column) const
 {
     if (column < 1 || column > columns())
         throw Failure(QStringLiteral("Invalid index: column %1 does not exist.").arg(column));
-    return m_headers[column - 1];
+    return headers()[column - 1];
 }
 
 const ResultsModel::Row& ResultsModel::rowAt(qsizetype row) const
@@ -186,11 +178,6 @@ int ResultsModel::rowCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : int(m_announced);
 }
 
-int ResultsModel::columnCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : columns();
-}
-
 QVariant ResultsModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= m_announced || index.column() >= columns())
@@ -209,32 +196,6 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     if (role == Qt::CheckStateRole && index.column() == 0)
         return row.checked ? Qt::Checked : Qt::Unchecked;
     return {};
-}
-
-bool ResultsModel::setData(const QModelIndex& index, const QVariant& value, int role)
-{
-    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0
-        || index.row() >= m_announced)
-        return false;
-    setChecked(index.row() + 1, value.toInt() == Qt::Checked);
-    return true;
-}
-
-Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const
-{
-    if (!index.isValid())
-        return Qt::NoItemFlags;
-    Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() == 0)
-        result |= Qt::ItemIsUserCheckable;
-    return result;
-}
-
-QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
-        return m_headers.value(section);
-    return QAbstractTableModel::headerData(section, orientation, role);
 }
 
 } // namespace velmoran

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QAbstractTableModel>
+#include "report_list_model.h"
+
 #include <QStringList>
 
 #include <vector>
@@ -25,14 +26,12 @@ struct ResultsRow {
 // always see every row. The view is told of appended rows in batches (announcePending()), so a
 // search that appends thousands of rows a second does not re-lay out the view for each one.
 // Every removal announces pending rows first, so the view never sees a stale position.
-class ResultsModel final : public QAbstractTableModel {
+class ResultsModel final : public ReportListModel {
     Q_OBJECT
 public:
     explicit ResultsModel(QObject* parent = nullptr);
 
-    void addColumn(const QString& header);
     QString headerText(int column) const;
-    int columns() const { return int(m_headers.size()); }
 
     qsizetype size() const { return qsizetype(m_rows.size()); }
     // Positions and columns are 1-based; a missing row or column throws Failure.
@@ -41,7 +40,7 @@ public:
     ResultField field(qsizetype row) const;
     const QString& value(qsizetype row) const;
     bool isChecked(qsizetype row) const;
-    void setChecked(qsizetype row, bool checked);
+    void setChecked(qsizetype row, bool checked) override;
 
     // Appends a ticked row. Shown by the view at the next announcePending(), or at once when
     // announcements are not deferred.
@@ -58,11 +57,7 @@ public:
     void clear();
 
     int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
-    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
     using Row = ResultsRow;
@@ -73,7 +68,6 @@ private:
     QList<Row> m_rows;
     qsizetype m_announced = 0;
     bool m_deferAnnouncements = false;
-    QStringList m_headers;
 };
 
 } // namespace velmoran

@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QStyleOptionViewItem>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -162,6 +163,44 @@ private slots:
         QCOMPARE(w.resultsListView()->toolTip(),
                  QStringLiteral("Double-click item to remove it. Move | line to right and out of "
                                 "window to reveal full names."));
+    }
+
+    void userTicksRowsInBothLists()
+    {
+        WindowFixture f;
+        Form1& w = f.window;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.contacts().append(QStringLiteral("anna"));
+        w.contacts().setChecked(1, true);
+        w.results().append(QStringLiteral("anna"), ResultField::Body, QStringLiteral("hi"));
+        w.results().announcePending();
+
+        // A click on the tick of the first row, where the view draws it.
+        auto clickTick = [](QTableView* view) {
+            QStyleOptionViewItem option;
+            option.initFrom(view);
+            option.rect = view->visualRect(view->model()->index(0, 0));
+            option.features |= QStyleOptionViewItem::HasCheckIndicator;
+            const QRect tick = view->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator,
+                                                             &option, view);
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, tick.center());
+        };
+        clickTick(w.contactListView());
+        QVERIFY(!w.contacts().isChecked(1));
+        clickTick(w.contactListView());
+        QVERIFY(w.contacts().isChecked(1));
+        clickTick(w.resultsListView());
+        QVERIFY(!w.results().isChecked(1));
+
+        // Only the first column carries a tick, and rows the view has not been shown yet
+        // cannot be ticked through it.
+        QVERIFY(!(w.results().flags(w.results().index(0, 1)) & Qt::ItemIsUserCheckable));
+        QVERIFY(!w.results().setData(w.results().index(0, 1), Qt::Unchecked, Qt::CheckStateRole));
+        w.results().setDeferAnnouncements(true);
+        w.results().append(QStringLiteral("bob"), ResultField::Body, QStringLiteral("yo"));
+        QVERIFY(!w.results().setData(w.results().index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+        QVERIFY(w.results().isChecked(2));
     }
 
     void focusStartsInTheContactListAndFollowsTheDesign()
