@@ -1,6 +1,6 @@
-#include "command_line.h"
+#include "app/command_line.h"
 
-#include "sample_history.h"
+#include "chat/sample_history.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "chat_service.h"
-#include "history_loader.h"
+#include "chat/chat_service.h"
+#include "chat/history_loader.h"
 
 #include <QStringList>
 

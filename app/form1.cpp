@@ -1,22 +1,24 @@
-#include "form1.h"
+#include "app/form1.h"
 
-#include "allow_access_command.h"
-#include "application_title.h"
-#include "chat_service.h"
-#include "contact_list_commands.h"
-#include "contact_list_model.h"
-#include "file_exists.h"
-#include "guarded_routine.h"
-#include "hand_pointer.h"
-#include "main_window_help_command.h"
-#include "program_files.h"
-#include "clipboard_copy.h"
-#include "results_filters.h"
-#include "results_model.h"
-#include "results_removal_lock.h"
-#include "text_file_export.h"
-#include "workbook_export.h"
-#include "search_run.h"
+#include "app/command_context.h"
+
+#include "app/allow_access_command.h"
+#include "core/application_title.h"
+#include "chat/chat_service.h"
+#include "app/contact_list_commands.h"
+#include "app/contact_list_model.h"
+#include "core/file_exists.h"
+#include "core/guarded_routine.h"
+#include "app/hand_pointer.h"
+#include "app/main_window_help_command.h"
+#include "app/program_files.h"
+#include "app/clipboard_copy.h"
+#include "app/results_filters.h"
+#include "app/results_model.h"
+#include "app/results_removal_lock.h"
+#include "app/text_file_export.h"
+#include "app/workbook_export.h"
+#include "app/search_run.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -114,17 +116,6 @@ void setupReportView(QTableView* view)
 }
 
 } // namespace
-
-const QList<int>& Form1::buttonNumbers()
-{
-    static const QList<int> numbers = [] {
-        QList<int> list;
-        for (const ButtonDesign& design : ButtonsDesign)
-            list << design.number;
-        return list;
-    }();
-    return numbers;
-}
 
 Form1::Form1(Platform& platform, ChatServiceFactory& chatServices, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -240,42 +231,36 @@ void Form1::createCommands()
 {
     m_help = std::make_unique<MainWindowHelpCommand>(
         m_platform, m_errorReporter, [this] { return button(2)->text(); });
-    onClick(13, [this] { m_help->PushButton13_Click(); });
-
     m_resultsRemoval = std::make_unique<ResultsRemovalLock>();
     for (const int removes : {6, 11, 17})
         m_resultsRemoval->addControl(button(removes));
-    m_resultsFilters = std::make_unique<ResultsFilterCommands>(
-        m_platform.dialogs, m_errorReporter, m_eventPump, m_mousePointer, *m_results,
-        *m_resultsRemoval);
+    m_context = std::make_unique<CommandContext>(CommandContext{
+        m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_progress, m_chatServices,
+        *m_contacts, *m_results, *m_resultsRemoval, *m_help});
+
+    onClick(13, [this] { m_help->PushButton13_Click(); });
+
+    m_resultsFilters = std::make_unique<ResultsFilterCommands>(*m_context);
     onClick(17, [this] { m_resultsFilters->PushButton17_Click(); });
     onClick(11, [this] { m_resultsFilters->PushButton11_Click(); });
     onClick(6, [this] { m_resultsFilters->PushButton6_Click(); });
 
-    m_contactCommands = std::make_unique<ContactListCommands>(
-        m_chatServices, *m_contacts, m_mousePointer, m_errorReporter, *m_help);
+    m_contactCommands = std::make_unique<ContactListCommands>(*m_context);
     onClick(2, [this] { m_contactCommands->PushButton2_Click(); });
     onClick(3, [this] { m_contactCommands->PushButton3_Click(); });
     onClick(4, [this] { m_contactCommands->PushButton4_Click(); });
 
-    m_allowAccess = std::make_unique<AllowAccessCommand>(m_platform, m_errorReporter);
+    m_allowAccess = std::make_unique<AllowAccessCommand>(*m_context);
     onClick(1, [this] { m_allowAccess->PushButton1_Click(); });
-    m_saveResultsAsText = std::make_unique<SaveResultsAsTextFileCommand>(
-        m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_results, *m_progress,
-        *m_resultsRemoval);
+    m_saveResultsAsText = std::make_unique<SaveResultsAsTextFileCommand>(*m_context);
     onClick(5, [this] { m_saveResultsAsText->PushButton5_Click(); });
-    m_copyResults = std::make_unique<CopyResultsToClipboardCommand>(
-        m_platform, m_errorReporter, m_eventPump, *m_results, *m_resultsRemoval);
+    m_copyResults = std::make_unique<CopyResultsToClipboardCommand>(*m_context);
     onClick(8, [this] { m_copyResults->PushButton8_Click(); });
-    m_saveResultsAsExcel = std::make_unique<SaveResultsAsExcelFileCommand>(
-        m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_results, *m_resultsRemoval);
+    m_saveResultsAsExcel = std::make_unique<SaveResultsAsExcelFileCommand>(*m_context);
     onClick(14, [this] { m_saveResultsAsExcel->PushButton14_Click(); });
 
-    m_search = std::make_unique<SearchRun>(
-        SearchRun::Window{m_platform, m_eventPump, m_mousePointer, *m_progress,
-                          m_stopRequested, *m_help},
-        SearchRun::Controls{button(7), m_text1, m_check4}, m_chatServices, *m_contacts,
-        *m_results);
+    m_search = std::make_unique<SearchRun>(*m_context,
+                                           SearchRun::Controls{button(7), m_text1, m_check4});
     onClick(7, [this] { m_search->PushButton7_Click(); });
     connect(m_listView2, &QAbstractItemView::doubleClicked, this, &Form1::ListView2_DblClick);
 }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "error_report.h"
-#include "event_pump.h"
-#include "mouse_pointer.h"
-#include "platform.h"
-#include "progress_display.h"
-#include "skin_engine.h"
+#include "core/error_report.h"
+#include "core/event_pump.h"
+#include "app/mouse_pointer.h"
+#include "core/platform.h"
+#include "app/progress_display.h"
+#include "app/skin_engine.h"
 
 #include <QWidget>
 
@@ -34,6 +34,7 @@ class ResultsRemovalLock;
 class SaveResultsAsExcelFileCommand;
 class SaveResultsAsTextFileCommand;
 class SearchRun;
+struct CommandContext;
 
 // The address of the maker's web site, opened now and then at start-up.
 inline constexpr char16_t MakerSiteUrl[] = u"https://velmoran.org/";
@@ -53,21 +54,16 @@ public:
     // it, and nothing of it runs afterwards.
     void runCommand(const std::function<void()>& command);
 
-    Platform& platform() { return m_platform; }
-    ChatServiceFactory& chatServices() { return m_chatServices; }
-    ErrorReporter& errorReporter() { return m_errorReporter; }
     EventPump& eventPump() { return m_eventPump; }
     MousePointer& mousePointer() { return m_mousePointer; }
     SkinEngine& skinEngine() { return m_skinEngine; }
     ProgressDisplay& progress() { return *m_progress; }
     ContactListModel& contacts() { return *m_contacts; }
     ResultsModel& results() { return *m_results; }
-    MainWindowHelpCommand& help() { return *m_help; }
+    const SearchRun& search() const { return *m_search; }
     // Held while positions into the results list must stay valid; commands that remove results
     // rows check removalAllowed() first.
     ResultsRemovalLock& resultsRemoval() { return *m_resultsRemoval; }
-    bool& stopRequested() { return m_stopRequested; }
-    SearchRun& search() { return *m_search; }
 
     // A double-click on a results row removes it.
     void ListView2_DblClick(const QModelIndex& index);
@@ -80,9 +76,6 @@ public:
     QGroupBox* matchOptionFrame() const { return m_frame1; }
     QGroupBox* searchFrame() const { return m_frame2; }
     QProgressBar* progressBar() const { return m_progressBar1; }
-
-    // Button numbers in the order of the window's design (PushButton13 first).
-    static const QList<int>& buttonNumbers();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -103,11 +96,10 @@ private:
 
     Platform& m_platform;
     ChatServiceFactory& m_chatServices;
-    ErrorReporter m_errorReporter;
+    DialogErrorReporter m_errorReporter;
     EventPump m_eventPump;
     MousePointer m_mousePointer;
     SkinEngine m_skinEngine;
-    bool m_stopRequested = false;
     bool m_centred = false;
 
     QMap<int, QPushButton*> m_buttons;
@@ -122,6 +114,7 @@ private:
     ContactListModel* m_contacts = nullptr;
     ResultsModel* m_results = nullptr;
     std::unique_ptr<MainWindowHelpCommand> m_help;
+    std::unique_ptr<CommandContext> m_context;
     std::unique_ptr<ResultsRemovalLock> m_resultsRemoval;
     std::unique_ptr<ResultsFilterCommands> m_resultsFilters;
     std::unique_ptr<ContactListCommands> m_contactCommands;

@@ -1,6 +1,6 @@
-#include "hand_pointer.h"
+#include "app/hand_pointer.h"
 
-#include "failure.h"
+#include "core/failure.h"
 
 #include <QFile>
 #include <QImageReader>

@@ -1,10 +1,10 @@
-#include "command_line.h"
-#include "form1.h"
-#include "program_files.h"
+#include "app/command_line.h"
+#include "app/form1.h"
+#include "app/program_files.h"
 
-#include "chat_service.h"
-#include "desktop_platform.h"
-#include "history_file_drop.h"
+#include "chat/chat_service.h"
+#include "app/desktop_platform.h"
+#include "app/history_file_drop.h"
 
 #include <QApplication>
 #include <QTableView>

@@ -1,9 +1,9 @@
-#include "program_files.h"
+#include "app/program_files.h"
 
-#include "failure.h"
-#include "file_exists.h"
-#include "hand_pointer.h"
-#include "main_window_help.h"
+#include "core/failure.h"
+#include "core/file_exists.h"
+#include "app/hand_pointer.h"
+#include "help/main_window_help.h"
 
 #include <QFileInfo>
 #include <QPixmap>

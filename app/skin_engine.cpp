@@ -1,6 +1,6 @@
-#include "skin_engine.h"
+#include "app/skin_engine.h"
 
-#include "failure.h"
+#include "core/failure.h"
 
 #include <QApplication>
 #include <QFile>

@@ -6,23 +6,30 @@
 // over a list of that many rows, and as reference the same work done row by row (one
 // insertion and one tick announcement per row), which is what the view would otherwise hear.
 
-#include "chat_service.h"
-#include "contact_list_commands.h"
-#include "contact_list_model.h"
-#include "dialogs.h"
-#include "error_report.h"
-#include "main_window_help_command.h"
-#include "mouse_pointer.h"
-#include "platform.h"
+#include "chat/chat_service.h"
+#include "app/command_context.h"
+#include "app/contact_list_commands.h"
+#include "app/progress_display.h"
+#include "app/results_model.h"
+#include "app/results_removal_lock.h"
+#include "core/event_pump.h"
+#include "app/contact_list_model.h"
+#include "core/dialogs.h"
+#include "core/error_report.h"
+#include "app/main_window_help_command.h"
+#include "app/mouse_pointer.h"
+#include "core/platform.h"
 #include "quiet_platform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProgressBar>
 #include <QTableView>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 using namespace velmoran;
@@ -86,13 +93,23 @@ int main(int argc, char** argv)
 
     bench::QuietPlatform desktop;
     Platform& platform = desktop.platform;
-    ErrorReporter reporter(desktop.dialogs);
+    DialogErrorReporter reporter(desktop.dialogs);
     MainWindowHelpCommand help(platform, reporter, [] { return QString(); });
     MousePointer pointer;
+    EventPump pump;
+    QProgressBar bar;
+    ProgressDisplay progress(&bar);
+    ResultsModel results;
+    ResultsRemovalLock removal;
     ManyContacts client(rows);
 
+    // The commands of each run work on that run's list; everything else is shared.
+    std::unique_ptr<CommandContext> context;
     auto commands = [&](ListedView& listed) {
-        return ContactListCommands(client, listed.model, pointer, reporter, help);
+        context = std::make_unique<CommandContext>(CommandContext{
+            platform, reporter, pump, pointer, progress, client, listed.model, results, removal,
+            help});
+        return ContactListCommands(*context);
     };
     auto none = [](ListedView&) {};
     auto listFirst = [&](ListedView& listed) { commands(listed).PushButton2_Click(); };

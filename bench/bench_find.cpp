@@ -9,8 +9,8 @@
 // word or beginning of a word whose share of bodies is nearest to 1%. The share of bodies the
 // program really found is printed with the figures.
 #include "bench_figures.h"
-#include "chat_history.h"
-#include "history_loader.h"
+#include "chat/chat_history.h"
+#include "chat/history_loader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -7,8 +7,8 @@
 // Without --file an export of N messages (default 1,000,000) is generated once into the
 // build folder and reused.
 #include "bench_figures.h"
-#include "chat_service.h"
-#include "history_loader.h"
+#include "chat/chat_service.h"
+#include "chat/history_loader.h"
 
 #include <QCoreApplication>
 #include <QDir>

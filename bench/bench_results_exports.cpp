@@ -10,16 +10,16 @@
 //   clipboard: 1,000,000 rows to the clipboard (target: 2 s)
 //   workbook:  100,000 rows to a workbook (target: 5 s)
 
-#include "clipboard_copy.h"
-#include "dialogs.h"
-#include "error_report.h"
-#include "event_pump.h"
-#include "platform.h"
-#include "progress_display.h"
-#include "results_model.h"
-#include "text_file_export.h"
-#include "text_table.h"
-#include "workbook_export.h"
+#include "app/clipboard_copy.h"
+#include "core/dialogs.h"
+#include "core/error_report.h"
+#include "core/event_pump.h"
+#include "core/platform.h"
+#include "app/progress_display.h"
+#include "app/results_model.h"
+#include "app/text_file_export.h"
+#include "results/text_table.h"
+#include "app/workbook_export.h"
 #include "quiet_platform.h"
 
 #include <QApplication>
@@ -40,7 +40,7 @@ using namespace velmoran;
 
 namespace {
 
-void fill(ResultsModel& model, qsizetype rows)
+ResultsModel& fill(ResultsModel& model, qsizetype rows)
 {
     model.addColumn(QStringLiteral("Contact"));
     model.addColumn(QStringLiteral("Field"));
@@ -50,13 +50,14 @@ void fill(ResultsModel& model, qsizetype rows)
         contacts << QStringLiteral("contact.%1").arg(i);
     model.setDeferAnnouncements(true);
     for (qsizetype r = 0; r < rows; ++r) {
-        const auto field = ResultField(r % 3);
+        const auto field = MessageField(r % 3);
         model.append(contacts[r % 500], field,
-                     field == ResultField::Timestamp
+                     field == MessageField::Timestamp
                          ? QStringLiteral("31/08/2021 10:%1:00").arg(r % 60, 2, 10, QLatin1Char('0'))
                          : QStringLiteral("message %1 of the sample, with some words").arg(r));
     }
     model.setDeferAnnouncements(false);
+    return model;
 }
 
 // The reference loops: the same widths and padded, tab-terminated cells, straight from the model.
@@ -67,7 +68,7 @@ Widths bareWidths(const ResultsModel& model, bool withHeaders)
     Widths w = withHeaders ? Widths{7, 5, 5} : Widths{0, 0, 0};
     for (qsizetype r = 1; r <= model.size(); ++r) {
         w[0] = std::max(w[0], model.contact(r).size());
-        w[1] = std::max(w[1], resultFieldText(model.field(r)).size());
+        w[1] = std::max(w[1], messageFieldText(model.field(r)).size());
         w[2] = std::max(w[2], model.value(r).size());
     }
     return w;
@@ -75,7 +76,7 @@ Widths bareWidths(const ResultsModel& model, bool withHeaders)
 
 void appendBareLine(QString& text, const ResultsModel& model, qsizetype r, const Widths& w)
 {
-    const QString cells[3] = {model.contact(r), resultFieldText(model.field(r)), model.value(r)};
+    const QString cells[3] = {model.contact(r), messageFieldText(model.field(r)), model.value(r)};
     for (int c = 0; c < 3; ++c) {
         text += cells[c];
         text.resize(text.size() + std::max<qsizetype>(0, w[size_t(c)] - cells[c].size()), QLatin1Char(' '));
@@ -116,14 +117,17 @@ struct Window {
     ProgressDisplaySink progress{display};
     EventPump pump;
     bench::QuietDialogs dialogs;
-    ErrorReporter reporter{dialogs};
+    DialogErrorReporter reporter{dialogs};
 };
 
 // A results list of some rows, and the window the exports report to.
 struct Results {
-    explicit Results(qsizetype rows) { fill(model, rows); }
+    explicit Results(qsizetype rows)
+        : table(fill(model, rows).rows(), model.headerTexts())
+    {
+    }
     ResultsModel model;
-    ResultsTable table{model};
+    ResultsTable table;
     Window window;
 };
 

@@ -10,12 +10,12 @@
 // usage: bench_search [--messages N] [--chats C] [--runs R] [--only-exact 1] [--json KEPT.json]
 #include "bench_figures.h"
 #include "bench_history.h"
-#include "chat_service.h"
-#include "contact_list_model.h"
-#include "dialogs.h"
-#include "form1.h"
-#include "platform.h"
-#include "results_model.h"
+#include "chat/chat_service.h"
+#include "app/contact_list_model.h"
+#include "core/dialogs.h"
+#include "app/form1.h"
+#include "core/platform.h"
+#include "app/results_model.h"
 #include "quiet_platform.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "body_markup.h"
+#include "chat/body_markup.h"
 
 #include <array>
 #include <cstring>

@@ -1,6 +1,19 @@
-#include "chat_history.h"
+#include "chat/chat_history.h"
 
 namespace velmoran {
+
+QString messageFieldText(MessageField field)
+{
+    switch (field) {
+    case MessageField::FromDisplayName:
+        return QStringLiteral("From Display Name");
+    case MessageField::Body:
+        return QStringLiteral("Body");
+    case MessageField::Timestamp:
+        return QStringLiteral("Timestamp");
+    }
+    return {};
+}
 
 qsizetype ChatHistory::messageCount() const
 {

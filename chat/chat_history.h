@@ -8,6 +8,11 @@
 
 namespace velmoran {
 
+// The three fields of a message that a search tests, in the order it tests them.
+enum class MessageField : quint8 { FromDisplayName, Body, Timestamp };
+// "From Display Name", "Body" or "Timestamp", as the results list names the field.
+QString messageFieldText(MessageField field);
+
 // One message as the history holds it. The timestamp is UTC, in milliseconds since the epoch;
 // it becomes local time only when it is shown or searched.
 struct HistoryMessage {

@@ -1,6 +1,6 @@
-#include "chat_service.h"
+#include "chat/chat_service.h"
 
-#include "failure.h"
+#include "core/failure.h"
 
 namespace velmoran {
 

@@ -1,7 +1,7 @@
-#include "export_reader.h"
+#include "chat/export_reader.h"
 
-#include "history_file_error.h"
-#include "history_text.h"
+#include "chat/history_file_error.h"
+#include "chat/history_text.h"
 
 #include <QFile>
 #include <QSet>

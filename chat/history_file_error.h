@@ -1,6 +1,6 @@
 #pragma once
 
-#include "failure.h"
+#include "core/failure.h"
 
 #include <QDir>
 #include <QString>

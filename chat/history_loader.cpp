@@ -1,9 +1,9 @@
-#include "history_loader.h"
+#include "chat/history_loader.h"
 
-#include "export_reader.h"
-#include "failure.h"
-#include "history_file_error.h"
-#include "legacy_db_reader.h"
+#include "chat/export_reader.h"
+#include "core/failure.h"
+#include "chat/history_file_error.h"
+#include "chat/legacy_db_reader.h"
 
 #include <QDir>
 #include <QFile>

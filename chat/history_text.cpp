@@ -1,6 +1,6 @@
-#include "history_text.h"
+#include "chat/history_text.h"
 
-#include "body_markup.h"
+#include "chat/body_markup.h"
 
 namespace velmoran {
 

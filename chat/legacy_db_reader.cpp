@@ -1,7 +1,7 @@
-#include "legacy_db_reader.h"
+#include "chat/legacy_db_reader.h"
 
-#include "history_file_error.h"
-#include "history_text.h"
+#include "chat/history_file_error.h"
+#include "chat/history_text.h"
 
 #include <QFileInfo>
 #include <QSet>

@@ -1,4 +1,4 @@
-#include "sample_history.h"
+#include "chat/sample_history.h"
 
 #include <QDateTime>
 

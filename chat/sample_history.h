@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chat_history.h"
+#include "chat/chat_history.h"
 
 namespace velmoran {
 

@@ -1,18 +1,17 @@
-#include "find_command.h"
+#include "find/find_command.h"
 
-#include "chat_service.h"
-#include "dialogs.h"
-#include "error_report.h"
-#include "failure.h"
-#include "guarded_routine.h"
-#include "history_loader.h"
-#include "results_model.h"
-#include "sample_history.h"
-#include "search_engine.h"
-#include "search_pattern.h"
-#include "text_file_writer.h"
-#include "text_table.h"
-#include "timestamp_text.h"
+#include "chat/chat_service.h"
+#include "core/error_report.h"
+#include "core/failure.h"
+#include "core/guarded_routine.h"
+#include "chat/history_loader.h"
+#include "results/results_rows.h"
+#include "chat/sample_history.h"
+#include "search/search_engine.h"
+#include "search/search_pattern.h"
+#include "results/text_file_writer.h"
+#include "results/text_table.h"
+#include "search/timestamp_text.h"
 
 #include <QCommandLineParser>
 
@@ -42,26 +41,38 @@ namespace {
 
 const char ProgramName[] = "velmoran-find";
 
-// The shared failure report, without a window: the description of the first failure is kept
-// for the one error line; nothing is ever asked.
-class FirstFailure final : public Dialogs {
+// The failures of the search and the writer, without a window: the description of the first
+// one is kept for the one error line.
+class FirstFailure final : public ErrorReporter {
 public:
-    void message(const QString&) override {}
-    bool question(const QString&) override { return false; }
-    void errorReport(const QString& text) override
+    void report(const QString& description, const QString&, int) override
     {
-        // The report's first line is the failure's description; the rest names the step.
-        if (m_description.isEmpty())
-            m_description = text.section(QStringLiteral("\r\n"), 0, 0);
+        if (!m_failed)
+            m_description = description;
+        m_failed = true;
     }
-    QString inputBox(const QString&) override { return {}; }
-    QString saveFileName(const SaveDialogRequest&) override { return {}; }
-
-    bool failed() const { return !m_description.isEmpty(); }
+    bool failed() const { return m_failed; }
     const QString& description() const { return m_description; }
 
 private:
     QString m_description;
+    bool m_failed = false;
+};
+
+// Found rows are kept in order, ticked, for the writer.
+class RowsSink final : public SearchSink {
+public:
+    explicit RowsSink(ResultRows& rows)
+        : m_rows(rows)
+    {
+    }
+    void found(const QString& contact, MessageField field, const QString& value) override
+    {
+        m_rows.append(contact, field, value);
+    }
+
+private:
+    ResultRows& m_rows;
 };
 
 // The contact rows of the command line: all ticked, in the order given.
@@ -199,11 +210,8 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors)
     if (!history)
         return fail(errors, failure);
 
-    FirstFailure reports;
-    ErrorReporter reporter(reports);
-    ResultsModel results;
-    for (const char* header : {"Contact", "Field", "Value"})
-        results.addColumn(QLatin1String(header));
+    FirstFailure reporter;
+    ResultRows results;
     {
         GuardedRoutine routine(reporter, routineLabel(QStringLiteral("Form1"),
                                                       QStringLiteral("PushButton7_Click")));
@@ -212,18 +220,20 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors)
         const SearchPattern pattern(text);
         TimestampText timestamps;
         FixedCase observer(parser.isSet(ignoreCase) ? Qt::CaseInsensitive : Qt::CaseSensitive);
-        searchChats(routine, service, contacts, pattern, timestamps, observer, results);
+        RowsSink sink(results);
+        searchChats(routine, service, contacts, pattern, timestamps, observer, sink);
     }
-    if (reports.failed())
-        return fail(errors, reports.description());
+    if (reporter.failed())
+        return fail(errors, reporter.description());
 
-    const ResultsTable table(results);
+    const ResultsTable table(results, {QStringLiteral("Contact"), QStringLiteral("Field"),
+                                       QStringLiteral("Value")});
     const bool written = parser.isSet(outputFile)
         ? SaveListviewProperlySpaced(table, parser.value(outputFile), nullptr, nullptr, reporter)
         : SaveListviewProperlySpaced(table, output, QStringLiteral("standard output"), nullptr,
                                      nullptr, reporter);
     if (!written)
-        return fail(errors, reports.failed() ? reports.description()
+        return fail(errors, reporter.failed() ? reporter.description()
                                              : QStringLiteral("The results could not be written."));
     return results.size() > 0 ? 0 : 1;
 }

@@ -1,5 +1,5 @@
 // velmoran-find: searches a chat history from the command line; see find_command.h.
-#include "find_command.h"
+#include "find/find_command.h"
 
 #include <QCoreApplication>
 

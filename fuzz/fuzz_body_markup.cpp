@@ -1,5 +1,5 @@
 // Any bytes as a message body: decoding never grows the text and leaves plain text alone.
-#include "body_markup.h"
+#include "chat/body_markup.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Any bytes given as messages.json: the parser answers a history or a Failure, nothing else.
-#include "export_reader.h"
-#include "failure.h"
+#include "chat/export_reader.h"
+#include "core/failure.h"
 
 #include <cstdint>
 #include <cstdlib>

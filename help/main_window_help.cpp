@@ -1,6 +1,18 @@
-#include "main_window_help.h"
+#include "help/main_window_help.h"
+
+#include "core/platform.h"
 
 namespace velmoran {
+
+ShellOpenRequest helpVideoRequest(const QString& programFolder)
+{
+    ShellOpenRequest request;
+    request.file = quotedHelpVideoPath(programFolder);
+    // The system's root folder, as the video request names the system drive's root.
+    request.workingFolder = QStringLiteral("/");
+    request.showMode = 5;
+    return request;
+}
 
 QString quotedHelpVideoPath(const QString& programFolder)
 {

@@ -1,6 +1,7 @@
-#include "spaced_text.h"
+#include "results/spaced_text.h"
 
-#include "text_table.h"
+#include "core/event_pump.h"
+#include "results/text_table.h"
 
 namespace velmoran {
 
@@ -10,7 +11,7 @@ std::vector<qsizetype> ColumnWidths(const TextTable& list, bool withHeaders, Eve
     const int columns = list.columns();
     const qsizetype n = list.size();
     widths.reserve(size_t(columns));
-    YieldPoints yield(pump);
+    auto yield = [pump] { yieldTo(pump); };
     for (int c = 1; c <= columns; ++c) {
         qsizetype m = withHeaders ? list.headerText(c).size() : 0;
         for (qsizetype k = 1; k <= n; ++k) {
@@ -20,6 +21,31 @@ std::vector<qsizetype> ColumnWidths(const TextTable& list, bool withHeaders, Eve
         widths.push_back(m);
     }
     return widths;
+}
+
+QString spacedClipboardText(const TextTable& list, EventPump* pump)
+{
+    const std::vector<qsizetype> widths = ColumnWidths(list, false, pump);
+    const int columns = int(widths.size());
+    const qsizetype n = list.size();
+    auto yield = [pump] { yieldTo(pump); };
+    QString text;
+    for (qsizetype k = 1; k <= n; ++k) {
+        yield();
+        if (!list.isChecked(k))
+            continue;
+        for (int c = 1; c <= columns; ++c) {
+            yield();
+            appendCellField(text, list.text(k, c), widths[size_t(c - 1)]);
+        }
+        text.chop(1); // the last cell's tab
+        qsizetype end = text.size();
+        while (end > 0 && text[end - 1] == QLatin1Char(' '))
+            --end;
+        text.truncate(end);
+        text += QLatin1String("\r\n");
+    }
+    return text;
 }
 
 } // namespace velmoran

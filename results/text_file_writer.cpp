@@ -1,9 +1,10 @@
-#include "text_file_writer.h"
+#include "results/text_file_writer.h"
 
-#include "failure.h"
-#include "guarded_routine.h"
-#include "spaced_text.h"
-#include "text_table.h"
+#include "core/event_pump.h"
+#include "core/failure.h"
+#include "core/guarded_routine.h"
+#include "results/spaced_text.h"
+#include "results/text_table.h"
 
 #include <QSaveFile>
 
@@ -31,7 +32,6 @@ public:
         , m_writingText(QStringLiteral("Writing file: ") + FileNameFromPath(path))
         , m_progress(progress)
         , m_pump(pump)
-        , m_yield(pump)
         , m_routine(routine)
     {
         m_block.reserve(BlockSize + 4096);
@@ -44,10 +44,10 @@ private:
     {
         if (!m_progress)
             return;
-        m_routine.step(firstLabel + 2, [&] { m_yield(); });
+        m_routine.step(firstLabel + 2, [&] { yieldTo(m_pump); });
         m_routine.step(firstLabel + 4, [&] { m_progress->setValue(value); });
         m_routine.step(firstLabel + 6, [&] { m_progress->setText(m_writingText); });
-        m_routine.step(firstLabel + 8, [&] { m_yield(); });
+        m_routine.step(firstLabel + 8, [&] { yieldTo(m_pump); });
     }
     qsizetype width(int column) const
     {
@@ -71,7 +71,6 @@ private:
     const QString m_writingText;
     ProgressSink* m_progress;
     EventPump* m_pump;
-    YieldPoints m_yield;
     GuardedRoutine& m_routine;
     std::vector<qsizetype> m_widths;
     QString m_block;
@@ -104,7 +103,7 @@ bool SpacedTextWriter::run()
 
     const int columns = m_routine.loopBound(158, [&] { return m_list.columns(); });
     for (int c = 1; c <= columns; ++c) {
-        m_routine.step(160, [&] { m_yield(); });
+        m_routine.step(160, [&] { yieldTo(m_pump); });
         m_routine.step(162, [&] { appendCellField(m_block, m_list.headerText(c), width(c)); });
     }
     if (!endLine(170))
@@ -121,7 +120,7 @@ bool SpacedTextWriter::writeRows()
     const qsizetype n = m_routine.loopBound(182, [&] { return m_list.size(); });
     const int columns = m_list.columns();
     for (qsizetype k = 1; k <= n; ++k) {
-        m_routine.step(184, [&] { m_yield(); });
+        m_routine.step(184, [&] { yieldTo(m_pump); });
         // A row that cannot be read (it went away) would leave a hole in the file: the file is
         // then not written at all.
         bool readable = true;
@@ -133,7 +132,7 @@ bool SpacedTextWriter::writeRows()
                 if (!checked)
                     return;
                 for (int c = 1; c <= columns; ++c) {
-                    m_yield();
+                    yieldTo(m_pump);
                     appendCellField(m_block, m_list.text(k, c), width(c));
                 }
             } catch (...) {
@@ -147,7 +146,7 @@ bool SpacedTextWriter::writeRows()
         if (!checked)
             continue;
         if (m_progress) {
-            m_routine.step(212, [&] { m_yield(); });
+            m_routine.step(212, [&] { yieldTo(m_pump); });
             m_routine.step(214, [&] {
                 const qsizetype rows = m_list.size();
                 const qsizetype q = rows / 2000;
@@ -159,7 +158,7 @@ bool SpacedTextWriter::writeRows()
                                         + QLatin1Char(')'));
                 });
             }
-            m_routine.step(220, [&] { m_yield(); });
+            m_routine.step(220, [&] { yieldTo(m_pump); });
         }
         if (!endLine(222))
             return false;

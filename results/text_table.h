@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace velmoran {
 
-class ResultsModel;
+class ResultRows;
 
 // A list as the exports read it: columns 1..columns() with header texts, rows 1..size() with a
 // text per column and a tick. A missing row or column throws Failure.
@@ -18,11 +19,13 @@ public:
     virtual bool isChecked(qsizetype row) const = 0;
 };
 
-// The results list seen as a TextTable: "Contact", "Field", "Value".
+// Rows of results seen as a TextTable, under the given column headers ("Contact", "Field",
+// "Value" in the window).
 class ResultsTable final : public TextTable {
 public:
-    explicit ResultsTable(const ResultsModel& results)
-        : m_results(results)
+    ResultsTable(const ResultRows& rows, QStringList headers)
+        : m_rows(rows)
+        , m_headers(std::move(headers))
     {
     }
     int columns() const override;
@@ -32,7 +35,8 @@ public:
     bool isChecked(qsizetype row) const override;
 
 private:
-    const ResultsModel& m_results;
+    const ResultRows& m_rows;
+    QStringList m_headers;
 };
 
 } // namespace velmoran

@@ -1,29 +1,28 @@
-#include "search_engine.h"
+#include "search/search_engine.h"
 
-#include "chat_service.h"
-#include "failure.h"
-#include "guarded_routine.h"
-#include "results_model.h"
-#include "search_pattern.h"
-#include "timestamp_text.h"
+#include "chat/chat_service.h"
+#include "core/failure.h"
+#include "core/guarded_routine.h"
+#include "search/search_pattern.h"
+#include "search/timestamp_text.h"
 
 namespace velmoran {
 
 void searchChats(GuardedRoutine& routine, ChatService& service, const SearchContacts& contacts,
                  const SearchPattern& pattern, TimestampText& timestamps, SearchObserver& observer,
-                 ResultsModel& results)
+                 SearchSink& sink)
 {
     auto matches = [&](QStringView field) {
         return pattern.matches(field, observer.caseSensitivity());
     };
     // Appends one results row; a failing read leaves its part of the row empty.
-    auto appendRow = [&](int contactStep, int valueStep, qsizetype j, ResultField field,
+    auto appendRow = [&](int contactStep, int valueStep, qsizetype j, MessageField field,
                          auto&& readValue) {
         QString contact;
         QString value;
         routine.step(contactStep, [&] { contact = contacts.text(j); });
         routine.step(valueStep, [&] { value = readValue(); });
-        results.append(contact, field, value);
+        sink.found(contact, field, value);
     };
     auto stop = [&] { return observer.stopRequested(); };
 
@@ -50,15 +49,15 @@ void searchChats(GuardedRoutine& routine, ChatService& service, const SearchCont
                     if (routine.test(138, [&] {
                             return matches(service.messageAt(i, k).senderDisplayName);
                         }))
-                        appendRow(140, 144, j, ResultField::FromDisplayName,
+                        appendRow(140, 144, j, MessageField::FromDisplayName,
                                   [&] { return service.messageAt(i, k).senderDisplayName; });
                     if (routine.test(146, [&] { return matches(service.messageAt(i, k).body); }))
-                        appendRow(148, 152, j, ResultField::Body,
+                        appendRow(148, 152, j, MessageField::Body,
                                   [&] { return service.messageAt(i, k).body; });
                     if (routine.test(154, [&] {
                             return matches(timestamps.view(service.messageAt(i, k).timestampMs));
                         }))
-                        appendRow(156, 160, j, ResultField::Timestamp, [&] {
+                        appendRow(156, 160, j, MessageField::Timestamp, [&] {
                             return timestamps.format(service.messageAt(i, k).timestampMs);
                         });
                     if (routine.test(162, stop))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chat/chat_history.h"
+
 #include <QString>
 #include <Qt>
 
@@ -7,7 +9,6 @@ namespace velmoran {
 
 class ChatService;
 class GuardedRoutine;
-class ResultsModel;
 class SearchPattern;
 class TimestampText;
 
@@ -39,10 +40,17 @@ public:
     virtual void letEventsRun() {}
 };
 
+// Where a search reports the rows it finds, in the order it finds them.
+class SearchSink {
+public:
+    virtual ~SearchSink() = default;
+    virtual void found(const QString& contact, MessageField field, const QString& value) = 0;
+};
+
 // The search: for every chat of the service with messages, for every ticked contact row whose
 // text equals the chat's peer handle (exactly), every message is read and each of its fields
 // "From Display Name", "Body" and "Timestamp" (the text timestamps gives it) that contains the
-// pattern appends a row (the contact row's text, the field, its value) to results. A chat is
+// pattern is reported to sink as a row (the contact row's text, the field, its value). A chat is
 // searched once for every ticked row that names its peer.
 //
 // Every step runs under routine with its step number (118 to 172): a failure is reported and
@@ -50,6 +58,6 @@ public:
 // option are read at each use.
 void searchChats(GuardedRoutine& routine, ChatService& service, const SearchContacts& contacts,
                  const SearchPattern& pattern, TimestampText& timestamps, SearchObserver& observer,
-                 ResultsModel& results);
+                 SearchSink& sink);
 
 } // namespace velmoran

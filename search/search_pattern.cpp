@@ -1,4 +1,4 @@
-#include "search_pattern.h"
+#include "search/search_pattern.h"
 
 namespace velmoran {
 

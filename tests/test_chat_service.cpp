@@ -1,6 +1,6 @@
-#include "chat_service.h"
-#include "failure.h"
-#include "sample_history.h"
+#include "chat/chat_service.h"
+#include "core/failure.h"
+#include "chat/sample_history.h"
 
 #include <QSet>
 #include <QTest>

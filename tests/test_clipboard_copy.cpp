@@ -1,6 +1,6 @@
-#include "clipboard_copy.h"
+#include "app/clipboard_copy.h"
 #include "memory_table.h"
-#include "results_removal_lock.h"
+#include "app/results_removal_lock.h"
 #include "results_window.h"
 
 #include <QTest>
@@ -26,8 +26,8 @@ private slots:
     void workedExampleThroughTheWindow()
     {
         ResultsWindow f;
-        f.fill({{QStringLiteral("alice"), ResultField::Body, QStringLiteral("hi there")},
-                {QStringLiteral("bob"), ResultField::FromDisplayName, QStringLiteral("Bob")}});
+        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi there")},
+                {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
         f.fake.clipboard.text = QStringLiteral("before");
         f.click(8);
         QCOMPARE(f.fake.clipboard.text,
@@ -103,7 +103,7 @@ private slots:
         QFETCH(int, setTextCalls);
         QFETCH(bool, copied);
         ResultsWindow f;
-        f.fill({{QStringLiteral("alice"), ResultField::Body, QStringLiteral("hi")}});
+        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
         f.fake.clipboard.text = QStringLiteral("before");
         f.fake.clipboard.failuresBeforeSuccess = failures;
         f.click(8);
@@ -119,8 +119,8 @@ private slots:
     void rowsCannotBeRemovedWhileTheTextIsBuilt()
     {
         ResultsWindow f;
-        f.fill({{QStringLiteral("alice"), ResultField::Body, QStringLiteral("hi")},
-                {QStringLiteral("bob"), ResultField::Body, QStringLiteral("yo")}});
+        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")},
+                {QStringLiteral("bob"), MessageField::Body, QStringLiteral("yo")}});
         bool removalAllowed = true;
         QTimer::singleShot(0, &f.window, [&] {
             removalAllowed = f.window.resultsRemoval().removalAllowed();

@@ -1,6 +1,6 @@
 #include "command_window.h"
-#include "main_window_help.h"
-#include "mouse_pointer.h"
+#include "help/main_window_help.h"
+#include "app/mouse_pointer.h"
 
 #include <QApplication>
 #include <QPushButton>

@@ -1,5 +1,5 @@
-#include "application_title.h"
-#include "desktop_platform.h"
+#include "core/application_title.h"
+#include "app/desktop_platform.h"
 
 #include <QApplication>
 #include <QInputDialog>

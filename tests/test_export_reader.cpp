@@ -1,6 +1,6 @@
-#include "body_markup.h"
-#include "export_reader.h"
-#include "failure.h"
+#include "chat/body_markup.h"
+#include "chat/export_reader.h"
+#include "core/failure.h"
 #include "history_files.h"
 
 #include <QFile>

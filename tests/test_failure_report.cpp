@@ -1,8 +1,9 @@
-#include "application_title.h"
-#include "dialogs.h"
-#include "error_report.h"
+#include "app/desktop_platform.h"
+#include "core/application_title.h"
+#include "core/dialogs.h"
+#include "core/error_report.h"
 #include "fake_platform.h"
-#include "guarded_routine.h"
+#include "core/guarded_routine.h"
 
 #include <QTest>
 
@@ -29,7 +30,7 @@ private slots:
     void twoFailuresGiveTwoReportsAndTheRoutineRunsToItsEnd()
     {
         FakePlatform fake;
-        ErrorReporter reporter(fake.dialogs);
+        DialogErrorReporter reporter(fake.dialogs);
         GuardedRoutine routine(reporter, routineLabel(QStringLiteral("Main"), QStringLiteral("R")));
         QStringList ran;
         routine.step(100, [&] { ran << QStringLiteral("100"); throw Failure(QStringLiteral("first")); });
@@ -47,7 +48,7 @@ private slots:
     void failedTestRunsTheGuardedBranch()
     {
         FakePlatform fake;
-        ErrorReporter reporter(fake.dialogs);
+        DialogErrorReporter reporter(fake.dialogs);
         GuardedRoutine routine(reporter, QStringLiteral("label "));
         QVERIFY(routine.test(104, [] () -> bool { throw Failure(QStringLiteral("boom")); }));
         QVERIFY(!routine.test(106, [] { return false; }));
@@ -59,7 +60,7 @@ private slots:
     void failedLoopHeadRunsTheBodyOnce()
     {
         FakePlatform fake;
-        ErrorReporter reporter(fake.dialogs);
+        DialogErrorReporter reporter(fake.dialogs);
         GuardedRoutine routine(reporter, QStringLiteral("label "));
         int passes = 0;
         const int bound = routine.loopBound(118, [] () -> int { throw Failure(QStringLiteral("no count")); });
@@ -76,7 +77,7 @@ private slots:
     void programClosingIsNotAFailure()
     {
         FakePlatform fake;
-        ErrorReporter reporter(fake.dialogs);
+        DialogErrorReporter reporter(fake.dialogs);
         GuardedRoutine routine(reporter, QStringLiteral("label "));
         bool unwound = false;
         try {
@@ -96,7 +97,7 @@ private slots:
             ++shown;
             throw Failure(QStringLiteral("the report itself failed"));
         };
-        ErrorReporter reporter(fake.dialogs);
+        DialogErrorReporter reporter(fake.dialogs);
         GuardedRoutine routine(reporter, QStringLiteral("label "));
         bool after = false;
         routine.step(100, [] { throw Failure(QStringLiteral("first")); });

@@ -1,11 +1,11 @@
 // velmoran-find against the window: the same history and search give the same file, byte for
 // byte; and the command's exit statuses and error lines.
-#include "contact_list_model.h"
-#include "find_command.h"
+#include "app/contact_list_model.h"
+#include "find/find_command.h"
 #include "history_generator.h"
 #include "history_window.h"
-#include "results_model.h"
-#include "sample_history.h"
+#include "app/results_model.h"
+#include "chat/sample_history.h"
 
 #include <QBuffer>
 #include <QCheckBox>

@@ -1,14 +1,14 @@
-#include "chat_service.h"
-#include "contact_list_model.h"
-#include "export_reader.h"
+#include "chat/chat_service.h"
+#include "app/contact_list_model.h"
+#include "chat/export_reader.h"
 #include "fake_platform.h"
-#include "form1.h"
+#include "app/form1.h"
 #include "history_files.h"
 #include "history_generator.h"
 #include "history_window.h"
-#include "history_loader.h"
-#include "legacy_db_reader.h"
-#include "results_model.h"
+#include "chat/history_loader.h"
+#include "chat/legacy_db_reader.h"
+#include "app/results_model.h"
 
 #include <QDir>
 #include <QCheckBox>

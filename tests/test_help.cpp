@@ -1,6 +1,6 @@
 #include "command_window.h"
-#include "main_window_help.h"
-#include "main_window_help_command.h"
+#include "help/main_window_help.h"
+#include "app/main_window_help_command.h"
 
 #include <QApplication>
 #include <QDir>

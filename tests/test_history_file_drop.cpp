@@ -1,10 +1,10 @@
-#include "chat_service.h"
-#include "contact_list_model.h"
+#include "chat/chat_service.h"
+#include "app/contact_list_model.h"
 #include "fake_platform.h"
-#include "form1.h"
-#include "history_file_drop.h"
+#include "app/form1.h"
+#include "app/history_file_drop.h"
 #include "history_files.h"
-#include "history_loader.h"
+#include "chat/history_loader.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,8 +1,8 @@
-#include "chat_service.h"
-#include "command_line.h"
-#include "failure.h"
+#include "chat/chat_service.h"
+#include "app/command_line.h"
+#include "core/failure.h"
 #include "history_files.h"
-#include "history_loader.h"
+#include "chat/history_loader.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "failure.h"
+#include "core/failure.h"
 #include "history_files.h"
-#include "legacy_db_reader.h"
+#include "chat/legacy_db_reader.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,10 +1,10 @@
-#include "application_title.h"
-#include "chat_service.h"
-#include "contact_list_model.h"
+#include "core/application_title.h"
+#include "chat/chat_service.h"
+#include "app/contact_list_model.h"
 #include "fake_platform.h"
-#include "form1.h"
-#include "results_model.h"
-#include "sample_history.h"
+#include "app/form1.h"
+#include "app/results_model.h"
+#include "chat/sample_history.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -173,7 +173,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.contacts().append(QStringLiteral("anna"));
         w.contacts().setChecked(1, true);
-        w.results().append(QStringLiteral("anna"), ResultField::Body, QStringLiteral("hi"));
+        w.results().append(QStringLiteral("anna"), MessageField::Body, QStringLiteral("hi"));
         w.results().announcePending();
 
         // A click on the tick of the first row, where the view draws it.
@@ -198,7 +198,7 @@ private slots:
         QVERIFY(!(w.results().flags(w.results().index(0, 1)) & Qt::ItemIsUserCheckable));
         QVERIFY(!w.results().setData(w.results().index(0, 1), Qt::Unchecked, Qt::CheckStateRole));
         w.results().setDeferAnnouncements(true);
-        w.results().append(QStringLiteral("bob"), ResultField::Body, QStringLiteral("yo"));
+        w.results().append(QStringLiteral("bob"), MessageField::Body, QStringLiteral("yo"));
         QVERIFY(!w.results().setData(w.results().index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
         QVERIFY(w.results().isChecked(2));
     }

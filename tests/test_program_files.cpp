@@ -1,8 +1,8 @@
-#include "chat_service.h"
+#include "chat/chat_service.h"
 #include "fake_platform.h"
-#include "form1.h"
-#include "program_files.h"
-#include "sample_history.h"
+#include "app/form1.h"
+#include "app/program_files.h"
+#include "chat/sample_history.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "failure.h"
-#include "results_filters.h"
-#include "results_removal_lock.h"
+#include "core/failure.h"
+#include "app/results_filters.h"
+#include "app/results_removal_lock.h"
 #include "results_window.h"
 
 #include <QSignalSpy>
@@ -18,7 +18,7 @@ namespace {
 void fillContacts(ResultsWindow& f, const QStringList& contacts)
 {
     for (const QString& contact : contacts)
-        f.window.results().append(contact, ResultField::Body, QStringLiteral("says ") + contact);
+        f.window.results().append(contact, MessageField::Body, QStringLiteral("says ") + contact);
 }
 
 } // namespace
@@ -140,7 +140,7 @@ private slots:
             f.click(11);
             // Even a call that bypasses the disabled buttons changes nothing.
             f.window.runCommand([&] { f.window.button(6)->clicked(); });
-            f.window.results().append(QStringLiteral("alice3"), ResultField::Body, QStringLiteral("late"));
+            f.window.results().append(QStringLiteral("alice3"), MessageField::Body, QStringLiteral("late"));
         });
         f.fake.dialogs.answerInput(QStringLiteral("ALICE"));
         f.click(17);
@@ -212,7 +212,7 @@ private slots:
         model.addColumn(QStringLiteral("Contact"));
         QStringList expected;
         for (int r = 1; r <= rows; ++r) {
-            model.append(QString::number(r), ResultField::Body, QString());
+            model.append(QString::number(r), MessageField::Body, QString());
             if (!positions.contains(r))
                 expected << QString::number(r);
         }
@@ -245,7 +245,7 @@ private slots:
         QFETCH(QList<int>, positions);
         ResultsModel model;
         for (int r = 1; r <= 3; ++r)
-            model.append(QString::number(r), ResultField::Body, QString());
+            model.append(QString::number(r), MessageField::Body, QString());
         bool failed = false;
         try {
             model.removePositions(std::vector<qsizetype>(positions.begin(), positions.end()));

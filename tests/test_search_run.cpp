@@ -1,13 +1,13 @@
-#include "chat_service.h"
-#include "contact_list_model.h"
-#include "failure.h"
+#include "chat/chat_service.h"
+#include "app/contact_list_model.h"
+#include "core/failure.h"
 #include "fake_platform.h"
-#include "form1.h"
-#include "results_model.h"
-#include "results_removal_lock.h"
-#include "search_pattern.h"
-#include "search_run.h"
-#include "timestamp_text.h"
+#include "app/form1.h"
+#include "app/results_model.h"
+#include "app/results_removal_lock.h"
+#include "search/search_pattern.h"
+#include "app/search_run.h"
+#include "search/timestamp_text.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -259,7 +259,7 @@ private slots:
         QCOMPARE(f.window.mousePointer().value(), 0);
         QCOMPARE(f.window.progress().value(), 0.0);
         QCOMPARE(f.window.progress().text(), QStringLiteral("Progress Bar"));
-        QVERIFY(f.window.stopRequested());
+        QVERIFY(f.window.search().stopRequested());
         QVERIFY(f.fake.dialogs.errorReports().isEmpty());
         // Every row is ticked and shown.
         for (qsizetype row = 1; row <= f.window.results().size(); ++row)

@@ -1,8 +1,8 @@
-#include "error_report.h"
+#include "core/error_report.h"
 #include "memory_table.h"
-#include "results_removal_lock.h"
+#include "app/results_removal_lock.h"
 #include "results_window.h"
-#include "text_file_export.h"
+#include "app/text_file_export.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -28,8 +28,8 @@ const QByteArray WorkedExample = QByteArrayLiteral(
 
 void fillWorkedExample(ResultsWindow& f)
 {
-    f.fill({{QStringLiteral("alice"), ResultField::Body, QStringLiteral("hi there")},
-            {QStringLiteral("bob"), ResultField::FromDisplayName, QStringLiteral("Bob")}});
+    f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi there")},
+            {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
 }
 
 QByteArray readAll(const QString& path)
@@ -142,7 +142,7 @@ private slots:
         ResultsWindow f;
         for (const QString& row : rows) {
             const QStringList parts = row.split(QLatin1Char('|'));
-            f.window.results().append(parts[0], ResultField::Body, parts[1]);
+            f.window.results().append(parts[0], MessageField::Body, parts[1]);
             f.window.results().setChecked(f.window.results().size(), parts[2] == QLatin1String("1"));
         }
         const QString path = f.folder.filePath(QStringLiteral("out.txt"));
@@ -201,7 +201,7 @@ private slots:
     {
         ResultsWindow f;
         for (int i = 0; i < 50; ++i)
-            f.window.results().append(QStringLiteral("c"), ResultField::Body, QStringLiteral("v"));
+            f.window.results().append(QStringLiteral("c"), MessageField::Body, QStringLiteral("v"));
         const QString path = f.folder.filePath(QStringLiteral("no such folder/out.txt"));
         f.fake.dialogs.answerSaveFile(path);
         f.click(5);
@@ -222,7 +222,7 @@ private slots:
     {
         ResultsWindow f;
         for (int i = 0; i < 20000; ++i)
-            f.window.results().append(QStringLiteral("contact%1").arg(i), ResultField::Body,
+            f.window.results().append(QStringLiteral("contact%1").arg(i), MessageField::Body,
                                       QStringLiteral("a value that takes some room"));
         const QString path = f.folder.filePath(QStringLiteral("kept.txt"));
         const QByteArray old("the old content\r\n");
@@ -256,7 +256,7 @@ private slots:
         for (int i = 0; i < 30000; ++i)
             table.add({QStringLiteral("row %1").arg(i), QStringLiteral("text")});
         FakePlatform fake;
-        ErrorReporter reporter(fake.dialogs);
+        DialogErrorReporter reporter(fake.dialogs);
         FailingDevice device(100000);
         RecordingProgress progress;
         QVERIFY(!SaveListviewProperlySpaced(table, device, QStringLiteral("/x/y.txt"), &progress,
@@ -278,7 +278,7 @@ private slots:
         table.add({QStringLiteral("alice"), QStringLiteral("Body"), QStringLiteral("hi there")});
         table.add({QStringLiteral("bob"), QStringLiteral("From Display Name"), QStringLiteral("Bob")});
         FakePlatform fake;
-        ErrorReporter reporter(fake.dialogs);
+        DialogErrorReporter reporter(fake.dialogs);
         QByteArray bytes;
         QBuffer buffer(&bytes);
         QVERIFY(SaveListviewProperlySpaced(table, buffer, QStringLiteral("mem"), nullptr, nullptr,
@@ -293,7 +293,7 @@ private slots:
         for (int i = 1; i <= 4000; ++i)
             table.add({QString::number(i)}, i != 3);
         FakePlatform fake;
-        ErrorReporter reporter(fake.dialogs);
+        DialogErrorReporter reporter(fake.dialogs);
         QByteArray bytes;
         QBuffer buffer(&bytes);
         RecordingProgress progress;

@@ -1,4 +1,4 @@
-#include "timestamp_text.h"
+#include "search/timestamp_text.h"
 
 #include <QDateTime>
 #include <QTest>

@@ -1,9 +1,9 @@
-#include "desktop_platform.h"
-#include "failure.h"
+#include "app/desktop_platform.h"
+#include "core/failure.h"
 #include "memory_table.h"
-#include "results_removal_lock.h"
+#include "app/results_removal_lock.h"
 #include "results_window.h"
-#include "workbook_export.h"
+#include "app/workbook_export.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,9 +106,9 @@ private slots:
     {
         ResultsWindow f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("gnumeric.desktop"));
-        f.fill({{QStringLiteral("alice"), ResultField::Body, QStringLiteral("=1+1")},
-                {QStringLiteral("a=b"), ResultField::FromDisplayName, QStringLiteral("x")},
-                {QStringLiteral("carl"), ResultField::Timestamp, QStringLiteral("2021-08-31 10:00:00")}});
+        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("=1+1")},
+                {QStringLiteral("a=b"), MessageField::FromDisplayName, QStringLiteral("x")},
+                {QStringLiteral("carl"), MessageField::Timestamp, QStringLiteral("2021-08-31 10:00:00")}});
         f.window.results().setChecked(3, false);
         f.click(14);
 
@@ -182,7 +182,7 @@ private slots:
     {
         ResultsWindow f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("libreoffice-calc.desktop"));
-        f.fill({{QStringLiteral("alice"), ResultField::Body, QStringLiteral("hi")}});
+        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
         f.click(14);
         QCOMPARE(f.fake.shell.documents.size(), 1);
         const ShellOpenRequest request = f.fake.shell.documents[0];
@@ -196,7 +196,7 @@ private slots:
     void withoutASpreadsheetApplicationTwoMessages()
     {
         ResultsWindow f;
-        f.fill({{QStringLiteral("alice"), ResultField::Body, QStringLiteral("hi")}});
+        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
         f.window.mousePointer().set(MousePointer::Custom);
         f.click(14);
         QCOMPARE(f.fake.dialogs.messages(),
@@ -222,7 +222,7 @@ private slots:
         ResultsWindow f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("gnumeric.desktop"));
         for (int i = 0; i < 100; ++i)
-            f.window.results().append(QStringLiteral("c"), ResultField::Body, QStringLiteral("v"));
+            f.window.results().append(QStringLiteral("c"), MessageField::Body, QStringLiteral("v"));
         // The folder for temporary files is a plain file: no folder can be made in it.
         const QString notAFolder = f.folder.filePath(QStringLiteral("plain file"));
         QFile plain(notAFolder);
@@ -321,7 +321,7 @@ private slots:
     {
         ResultsWindow f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("gnumeric.desktop"));
-        f.fill({{QStringLiteral("alice"), ResultField::Body, QStringLiteral("hi")}});
+        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
         bool removalAllowed = true;
         QTimer::singleShot(0, &f.window, [&] {
             removalAllowed = f.window.resultsRemoval().removalAllowed();

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "chat_service.h"
-#include "contact_list_model.h"
+#include "chat/chat_service.h"
+#include "app/contact_list_model.h"
 #include "fake_platform.h"
-#include "form1.h"
-#include "sample_history.h"
+#include "app/form1.h"
+#include "chat/sample_history.h"
 #include "scripted_chat_service.h"
 
 #include <QDir>

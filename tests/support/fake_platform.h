@@ -1,7 +1,7 @@
 #pragma once
 
-#include "dialogs.h"
-#include "platform.h"
+#include "core/dialogs.h"
+#include "core/platform.h"
 
 #include <QHash>
 #include <QList>

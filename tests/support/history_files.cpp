@@ -1,6 +1,6 @@
 #include "history_files.h"
 
-#include "failure.h"
+#include "core/failure.h"
 
 #include <QFile>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "chat_service.h"
+#include "chat/chat_service.h"
 #include "fake_platform.h"
-#include "form1.h"
-#include "history_loader.h"
+#include "app/form1.h"
+#include "chat/history_loader.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>

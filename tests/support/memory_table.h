@@ -1,7 +1,7 @@
 #pragma once
 
-#include "failure.h"
-#include "text_table.h"
+#include "core/failure.h"
+#include "results/text_table.h"
 
 #include <QStringList>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "chat_service.h"
+#include "chat/chat_service.h"
 #include "fake_platform.h"
-#include "form1.h"
-#include "results_model.h"
-#include "sample_history.h"
+#include "app/form1.h"
+#include "app/results_model.h"
+#include "chat/sample_history.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -28,7 +28,7 @@ struct ResultsWindow {
 
     struct Row {
         QString contact;
-        ResultField field;
+        MessageField field;
         QString value;
     };
     void fill(const std::vector<Row>& rows)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "chat_service.h"
-#include "failure.h"
+#include "chat/chat_service.h"
+#include "core/failure.h"
 
 #include <QStringList>
 

@@ -1,0 +1,35 @@
+#include "app/progress_display.h"
+
+#include <QProgressBar>
+
+#include <cmath>
+
+namespace velmoran {
+
+ProgressDisplay::ProgressDisplay(QProgressBar* bar)
+    : m_bar(bar)
+{
+    m_bar->setTextVisible(true);
+    m_bar->setAlignment(Qt::AlignCenter);
+    setValue(0);
+}
+
+void ProgressDisplay::setValue(double value)
+{
+    m_value = value;
+    const double shown = std::isfinite(value) ? std::round(value) : 0.0;
+    const int clamped = int(std::clamp(shown, double(m_bar->minimum()), double(m_bar->maximum())));
+    if (m_bar->value() != clamped)
+        m_bar->setValue(clamped);
+}
+
+void ProgressDisplay::setText(const QString& text)
+{
+    m_text = text;
+    // The bar's format treats % as a placeholder; the program's texts are literal.
+    QString format = text;
+    format.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    m_bar->setFormat(format);
+}
+
+} // namespace velmoran

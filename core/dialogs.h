@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+namespace velmoran {
+
+// What a save dialog is asked to show. The dialog adds no extension and asks nothing about
+// overwriting; the caller does that.
+struct SaveDialogRequest {
+    QString title;
+    QString filter;   // "Name (*.ext)|*.ext|..." pairs, as the program writes them
+    QString fileName; // initial name
+};
+
+// Every modal dialog of the program goes through this interface, so tests can answer them.
+// Texts are passed exactly as the program builds them (a CR stays a CR); implementations that
+// draw them show each CR as a line break.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    // OK button, no icon, the application title.
+    virtual void message(const QString& text) = 0;
+    // Yes and No, Yes the default, no icon, the application title. True for Yes.
+    virtual bool question(const QString& text) = 0;
+    // The failure report: title "Application Error", warning icon, OK.
+    virtual void errorReport(const QString& text) = 0;
+    // Prompt, the application title, empty default text. Cancel answers "".
+    virtual QString inputBox(const QString& prompt) = 0;
+    // The chosen full path, or "" when cancelled.
+    virtual QString saveFileName(const SaveDialogRequest& request) = 0;
+};
+
+} // namespace velmoran
