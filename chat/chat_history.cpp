@@ -15,6 +15,21 @@ QString messageFieldText(MessageField field)
     return {};
 }
 
+QString conversationKindText(ConversationKind kind)
+{
+    switch (kind) {
+    case ConversationKind::OneToOne:
+        return QStringLiteral("one-to-one");
+    case ConversationKind::Group:
+        return QStringLiteral("group");
+    case ConversationKind::Bot:
+        return QStringLiteral("bot");
+    case ConversationKind::Other:
+        return QStringLiteral("other");
+    }
+    return {};
+}
+
 qsizetype ChatHistory::messageCount() const
 {
     qsizetype count = 0;

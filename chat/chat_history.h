@@ -13,23 +13,49 @@ enum class MessageField : quint8 { FromDisplayName, Body, Timestamp };
 // "From Display Name", "Body" or "Timestamp", as the results list names the field.
 QString messageFieldText(MessageField field);
 
+// A file shared in a chat, as a file message names it.
+struct SharedFile {
+    QString objectId; // the object id in the message's URIObject uri ("0-weu-d1-…"), or ""
+    QString fileName; // the original file name, or ""
+    qint64 size = -1; // in bytes; -1 when not known
+};
+
 // One message as the history holds it. The timestamp is UTC, in milliseconds since the epoch;
 // it becomes local time only when it is shown or searched.
 struct HistoryMessage {
     qint64 timestampMs = 0;
     QString senderDisplayName;
     QString body;
+    // The sender's id as the history holds it, without the "8:" of ordinary accounts
+    // ("live:anna", "28:bot-id"); "" when not known.
+    QString senderId = {};
+    // Set for messages that share a file; shared, so copies of the message stay small.
+    std::shared_ptr<const SharedFile> file = {};
 };
 
+// What kind of conversation a chat is.
+enum class ConversationKind : quint8 { OneToOne, Group, Bot, Other };
+// "one-to-one", "group", "bot" or "other".
+QString conversationKindText(ConversationKind kind);
+
 // One chat. peerHandle is the contact the chat is held with, or empty for chats that are not
-// one-to-one (group chats, bots): those never match a contact and are never searched.
+// one-to-one (group chats, bots): those never match a contact and are never searched by the
+// main window.
 struct HistoryChat {
     QString peerHandle;
     std::vector<HistoryMessage> messages;
+    // The conversation's id as the history holds it ("8:live:anna", "19:abc@thread.skype").
+    QString id = {};
+    // The conversation's name as people see it: for a one-to-one chat the partner's display
+    // name, else the handle; for a group its topic, else its members' names, else its id.
+    QString name = {};
+    ConversationKind kind = ConversationKind::OneToOne;
+    // The members' ids as the history lists them (group chats); may be empty.
+    QStringList members = {};
 };
 
 // A whole chat history, loaded once and read by every command afterwards. Readers share
-// repeated texts (sender names) between messages through QString's implicit sharing.
+// repeated texts (sender names and ids) between messages through QString's implicit sharing.
 struct ChatHistory {
     QStringList contacts;
     std::vector<HistoryChat> chats;

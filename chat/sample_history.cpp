@@ -14,6 +14,7 @@ struct SampleChat {
 };
 
 const char16_t* const OwnName = u"Sam Carter";
+const char16_t* const OwnId = u"sam.carter";
 
 // Their lines and ours alternate; each list is walked round-robin.
 const SampleChat SampleChats[] = {
@@ -67,6 +68,7 @@ ChatHistoryPtr sampleHistory()
 {
     auto history = std::make_shared<ChatHistory>();
     const QString ownName = text(OwnName);
+    const QString ownId = text(OwnId);
     // Start of the history: 2019-03-04 08:15 UTC. Messages step forward by varied amounts so
     // they spread over several years and all times of day.
     const qint64 start = QDateTime(QDate(2019, 3, 4), QTime(8, 15), Qt::UTC)
@@ -78,12 +80,16 @@ ChatHistoryPtr sampleHistory()
         history->contacts << text(sample.handle);
         HistoryChat chat;
         chat.peerHandle = text(sample.handle);
+        chat.id = QStringLiteral("8:") + chat.peerHandle;
         const QString theirName = text(sample.name);
+        chat.name = theirName;
+        chat.kind = ConversationKind::OneToOne;
         qint64 when = start + chatNumber * 97 * minute;
         for (size_t i = 0; i < 34; ++i) {
             const bool theirs = i % 2 == 0;
             HistoryMessage message;
             message.timestampMs = when;
+            message.senderId = theirs ? chat.peerHandle : ownId;
             message.senderDisplayName = theirs ? theirName : ownName;
             message.body = text(theirs ? nth(sample.theirLines, i / 2) : nth(sample.myLines, i / 2));
             chat.messages.push_back(std::move(message));
@@ -100,21 +106,36 @@ ChatHistoryPtr sampleHistory()
     anna.messages[5].senderDisplayName.clear();
     anna.messages[8].body.clear();
     // Exactly midnight UTC: shown with the date alone where the local time is UTC.
-    anna.messages.push_back({QDateTime(QDate(2024, 12, 31), QTime(0, 0), Qt::UTC)
-                                 .toMSecsSinceEpoch(),
-                             text(u"Anna Kowalska"), text(u"Happy New Year's Eve! 🥂")});
+    HistoryMessage midnight;
+    midnight.timestampMs = QDateTime(QDate(2024, 12, 31), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    midnight.senderId = anna.peerHandle;
+    midnight.senderDisplayName = text(u"Anna Kowalska");
+    midnight.body = text(u"Happy New Year's Eve! 🥂");
+    anna.messages.push_back(std::move(midnight));
 
     // The group chat has no peer handle, so no contact ever reaches it.
     HistoryChat group;
+    group.id = QStringLiteral("19:team-chat@thread.skype");
+    group.name = QStringLiteral("Team chat");
+    group.kind = ConversationKind::Group;
     const char16_t* const groupLines[] = {
         u"Welcome to the team chat!", u"Stand-up moved to 9:30.", u"Who has the projector key?",
         u"Пицца в пятницу?", u"金曜日はピザ！", u"Pizza on Friday 🍕", u"Lunch order closes at 11.",
         u"Release 2.1 is out.", u"Great work everyone!", u"Reminder: timesheets due today."};
     const char16_t* const groupNames[] = {u"Anna Kowalska", u"田中 健二", u"Ольга Петрова",
                                           u"Sam Carter", u"Lucía Fernández"};
+    const char16_t* const groupIds[] = {u"anna.kowalska", u"kenji.tanaka", u"olga.petrova",
+                                        OwnId, u"lucia.fernandez"};
+    for (const char16_t* id : groupIds)
+        group.members << QStringLiteral("8:") + text(id);
     qint64 when = start + 3 * 24 * 60 * minute;
     for (int i = 0; i < 22; ++i) {
-        group.messages.push_back({when, text(groupNames[i % 5]), text(groupLines[i % 10])});
+        HistoryMessage message;
+        message.timestampMs = when;
+        message.senderId = text(groupIds[i % 5]);
+        message.senderDisplayName = text(groupNames[i % 5]);
+        message.body = text(groupLines[i % 10]);
+        group.messages.push_back(std::move(message));
         when += qint64(83 * 24 * 60 + (i * 53) % 600) * minute;
     }
     history->chats.insert(history->chats.begin() + 2, std::move(group));
