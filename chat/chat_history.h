@@ -60,6 +60,11 @@ struct ChatHistory {
     QStringList contacts;
     std::vector<HistoryChat> chats;
 
+    // Messages a reader could not read and left out (a bad text, an impossible time), and
+    // where the first of them is, for telling the user once per file.
+    qsizetype skippedMessages = 0;
+    QString firstSkipped = {};
+
     qsizetype messageCount() const;
 };
 
