@@ -33,18 +33,6 @@ void MousePointer::setIcon(const QCursor& icon)
     apply();
 }
 
-Qt::CursorShape MousePointer::shapeFor(int value) const
-{
-    switch (value) {
-    case Hourglass:
-        return Qt::WaitCursor;
-    case Custom:
-        return m_icon ? Qt::BitmapCursor : Qt::ArrowCursor;
-    default:
-        return Qt::ArrowCursor;
-    }
-}
-
 void MousePointer::apply()
 {
     if (!m_window)

@@ -26,9 +26,6 @@ public:
     const std::optional<QCursor>& icon() const { return m_icon; }
     void setIcon(const QCursor& icon);
 
-    // The pointer shape a selection shows.
-    Qt::CursorShape shapeFor(int value) const;
-
 private:
     void apply();
 

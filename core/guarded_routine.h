@@ -31,8 +31,6 @@ public:
     {
     }
 
-    const QString& label() const { return m_label; }
-
     template <typename F>
     void step(int label, F&& f)
     {
