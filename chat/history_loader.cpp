@@ -31,18 +31,40 @@ qint64 secondOf(qint64 ms)
     return second * 1000;
 }
 
-bool isWholeSecond(qint64 ms)
+// Whether two messages name one sender. Where both know the sender's id, it decides; a
+// source without ids shows the id in place of a missing name, so a name may match an id.
+bool sameSender(const HistoryMessage& a, const HistoryMessage& b)
 {
-    return secondOf(ms) == ms;
+    if (!a.senderId.isEmpty() && !b.senderId.isEmpty())
+        return a.senderId == b.senderId;
+    if (a.senderId.isEmpty() && b.senderId.isEmpty())
+        return a.senderDisplayName == b.senderDisplayName;
+    const HistoryMessage& known = a.senderId.isEmpty() ? b : a;
+    const HistoryMessage& unknown = a.senderId.isEmpty() ? a : b;
+    return unknown.senderDisplayName == known.senderId || unknown.senderDisplayName == known.senderDisplayName;
 }
 
+// One message held by two sources: the same sender, body and second. Sources differ in what
+// they hold beyond that (the database keeps whole seconds; the export often lacks the name).
 bool sameMessage(const HistoryMessage& a, const HistoryMessage& b)
 {
-    if (a.timestampMs != b.timestampMs
-        && !(secondOf(a.timestampMs) == secondOf(b.timestampMs)
-             && (isWholeSecond(a.timestampMs) || isWholeSecond(b.timestampMs))))
-        return false;
-    return a.body == b.body && a.senderDisplayName == b.senderDisplayName;
+    return secondOf(a.timestampMs) == secondOf(b.timestampMs) && a.body == b.body && sameSender(a, b);
+}
+
+bool nameIsOnlyTheId(const HistoryMessage& m)
+{
+    return m.senderDisplayName.isEmpty() || m.senderDisplayName == m.senderId;
+}
+
+// Gives the kept copy of a message what only the other copy holds.
+void completeFrom(HistoryMessage& kept, const HistoryMessage& other)
+{
+    if (kept.senderId.isEmpty())
+        kept.senderId = other.senderId;
+    if (!kept.file)
+        kept.file = other.file;
+    if (nameIsOnlyTheId(kept) && !nameIsOnlyTheId(other))
+        kept.senderDisplayName = other.senderDisplayName;
 }
 
 struct SourcedMessage {
@@ -50,31 +72,65 @@ struct SourcedMessage {
     size_t source;
 };
 
+// The bit of a source in the set of sources a kept message stands for. Sources beyond the
+// 64th share the last bit, which at worst keeps a message of two such sources twice.
+quint64 sourceBit(size_t source)
+{
+    return quint64(1) << std::min<size_t>(source, 63);
+}
+
 std::vector<HistoryMessage> mergeMessages(std::vector<SourcedMessage>& all)
 {
     std::stable_sort(all.begin(), all.end(), [](const SourcedMessage& a, const SourcedMessage& b) {
         return a.message->timestampMs < b.message->timestampMs;
     });
-    std::vector<SourcedMessage> kept;
+    std::vector<HistoryMessage> kept;
+    // For each kept message, the sources whose copy it stands for: a source's copy matches it
+    // at most once, so a message a source holds twice stays twice.
+    std::vector<quint64> sourcesOf;
     kept.reserve(all.size());
+    sourcesOf.reserve(all.size());
     for (const SourcedMessage& candidate : all) {
         const qint64 second = secondOf(candidate.message->timestampMs);
+        const quint64 bit = sourceBit(candidate.source);
         bool duplicate = false;
         // Only messages of the same second can match; they are at the end of what is kept.
-        for (size_t k = kept.size(); k-- > 0 && kept[k].message->timestampMs >= second;) {
-            if (kept[k].source != candidate.source && sameMessage(*kept[k].message, *candidate.message)) {
+        for (size_t k = kept.size(); k-- > 0 && secondOf(kept[k].timestampMs) == second;) {
+            if (!(sourcesOf[k] & bit) && sameMessage(kept[k], *candidate.message)) {
+                completeFrom(kept[k], *candidate.message);
+                sourcesOf[k] |= bit;
                 duplicate = true;
                 break;
             }
         }
-        if (!duplicate)
-            kept.push_back(candidate);
+        if (!duplicate) {
+            kept.push_back(*candidate.message);
+            sourcesOf.push_back(bit);
+        }
     }
-    std::vector<HistoryMessage> messages;
-    messages.reserve(kept.size());
-    for (const SourcedMessage& m : kept)
-        messages.push_back(*m.message);
-    return messages;
+    kept.shrink_to_fit();
+    return kept;
+}
+
+// The chats of several sources that are one: one-to-one chats by partner, others by id.
+QString chatKey(const HistoryChat& chat)
+{
+    if (!chat.peerHandle.isEmpty())
+        return QStringLiteral("peer ") + chat.peerHandle;
+    if (!chat.id.isEmpty())
+        return QStringLiteral("id ") + chat.id;
+    return {};
+}
+
+// Fills what the merged chat lacks from a later source's chat.
+void completeFrom(HistoryChat& merged, const HistoryChat& later)
+{
+    if (merged.id.isEmpty())
+        merged.id = later.id;
+    if (merged.name.isEmpty() || merged.name == merged.peerHandle || merged.name == merged.id)
+        merged.name = later.name.isEmpty() ? merged.name : later.name;
+    if (merged.members.isEmpty())
+        merged.members = later.members;
 }
 
 } // namespace
@@ -122,7 +178,7 @@ ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources)
 {
     ChatHistory merged;
     QSet<QString> contactsSeen;
-    QHash<QString, size_t> chatOfPeer;
+    QHash<QString, size_t> chatOfKey;
     std::vector<std::vector<SourcedMessage>> pending;
     for (size_t source = 0; source < sources.size(); ++source) {
         const ChatHistory& history = *sources[source];
@@ -132,26 +188,30 @@ ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources)
                 merged.contacts.append(contact);
             }
         }
+        merged.skippedMessages += history.skippedMessages;
+        if (merged.firstSkipped.isEmpty())
+            merged.firstSkipped = history.firstSkipped;
         for (const HistoryChat& chat : history.chats) {
-            if (chat.peerHandle.isEmpty()) {
-                merged.chats.push_back(chat);
+            const QString key = chatKey(chat);
+            auto found = key.isEmpty() ? chatOfKey.constEnd() : chatOfKey.constFind(key);
+            if (found == chatOfKey.constEnd()) {
+                HistoryChat first = chat;
+                first.messages = {};
+                if (!key.isEmpty())
+                    chatOfKey.insert(key, merged.chats.size());
+                merged.chats.push_back(std::move(first));
                 pending.emplace_back();
+                for (const HistoryMessage& message : chat.messages)
+                    pending.back().push_back({&message, source});
                 continue;
             }
-            auto found = chatOfPeer.constFind(chat.peerHandle);
-            if (found == chatOfPeer.constEnd()) {
-                found = chatOfPeer.insert(chat.peerHandle, merged.chats.size());
-                merged.chats.push_back(HistoryChat{chat.peerHandle, {}});
-                pending.emplace_back();
-            }
+            completeFrom(merged.chats[*found], chat);
             for (const HistoryMessage& message : chat.messages)
                 pending[*found].push_back({&message, source});
         }
     }
-    for (size_t i = 0; i < merged.chats.size(); ++i) {
-        if (!merged.chats[i].peerHandle.isEmpty())
-            merged.chats[i].messages = mergeMessages(pending[i]);
-    }
+    for (size_t i = 0; i < merged.chats.size(); ++i)
+        merged.chats[i].messages = mergeMessages(pending[i]);
     return merged;
 }
 

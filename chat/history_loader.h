@@ -22,10 +22,14 @@ HistoryFileKind sniffHistoryFile(const QString& path);
 ChatHistory readHistoryFile(const QString& path);
 
 // Merges histories read from several files into one: each contact once, in order of first
-// appearance; one chat per one-to-one partner holding the messages of every source in time
-// order (ties keep source order), where a message that another source holds as well (same
-// sender, body and time) is kept once. A time of whole seconds, as the legacy database keeps
-// it, matches any time within that second. Chats that are not one-to-one are kept as they are.
+// appearance; one chat per one-to-one partner, and one per id for the other chats, holding
+// the messages of every source in time order (ties keep source order). A message that another
+// source holds as well is kept once: the same chat, sender, body and second (the legacy
+// database keeps whole seconds). The sender is the same when both copies know its id and the
+// ids are equal, or, where a copy lacks the id, when its name is the other's id or name. The
+// kept copy takes what only the other holds (the sender's id and name, a shared file). A
+// merged chat has the first source's id, name, kind and members, empty ones (and a name that
+// is only the handle or id) filled from later sources. Skipped messages add up.
 ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources);
 
 // The history files found without being named: exports ("…_export.tar") in the download

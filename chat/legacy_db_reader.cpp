@@ -3,15 +3,22 @@
 #include "chat/history_file_error.h"
 #include "chat/history_text.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
-#include <limits>
+#include <exception>
 #include <memory>
+#include <numeric>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -28,28 +35,174 @@ struct FinalizeStatement {
 using Database = std::unique_ptr<sqlite3, CloseDatabase>;
 using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
 
+// SQLite's own memory during a read: its page cache, the quick check and the rows in flight.
+// The history itself is held by Qt strings outside of it.
+constexpr qint64 heapSoftLimit = 64 << 20;
+constexpr qint64 heapHardLimit = 512 << 20;
+constexpr int cacheKiB = 32 << 10;
+// Virtual machine steps between calls of the progress handler.
+constexpr int progressSteps = 10000;
+// Unix seconds of 1970-01-01 and of the last second of 9999.
+constexpr qint64 firstSecond = 0;
+constexpr qint64 lastSecond = 253402300799;
+constexpr int snapshotAttempts = 8;
+
 std::string_view columnText(sqlite3_stmt* statement, int column)
 {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
     return text ? std::string_view(text, size_t(sqlite3_column_bytes(statement, column))) : std::string_view();
 }
 
-class LegacyReader {
+QString columnString(sqlite3_stmt* statement, int column)
+{
+    const std::string_view text = columnText(statement, column);
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+// An identity as the export writes conversation and member ids: plain handles get "8:",
+// identities that already name their network ("28:bot", "19:…@thread.skype", "#…") stay.
+QString exportId(const QString& identity)
+{
+    if (identity.startsWith(QLatin1Char('#')))
+        return identity;
+    const qsizetype colon = identity.indexOf(QLatin1Char(':'));
+    if (colon > 0) {
+        bool digits = true;
+        for (qsizetype i = 0; i < colon && digits; ++i)
+            digits = identity[i].isDigit();
+        if (digits)
+            return identity;
+    }
+    return QStringLiteral("8:") + identity;
+}
+
+// What stat() tells of a file; equal states mean no one wrote to or replaced it in between.
+struct FileState {
+    bool exists = false;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    quint64 inode = 0;
+    bool operator==(const FileState&) const = default;
+};
+
+FileState stateOf(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {true, qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec, quint64(info.st_ino)};
+}
+
+// The database and the files a writer keeps beside it.
+struct DatabaseFiles {
+    FileState database, journal, wal;
+    bool operator==(const DatabaseFiles&) const = default;
+};
+
+DatabaseFiles filesOf(const QString& path)
+{
+    return {stateOf(path), stateOf(path + QStringLiteral("-journal")), stateOf(path + QStringLiteral("-wal"))};
+}
+
+// The part of the 100-byte database header that tells the mode and the size.
+struct Header {
+    bool sqlite = false;
+    bool walMode = false;
+    qint64 pageSize = 0;
+    qint64 pageCount = 0; // 0 when the header does not vouch for it
+};
+
+quint32 bigEndian(const QByteArray& bytes, qsizetype at, int count)
+{
+    quint32 value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | quint8(bytes[at + i]);
+    return value;
+}
+
+Header readHeader(const QString& path)
+{
+    QFile file(path);
+    Header header;
+    if (!file.open(QIODevice::ReadOnly))
+        return header;
+    const QByteArray bytes = file.read(100);
+    if (bytes.size() < 100 || !bytes.startsWith(QByteArrayView("SQLite format 3\0", 16)))
+        return header;
+    header.sqlite = true;
+    // Read and write format versions: 2 is WAL.
+    header.walMode = bytes[18] == 2 || bytes[19] == 2;
+    const quint32 pageSize = bigEndian(bytes, 16, 2);
+    header.pageSize = pageSize == 1 ? 65536 : pageSize;
+    // The page count is valid while the change counter equals "version valid for".
+    if (bigEndian(bytes, 24, 4) == bigEndian(bytes, 92, 4))
+        header.pageCount = bigEndian(bytes, 28, 4);
+    return header;
+}
+
+// Bounds SQLite's heap for the time of a read and restores the bounds before.
+class HeapBound {
 public:
-    explicit LegacyReader(QString path)
-        : m_path(std::move(path))
+    HeapBound()
+        : m_hard(sqlite3_hard_heap_limit64(-1))
+        , m_soft(sqlite3_soft_heap_limit64(-1))
+    {
+        if (m_hard <= 0 || m_hard > heapHardLimit)
+            sqlite3_hard_heap_limit64(heapHardLimit);
+        if (m_soft <= 0 || m_soft > heapSoftLimit)
+            sqlite3_soft_heap_limit64(heapSoftLimit);
+    }
+    ~HeapBound()
+    {
+        sqlite3_hard_heap_limit64(m_hard);
+        sqlite3_soft_heap_limit64(m_soft);
+    }
+    HeapBound(const HeapBound&) = delete;
+    HeapBound& operator=(const HeapBound&) = delete;
+
+private:
+    sqlite3_int64 m_hard;
+    sqlite3_int64 m_soft;
+};
+
+// A column list of the columns a table has; missing ones read as NULL.
+QByteArray selectable(const QSet<QString>& columns, std::initializer_list<const char*> wanted)
+{
+    QByteArray list;
+    for (const char* column : wanted) {
+        if (!list.isEmpty())
+            list += ", ";
+        list += columns.contains(QLatin1String(column)) ? QByteArray(column) : QByteArray("NULL");
+    }
+    return list;
+}
+
+// Reads one opened database. pathForUser names the file in failures; file is what is opened.
+class DatabaseReader {
+public:
+    DatabaseReader(const QString& pathForUser, const LegacyReadProgress& progress)
+        : m_path(pathForUser)
+        , m_progress(progress)
     {
     }
 
-    ChatHistory read()
+    ChatHistory read(const QString& file, bool inPlace)
     {
-        open();
+        open(file, inPlace);
+        // The first read rolls back a hot journal or reads the WAL.
+        run("SELECT count(*) FROM sqlite_master");
+        if (!inPlace && pragmaText("PRAGMA journal_mode") == QLatin1String("wal"))
+            run("PRAGMA wal_checkpoint(TRUNCATE)");
+        checkSize();
+        checkPages();
         requireTables();
-        readContacts();
+        readContactNames();
         readConversations();
+        readParticipants();
+        nameGroups();
         readMessages();
-        for (HistoryChat& chat : m_history.chats)
-            chat.messages.shrink_to_fit();
         return std::move(m_history);
     }
 
@@ -58,29 +211,61 @@ private:
 
     [[noreturn]] void failFromDatabase() const
     {
+        if (m_stop)
+            std::rethrow_exception(m_stop);
         const int code = sqlite3_errcode(m_db.get());
+        const QString message = QString::fromUtf8(sqlite3_errmsg(m_db.get()));
         if (code == SQLITE_NOTADB)
             fail(QStringLiteral("it is no SQLite database"));
-        if (code == SQLITE_CORRUPT)
-            fail(QStringLiteral("the database is damaged (%1)").arg(QString::fromUtf8(sqlite3_errmsg(m_db.get()))));
-        fail(QStringLiteral("the database answers \"%1\"").arg(QString::fromUtf8(sqlite3_errmsg(m_db.get()))));
+        if (code == SQLITE_CORRUPT) {
+            checkSize(); // the likeliest damage, told plainly
+            fail(QStringLiteral("the database is damaged (%1)").arg(message));
+        }
+        if (code == SQLITE_NOMEM)
+            fail(QStringLiteral("reading it needs more memory than is allowed (%1)").arg(message));
+        fail(QStringLiteral("the database answers \"%1\"").arg(message));
     }
 
-    void open()
+    static int onProgress(void* self)
     {
-        // immutable=1: SQLite takes no locks and never writes, so a database in use by the old
-        // client can be read as it is on disk.
-        if (!QFileInfo(m_path).isFile())
-            fail(QStringLiteral("there is no such file"));
-        const QByteArray uri = QUrl::fromLocalFile(m_path).toEncoded() + "?mode=ro&immutable=1";
-        sqlite3* db = nullptr;
-        const int status = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-        m_db.reset(db);
-        if (status != SQLITE_OK) {
-            if (!db)
-                fail(QStringLiteral("there is not enough memory to open it"));
-            failFromDatabase();
+        auto* reader = static_cast<DatabaseReader*>(self);
+        if (!reader->m_progress)
+            return 0;
+        try {
+            reader->m_progress();
+        } catch (...) {
+            // Exceptions must not cross SQLite's C frames: keep it, interrupt, throw it later.
+            reader->m_stop = std::current_exception();
+            return 1;
         }
+        return 0;
+    }
+
+    void open(const QString& file, bool inPlace)
+    {
+        m_file = file;
+        sqlite3* db = nullptr;
+        int status;
+        if (inPlace) {
+            // immutable=1: SQLite takes no locks, never writes and creates no file beside it.
+            const QByteArray uri = QUrl::fromLocalFile(file).toEncoded() + "?mode=ro&immutable=1";
+            status = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+        } else {
+            // A private copy: SQLite may roll back and check point in it.
+            status = sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        }
+        m_db.reset(db);
+        if (!db)
+            fail(QStringLiteral("there is not enough memory to open it"));
+        if (status != SQLITE_OK)
+            failFromDatabase();
+        // A hostile schema gets no functions with side effects and cannot change itself.
+        sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+        sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+        sqlite3_progress_handler(db, progressSteps, &DatabaseReader::onProgress, this);
+        // Temporary data stays in the bounded heap: no temporary files anywhere.
+        run("PRAGMA temp_store = MEMORY");
+        run(QByteArray("PRAGMA cache_size = -").append(QByteArray::number(cacheKiB)).constData());
     }
 
     Statement prepare(const char* sql) const
@@ -102,13 +287,60 @@ private:
         return false;
     }
 
+    void run(const char* sql) const
+    {
+        const Statement statement = prepare(sql);
+        while (next(statement.get())) {
+        }
+    }
+
+    QString pragmaText(const char* sql) const
+    {
+        const Statement statement = prepare(sql);
+        return next(statement.get()) ? columnString(statement.get(), 0).toLower() : QString();
+    }
+
+    // A file shorter than its header's page count × page size was cut short.
+    void checkSize() const
+    {
+        const Header header = readHeader(m_file);
+        const qint64 size = QFileInfo(m_file).size();
+        if (header.sqlite && header.pageCount > 0 && header.pageCount * header.pageSize > size)
+            fail(QStringLiteral("the database is damaged: the file is cut short (%1 of its %2 bytes)")
+                     .arg(size)
+                     .arg(header.pageCount * header.pageSize));
+    }
+
+    void checkPages() const
+    {
+        const Statement statement = prepare("PRAGMA quick_check(1)");
+        const QString answer = next(statement.get()) ? columnString(statement.get(), 0) : QString();
+        if (answer != QLatin1String("ok"))
+            fail(QStringLiteral("the database is damaged (%1)").arg(answer.left(200)));
+    }
+
+    // The kind of a schema object ("table", "view", …, "virtual table"), "" when none.
+    QString kindOf(const char* name) const
+    {
+        Statement statement = prepare("SELECT type, sql FROM sqlite_master WHERE lower(name) = lower(?1)"
+                                      " AND type IN ('table', 'view', 'index', 'trigger')");
+        sqlite3_bind_text(statement.get(), 1, name, -1, SQLITE_STATIC);
+        if (!next(statement.get()))
+            return {};
+        const QString type = columnString(statement.get(), 0);
+        if (type == QLatin1String("table")
+            && columnString(statement.get(), 1).simplified().startsWith(QLatin1String("CREATE VIRTUAL"), Qt::CaseInsensitive))
+            return QStringLiteral("virtual table");
+        return type;
+    }
+
     QSet<QString> columnsOf(const char* table) const
     {
         const Statement statement = prepare(
             QByteArray("SELECT name FROM pragma_table_info('").append(table).append("')").constData());
         QSet<QString> columns;
         while (next(statement.get()))
-            columns.insert(QString::fromUtf8(columnText(statement.get(), 0)).toLower());
+            columns.insert(columnString(statement.get(), 0).toLower());
         return columns;
     }
 
@@ -117,99 +349,335 @@ private:
         struct Need {
             const char* table;
             std::initializer_list<const char*> columns;
+            QSet<QString>* found;
         };
         const Need needs[] = {
-            {"Contacts", {"skypename"}},
-            {"Conversations", {"id", "identity", "type"}},
-            {"Messages", {"id", "convo_id", "timestamp", "author", "from_dispname", "body_xml"}},
+            {"Contacts", {"skypename"}, &m_contactColumns},
+            {"Conversations", {"id", "identity", "type"}, &m_conversationColumns},
+            {"Messages", {"id", "convo_id", "timestamp", "author", "from_dispname", "body_xml"}, nullptr},
         };
         for (const Need& need : needs) {
+            const QString kind = kindOf(need.table);
+            const QLatin1String table(need.table);
+            if (kind.isEmpty())
+                fail(QStringLiteral("it has no %1 table, so it is no chat database").arg(table));
+            // A view or virtual table runs code of the file's making on every read.
+            if (kind != QLatin1String("table"))
+                fail(QStringLiteral("its %1 is a %2, not a table, so it is no chat database").arg(table, kind));
             const QSet<QString> columns = columnsOf(need.table);
-            if (columns.isEmpty())
-                fail(QStringLiteral("it has no %1 table, so it is no chat database").arg(QLatin1String(need.table)));
             for (const char* column : need.columns) {
                 if (!columns.contains(QLatin1String(column)))
-                    fail(QStringLiteral("its %1 table has no %2 column")
-                             .arg(QLatin1String(need.table), QLatin1String(column)));
+                    fail(QStringLiteral("its %1 table has no %2 column").arg(table, QLatin1String(column)));
             }
-            if (std::string_view(need.table) == "Contacts")
-                m_contactsKnowBuddies = columns.contains(QStringLiteral("is_permanent"));
+            if (need.found)
+                *need.found = columns;
         }
     }
 
-    void readContacts()
+    // The name people see for each handle, the first one given in table order.
+    void readContactNames()
     {
-        const Statement statement = prepare(
-            m_contactsKnowBuddies
-                ? "SELECT skypename FROM Contacts WHERE is_permanent = 1 ORDER BY rowid"
-                : "SELECT skypename FROM Contacts ORDER BY rowid");
-        QSet<QString> seen;
-        while (next(statement.get())) {
-            const QString handle = QString::fromUtf8(columnText(statement.get(), 0));
-            if (!handle.isEmpty() && !seen.contains(handle)) {
-                seen.insert(handle);
-                m_history.contacts.append(handle);
+        const QByteArray sql = "SELECT skypename, "
+                               + selectable(m_contactColumns, {"given_displayname", "displayname", "fullname"})
+                               + " FROM Contacts";
+        const Statement statement = prepare(sql.constData());
+        sqlite3_stmt* row = statement.get();
+        while (next(row)) {
+            const QString handle = columnString(row, 0);
+            if (handle.isEmpty() || m_contactNames.contains(handle))
+                continue;
+            for (int column = 1; column <= 3; ++column) {
+                const QString name = columnString(row, column);
+                if (!name.isEmpty()) {
+                    m_contactNames.insert(handle, name);
+                    break;
+                }
             }
         }
     }
+
+    QString nameOf(const QString& handle) const { return m_contactNames.value(handle, handle); }
 
     void readConversations()
     {
-        const Statement statement = prepare("SELECT id, identity, type FROM Conversations ORDER BY id");
-        while (next(statement.get())) {
+        const QByteArray sql = "SELECT id, identity, type, "
+                               + selectable(m_conversationColumns, {"meta_topic", "given_displayname", "displayname"})
+                               + " FROM Conversations ORDER BY id";
+        const Statement statement = prepare(sql.constData());
+        sqlite3_stmt* row = statement.get();
+        QHash<QString, size_t> chatOfPartner;
+        QSet<QString> contactsSeen;
+        while (next(row)) {
+            const qint64 conversation = sqlite3_column_int64(row, 0);
+            const QString identity = columnString(row, 1);
+            const int type = sqlite3_column_int(row, 2);
+            QString title;
+            for (int column = 3; column <= 5 && title.isEmpty(); ++column)
+                title = columnString(row, column);
+            constexpr int dialog = 1, group = 2;
+            m_conversationIdentity.emplace(conversation, identity);
             HistoryChat chat;
-            constexpr int dialog = 1;
-            if (sqlite3_column_int(statement.get(), 2) == dialog)
-                chat.peerHandle = QString::fromUtf8(columnText(statement.get(), 1));
-            m_chatOfConversation.emplace(sqlite3_column_int64(statement.get(), 0), m_history.chats.size());
+            chat.id = exportId(identity);
+            if (identity.startsWith(QLatin1String("28:"))) {
+                chat.kind = ConversationKind::Bot;
+                chat.name = title.isEmpty() ? nameOf(identity) : title;
+            } else if (type == dialog && !identity.isEmpty()) {
+                const auto found = chatOfPartner.constFind(identity);
+                if (found != chatOfPartner.constEnd()) {
+                    m_chatOfConversation.emplace(conversation, *found);
+                    continue; // another conversation with the same partner: one chat
+                }
+                chat.kind = ConversationKind::OneToOne;
+                chat.peerHandle = identity;
+                chat.name = m_contactNames.value(identity, title.isEmpty() ? identity : title);
+                chatOfPartner.insert(identity, m_history.chats.size());
+                if (!contactsSeen.contains(identity)) {
+                    contactsSeen.insert(identity);
+                    m_history.contacts.append(identity);
+                }
+            } else {
+                chat.kind = type == group ? ConversationKind::Group : ConversationKind::Other;
+                chat.name = title;
+            }
+            m_chatOfConversation.emplace(conversation, m_history.chats.size());
             m_history.chats.push_back(std::move(chat));
+            m_sortKeys.emplace_back();
         }
     }
 
+    // Members of group chats, where the database lists them. Participants is optional: when it
+    // is missing, not a plain table or lacks the columns, chats have no members.
+    void readParticipants()
+    {
+        if (kindOf("Participants") != QLatin1String("table"))
+            return;
+        const QSet<QString> columns = columnsOf("Participants");
+        if (!columns.contains(QStringLiteral("convo_id")) || !columns.contains(QStringLiteral("identity")))
+            return;
+        const Statement statement = prepare("SELECT convo_id, identity FROM Participants");
+        sqlite3_stmt* row = statement.get();
+        while (next(row)) {
+            const auto found = m_chatOfConversation.find(sqlite3_column_int64(row, 0));
+            const QString identity = columnString(row, 1);
+            if (found == m_chatOfConversation.end() || identity.isEmpty())
+                continue;
+            QStringList& members = m_history.chats[found->second].members;
+            const QString id = exportId(identity);
+            if (!members.contains(id))
+                members.append(id);
+        }
+    }
+
+    // The account's own handle, left out of the names of untitled groups.
+    QString ownHandle() const
+    {
+        if (kindOf("Accounts") != QLatin1String("table") || !columnsOf("Accounts").contains(QStringLiteral("skypename")))
+            return {};
+        const Statement statement = prepare("SELECT skypename FROM Accounts");
+        return next(statement.get()) ? columnString(statement.get(), 0) : QString();
+    }
+
+    void nameGroups()
+    {
+        const QString own = ownHandle();
+        for (HistoryChat& chat : m_history.chats) {
+            if (!chat.name.isEmpty())
+                continue;
+            QStringList names;
+            for (const QString& member : std::as_const(chat.members)) {
+                const QString handle = member.startsWith(QLatin1String("8:")) ? member.mid(2) : member;
+                if (handle != own)
+                    names << nameOf(handle);
+            }
+            chat.name = names.isEmpty() ? chat.id : names.join(QLatin1String(", "));
+        }
+    }
+
+    void skip(qint64 conversation, qint64 message)
+    {
+        if (m_history.skippedMessages++ == 0)
+            m_history.firstSkipped = QStringLiteral("conversation %1, message %2")
+                                         .arg(exportId(m_conversationIdentity[conversation]))
+                                         .arg(message);
+    }
+
+    // Messages in table order, so SQLite needs no sorting space; each chat is put in time
+    // order afterwards.
     void readMessages()
     {
-        const Statement statement = prepare(
-            "SELECT convo_id, timestamp, from_dispname, author, body_xml FROM Messages"
-            " ORDER BY convo_id, timestamp, id");
+        const Statement statement = prepare("SELECT convo_id, id, timestamp, from_dispname, author, body_xml"
+                                            " FROM Messages");
         sqlite3_stmt* row = statement.get();
         qint64 currentConversation = 0;
-        std::vector<HistoryMessage>* messages = nullptr;
+        std::optional<size_t> chatIndex;
+        bool started = false;
         while (next(row)) {
             const qint64 conversation = sqlite3_column_int64(row, 0);
-            if (!messages || conversation != currentConversation) {
+            if (!started || conversation != currentConversation) {
+                started = true;
                 currentConversation = conversation;
                 const auto found = m_chatOfConversation.find(conversation);
-                messages = found == m_chatOfConversation.end() ? nullptr : &m_history.chats[found->second].messages;
-                if (!messages)
-                    continue; // a message of no known conversation belongs to no chat
+                chatIndex = found == m_chatOfConversation.end() ? std::nullopt : std::optional(found->second);
+            }
+            if (!chatIndex)
+                continue; // a message of no known conversation belongs to no chat
+            const qint64 id = sqlite3_column_int64(row, 1);
+            const qint64 seconds = sqlite3_column_int64(row, 2);
+            if (sqlite3_column_type(row, 2) != SQLITE_INTEGER || seconds < firstSecond || seconds > lastSecond) {
+                skip(conversation, id);
+                continue;
             }
             HistoryMessage message;
-            const qint64 seconds = sqlite3_column_int64(row, 1);
-            constexpr qint64 limit = std::numeric_limits<qint64>::max() / 1000;
-            message.timestampMs = std::clamp(seconds, -limit, limit) * 1000;
-            std::string_view sender = columnText(row, 2);
+            message.timestampMs = seconds * 1000;
+            std::string_view author = columnText(row, 4);
+            std::string_view sender = columnText(row, 3);
             if (sender.empty())
-                sender = columnText(row, 3);
+                sender = author;
             message.senderDisplayName = m_names.intern(sender);
-            message.body = plainBody(columnText(row, 4), m_scratch);
-            messages->push_back(std::move(message));
+            if (author.starts_with("8:"))
+                author.remove_prefix(2);
+            message.senderId = m_names.intern(author);
+            message.body = plainBody(columnText(row, 5), m_scratch);
+            m_history.chats[*chatIndex].messages.push_back(std::move(message));
+            m_sortKeys[*chatIndex].push_back(id);
         }
+        for (size_t c = 0; c < m_history.chats.size(); ++c)
+            putInTimeOrder(m_history.chats[c].messages, m_sortKeys[c]);
+    }
+
+    static void putInTimeOrder(std::vector<HistoryMessage>& messages, const std::vector<qint64>& ids)
+    {
+        auto before = [&](size_t a, size_t b) {
+            return messages[a].timestampMs != messages[b].timestampMs ? messages[a].timestampMs < messages[b].timestampMs
+                                                                      : ids[a] < ids[b];
+        };
+        std::vector<size_t> order(messages.size());
+        std::iota(order.begin(), order.end(), size_t(0));
+        if (!std::is_sorted(order.begin(), order.end(), before)) {
+            std::sort(order.begin(), order.end(), before);
+            std::vector<HistoryMessage> sorted;
+            sorted.reserve(messages.size());
+            for (size_t i : order)
+                sorted.push_back(std::move(messages[i]));
+            messages = std::move(sorted);
+        }
+        messages.shrink_to_fit();
     }
 
     QString m_path;
+    QString m_file;
+    const LegacyReadProgress& m_progress;
+    std::exception_ptr m_stop;
     Database m_db;
-    bool m_contactsKnowBuddies = false;
+    QSet<QString> m_contactColumns, m_conversationColumns;
+    QHash<QString, QString> m_contactNames;
     ChatHistory m_history;
     std::unordered_map<qint64, size_t> m_chatOfConversation;
+    std::unordered_map<qint64, QString> m_conversationIdentity;
+    std::vector<std::vector<qint64>> m_sortKeys;
     NamePool m_names;
     std::string m_scratch;
 };
 
+class LegacyReader {
+public:
+    LegacyReader(QString path, const LegacyReadProgress& progress)
+        : m_path(std::move(path))
+        , m_progress(progress)
+    {
+    }
+
+    ChatHistory read()
+    {
+        if (!QFileInfo(m_path).isFile())
+            fail(QStringLiteral("there is no such file"));
+        const HeapBound bound;
+        const DatabaseFiles before = filesOf(m_path);
+        if (!before.journal.exists && !before.wal.exists && !readHeader(m_path).walMode) {
+            std::optional<ChatHistory> history;
+            std::optional<Failure> failure;
+            try {
+                history = DatabaseReader(m_path, m_progress).read(m_path, true);
+            } catch (const Failure& f) {
+                failure = f;
+            }
+            // Read while no one wrote: what was read is what is committed.
+            if (filesOf(m_path) == before) {
+                if (failure)
+                    throw *failure;
+                return std::move(*history);
+            }
+        }
+        return readSnapshot();
+    }
+
+private:
+    [[noreturn]] void fail(const QString& reason) const { failToRead(m_path, reason); }
+
+    void tick() const
+    {
+        if (m_progress)
+            m_progress();
+    }
+
+    // Copies a file in pieces; false when it vanished in between.
+    bool copy(const QString& from, const QString& to) const
+    {
+        QFile source(from);
+        if (!source.open(QIODevice::ReadOnly))
+            return false;
+        QFile target(to);
+        if (!target.open(QIODevice::WriteOnly))
+            fail(QStringLiteral("no copy can be made in the temporary folder (%1)").arg(target.errorString()));
+        QByteArray piece(4 << 20, Qt::Uninitialized);
+        for (;;) {
+            const qint64 got = source.read(piece.data(), piece.size());
+            if (got < 0)
+                fail(QStringLiteral("it cannot be copied (%1)").arg(source.errorString()));
+            if (got == 0)
+                break;
+            if (target.write(piece.constData(), got) != got)
+                fail(QStringLiteral("no copy can be made in the temporary folder (%1)").arg(target.errorString()));
+            tick();
+        }
+        return true;
+    }
+
+    ChatHistory readSnapshot() const
+    {
+        for (int attempt = 0; attempt < snapshotAttempts; ++attempt) {
+            if (attempt > 0)
+                QThread::msleep(20UL << std::min(attempt, 5));
+            QTemporaryDir folder;
+            if (!folder.isValid())
+                fail(QStringLiteral("no temporary folder can be made for a copy (%1)").arg(folder.errorString()));
+            const QString copyPath = folder.filePath(QStringLiteral("main.db"));
+            const DatabaseFiles before = filesOf(m_path);
+            if (!before.database.exists)
+                fail(QStringLiteral("there is no such file"));
+            bool complete = copy(m_path, copyPath);
+            if (complete && before.journal.exists)
+                complete = copy(m_path + QStringLiteral("-journal"), copyPath + QStringLiteral("-journal"));
+            if (complete && before.wal.exists)
+                complete = copy(m_path + QStringLiteral("-wal"), copyPath + QStringLiteral("-wal"));
+            // A copy made while a writer wrote may mix two states: made again.
+            if (!complete || filesOf(m_path) != before)
+                continue;
+            return DatabaseReader(m_path, m_progress).read(copyPath, false);
+        }
+        fail(QStringLiteral("another program kept writing to it while it was copied; try again when that program "
+                            "has finished"));
+    }
+
+    QString m_path;
+    const LegacyReadProgress& m_progress;
+};
+
 } // namespace
 
-ChatHistory readLegacyDatabase(const QString& path)
+ChatHistory readLegacyDatabase(const QString& path, const LegacyReadProgress& progress)
 {
-    return LegacyReader(path).read();
+    return LegacyReader(path, progress).read();
 }
 
 } // namespace velmoran

@@ -11,6 +11,7 @@
 #include <QTest>
 
 using namespace velmoran;
+using namespace Qt::Literals::StringLiterals;
 using velmoran::test::failureOf;
 
 namespace {
@@ -20,20 +21,22 @@ QByteArray exportWith(const QByteArray& conversations)
     return "{\"userId\":\"8:me\",\"exportDate\":\"2024-01-01\",\"conversations\":[" + conversations + "]}";
 }
 
-QByteArray textMessage(const char* time, const char* name, const char* content)
+// A text message of the export; a null name is written as JSON null.
+QByteArray textMessage(const char* time, const char* name, const char* content, const char* from)
 {
-    return QByteArray("{\"id\":\"1\",\"originalarrivaltime\":\"") + time + "\",\"displayName\":\"" + name
-           + "\",\"messagetype\":\"Text\",\"from\":\"8:x\",\"content\":\"" + content + "\"}";
+    const QByteArray displayName = name ? "\"" + QByteArray(name) + "\"" : QByteArray("null");
+    return QByteArray("{\"id\":\"1\",\"originalarrivaltime\":\"") + time + "\",\"displayName\":" + displayName
+           + ",\"messagetype\":\"Text\",\"from\":\"" + from + "\",\"content\":\"" + content + "\"}";
 }
 
 // An export with one-to-one chats with anna and carl and a group chat.
 const QByteArray newerExport = exportWith(
     "{\"id\":\"8:anna\",\"MessageList\":["
-    + textMessage("2020-09-13T12:26:40.250Z", "Anna", "overlap") + ","   // the database's 12:26:40
-    + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later") + ","
-    + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later") + "]},"  // twice in one source: both kept
-      "{\"id\":\"19:team@thread\",\"MessageList\":[" + textMessage("2021-01-01T00:00:00Z", "Bob", "group") + "]},"
-      "{\"id\":\"8:carl\",\"MessageList\":[" + textMessage("2021-01-01T00:00:00Z", "Carl", "hi") + "]}");
+    + textMessage("2020-09-13T12:26:40.250Z", "Anna", "overlap", "8:anna") + ","   // the database's 12:26:40
+    + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna") + ","
+    + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna") + "]},"  // twice in one source: both kept
+      "{\"id\":\"19:team@thread\",\"MessageList\":[" + textMessage("2021-01-01T00:00:00Z", "Bob", "group", "8:bob") + "]},"
+      "{\"id\":\"8:carl\",\"MessageList\":[" + textMessage("2021-01-01T00:00:00Z", "Carl", "hi", "8:carl") + "]}");
 
 const QByteArray olderDatabase =
     "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT);"
@@ -65,6 +68,8 @@ QStringList peers(const ChatHistory& history)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(velmoran::HistoryMessage)
 
 class HistoryLoaderTest : public QObject {
     Q_OBJECT
@@ -163,13 +168,161 @@ private slots:
                                                    std::make_shared<const ChatHistory>(b)});
         QCOMPARE(merged.chats.size(), size_t(1));
         const auto& m = merged.chats[0].messages;
-        // (3000, P, z) once; (3500, P, z) too, since 3000 is a whole second of the first source.
-        QCOMPARE(m.size(), size_t(4));
+        // The first source's (3000, P, z) stands for one of the second's two; the other stays.
+        QCOMPARE(m.size(), size_t(5));
         QCOMPARE(m[1].body, QStringLiteral("y"));
         QCOMPARE(m[2].senderDisplayName, QStringLiteral("P"));
         QCOMPARE(m[3].senderDisplayName, QStringLiteral("Q")); // another sender: not a duplicate
         QCOMPARE(m[3].timestampMs, qint64(3000));
+        QCOMPARE(m[4].timestampMs, qint64(3500));
         QVERIFY(merged.contacts == QStringList{QStringLiteral("p")});
+    }
+
+    void mergeMatchesOnSenderIdBodyAndSecond_data()
+    {
+        QTest::addColumn<HistoryMessage>("first");
+        QTest::addColumn<HistoryMessage>("second");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("name"); // of the first message kept
+        QTest::addColumn<QString>("senderId");
+        auto message = [](qint64 ms, const char* id, const char* name, const char* body = "hi") {
+            HistoryMessage m;
+            m.timestampMs = ms;
+            m.senderId = QString::fromUtf8(id);
+            m.senderDisplayName = QString::fromUtf8(name);
+            m.body = QString::fromUtf8(body);
+            return m;
+        };
+        QTest::newRow("name only in the first") << message(1000, "anna", "Anna") << message(1250, "anna", "anna") << 1
+                                                << u"Anna"_s << u"anna"_s;
+        QTest::newRow("name only in the second") << message(1000, "anna", "anna") << message(1250, "anna", "Anna") << 1
+                                                 << u"Anna"_s << u"anna"_s;
+        QTest::newRow("names differ, ids agree") << message(1999, "anna", "Anna S.") << message(1000, "anna", "Anna") << 1
+                                                 << u"Anna"_s << u"anna"_s;
+        QTest::newRow("same name, other ids") << message(1000, "alex.1", "Alex") << message(1000, "alex.2", "Alex") << 2
+                                              << u"Alex"_s << u"alex.1"_s;
+        QTest::newRow("no id in one, its name is the id") << message(1000, "", "anna") << message(1400, "anna", "Anna") << 1
+                                                          << u"Anna"_s << u"anna"_s;
+        QTest::newRow("no id in one, another name") << message(1000, "", "Bob") << message(1400, "anna", "Anna") << 2
+                                                    << u"Bob"_s << u""_s;
+        QTest::newRow("no ids, same name") << message(1000, "", "Anna") << message(1999, "", "Anna") << 1 << u"Anna"_s << u""_s;
+        QTest::newRow("next second") << message(1999, "anna", "Anna") << message(2000, "anna", "Anna") << 2 << u"Anna"_s
+                                     << u"anna"_s;
+        QTest::newRow("other body") << message(1000, "anna", "Anna") << message(1000, "anna", "Anna", "hi!") << 2
+                                    << u"Anna"_s << u"anna"_s;
+        HistoryMessage withFile = message(1000, "anna", "Anna");
+        withFile.file = std::make_shared<const SharedFile>(SharedFile{u"0-weu-d1-1"_s, u"a.jpg"_s, 10});
+        QTest::newRow("file only in the second") << message(1000, "anna", "Anna") << withFile << 1 << u"Anna"_s << u"anna"_s;
+    }
+
+    void mergeMatchesOnSenderIdBodyAndSecond()
+    {
+        QFETCH(HistoryMessage, first);
+        QFETCH(HistoryMessage, second);
+        QFETCH(int, count);
+        QFETCH(QString, name);
+        QFETCH(QString, senderId);
+        ChatHistory a, b;
+        a.chats.push_back({QStringLiteral("anna"), {first}});
+        b.chats.push_back({QStringLiteral("anna"), {second}});
+        const ChatHistory merged = mergeHistories({std::make_shared<const ChatHistory>(a),
+                                                   std::make_shared<const ChatHistory>(b)});
+        QCOMPARE(merged.chats.size(), size_t(1));
+        const auto& m = merged.chats[0].messages;
+        QCOMPARE(int(m.size()), count);
+        QCOMPARE(m[0].senderDisplayName, name);
+        QCOMPARE(m[0].senderId, senderId);
+        if (count == 1)
+            QCOMPARE(bool(m[0].file), bool(first.file || second.file));
+    }
+
+    void mergeKeepsAMessageOnceWhetherOrNotTheExportNamesTheSender()
+    {
+        // The same conversation in an export and in the database: the export leaves some
+        // names out (null), the database others (from_dispname NULL).
+        const QByteArray json = exportWith(
+            "{\"id\":\"8:anna\",\"MessageList\":["
+            + textMessage("2020-09-13T12:26:40.250Z", nullptr, "hello", "8:anna") + ","
+            + textMessage("2020-09-13T12:26:41.999Z", "Me Myself", "reply", "8:me") + ","
+            + textMessage("2020-09-13T12:26:42.000Z", nullptr, "ok", "8:anna") + ","
+            + textMessage("2020-09-13T12:26:44.100Z", nullptr, "ok", "8:anna") + ","      // the next second
+            + textMessage("2020-09-13T12:26:45.500Z", "Me Myself", "hello", "8:me") + "," // another sender
+            + textMessage("2020-09-13T12:26:46.100Z", nullptr, "ok!", "8:anna") + ","     // twice in the export,
+            + textMessage("2020-09-13T12:26:46.700Z", nullptr, "ok!", "8:anna") + "]}");  // once in the database
+        const QByteArray sql =
+            "CREATE TABLE Contacts (skypename TEXT, displayname TEXT);"
+            "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);"
+            "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, from_dispname TEXT,"
+            " timestamp INTEGER, body_xml TEXT);"
+            "INSERT INTO Contacts VALUES ('anna', 'Anna Smith');"
+            "INSERT INTO Conversations VALUES (1, 'anna', 1);"
+            "INSERT INTO Messages VALUES (1, 1, 'anna', 'Anna Smith', 1600000000, 'hello'),"
+            " (2, 1, 'me', 'Me Myself', 1600000001, 'reply'), (3, 1, 'anna', NULL, 1600000002, 'ok'),"
+            " (4, 1, 'anna', 'Anna Smith', 1600000003, 'ok'), (5, 1, 'anna', 'Anna Smith', 1600000005, 'hello'),"
+            " (6, 1, 'anna', 'Anna Smith', 1600000006, 'ok!');";
+        QTemporaryDir dir;
+        const QString exportPath = dir.filePath(QStringLiteral("messages.json"));
+        const QString dbPath = dir.filePath(QStringLiteral("main.db"));
+        QVERIFY(test::writeBytes(exportPath, json));
+        QCOMPARE(test::writeDatabase(dbPath, sql), QString());
+        for (const bool exportFirst : {true, false}) {
+            HistoryLoader loader(exportFirst ? QStringList{exportPath, dbPath} : QStringList{dbPath, exportPath});
+            const ChatHistoryPtr merged = loader.load();
+            QVERIFY(merged);
+            QCOMPARE(merged->contacts, QStringList{QStringLiteral("anna")});
+            QCOMPARE(merged->chats.size(), size_t(1));
+            const HistoryChat& chat = merged->chats[0];
+            QCOMPARE(chat.id, QStringLiteral("8:anna"));
+            QCOMPARE(chat.name, QStringLiteral("Anna Smith"));
+            QCOMPARE(conversationKindText(chat.kind), conversationKindText(ConversationKind::OneToOne));
+            QStringList seen;
+            for (const HistoryMessage& m : chat.messages)
+                seen << QStringLiteral("%1 %2 %3").arg(m.timestampMs / 1000 - 1600000000).arg(m.senderDisplayName, m.body);
+            QCOMPARE(seen, QStringList({u"0 Anna Smith hello"_s, u"1 Me Myself reply"_s, u"2 anna ok"_s, u"3 Anna Smith ok"_s,
+                                        u"4 anna ok"_s, u"5 Anna Smith hello"_s, u"5 Me Myself hello"_s, u"6 Anna Smith ok!"_s,
+                                        u"6 anna ok!"_s}));
+        }
+    }
+
+    void mergedChatsKeepTheFirstValuesAndFillTheRest()
+    {
+        HistoryChat untitled;
+        untitled.id = QStringLiteral("19:g@thread.skype");
+        untitled.kind = ConversationKind::Group;
+        untitled.messages = {{1000, QStringLiteral("A"), QStringLiteral("one")}};
+        HistoryChat titled = untitled;
+        titled.name = QStringLiteral("Team");
+        titled.kind = ConversationKind::Other;
+        titled.members = {QStringLiteral("8:a"), QStringLiteral("8:b")};
+        titled.messages = {{1000, QStringLiteral("A"), QStringLiteral("one")}, {2000, QStringLiteral("B"), QStringLiteral("two")}};
+        HistoryChat renamed = titled;
+        renamed.name = QStringLiteral("Renamed");
+        renamed.members = {QStringLiteral("8:c")};
+        HistoryChat anonymous; // no id: never one with another chat
+        anonymous.kind = ConversationKind::Other;
+        anonymous.messages = {{1000, QStringLiteral("A"), QStringLiteral("one")}};
+
+        ChatHistory a, b, c;
+        a.chats = {untitled, anonymous};
+        b.chats = {titled, anonymous};
+        b.skippedMessages = 2;
+        b.firstSkipped = QStringLiteral("conversation 8:x, message 4");
+        c.chats = {renamed};
+        c.skippedMessages = 1;
+        c.firstSkipped = QStringLiteral("conversation 8:y, message 1");
+        const ChatHistory merged = mergeHistories({std::make_shared<const ChatHistory>(a), std::make_shared<const ChatHistory>(b),
+                                                   std::make_shared<const ChatHistory>(c)});
+        QCOMPARE(merged.chats.size(), size_t(3));
+        const HistoryChat& group = merged.chats[0];
+        QCOMPARE(group.id, untitled.id);
+        QCOMPARE(group.name, QStringLiteral("Team"));
+        QCOMPARE(conversationKindText(group.kind), conversationKindText(ConversationKind::Group));
+        QCOMPARE(group.members, titled.members);
+        QCOMPARE(group.messages.size(), size_t(2));
+        QCOMPARE(merged.chats[1].messages.size(), size_t(1));
+        QCOMPARE(merged.chats[2].messages.size(), size_t(1));
+        QCOMPARE(merged.skippedMessages, qsizetype(3));
+        QCOMPARE(merged.firstSkipped, b.firstSkipped);
     }
 
     void laterCommandsReuseTheLoadedHistoryUntilTheFileChanges()
