@@ -115,6 +115,7 @@ QString runAndDieInChild(const QString& path, const QByteArray& sql)
 }
 
 // A child process that commits pairs of messages to the database until stop() is called.
+// Each transaction also gives every message of conversation 5 a new version.
 class ConcurrentWriter {
 public:
     ConcurrentWriter(const QString& path, const QByteArray& setup, const QString& stopFile)
@@ -131,13 +132,17 @@ public:
             if (sqlite3_exec(db, setup.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
                 _exit(1);
             for (int i = 0; i < 100000 && access(stop.c_str(), F_OK) != 0; ++i) {
-                const std::string sql = "BEGIN; INSERT INTO Messages (convo_id, author, from_dispname, timestamp, body_xml)"
+                // Every transaction rewrites all of conversation 5: a read mixing two states
+                // shows two versions there.
+                const std::string sql = "BEGIN; UPDATE Messages SET body_xml = 'version " + std::to_string(i)
+                                        + "' WHERE convo_id = 5;"
+                                        " INSERT INTO Messages (convo_id, author, from_dispname, timestamp, body_xml)"
                                         " VALUES (3, 'zoe.w', 'Zoe', 1700000000, 'pair " + std::to_string(i) + "a');"
                                         " INSERT INTO Messages (convo_id, author, from_dispname, timestamp, body_xml)"
                                         " VALUES (3, 'me', 'Me', 1700000000, '" + std::string(300, 'b') + "'); COMMIT;";
                 if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
                     _exit(1);
-                usleep(2000);
+                usleep(5000);
             }
             sqlite3_close(db);
             _exit(0);
@@ -408,6 +413,12 @@ private slots:
     void databaseBeingWrittenIsReadAsCommitted()
     {
         QFETCH(QByteArray, setup);
+        // Large enough that a read in place takes a while: writes land in the middle of reads.
+        QCOMPARE(test::writeDatabase(m_db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)"
+                                           " INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
+                                           " SELECT 5, 'bob', 1500000000 + i, printf('%0100d', i) FROM n;"
+                                           "UPDATE Messages SET body_xml = 'version start' WHERE convo_id = 5;"),
+                 QString());
         const size_t start = readLegacyDatabase(m_db).chats[0].messages.size();
         ConcurrentWriter writer(m_db, setup, m_dir->filePath(QStringLiteral("stop")));
         QElapsedTimer clock;
@@ -422,6 +433,11 @@ private slots:
                 // Whole transactions only, and never fewer than before.
                 if ((now - start) % 2 != 0 || now < last)
                     throw Failure(QStringLiteral("read %1 messages after %2").arg(now).arg(last));
+                const auto& group = history.chats[1].messages;
+                for (const HistoryMessage& m : group) {
+                    if (m.body != group.front().body)
+                        throw Failure(QStringLiteral("read \"%1\" beside \"%2\"").arg(m.body, group.front().body));
+                }
                 last = now;
             });
             ++reads;
