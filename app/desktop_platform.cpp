@@ -73,6 +73,12 @@ QString WidgetDialogs::saveFileName(const SaveDialogRequest& request)
                                         QFileDialog::DontConfirmOverwrite);
 }
 
+QStringList WidgetDialogs::openFileNames(const OpenDialogRequest& request)
+{
+    return QFileDialog::getOpenFileNames(m_parent, request.title, request.folder,
+                                         qtFileDialogFilter(request.filter));
+}
+
 QString unquotedPath(const QString& quoted)
 {
     if (quoted.size() >= 2 && quoted.startsWith(QLatin1Char('"'))

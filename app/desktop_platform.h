@@ -20,6 +20,7 @@ public:
     void errorReport(const QString& text) override;
     QString inputBox(const QString& prompt) override;
     QString saveFileName(const SaveDialogRequest& request) override;
+    QStringList openFileNames(const OpenDialogRequest& request) override;
 
 private:
     QPointer<QWidget> m_parent;

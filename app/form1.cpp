@@ -19,6 +19,7 @@
 #include "app/text_file_export.h"
 #include "app/workbook_export.h"
 #include "app/search_run.h"
+#include "app/window_keyboard.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -128,6 +129,8 @@ Form1::Form1(Platform& platform, ChatServiceFactory& chatServices, QWidget* pare
     createControls();
     setTabOrder();
     createCommands();
+    QList<QAbstractButton*> buttons(m_buttons.cbegin(), m_buttons.cend());
+    new WindowKeyboard(this, {m_listView1, m_listView2}, buttons);
     m_mousePointer.attach(this);
     m_listView1->setFocus();
 }

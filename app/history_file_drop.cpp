@@ -5,7 +5,10 @@
 #include <QAbstractItemView>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QShortcut>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace velmoran {
@@ -27,23 +30,49 @@ QStringList localFiles(const QMimeData* mime)
 
 } // namespace
 
-HistoryFileDrop::HistoryFileDrop(QWidget& window, QAbstractItemView& contactList, HistoryLoader& loader)
+HistoryFileDrop::HistoryFileDrop(QWidget& window, QAbstractItemView& contactList,
+                                 HistoryLoader& loader, Dialogs& dialogs)
     : QObject(&window)
     , m_window(window)
     , m_contactList(contactList)
     , m_loader(loader)
+    , m_dialogs(dialogs)
     , m_viewport(contactList.viewport())
 {
     m_window.setAcceptDrops(true);
     m_window.installEventFilter(this);
     m_viewport->installEventFilter(this);
+    auto* open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), &m_window);
+    connect(open, &QShortcut::activated, this, &HistoryFileDrop::chooseFiles);
 }
 
 QString HistoryFileDrop::hintText()
 {
     return QStringLiteral("No chat history found.\n\nStart Velmoran with your chat export "
-                          "(\u2026_export.tar or messages.json) or your old main.db, or drop one of "
-                          "them on this window.");
+                          "(\u2026_export.tar or messages.json) or your old main.db, drop one of "
+                          "them on this window, or click here to choose one (Ctrl+O).");
+}
+
+OpenDialogRequest HistoryFileDrop::openRequest()
+{
+    // Exports usually land in the download folder.
+    return {QStringLiteral("Open Chat History"),
+            QStringLiteral("Chat histories (*.tar messages.json main.db)|*.tar messages.json "
+                           "main.db|All files (*)|*|"),
+            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)};
+}
+
+void HistoryFileDrop::chooseFiles()
+{
+    addFiles(m_dialogs.openFileNames(openRequest()));
+}
+
+void HistoryFileDrop::addFiles(const QStringList& files)
+{
+    for (const QString& file : files)
+        m_loader.addFile(file);
+    if (m_viewport)
+        m_viewport->update();
 }
 
 bool HistoryFileDrop::eventFilter(QObject* watched, QEvent* event)
@@ -58,11 +87,14 @@ bool HistoryFileDrop::eventFilter(QObject* watched, QEvent* event)
         auto* drop = static_cast<QDropEvent*>(event);
         const QStringList files = localFiles(drop->mimeData());
         if (!files.isEmpty()) {
-            for (const QString& file : files)
-                m_loader.addFile(file);
+            addFiles(files);
             drop->acceptProposedAction();
-            if (m_viewport)
-                m_viewport->update();
+            return true;
+        }
+    } else if (watched == m_viewport && event->type() == QEvent::MouseButtonRelease) {
+        // The hint fills the empty list: a click on it opens the dialog.
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && hintShown()) {
+            chooseFiles();
             return true;
         }
     } else if (watched == m_viewport && event->type() == QEvent::Paint) {
@@ -72,10 +104,15 @@ bool HistoryFileDrop::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-void HistoryFileDrop::paintHint()
+bool HistoryFileDrop::hintShown() const
 {
     const QAbstractItemModel* model = m_contactList.model();
-    if ((model && model->rowCount() > 0) || !m_loader.files().isEmpty())
+    return (!model || model->rowCount() == 0) && m_loader.files().isEmpty();
+}
+
+void HistoryFileDrop::paintHint()
+{
+    if (!hintShown())
         return;
     QWidget* viewport = m_viewport.data();
     QPainter painter(viewport);

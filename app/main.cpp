@@ -49,7 +49,8 @@ int main(int argc, char* argv[])
     velmoran::Form1 window(desktop.platform(), chatServices);
     desktop.dialogs().setParentWindow(&window);
     if (commandLine.historyLoader)
-        new velmoran::HistoryFileDrop(window, *window.contactListView(), *commandLine.historyLoader);
+        new velmoran::HistoryFileDrop(window, *window.contactListView(), *commandLine.historyLoader,
+                                      desktop.platform().dialogs);
     window.Form_Load();
     window.show();
     return app.exec();

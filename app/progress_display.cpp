@@ -30,6 +30,8 @@ void ProgressDisplay::setText(const QString& text)
     QString format = text;
     format.replace(QLatin1Char('%'), QStringLiteral("%%"));
     m_bar->setFormat(format);
+    // Screen readers read the text, not just a percentage.
+    m_bar->setAccessibleName(text);
 }
 
 } // namespace velmoran

@@ -28,6 +28,7 @@ public:
     }
     QString inputBox(const QString&) override { return {}; }
     QString saveFileName(const SaveDialogRequest&) override { return {}; }
+    QStringList openFileNames(const OpenDialogRequest&) override { return {}; }
 
     std::function<void(const QString&)> onMessage;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace velmoran {
 
@@ -10,6 +11,13 @@ struct SaveDialogRequest {
     QString title;
     QString filter;   // "Name (*.ext)|*.ext|..." pairs, as the program writes them
     QString fileName; // initial name
+};
+
+// What an open dialog is asked to show: existing files only, several may be chosen.
+struct OpenDialogRequest {
+    QString title;
+    QString filter; // "Name (patterns)|patterns|..." pairs, as for the save dialog
+    QString folder; // where the dialog starts; "" leaves it to the dialog
 };
 
 // Every modal dialog of the program goes through this interface, so tests can answer them.
@@ -29,6 +37,8 @@ public:
     virtual QString inputBox(const QString& prompt) = 0;
     // The chosen full path, or "" when cancelled.
     virtual QString saveFileName(const SaveDialogRequest& request) = 0;
+    // The chosen full paths, or none when cancelled.
+    virtual QStringList openFileNames(const OpenDialogRequest& request) = 0;
 };
 
 } // namespace velmoran

@@ -32,7 +32,7 @@ struct DropWindow {
         , fake(folder.path())
         , services([this] { return loader.load(); })
         , window(fake.platform, services)
-        , drop(new HistoryFileDrop(window, *window.contactListView(), loader))
+        , drop(new HistoryFileDrop(window, *window.contactListView(), loader, fake.dialogs))
     {
         window.eventPump().setMinimumInterval(0);
         window.Form_Load();

@@ -21,30 +21,36 @@ QStringList ScriptedDialogs::texts(ShownDialog::Kind kind) const
 
 void ScriptedDialogs::message(const QString& text)
 {
-    record({ShownDialog::Message, text, {}});
+    record({ShownDialog::Message, text, {}, {}});
 }
 
 bool ScriptedDialogs::question(const QString& text)
 {
-    record({ShownDialog::Question, text, {}});
+    record({ShownDialog::Question, text, {}, {}});
     return m_questionAnswers.isEmpty() ? false : m_questionAnswers.dequeue();
 }
 
 void ScriptedDialogs::errorReport(const QString& text)
 {
-    record({ShownDialog::ErrorReport, text, {}});
+    record({ShownDialog::ErrorReport, text, {}, {}});
 }
 
 QString ScriptedDialogs::inputBox(const QString& prompt)
 {
-    record({ShownDialog::InputBox, prompt, {}});
+    record({ShownDialog::InputBox, prompt, {}, {}});
     return m_inputAnswers.isEmpty() ? QString() : m_inputAnswers.dequeue();
 }
 
 QString ScriptedDialogs::saveFileName(const SaveDialogRequest& request)
 {
-    record({ShownDialog::SaveFile, request.title, request});
+    record({ShownDialog::SaveFile, request.title, request, {}});
     return m_saveAnswers.isEmpty() ? QString() : m_saveAnswers.dequeue();
+}
+
+QStringList ScriptedDialogs::openFileNames(const OpenDialogRequest& request)
+{
+    record({ShownDialog::OpenFiles, request.title, {}, request});
+    return m_openAnswers.isEmpty() ? QStringList() : m_openAnswers.dequeue();
 }
 
 bool MemoryClipboard::clear()

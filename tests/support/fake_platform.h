@@ -14,10 +14,11 @@ namespace velmoran::test {
 
 // One dialog the program showed, as it asked for it.
 struct ShownDialog {
-    enum Kind { Message, Question, ErrorReport, InputBox, SaveFile };
+    enum Kind { Message, Question, ErrorReport, InputBox, SaveFile, OpenFiles };
     Kind kind;
-    QString text; // message text, prompt, or save dialog title
+    QString text; // message text, prompt, or file dialog title
     SaveDialogRequest save;
+    OpenDialogRequest open;
 };
 
 // Answers dialogs from a script and records every one shown. A dialog without a scripted
@@ -30,10 +31,12 @@ public:
     void errorReport(const QString& text) override;
     QString inputBox(const QString& prompt) override;
     QString saveFileName(const SaveDialogRequest& request) override;
+    QStringList openFileNames(const OpenDialogRequest& request) override;
 
     void answerQuestion(bool yes) { m_questionAnswers.enqueue(yes); }
     void answerInput(const QString& text) { m_inputAnswers.enqueue(text); }
     void answerSaveFile(const QString& path) { m_saveAnswers.enqueue(path); }
+    void answerOpenFiles(const QStringList& paths) { m_openAnswers.enqueue(paths); }
 
     QList<ShownDialog> shown;
     std::function<void(const ShownDialog&)> onShow;
@@ -48,6 +51,7 @@ private:
     QQueue<bool> m_questionAnswers;
     QQueue<QString> m_inputAnswers;
     QQueue<QString> m_saveAnswers;
+    QQueue<QStringList> m_openAnswers;
 };
 
 class RecordingShell final : public Shell {
