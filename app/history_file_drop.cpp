@@ -3,7 +3,9 @@
 #include "chat/history_loader.h"
 
 #include <QAbstractItemView>
+#include <QDir>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -55,11 +57,15 @@ QString HistoryFileDrop::hintText()
 
 OpenDialogRequest HistoryFileDrop::openRequest()
 {
-    // Exports usually land in the download folder.
+    // Exports usually land in the download folder; a folder that does not exist would be
+    // taken for a file name.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!QFileInfo(folder).isDir())
+        folder = QDir::homePath();
     return {QStringLiteral("Open Chat History"),
             QStringLiteral("Chat histories (*.tar messages.json main.db)|*.tar messages.json "
                            "main.db|All files (*)|*|"),
-            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)};
+            folder};
 }
 
 void HistoryFileDrop::chooseFiles()
