@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QImage>
 #include <QKeyEvent>
@@ -276,6 +277,8 @@ private slots:
             QStringLiteral("Chat histories (*.tar messages.json main.db)|")));
         QVERIFY(request.filter.contains(QStringLiteral("|All files (*)|*|")));
         QVERIFY(!request.title.isEmpty());
+        // A starting folder that is no folder would show up as a file name.
+        QVERIFY(QFileInfo(request.folder).isDir());
         QVERIFY(w.loader->files().isEmpty());
 
         QTemporaryDir dir;
