@@ -37,6 +37,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
         QStringLiteral("check-files"),
         QStringLiteral("Check the files the program uses beside itself and its icon, then exit."));
     parser.addOption(checkFiles);
+    const QCommandLineOption conversation(
+        QStringLiteral("conversation"),
+        QStringLiteral("Open the conversation with a contact (its handle or conversation id)."),
+        QStringLiteral("HANDLE"));
+    parser.addOption(conversation);
     parser.addPositionalArgument(
         QStringLiteral("HISTORY"),
         historyArgumentHelp(),
@@ -60,6 +65,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         return result;
     }
     result.checkFiles = parser.isSet(checkFiles);
+    result.conversation = parser.value(conversation);
     if (parser.isSet(sample)) {
         const ChatHistoryPtr history = sampleHistory();
         result.historyProvider = [history] { return history; };

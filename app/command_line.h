@@ -23,6 +23,8 @@ struct CommandLine {
     std::optional<int> exitCode;
     // --check-files: report on the files beside the program instead of opening the window.
     bool checkFiles = false;
+    // --conversation HANDLE: open the conversation with that contact (or conversation id).
+    QString conversation;
 };
 
 CommandLine parseCommandLine(const QStringList& arguments);

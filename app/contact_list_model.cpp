@@ -72,6 +72,8 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.column() != 0 || size_t(index.row()) >= m_rows.size())
         return {};
     const Row& row = m_rows[size_t(index.row())];
+    if (role == Qt::ToolTipRole && toolTipText())
+        return toolTipText()(index.row(), index.column());
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
         return row.handle;
     if (role == Qt::CheckStateRole)

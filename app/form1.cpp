@@ -7,6 +7,7 @@
 #include "chat/chat_service.h"
 #include "app/contact_list_commands.h"
 #include "app/contact_list_model.h"
+#include "app/conversation_entry.h"
 #include "core/file_exists.h"
 #include "core/guarded_routine.h"
 #include "app/hand_pointer.h"
@@ -266,6 +267,10 @@ void Form1::createCommands()
                                            SearchRun::Controls{button(7), m_text1, m_check4});
     onClick(7, [this] { m_search->PushButton7_Click(); });
     connect(m_listView2, &QAbstractItemView::doubleClicked, this, &Form1::ListView2_DblClick);
+
+    m_conversations = std::make_unique<ConversationEntry>(
+        m_platform, m_chatServices,
+        ConversationEntry::Views{m_listView1, *m_contacts, m_listView2, *m_results, m_text1, m_check4});
 }
 
 void Form1::ListView2_DblClick(const QModelIndex& index)

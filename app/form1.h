@@ -26,6 +26,7 @@ class AllowAccessCommand;
 class ChatServiceFactory;
 class ContactListCommands;
 class ContactListModel;
+class ConversationEntry;
 class MainWindowHelpCommand;
 class CopyResultsToClipboardCommand;
 class ResultsFilterCommands;
@@ -64,6 +65,8 @@ public:
     // Held while positions into the results list must stay valid; commands that remove results
     // rows check removalAllowed() first.
     ResultsRemovalLock& resultsRemoval() { return *m_resultsRemoval; }
+    // The ways into the conversation window.
+    ConversationEntry& conversations() { return *m_conversations; }
 
     // A double-click on a results row removes it.
     void ListView2_DblClick(const QModelIndex& index);
@@ -123,6 +126,7 @@ private:
     std::unique_ptr<CopyResultsToClipboardCommand> m_copyResults;
     std::unique_ptr<SaveResultsAsExcelFileCommand> m_saveResultsAsExcel;
     std::unique_ptr<SearchRun> m_search;
+    std::unique_ptr<ConversationEntry> m_conversations;
 };
 
 // Converts the window design's twips to pixels at 96 dots per inch (15 twips a pixel).

@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/conversation_entry.h"
 #include "app/form1.h"
 #include "app/program_files.h"
 
@@ -14,6 +15,8 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("velmoran"));
+    // Settings are kept in ~/.config/velmoran/velmoran.conf.
+    QCoreApplication::setOrganizationName(QStringLiteral("velmoran"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORAN_VERSION));
 
     // --help and --version only print: they must work without a display.
@@ -53,5 +56,7 @@ int main(int argc, char* argv[])
                                       desktop.platform().dialogs);
     window.Form_Load();
     window.show();
+    if (!commandLine.conversation.isEmpty())
+        window.conversations().showContact(commandLine.conversation);
     return app.exec();
 }

@@ -3,6 +3,8 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <functional>
+
 namespace velmoran {
 
 // A list in report view: columns added one by one with their header text, and a tick in the
@@ -13,6 +15,10 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     void addColumn(const QString& header);
+
+    // What a cell's tooltip says (0-based row and column); without it, the cell's text.
+    using ToolTipText = std::function<QString(int row, int column)>;
+    void setToolTipText(ToolTipText text) { m_toolTipText = std::move(text); }
     int columns() const { return int(m_headers.size()); }
 
     // Rows are 1-based.
@@ -25,9 +31,11 @@ public:
 
 protected:
     const QStringList& headers() const { return m_headers; }
+    const ToolTipText& toolTipText() const { return m_toolTipText; }
 
 private:
     QStringList m_headers;
+    ToolTipText m_toolTipText;
 };
 
 } // namespace velmoran

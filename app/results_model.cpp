@@ -25,6 +25,33 @@ void ResultsModel::append(const QString& contact, MessageField field, const QStr
         announcePending();
 }
 
+void ResultsModel::append(const QString& contact, MessageField field, const QString& value,
+                          MessageRef ref)
+{
+    m_rows.append(contact, field, value, ref);
+    if (!m_deferAnnouncements)
+        announcePending();
+}
+
+quint8 ResultsModel::sourceSlot(const ChatHistoryPtr& history)
+{
+    if (!history)
+        return 0;
+    for (size_t i = 0; i < m_sources.size(); ++i) {
+        if (m_sources[i] == history)
+            return quint8(i + 1);
+    }
+    if (m_sources.size() >= MaxSources)
+        return 0;
+    m_sources.push_back(history);
+    return quint8(m_sources.size());
+}
+
+ChatHistoryPtr ResultsModel::sourceHistory(quint8 slot) const
+{
+    return slot >= 1 && slot <= m_sources.size() ? m_sources[slot - 1] : nullptr;
+}
+
 void ResultsModel::setDeferAnnouncements(bool defer)
 {
     m_deferAnnouncements = defer;
@@ -91,6 +118,7 @@ void ResultsModel::clear()
 {
     beginResetModel();
     m_rows.clear();
+    m_sources.clear();
     m_announced = 0;
     endResetModel();
 }
@@ -105,6 +133,8 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= m_announced || index.column() >= columns())
         return {};
     const ResultsRow& row = m_rows[index.row()];
+    if (role == Qt::ToolTipRole && toolTipText())
+        return toolTipText()(index.row(), index.column());
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
         case 0:

@@ -36,6 +36,16 @@ public:
     // Appends a ticked row. Shown by the view at the next announcePending(), or at once when
     // announcements are not deferred.
     void append(const QString& contact, MessageField field, const QString& value);
+    // The same for a row that knows its message.
+    void append(const QString& contact, MessageField field, const QString& value, MessageRef ref);
+    MessageRef messageRef(qsizetype row) const { return m_rows.messageRef(row); }
+
+    // The histories rows refer to are kept here, each once, until the list is cleared: a row's
+    // message can still be shown, or found again in a history read since. The slot for a
+    // history (0 when it is null or the table is full), and the history of a slot.
+    quint8 sourceSlot(const ChatHistoryPtr& history);
+    ChatHistoryPtr sourceHistory(quint8 slot) const;
+    static constexpr size_t MaxSources = 255;
     void setDeferAnnouncements(bool defer);
     void announcePending();
 
@@ -51,6 +61,7 @@ public:
 
 private:
     ResultRows m_rows;
+    std::vector<ChatHistoryPtr> m_sources;
     qsizetype m_announced = 0;
     bool m_deferAnnouncements = false;
 };

@@ -83,20 +83,37 @@ private:
     EventPump& m_pump;
 };
 
-// Found rows go straight into the results list.
+// Found rows go straight into the results list, each with its message when the service reads
+// a loaded history.
 class ResultsSink final : public SearchSink {
 public:
-    explicit ResultsSink(ResultsModel& results)
+    ResultsSink(ResultsModel& results, ChatHistoryPtr history)
         : m_results(results)
+        , m_history(std::move(history))
     {
     }
     void found(const QString& contact, MessageField field, const QString& value) override
     {
         m_results.append(contact, field, value);
     }
+    void foundAt(qint32 chat, qint32 message, const QString& contact, MessageField field,
+                 const QString& value) override
+    {
+        // The list keeps the history only once a row refers to it.
+        if (m_history) {
+            m_source = m_results.sourceSlot(m_history);
+            m_history.reset();
+        }
+        if (m_source == 0 || chat < 1 || message < 1)
+            return found(contact, field, value);
+        m_results.append(contact, field, value,
+                         MessageRef{m_source, quint32(chat - 1), quint32(message - 1)});
+    }
 
 private:
     ResultsModel& m_results;
+    ChatHistoryPtr m_history;
+    quint8 m_source = 0;
 };
 
 } // namespace
@@ -249,7 +266,7 @@ void SearchRun::search(GuardedRoutine& routine, ChatService& service)
     m_sinceAnnounced.start();
     const ContactRows contacts(m_context.contacts);
     WindowObserver observer(*this);
-    ResultsSink sink(results);
+    ResultsSink sink(results, service.history());
     searchChats(routine, service, contacts, m_pattern, m_timestamps, observer, sink);
     showReadingText();
 }

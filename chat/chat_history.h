@@ -65,6 +65,10 @@ struct ChatHistory {
     qsizetype skippedMessages = 0;
     QString firstSkipped = {};
 
+    // The files the history was read from, in reading order (for finding files a chat shared
+    // in the export that holds them); empty for a history built in memory.
+    QStringList sourceFiles = {};
+
     qsizetype messageCount() const;
 };
 

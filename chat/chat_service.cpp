@@ -14,7 +14,7 @@ bool HistoryChatService::isClientRunning()
     return m_history != nullptr;
 }
 
-const ChatHistory& HistoryChatService::history() const
+const ChatHistory& HistoryChatService::loaded() const
 {
     if (!m_history)
         throw Failure(QStringLiteral("The chat client is not running."));
@@ -23,17 +23,17 @@ const ChatHistory& HistoryChatService::history() const
 
 QStringList HistoryChatService::enumerateContacts()
 {
-    return history().contacts;
+    return loaded().contacts;
 }
 
 qint32 HistoryChatService::chatCount()
 {
-    return qint32(history().chats.size());
+    return qint32(loaded().chats.size());
 }
 
 const HistoryChat& HistoryChatService::chatAt(qint32 chat) const
 {
-    const ChatHistory& h = history();
+    const ChatHistory& h = loaded();
     if (chat < 1 || size_t(chat) > h.chats.size())
         throw Failure(QStringLiteral("Chat position %1 is out of range.").arg(chat));
     return h.chats[size_t(chat) - 1];

@@ -35,6 +35,10 @@ public:
     virtual qint32 messageCount(qint32 chat) = 0;
     // The message stays valid until the service is destroyed.
     virtual const HistoryMessage& messageAt(qint32 chat, qint32 message) = 0;
+
+    // The history the service reads, when it reads one (chat position p is chats[p - 1]);
+    // null for a service that is not over a loaded history.
+    virtual ChatHistoryPtr history() const { return nullptr; }
 };
 
 // Creates one ChatService per command.
@@ -55,9 +59,10 @@ public:
     QString peerHandle(qint32 chat) override;
     qint32 messageCount(qint32 chat) override;
     const HistoryMessage& messageAt(qint32 chat, qint32 message) override;
+    ChatHistoryPtr history() const override { return m_history; }
 
 private:
-    const ChatHistory& history() const;
+    const ChatHistory& loaded() const;
     const HistoryChat& chatAt(qint32 chat) const;
 
     ChatHistoryPtr m_history;

@@ -161,7 +161,9 @@ HistoryFileKind sniffHistoryFile(const QString& path)
     failToRead(path, QStringLiteral("it is neither a chat export (.tar or messages.json) nor a legacy chat database (main.db)"));
 }
 
-ChatHistory readHistoryFile(const QString& path)
+namespace {
+
+ChatHistory readHistoryOfKind(const QString& path)
 {
     switch (sniffHistoryFile(path)) {
     case HistoryFileKind::ExportArchive:
@@ -174,6 +176,15 @@ ChatHistory readHistoryFile(const QString& path)
     failToRead(path, QStringLiteral("its kind is unknown"));
 }
 
+} // namespace
+
+ChatHistory readHistoryFile(const QString& path)
+{
+    ChatHistory history = readHistoryOfKind(path);
+    history.sourceFiles = QStringList{QFileInfo(path).absoluteFilePath()};
+    return history;
+}
+
 ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources)
 {
     ChatHistory merged;
@@ -182,6 +193,7 @@ ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources)
     std::vector<std::vector<SourcedMessage>> pending;
     for (size_t source = 0; source < sources.size(); ++source) {
         const ChatHistory& history = *sources[source];
+        merged.sourceFiles << history.sourceFiles;
         for (const QString& contact : history.contacts) {
             if (!contactsSeen.contains(contact)) {
                 contactsSeen.insert(contact);

@@ -9,12 +9,26 @@
 
 namespace velmoran {
 
-// One row of the results list: the contact, the message field and its value, and a tick.
+// Where a results row's message is: a history the results list keeps (by its slot, 1 to 255;
+// 0 for none) and the chat and message indexes (0-based) in it. Small, as millions of rows
+// carry one.
+struct MessageRef {
+    quint8 source = 0;
+    quint32 chat = 0;
+    quint32 message = 0;
+    bool isSet() const { return source != 0; }
+};
+
+// One row of the results list: the contact, the message field and its value, a tick, and the
+// message it came from when known.
 struct ResultsRow {
     QString contact;
     QString value;
     MessageField field;
     bool checked;
+    quint8 source = 0;
+    quint32 chat = 0;
+    quint32 message = 0;
 };
 
 } // namespace velmoran
@@ -42,6 +56,16 @@ public:
     void append(const QString& contact, MessageField field, const QString& value)
     {
         m_rows.push_back({contact, value, field, true});
+    }
+    // Appends a ticked row that knows its message.
+    void append(const QString& contact, MessageField field, const QString& value, MessageRef ref)
+    {
+        m_rows.push_back({contact, value, field, true, ref.source, ref.chat, ref.message});
+    }
+    MessageRef messageRef(qsizetype row) const
+    {
+        const ResultsRow& r = rowAt(row);
+        return {r.source, r.chat, r.message};
     }
 
     // Throws Failure unless the positions rise strictly and each names a row.

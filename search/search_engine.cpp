@@ -16,13 +16,13 @@ void searchChats(GuardedRoutine& routine, ChatService& service, const SearchCont
         return pattern.matches(field, observer.caseSensitivity());
     };
     // Appends one results row; a failing read leaves its part of the row empty.
-    auto appendRow = [&](int contactStep, int valueStep, qsizetype j, MessageField field,
-                         auto&& readValue) {
+    auto appendRow = [&](int contactStep, int valueStep, qint32 i, qint32 k, qsizetype j,
+                         MessageField field, auto&& readValue) {
         QString contact;
         QString value;
         routine.step(contactStep, [&] { contact = contacts.text(j); });
         routine.step(valueStep, [&] { value = readValue(); });
-        sink.found(contact, field, value);
+        sink.foundAt(i, k, contact, field, value);
     };
     auto stop = [&] { return observer.stopRequested(); };
 
@@ -49,15 +49,15 @@ void searchChats(GuardedRoutine& routine, ChatService& service, const SearchCont
                     if (routine.test(138, [&] {
                             return matches(service.messageAt(i, k).senderDisplayName);
                         }))
-                        appendRow(140, 144, j, MessageField::FromDisplayName,
+                        appendRow(140, 144, i, k, j, MessageField::FromDisplayName,
                                   [&] { return service.messageAt(i, k).senderDisplayName; });
                     if (routine.test(146, [&] { return matches(service.messageAt(i, k).body); }))
-                        appendRow(148, 152, j, MessageField::Body,
+                        appendRow(148, 152, i, k, j, MessageField::Body,
                                   [&] { return service.messageAt(i, k).body; });
                     if (routine.test(154, [&] {
                             return matches(timestamps.view(service.messageAt(i, k).timestampMs));
                         }))
-                        appendRow(156, 160, j, MessageField::Timestamp, [&] {
+                        appendRow(156, 160, i, k, j, MessageField::Timestamp, [&] {
                             return timestamps.format(service.messageAt(i, k).timestampMs);
                         });
                     if (routine.test(162, stop))

@@ -45,6 +45,15 @@ class SearchSink {
 public:
     virtual ~SearchSink() = default;
     virtual void found(const QString& contact, MessageField field, const QString& value) = 0;
+    // The same, with the position of the message the row came from (chat and message, 1-based
+    // as the chat service counts them). Sinks that keep no positions leave it to found().
+    virtual void foundAt(qint32 chat, qint32 message, const QString& contact, MessageField field,
+                         const QString& value)
+    {
+        Q_UNUSED(chat);
+        Q_UNUSED(message);
+        found(contact, field, value);
+    }
 };
 
 // The search: for every chat of the service with messages, for every ticked contact row whose

@@ -1,0 +1,243 @@
+#include "app/conversation_models.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+#include <algorithm>
+
+namespace velmoran {
+
+QString conversationDisplayName(const HistoryChat& chat) {
+    if (!chat.name.isEmpty())
+        return chat.name;
+    if (!chat.peerHandle.isEmpty())
+        return chat.peerHandle;
+    return chat.id;
+}
+
+QString messageDisplayText(const HistoryMessage& message) {
+    if (!message.file)
+        return message.body;
+    const QString name = message.file->fileName.isEmpty() ? message.body : message.file->fileName;
+    if (message.file->size < 0)
+        return name;
+    return QStringLiteral("%1 (%2)").arg(name, QLocale().formattedDataSize(message.file->size));
+}
+
+QString messageSenderName(const HistoryMessage& message) {
+    return message.senderDisplayName.isEmpty() ? message.senderId : message.senderDisplayName;
+}
+
+QString messageDateTimeText(qint64 utcMilliseconds) {
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(utcMilliseconds);
+    const QLocale locale;
+    return locale.toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(local.time(), QLocale::ShortFormat);
+}
+
+void ConversationListModel::setHistory(ChatHistoryPtr history) {
+    beginResetModel();
+    m_history = std::move(history);
+    m_chats.clear();
+    m_rowOfChat.clear();
+    if (m_history) {
+        const auto& chats = m_history->chats;
+        m_chats.resize(chats.size());
+        for (size_t i = 0; i < chats.size(); ++i)
+            m_chats[i] = qint32(i);
+        auto last = [&](qint32 chat) {
+            const auto& messages = chats[size_t(chat)].messages;
+            return messages.empty() ? std::numeric_limits<qint64>::min()
+                                    : messages.back().timestampMs;
+        };
+        std::stable_sort(m_chats.begin(), m_chats.end(),
+                         [&](qint32 a, qint32 b) { return last(a) > last(b); });
+        m_rowOfChat.resize(chats.size());
+        for (size_t row = 0; row < m_chats.size(); ++row)
+            m_rowOfChat[size_t(m_chats[row])] = qint32(row);
+    }
+    endResetModel();
+}
+
+int ConversationListModel::rowOfChat(int chat) const {
+    return chat >= 0 && size_t(chat) < m_rowOfChat.size() ? m_rowOfChat[size_t(chat)] : -1;
+}
+
+int ConversationListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_chats.size());
+}
+
+QVariant ConversationListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || size_t(index.row()) >= m_chats.size())
+        return {};
+    const qint32 chatIndex = m_chats[size_t(index.row())];
+    const HistoryChat& chat = m_history->chats[size_t(chatIndex)];
+    switch (role) {
+    case Qt::DisplayRole: {
+        const QLocale locale;
+        QString text = conversationDisplayName(chat) + QStringLiteral("  \u00b7  ") +
+                       tr("%n message(s)", nullptr, int(chat.messages.size()));
+        if (!chat.messages.empty()) {
+            const QDate first =
+                QDateTime::fromMSecsSinceEpoch(chat.messages.front().timestampMs).date();
+            const QDate last =
+                QDateTime::fromMSecsSinceEpoch(chat.messages.back().timestampMs).date();
+            text += QStringLiteral("  \u00b7  ") + locale.toString(first, QLocale::ShortFormat) +
+                    QStringLiteral(" \u2013 ") + locale.toString(last, QLocale::ShortFormat);
+        }
+        return text;
+    }
+    case Qt::ToolTipRole: {
+        QString text = conversationDisplayName(chat);
+        if (!chat.id.isEmpty())
+            text += QLatin1Char('\n') + chat.id;
+        text += QLatin1Char('\n') + conversationKindText(chat.kind);
+        if (!chat.members.isEmpty())
+            text += QStringLiteral(", %1 members").arg(chat.members.size());
+        return text;
+    }
+    case FilterRole:
+        return chat.name + QLatin1Char('\n') + chat.peerHandle + QLatin1Char('\n') + chat.id;
+    case ChatRole:
+        return chatIndex;
+    }
+    return {};
+}
+
+void MessageListModel::setChat(ChatHistoryPtr history, int chat) {
+    beginResetModel();
+    m_history = std::move(history);
+    m_chat = m_history && chat >= 0 && size_t(chat) < m_history->chats.size() ? chat : -1;
+    m_dates.clear();
+    m_dayStarts.clear();
+    if (const HistoryChat* c = chatData()) {
+        // Messages are in time order: a local day's bounds are worked out once per day, not
+        // once per message.
+        qint64 dayStart = 0;
+        qint64 dayEnd = 0;
+        for (size_t i = 0; i < c->messages.size(); ++i) {
+            const qint64 t = c->messages[i].timestampMs;
+            if (!m_dates.empty() && t >= dayStart && t < dayEnd)
+                continue;
+            const QDate date = QDateTime::fromMSecsSinceEpoch(t).date();
+            dayStart = date.startOfDay().toMSecsSinceEpoch();
+            dayEnd = date.addDays(1).startOfDay().toMSecsSinceEpoch();
+            if (!m_dates.empty() && m_dates.back() == date)
+                continue; // out of order by a little: stays on its day
+            m_dates.push_back(date);
+            m_dayStarts.push_back(qint32(i));
+        }
+    }
+    endResetModel();
+}
+
+const HistoryChat* MessageListModel::chatData() const {
+    return m_chat >= 0 ? &m_history->chats[size_t(m_chat)] : nullptr;
+}
+
+int MessageListModel::messageCount() const {
+    const HistoryChat* c = chatData();
+    return c ? int(c->messages.size()) : 0;
+}
+
+const HistoryMessage& MessageListModel::message(int index) const {
+    return chatData()->messages[size_t(index)];
+}
+
+int MessageListModel::rowOfMessage(int message) const {
+    if (message < 0 || message >= messageCount())
+        return -1;
+    const auto day = std::upper_bound(m_dayStarts.begin(), m_dayStarts.end(), qint32(message));
+    return message + int(day - m_dayStarts.begin());
+}
+
+int MessageListModel::dayOfRow(int row) const {
+    // The last day whose date row is at or before the row.
+    int low = 0;
+    int high = int(m_dayStarts.size()) - 1;
+    while (low < high) {
+        const int mid = (low + high + 1) / 2;
+        if (m_dayStarts[size_t(mid)] + mid <= row)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return low;
+}
+
+int MessageListModel::messageOfRow(int row) const {
+    if (row < 0 || row >= rowCount())
+        return -1;
+    const int day = dayOfRow(row);
+    const int dateRow = m_dayStarts[size_t(day)] + day;
+    return row == dateRow ? -1 : row - day - 1;
+}
+
+std::vector<qint32> MessageListModel::find(const QString& text, Qt::CaseSensitivity cs) const {
+    std::vector<qint32> found;
+    const HistoryChat* c = chatData();
+    if (!c || text.isEmpty())
+        return found;
+    for (size_t i = 0; i < c->messages.size(); ++i) {
+        const HistoryMessage& m = c->messages[i];
+        const bool hit =
+            m.file ? messageDisplayText(m).contains(text, cs) : m.body.contains(text, cs);
+        if (hit || messageSenderName(m).contains(text, cs))
+            found.push_back(qint32(i));
+    }
+    return found;
+}
+
+QString MessageListModel::copyLine(int message) const {
+    const HistoryMessage& m = this->message(message);
+    return messageDateTimeText(m.timestampMs) + QStringLiteral(", ") + messageSenderName(m) +
+           QStringLiteral(": ") + messageDisplayText(m);
+}
+
+int MessageListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : messageCount() + int(m_dates.size());
+}
+
+QVariant MessageListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid())
+        return {};
+    const int message = messageOfRow(index.row());
+    if (message < 0) {
+        if (role != Qt::DisplayRole && role != IsDateRole && role != MessageRole)
+            return {};
+        if (role == IsDateRole)
+            return true;
+        if (role == MessageRole)
+            return -1;
+        return QLocale().toString(m_dates[size_t(dayOfRow(index.row()))], QLocale::LongFormat);
+    }
+    const HistoryMessage& m = this->message(message);
+    switch (role) {
+    case Qt::DisplayRole:
+        return copyLine(message);
+    case Qt::ToolTipRole:
+        return messageDisplayText(m);
+    case IsDateRole:
+        return false;
+    case TimeRole:
+        return QLocale().toString(QDateTime::fromMSecsSinceEpoch(m.timestampMs).time(),
+                                  QLocale::ShortFormat);
+    case SenderRole:
+        return messageSenderName(m);
+    case TextRole:
+        return messageDisplayText(m);
+    case MessageRole:
+        return message;
+    }
+    return {};
+}
+
+Qt::ItemFlags MessageListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    if (messageOfRow(index.row()) < 0)
+        return Qt::ItemIsEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+} // namespace velmoran

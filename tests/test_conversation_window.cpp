@@ -1,0 +1,723 @@
+// The conversation window, driven as a user drives it: from a results row (menu and Enter),
+// from a contact row and from the command line; the find bar, Copy, tooltips, a message gone
+// after the history was read again, shared files taken out of an export, and an emoji drawn.
+#include "app/command_line.h"
+#include "app/contact_list_model.h"
+#include "app/conversation_entry.h"
+#include "app/conversation_models.h"
+#include "app/conversation_window.h"
+#include "app/form1.h"
+#include "app/results_model.h"
+#include "chat/chat_service.h"
+#include "chat/sample_history.h"
+#include "fake_platform.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QFontDatabase>
+#include <QHelpEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolTip>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <memory>
+
+using namespace velmoran;
+using velmoran::test::FakePlatform;
+
+namespace {
+
+// The real main window over a history the test can swap, as a reload after a file changed does.
+struct Window {
+    explicit Window(ChatHistoryPtr history = sampleHistory())
+        : current(std::move(history))
+        , services([this] { return current; })
+        , form(fake.platform, services) {
+        form.eventPump().setMinimumInterval(0);
+        form.Form_Load();
+        form.show();
+    }
+    // Lists the contacts and searches for text.
+    void search(const QString& text, bool matchCase) {
+        form.button(2)->click();
+        form.searchText()->setText(text);
+        form.matchCase()->setChecked(matchCase);
+        form.button(7)->click();
+    }
+    ConversationWindow* conversation() { return form.conversations().window(); }
+    // The 1-based results row whose value is text, the n-th of them (1-based).
+    int resultsRow(const QString& contact, const QString& value, int nth = 1) {
+        for (qsizetype row = 1; row <= form.results().size(); ++row) {
+            if (form.results().contact(row) == contact && form.results().value(row) == value &&
+                --nth == 0)
+                return int(row);
+        }
+        return -1;
+    }
+
+    ChatHistoryPtr current;
+    FakePlatform fake;
+    HistoryChatServiceFactory services;
+    Form1 form;
+};
+
+int chatOf(const ChatHistory& history, const QString& handle) {
+    for (size_t i = 0; i < history.chats.size(); ++i) {
+        if (history.chats[i].peerHandle == handle || history.chats[i].id == handle)
+            return int(i);
+    }
+    return -1;
+}
+
+// The messages of a chat whose body or sender contains text, as the find bar should count them.
+QList<int> messagesContaining(const HistoryChat& chat, const QString& text,
+                              Qt::CaseSensitivity cs) {
+    QList<int> found;
+    for (size_t i = 0; i < chat.messages.size(); ++i) {
+        const HistoryMessage& m = chat.messages[i];
+        if (m.body.contains(text, cs) || m.senderDisplayName.contains(text, cs))
+            found << int(i);
+    }
+    return found;
+}
+
+// Opens the context menu of a view's row and triggers the item with the given text.
+bool chooseFromMenu(QAbstractItemView* view, int row, const QString& item) {
+    const QPoint pos = view->visualRect(view->model()->index(row, 0)).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, view->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(view->viewport(), &event);
+    for (QMenu* menu : view->findChildren<QMenu*>()) {
+        if (!menu->isVisible())
+            continue;
+        for (QAction* action : menu->actions()) {
+            if (action->text() == item && action->isEnabled()) {
+                action->trigger();
+                menu->close();
+                return true;
+            }
+        }
+        menu->close();
+    }
+    return false;
+}
+
+QString toolTipAt(QAbstractItemView* view, const QPoint& pos) {
+    QToolTip::hideText();
+    QHelpEvent event(QEvent::ToolTip, pos, view->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(view->viewport(), &event);
+    return QToolTip::text();
+}
+
+struct TarMember {
+    QByteArray name;
+    QByteArray content;
+    QByteArray symlink = {};
+};
+
+bool writeTar(const QString& path, const QList<TarMember>& members) {
+    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(),
+                                                                   archive_write_free);
+    if (archive_write_set_format_ustar(writer.get()) != ARCHIVE_OK ||
+        archive_write_open_filename(writer.get(), QFile::encodeName(path).constData()) !=
+            ARCHIVE_OK)
+        return false;
+    for (const TarMember& member : members) {
+        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
+                                                                            archive_entry_free);
+        archive_entry_set_pathname(entry.get(), member.name.constData());
+        if (!member.symlink.isEmpty()) {
+            archive_entry_set_filetype(entry.get(), AE_IFLNK);
+            archive_entry_set_symlink(entry.get(), member.symlink.constData());
+            archive_entry_set_size(entry.get(), 0);
+        } else {
+            archive_entry_set_filetype(entry.get(), AE_IFREG);
+            archive_entry_set_size(entry.get(), member.content.size());
+        }
+        archive_entry_set_perm(entry.get(), 0644);
+        if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
+            return false;
+        if (member.symlink.isEmpty() && !member.content.isEmpty() &&
+            archive_write_data(writer.get(), member.content.constData(),
+                               size_t(member.content.size())) != member.content.size())
+            return false;
+    }
+    return archive_write_close(writer.get()) == ARCHIVE_OK;
+}
+
+QStringList filesUnder(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+
+} // namespace
+
+class TestConversationWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("velmoran"));
+        QCoreApplication::setApplicationName(QStringLiteral("velmoran"));
+        QSettings().clear();
+    }
+
+    void conversationListShowsEveryChatNewestFirst() {
+        const ChatHistoryPtr history = sampleHistory();
+        ConversationListModel model;
+        model.setHistory(history);
+        QCOMPARE(model.rowCount(), int(history->chats.size()));
+        qint64 previous = std::numeric_limits<qint64>::max();
+        bool groupListed = false;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const int chat = model.index(row).data(ConversationListModel::ChatRole).toInt();
+            const HistoryChat& c = history->chats[size_t(chat)];
+            QVERIFY(c.messages.back().timestampMs <= previous);
+            previous = c.messages.back().timestampMs;
+            QVERIFY(model.index(row).data().toString().startsWith(c.name));
+            QVERIFY(
+                model.index(row).data().toString().contains(QString::number(c.messages.size())));
+            QCOMPARE(model.rowOfChat(chat), row);
+            groupListed |= c.kind == ConversationKind::Group;
+        }
+        QVERIFY(groupListed);
+    }
+
+    void messageRowsAndDateRowsAgree() {
+        const ChatHistoryPtr history = sampleHistory();
+        MessageListModel model;
+        for (int chat = 0; chat < int(history->chats.size()); ++chat) {
+            model.setChat(history, chat);
+            const auto& messages = history->chats[size_t(chat)].messages;
+            int dates = 0;
+            QDate lastDate;
+            for (int row = 0; row < model.rowCount(); ++row) {
+                const int message = model.messageOfRow(row);
+                if (message < 0) {
+                    ++dates;
+                    QVERIFY(!model.index(row).flags().testFlag(Qt::ItemIsSelectable));
+                    continue;
+                }
+                QCOMPARE(model.rowOfMessage(message), row);
+                const QDate date =
+                    QDateTime::fromMSecsSinceEpoch(messages[size_t(message)].timestampMs).date();
+                // A date row stands before the first message of every day, and only there.
+                QCOMPARE(model.messageOfRow(row - 1) < 0, date != lastDate);
+                if (date != lastDate)
+                    QCOMPARE(model.index(row - 1).data().toString(),
+                             QLocale().toString(date, QLocale::LongFormat));
+                lastDate = date;
+            }
+            QCOMPARE(model.rowCount(), int(messages.size()) + dates);
+        }
+    }
+
+    void opensFromResultsRow_data() {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("context menu") << "menu";
+        QTest::newRow("Enter key") << "enter";
+    }
+    void opensFromResultsRow() {
+        QFETCH(QString, way);
+        Window w;
+        w.search(QStringLiteral("Lunch"), true);
+        const QString body = QStringLiteral("Lunch at the usual place?");
+        // The second of three identical messages: the window must show that one.
+        const int row = w.resultsRow(QStringLiteral("olga.petrova"), body, 2);
+        QVERIFY(row > 0);
+        QTableView* results = w.form.resultsListView();
+        if (way == QLatin1String("menu")) {
+            QVERIFY(chooseFromMenu(results, row - 1, ConversationEntry::showInConversationText()));
+        } else {
+            results->setFocus();
+            results->setCurrentIndex(results->model()->index(row - 1, 0));
+            QTest::keyClick(results, Qt::Key_Return);
+        }
+        ConversationWindow* c = w.conversation();
+        QVERIFY(c && c->isVisible());
+        QCOMPARE(w.form.results().size(), qsizetype(w.form.results().rowCount())); // no row removed
+        const HistoryChat& olga =
+            w.current->chats[size_t(chatOf(*w.current, QStringLiteral("olga.petrova")))];
+        QCOMPARE(c->windowTitle(), olga.name + QStringLiteral(" - Velmoran"));
+        QList<int> same;
+        for (size_t i = 0; i < olga.messages.size(); ++i) {
+            if (olga.messages[i].body == body)
+                same << int(i);
+        }
+        QCOMPARE(same.size(), 3);
+        QCOMPARE(c->currentMessage(), same[1]);
+        const QModelIndexList selected = c->messageView()->selectionModel()->selectedIndexes();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(c->messageModel().messageOfRow(selected[0].row()), same[1]);
+        QVERIFY(c->messageView()->viewport()->rect().contains(
+            c->messageView()->visualRect(selected[0])));
+        // The search text is marked and counted: k of n among the chat's matches.
+        QVERIFY(c->findBar()->isVisible());
+        QCOMPARE(c->findText()->text(), QStringLiteral("Lunch"));
+        const QList<int> matches =
+            messagesContaining(olga, QStringLiteral("Lunch"), Qt::CaseSensitive);
+        QCOMPARE(c->findCountText(),
+                 QStringLiteral("%1 of %2").arg(matches.indexOf(same[1]) + 1).arg(matches.size()));
+
+        // The same window comes back for the next row.
+        const int other = w.resultsRow(QStringLiteral("anna.kowalska"),
+                                       QStringLiteral("Lunch tomorrow at noon?"));
+        QVERIFY(other > 0);
+        QVERIFY(chooseFromMenu(results, other - 1, ConversationEntry::showInConversationText()));
+        QCOMPARE(w.conversation(), c);
+        QCOMPARE(w.current->chats[size_t(c->currentChat())].peerHandle,
+                 QStringLiteral("anna.kowalska"));
+        QCOMPARE(
+            w.current->chats[size_t(c->currentChat())].messages[size_t(c->currentMessage())].body,
+            QStringLiteral("Lunch tomorrow at noon?"));
+    }
+
+    void findBarStepsThroughMatches_data() {
+        QTest::addColumn<QString>("chat");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("matchCase");
+        QTest::newRow("one-to-one, any case") << "olga.petrova"
+                                              << "lunch" << false;
+        QTest::newRow("one-to-one, case counts") << "olga.petrova"
+                                                 << "LUNCH" << true;
+        QTest::newRow("group chat") << "19:team-chat@thread.skype"
+                                    << "Pizza" << true;
+        QTest::newRow("sender name") << "19:team-chat@thread.skype"
+                                     << "Ольга" << true;
+    }
+    void findBarStepsThroughMatches() {
+        QFETCH(QString, chat);
+        QFETCH(QString, text);
+        QFETCH(bool, matchCase);
+        Window w;
+        QVERIFY(w.form.conversations().showContact(chat));
+        ConversationWindow* c = w.conversation();
+        const HistoryChat& shown = w.current->chats[size_t(chatOf(*w.current, chat))];
+        QCOMPARE(c->currentMessage(), int(shown.messages.size()) - 1);
+        const QList<int> matches =
+            messagesContaining(shown, text, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+        QVERIFY(matches.size() >= 1);
+
+        QVERIFY(!c->findBar()->isVisible());
+        c->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(c));
+        QTest::keyClick(c->messageView(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(c->findBar()->isVisible());
+        QVERIFY(c->findText()->hasFocus());
+        c->matchCase()->setChecked(matchCase);
+        // Key clicks can only type ASCII.
+        bool ascii = true;
+        for (const QChar ch : text)
+            ascii &= ch.unicode() < 128;
+        if (ascii)
+            QTest::keyClicks(c->findText(), text);
+        else
+            c->findText()->insert(text);
+        QVERIFY(c->findCountText().endsWith(QStringLiteral(" of %1").arg(matches.size())));
+
+        // From the last message, the next match wraps to the first.
+        QTest::keyClick(c->findText(), Qt::Key_Return);
+        QCOMPARE(c->currentMessage(), matches.first());
+        QCOMPARE(c->findCountText(), QStringLiteral("1 of %1").arg(matches.size()));
+        for (int k = 1; k < matches.size(); ++k) {
+            QTest::keyClick(c->messageView(), Qt::Key_F3);
+            QCOMPARE(c->currentMessage(), matches[k]);
+            QCOMPARE(c->findCountText(), QStringLiteral("%1 of %2").arg(k + 1).arg(matches.size()));
+        }
+        QTest::keyClick(c->messageView(), Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(c->currentMessage(),
+                 matches.size() > 1 ? matches[matches.size() - 2] : matches.first());
+        QTest::keyClick(c->findText(), Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(c->currentMessage(),
+                 matches.size() > 2 ? matches[matches.size() - 3] : matches.last());
+
+        // Text nobody wrote: nothing to step to.
+        c->findText()->setText(QStringLiteral("zz-nowhere-zz"));
+        const int before = c->currentMessage();
+        c->findNext();
+        QCOMPARE(c->currentMessage(), before);
+        QCOMPARE(c->findCountText(), QStringLiteral("No matches"));
+    }
+
+    void copyWritesDateTimeSenderAndText() {
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("kenji.tanaka")));
+        ConversationWindow* c = w.conversation();
+        const HistoryChat& kenji =
+            w.current->chats[size_t(chatOf(*w.current, QStringLiteral("kenji.tanaka")))];
+        QItemSelectionModel* selection = c->messageView()->selectionModel();
+        selection->clearSelection();
+        const QList<int> picked = {3, 0, 4};
+        for (const int m : picked)
+            selection->select(c->messageModel().index(c->messageModel().rowOfMessage(m)),
+                              QItemSelectionModel::Select);
+        c->messageView()->setFocus();
+        QTest::keyClick(c->messageView(), Qt::Key_C, Qt::ControlModifier);
+        QString expected;
+        const QLocale locale;
+        for (const int m : {0, 3, 4}) {
+            const HistoryMessage& message = kenji.messages[size_t(m)];
+            const QDateTime when = QDateTime::fromMSecsSinceEpoch(message.timestampMs);
+            expected += locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                        locale.toString(when.time(), QLocale::ShortFormat) + QStringLiteral(", ") +
+                        message.senderDisplayName + QStringLiteral(": ") + message.body +
+                        QLatin1Char('\n');
+        }
+        QCOMPARE(w.fake.clipboard.text, expected);
+        QCOMPARE(w.fake.clipboard.format, 0);
+    }
+
+    void tooltipsNameWhoIsBehindARow() {
+        Window w;
+        w.search(QStringLiteral("Lunch at"), true);
+        QTableView* contacts = w.form.contactListView();
+        QTableView* results = w.form.resultsListView();
+        const QString contactHint = contacts->toolTip();
+        const QString resultsHint = results->toolTip();
+        contacts->resize(contacts->width(), 400);
+
+        const int olga = int(w.form.contacts().size()) > 0 ? [&] {
+            for (qsizetype row = 1; row <= w.form.contacts().size(); ++row)
+                if (w.form.contacts().text(row) == QLatin1String("olga.petrova"))
+                    return int(row) - 1;
+            return -1;
+        }() : -1;
+        QVERIFY(olga >= 0);
+        const HistoryChat& chat =
+            w.current->chats[size_t(chatOf(*w.current, QStringLiteral("olga.petrova")))];
+        QCOMPARE(
+            toolTipAt(contacts, contacts->visualRect(contacts->model()->index(olga, 0)).center()),
+            chat.name + QLatin1Char('\n') + contactHint);
+        // Below the last row the list's own hint stays.
+        const QPoint empty(5, contacts->viewport()->height() - 3);
+        QVERIFY(!contacts->indexAt(empty).isValid());
+        QCOMPARE(toolTipAt(contacts, empty), contactHint);
+
+        const int row = w.resultsRow(QStringLiteral("olga.petrova"),
+                                     QStringLiteral("Lunch at the usual place?"), 3);
+        QVERIFY(row > 0);
+        int lastSame = -1;
+        for (size_t i = 0; i < chat.messages.size(); ++i) {
+            if (chat.messages[i].body == QLatin1String("Lunch at the usual place?"))
+                lastSame = int(i);
+        }
+        const HistoryMessage& message = chat.messages[size_t(lastSame)];
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(message.timestampMs);
+        const QString expected =
+            chat.name + QLatin1Char('\n') + QLocale().toString(when.date(), QLocale::ShortFormat) +
+            QLatin1Char(' ') + QLocale().toString(when.time(), QLocale::ShortFormat) +
+            QStringLiteral(", ") + message.senderDisplayName + QLatin1Char('\n') + resultsHint;
+        results->scrollTo(results->model()->index(row - 1, 2));
+        QCOMPARE(
+            toolTipAt(results, results->visualRect(results->model()->index(row - 1, 2)).center()),
+            expected);
+    }
+
+    void messageFoundAgainOrGoneAfterReload_data() {
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("still there, elsewhere") << true;
+        QTest::newRow("gone") << false;
+    }
+    void messageFoundAgainOrGoneAfterReload() {
+        QFETCH(bool, keep);
+        Window w;
+        w.search(QStringLiteral("Lunch at"), true);
+        const QString body = QStringLiteral("Lunch at the usual place?");
+        const int row = w.resultsRow(QStringLiteral("olga.petrova"), body, 2);
+        QVERIFY(row > 0);
+
+        // The history is read again: two earlier messages are gone, and maybe the row's too.
+        auto reread = std::make_shared<ChatHistory>(*w.current);
+        HistoryChat& olga = reread->chats[size_t(chatOf(*reread, QStringLiteral("olga.petrova")))];
+        QList<int> same;
+        for (size_t i = 0; i < olga.messages.size(); ++i) {
+            if (olga.messages[i].body == body)
+                same << int(i);
+        }
+        const HistoryMessage wanted = olga.messages[size_t(same[1])];
+        olga.messages.erase(olga.messages.begin(), olga.messages.begin() + 2);
+        if (!keep)
+            olga.messages.erase(olga.messages.begin() + (same[1] - 2));
+        w.current = reread;
+
+        QVERIFY(chooseFromMenu(w.form.resultsListView(), row - 1,
+                               ConversationEntry::showInConversationText()));
+        if (!keep) {
+            QVERIFY(!w.conversation() || !w.conversation()->isVisible());
+            QCOMPARE(w.fake.dialogs.messages().size(), 2); // "Done." and this one
+            QVERIFY(w.fake.dialogs.messages().last().contains(QStringLiteral("no longer")));
+            return;
+        }
+        ConversationWindow* c = w.conversation();
+        QVERIFY(c);
+        QCOMPARE(c->messageModel().history(), std::static_pointer_cast<const ChatHistory>(reread));
+        QCOMPARE(c->currentMessage(), same[1] - 2);
+        const HistoryMessage& shown = c->messageModel().message(c->currentMessage());
+        QCOMPARE(shown.timestampMs, wanted.timestampMs);
+        QCOMPARE(shown.body, wanted.body);
+    }
+
+    void contactMenuAndCommandLineOpenTheLatestMessage() {
+        {
+            Window w;
+            w.form.button(2)->click();
+            QTableView* contacts = w.form.contactListView();
+            int lucia = -1;
+            for (qsizetype row = 1; row <= w.form.contacts().size(); ++row) {
+                if (w.form.contacts().text(row) == QLatin1String("lucia.fernandez"))
+                    lucia = int(row) - 1;
+            }
+            QVERIFY(chooseFromMenu(contacts, lucia, ConversationEntry::showConversationText()));
+            const HistoryChat& chat =
+                w.current->chats[size_t(chatOf(*w.current, QStringLiteral("lucia.fernandez")))];
+            QCOMPARE(w.conversation()->windowTitle(), chat.name + QStringLiteral(" - Velmoran"));
+            QCOMPARE(w.conversation()->currentMessage(), int(chat.messages.size()) - 1);
+        }
+        // What main() does with --conversation.
+        const CommandLine line =
+            parseCommandLine({QStringLiteral("velmoran"), QStringLiteral("--sample"),
+                              QStringLiteral("--conversation"), QStringLiteral("kenji.tanaka")});
+        QVERIFY(!line.exitCode);
+        QCOMPARE(line.conversation, QStringLiteral("kenji.tanaka"));
+        FakePlatform fake;
+        HistoryChatServiceFactory services(line.historyProvider);
+        Form1 form(fake.platform, services);
+        form.Form_Load();
+        QVERIFY(form.conversations().showContact(line.conversation));
+        ConversationWindow* c = form.conversations().window();
+        const ChatHistoryPtr history = line.historyProvider();
+        const HistoryChat& kenji =
+            history->chats[size_t(chatOf(*history, QStringLiteral("kenji.tanaka")))];
+        QCOMPARE(c->windowTitle(), kenji.name + QStringLiteral(" - Velmoran"));
+        QCOMPARE(c->currentMessage(), int(kenji.messages.size()) - 1);
+        QVERIFY(fake.dialogs.messages().isEmpty());
+        // A handle nobody has: told, no window change.
+        QVERIFY(!form.conversations().showContact(QStringLiteral("nobody.here")));
+        QCOMPARE(fake.dialogs.messages().size(), 1);
+        QVERIFY(fake.dialogs.messages().first().contains(QStringLiteral("nobody.here")));
+        QCOMPARE(c->windowTitle(), kenji.name + QStringLiteral(" - Velmoran"));
+    }
+
+    void filterBoxNarrowsTheConversations() {
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
+        ConversationWindow* c = w.conversation();
+        QCOMPARE(c->conversationList()->model()->rowCount(), int(w.current->chats.size()));
+        QTest::keyClicks(c->filterBox(), QStringLiteral("TEAM"));
+        QCOMPARE(c->conversationList()->model()->rowCount(), 1);
+        c->conversationList()->setCurrentIndex(c->conversationList()->model()->index(0, 0));
+        QCOMPARE(c->windowTitle(), QStringLiteral("Team chat - Velmoran"));
+        // By handle too.
+        c->filterBox()->setText(QStringLiteral("kenji.tan"));
+        QCOMPARE(c->conversationList()->model()->rowCount(), 1);
+    }
+
+    void sizeAndSplitterAreRemembered() {
+        QSize size;
+        QList<int> sizes;
+        {
+            Window w;
+            QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
+            ConversationWindow* c = w.conversation();
+            c->resize(1000, 700);
+            c->splitter()->setSizes({400, 580});
+            sizes = c->splitter()->sizes();
+            size = c->size();
+            c->close();
+        }
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
+        QCOMPARE(w.conversation()->size(), size);
+        QCOMPARE(w.conversation()->splitter()->sizes(), sizes);
+    }
+
+    void sharedFilesComeOutOfTheExport_data() {
+        QTest::addColumn<QString>("objectId");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("content"); // empty: the export holds no copy
+        QTest::addColumn<QString>("way");
+        QTest::newRow("object id, Enter") << "0-weu-d3-abc123"
+                                          << "photo.jpg" << QByteArray("the photo") << "enter";
+        QTest::newRow("object id inside a name, menu")
+            << "0-weu-d1-inner"
+            << "notes.txt" << QByteArray("inner") << "menu";
+        QTest::newRow("original name, double-click")
+            << ""
+            << "report.pdf" << QByteArray("by name") << "double";
+        QTest::newRow("under ../ in the archive")
+            << "0-evil-dots"
+            << "../../escape.txt" << QByteArray("dots") << "enter";
+        QTest::newRow("absolute member name") << "0-evil-abs"
+                                              << "/etc/passwd" << QByteArray("absolute") << "enter";
+        QTest::newRow("only a link") << "0-weu-link"
+                                     << "link.txt" << QByteArray() << "enter";
+        QTest::newRow("no copy") << "0-weu-missing"
+                                 << "gone.png" << QByteArray() << "menu";
+    }
+    void sharedFilesComeOutOfTheExport() {
+        QFETCH(QString, objectId);
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, way);
+        QTemporaryDir work;
+        const QString outside = work.filePath(QStringLiteral("outside"));
+        QVERIFY(QDir().mkpath(outside));
+        const QString tar = work.filePath(QStringLiteral("chat_export.tar"));
+        QVERIFY(
+            writeTar(tar, {
+                              {"messages.json", "{}"},
+                              {"media/0-weu-d3-abc123.1.jpg", "the photo"},
+                              {"media/thumb-0-weu-d1-inner.txt", "inner"},
+                              {"media/report.pdf", "by name"},
+                              {"../0-evil-dots.txt", "not under media"},
+                              {"media/../../0-evil-dots.txt", "dots"},
+                              {QFile::encodeName(outside) + "/media/0-evil-abs.txt", "absolute"},
+                              {"media/0-weu-link.txt", "", "/etc/passwd"},
+                          }));
+
+        auto history = std::make_shared<ChatHistory>();
+        history->sourceFiles = {tar};
+        HistoryChat chat;
+        chat.peerHandle = QStringLiteral("anna");
+        chat.id = QStringLiteral("8:anna");
+        chat.name = QStringLiteral("Anna");
+        chat.messages.push_back({1'600'000'000'000, QStringLiteral("Anna"),
+                                 QStringLiteral("see https://example.org/a")});
+        HistoryMessage shared{1'600'000'060'000, QStringLiteral("Anna"),
+                              QStringLiteral("shared a file")};
+        shared.file = std::make_shared<SharedFile>(SharedFile{objectId, fileName, 1234});
+        chat.messages.push_back(shared);
+        history->chats.push_back(chat);
+        history->contacts << chat.peerHandle;
+
+        Window w(history);
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna")));
+        ConversationWindow* c = w.conversation();
+        QCOMPARE(c->currentMessage(), 1);
+        QVERIFY(c->messageModel()
+                    .index(c->messageModel().rowOfMessage(1))
+                    .data(MessageListModel::TextRole)
+                    .toString()
+                    .startsWith(fileName));
+        QListView* view = c->messageView();
+        const QModelIndex index = c->messageModel().index(c->messageModel().rowOfMessage(1));
+        if (way == QLatin1String("enter")) {
+            view->setFocus();
+            QTest::keyClick(view, Qt::Key_Return);
+        } else if (way == QLatin1String("double")) {
+            const QPoint at = view->visualRect(index).center();
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        } else {
+            QVERIFY(chooseFromMenu(view, index.row(), QStringLiteral("Open File")));
+        }
+
+        QCOMPARE(filesUnder(outside), QStringList());
+        QCOMPARE(filesUnder(work.path()), QStringList{tar});
+        if (content.isEmpty()) {
+            QVERIFY(w.fake.shell.documents.isEmpty());
+            QCOMPARE(w.fake.dialogs.messages().size(), 1);
+            QVERIFY(w.fake.dialogs.messages().first().contains(fileName));
+            return;
+        }
+        QCOMPARE(w.fake.dialogs.messages(), QStringList());
+        QCOMPARE(w.fake.shell.documents.size(), 1);
+        QString opened = w.fake.shell.documents.first().file;
+        QVERIFY(opened.startsWith(QLatin1Char('"')) && opened.endsWith(QLatin1Char('"')));
+        opened = opened.mid(1, opened.size() - 2);
+        const QString folder = c->extractFolder();
+        QVERIFY(!folder.isEmpty());
+        QVERIFY(QFileInfo(opened).canonicalFilePath().startsWith(
+            QFileInfo(folder).canonicalFilePath() + QLatin1Char('/')));
+        QCOMPARE(QFileInfo(folder).permissions() &
+                     (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
+                      QFile::WriteOther | QFile::ExeOther),
+                 QFileDevice::Permissions());
+        QCOMPARE(filesUnder(folder), QStringList{opened});
+        QFile file(opened);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+        QCOMPARE(QFileInfo(opened).fileName(), QFileInfo(fileName).fileName());
+
+        // The link in the other message opens in the browser.
+        const QModelIndex linkRow = c->messageModel().index(c->messageModel().rowOfMessage(0));
+        const QString text = linkRow.data(MessageListModel::TextRole).toString();
+        const int start = int(text.indexOf(QStringLiteral("https")));
+        const QRect link = c->messageDelegate().textRangeRect(view->visualRect(linkRow), linkRow,
+                                                              start + 2, start + 5, view->font());
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, link.center());
+        QCOMPARE(w.fake.shell.urls, QList<QUrl>{QUrl(QStringLiteral("https://example.org/a"))});
+    }
+
+    void emojiIsDrawnInColour() {
+        bool colourEmoji = false;
+        for (const QString& family : QFontDatabase::families())
+            colourEmoji |= family.contains(QLatin1String("Color Emoji"), Qt::CaseInsensitive);
+        if (!colourEmoji)
+            QSKIP("No colour emoji font is installed (Debian: fonts-noto-color-emoji).");
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
+        ConversationWindow* c = w.conversation();
+        c->resize(900, 600);
+        const ChatHistory& h = *w.current;
+        const HistoryChat& anna = h.chats[size_t(chatOf(h, QStringLiteral("anna.kowalska")))];
+        int tree = -1;
+        for (size_t i = 0; i < anna.messages.size(); ++i) {
+            if (anna.messages[i].body.contains(QStringLiteral("🎄")))
+                tree = int(i);
+        }
+        QVERIFY(tree >= 0);
+        MessageView* view = c->messageView();
+        view->selectionModel()->clearSelection();
+        view->setCurrentIndex({});
+        const QModelIndex index = c->messageModel().index(c->messageModel().rowOfMessage(tree));
+        view->scrollTo(index);
+        QApplication::processEvents();
+        const QString text = index.data(MessageListModel::TextRole).toString();
+        const int at = int(text.indexOf(QStringLiteral("🎄")));
+        const QRect emoji = c->messageDelegate().textRangeRect(view->visualRect(index), index, at,
+                                                               at + 2, view->font());
+        QVERIFY(emoji.width() > 4);
+        const QImage image = view->viewport()->grab().toImage();
+        int coloured = 0;
+        for (int y = emoji.top(); y <= emoji.bottom(); ++y) {
+            for (int x = emoji.left(); x <= emoji.right(); ++x) {
+                const QColor pixel =
+                    image.pixelColor(x * image.width() / view->viewport()->width(),
+                                     y * image.height() / view->viewport()->height());
+                if (pixel.hsvSaturation() > 120 && pixel.value() > 60)
+                    ++coloured;
+            }
+        }
+        QVERIFY2(coloured >= 10, qPrintable(QStringLiteral("%1 coloured pixels").arg(coloured)));
+        // And in the text before it, drawn in the text colour, there are none.
+        const QRect plain =
+            c->messageDelegate().textRangeRect(view->visualRect(index), index, 0, 4, view->font());
+        int plainColoured = 0;
+        for (int y = plain.top(); y <= plain.bottom(); ++y) {
+            for (int x = plain.left(); x <= plain.right(); ++x) {
+                if (image.pixelColor(x, y).hsvSaturation() > 120)
+                    ++plainColoured;
+            }
+        }
+        QCOMPARE(plainColoured, 0);
+    }
+};
+
+QTEST_MAIN(TestConversationWindow)
+#include "test_conversation_window.moc"
