@@ -76,7 +76,8 @@ QVariant ConversationListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole: {
         const QLocale locale;
         QString text = conversationDisplayName(chat) + QStringLiteral("  \u00b7  ") +
-                       tr("%n message(s)", nullptr, int(chat.messages.size()));
+                       (chat.messages.size() == 1 ? tr("1 message")
+                                                  : tr("%1 messages").arg(chat.messages.size()));
         if (!chat.messages.empty()) {
             const QDate first =
                 QDateTime::fromMSecsSinceEpoch(chat.messages.front().timestampMs).date();

@@ -273,6 +273,8 @@ ConversationWindow::ConversationWindow(Platform& platform, QWidget* parent)
     m_conversations->setObjectName(QStringLiteral("Conversations"));
     m_conversations->setModel(m_conversationFilter);
     m_conversations->setUniformItemSizes(true);
+    m_conversations->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_conversations->setTextElideMode(Qt::ElideRight);
     m_conversations->setEditTriggers(QAbstractItemView::NoEditTriggers);
     leftLayout->addWidget(m_filter);
     leftLayout->addWidget(m_conversations);
@@ -644,7 +646,7 @@ void ConversationWindow::updateTitle() {
     setWindowTitle(name + QStringLiteral(" - ") + product);
     QString header = name;
     if (chat->kind == ConversationKind::Group)
-        header += tr("  (group, %n member(s))", nullptr, int(chat->members.size()));
+        header += tr("  (group, %1 members)").arg(chat->members.size());
     else if (chat->kind == ConversationKind::Bot)
         header += tr("  (bot)");
     m_header->setText(header);
