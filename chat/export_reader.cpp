@@ -527,8 +527,8 @@ private:
                 return topic;
             if (!displayName.isEmpty())
                 return displayName;
-            if (!chat.members.isEmpty())
-                return memberNames(chat);
+            if (const QString names = memberNames(chat); !names.isEmpty())
+                return names;
             return chat.id;
         case ConversationKind::Bot:
         case ConversationKind::Other:
