@@ -387,12 +387,13 @@ private slots:
         QTemporaryDir dir;
         const QString json = dir.filePath(QStringLiteral("history.json"));
         const QByteArray twoBad = exportWith(
-            "{\"id\":\"8:anna\",\"MessageList\":[" + textMessage("2020-02-30T10:00:00Z", "Anna", "a") + ","
-            + textMessage("2021-01-01T00:00:00Z", "Anna", "kept") + "," + textMessage("1960-01-01T00:00:00Z", "Anna", "b") + "]}");
+            "{\"id\":\"8:anna\",\"MessageList\":[" + textMessage("2020-02-30T10:00:00Z", "Anna", "a", "8:anna") + ","
+            + textMessage("2021-01-01T00:00:00Z", "Anna", "kept", "8:anna") + ","
+            + textMessage("1960-01-01T00:00:00Z", "Anna", "b", "8:anna") + "]}");
         QVERIFY(test::writeBytes(json, twoBad));
         const QString tar = dir.filePath(QStringLiteral("one_export.tar"));
         QVERIFY(test::writeTar(tar, {{QStringLiteral("messages.json"),
-                                      exportWith("{\"id\":\"8:bo\",\"MessageList\":[" + textMessage("yesterday", "Bo", "b") + "]}")}}));
+                                      exportWith("{\"id\":\"8:bo\",\"MessageList\":[" + textMessage("yesterday", "Bo", "b", "8:bo") + "]}")}}));
         QStringList told;
         HistoryLoader loader({json, m_export, tar});
         loader.setNotice([&](const QString& notice) { told << notice; });
