@@ -4,8 +4,10 @@
 
 #include "chat/chat_service.h"
 #include "app/contact_list_model.h"
+#include "core/dialogs.h"
 #include "core/failure.h"
 #include "core/guarded_routine.h"
+#include "core/platform.h"
 #include "app/main_window_help_command.h"
 #include "app/mouse_pointer.h"
 
@@ -88,6 +90,11 @@ void ContactListCommands::PushButton2_Click()
     // 122: next row.
 
     routine.step(124, [&] { m_context.pointer.set(MousePointer::Default); });
+
+    // Messages the readers had to leave out are told once the listing is complete.
+    const QStringList notices = m_context.chatServices.takeNotices();
+    if (!notices.isEmpty())
+        m_context.platform.dialogs.message(notices.join(QStringLiteral("\r\r")));
 }
 
 void ContactListCommands::PushButton3_Click()

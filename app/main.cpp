@@ -43,12 +43,15 @@ int main(int argc, char* argv[])
         std::fputs(qUtf8Printable(report.text), stdout);
         return report.ok ? 0 : 1;
     }
+    velmoran::HistoryChatServiceFactory chatServices(commandLine.historyProvider);
     if (commandLine.historyLoader) {
         // A history file that cannot be read is told once per command that needs it.
         commandLine.historyLoader->setReport(
             [&desktop](const QString& description) { desktop.platform().dialogs.message(description); });
+        // Messages left out of a file are told once, after the contact listing.
+        commandLine.historyLoader->setNotice(
+            [&chatServices](const QString& notice) { chatServices.addNotice(notice); });
     }
-    velmoran::HistoryChatServiceFactory chatServices(commandLine.historyProvider);
     velmoran::Form1 window(desktop.platform(), chatServices);
     desktop.dialogs().setParentWindow(&window);
     if (commandLine.historyLoader)

@@ -2,6 +2,8 @@
 
 #include "core/failure.h"
 
+#include <utility>
+
 namespace velmoran {
 
 HistoryChatService::HistoryChatService(ChatHistoryPtr history)
@@ -65,6 +67,16 @@ HistoryChatServiceFactory::HistoryChatServiceFactory(Provider provider)
 std::unique_ptr<ChatService> HistoryChatServiceFactory::create()
 {
     return std::make_unique<HistoryChatService>(m_provider ? m_provider() : nullptr);
+}
+
+QStringList HistoryChatServiceFactory::takeNotices()
+{
+    return std::exchange(m_notices, {});
+}
+
+void HistoryChatServiceFactory::addNotice(const QString& notice)
+{
+    m_notices << notice;
 }
 
 } // namespace velmoran

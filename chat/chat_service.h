@@ -46,6 +46,9 @@ class ChatServiceFactory {
 public:
     virtual ~ChatServiceFactory() = default;
     virtual std::unique_ptr<ChatService> create() = 0;
+    // Notices about the history to tell the user once (messages a reader had to leave out),
+    // gathered since the last call.
+    virtual QStringList takeNotices() { return {}; }
 };
 
 // A ChatService over a loaded history; a null history is a client that is not running.
@@ -75,9 +78,13 @@ public:
     using Provider = std::function<ChatHistoryPtr()>;
     explicit HistoryChatServiceFactory(Provider provider);
     std::unique_ptr<ChatService> create() override;
+    QStringList takeNotices() override;
+    // Keeps a notice for the next takeNotices().
+    void addNotice(const QString& notice);
 
 private:
     Provider m_provider;
+    QStringList m_notices;
 };
 
 } // namespace velmoran

@@ -5,22 +5,30 @@
 
 #include <QFile>
 #include <QSet>
+#include <QXmlStreamReader>
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <simdjson.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace velmoran {
 
 namespace {
 
 namespace od = simdjson::ondemand;
+
+// Message times the history keeps: from 1970-01-01T00:00:00Z up to the end of the year 9999.
+const qint64 FirstPossibleMs = 0;
+const qint64 EndOfPossibleMs = 253'402'300'800'000; // 10000-01-01T00:00:00Z
 
 bool readDigits(std::string_view text, size_t at, size_t count, int& value)
 {
@@ -41,29 +49,225 @@ bool isTextMessageType(std::string_view type)
     return type == "Text" || type == "RichText" || type.starts_with("RichText/");
 }
 
-QString describeJsonError(simdjson::error_code error)
+bool isFileMessageType(std::string_view type)
+{
+    return type == "RichText/UriObject" || type.starts_with("RichText/Media_");
+}
+
+// What a system error number means for a reader, in the words of a failure text.
+QString readErrorText(int error, const QString& fallback)
+{
+    if (error == ENOSPC)
+        return QStringLiteral("the disk is full (no space left on the device)");
+    if (error == EIO)
+        return QStringLiteral("the disk reported an input/output error");
+    if (fallback.isEmpty() || fallback == QStringLiteral("Unknown error"))
+        return error != 0 ? QString::fromLocal8Bit(std::strerror(error))
+                          : QStringLiteral("reading it failed");
+    return fallback;
+}
+
+QString describeJsonError(simdjson::error_code error, const QString& subject)
 {
     switch (error) {
     case simdjson::EMPTY:
-        return QStringLiteral("it holds no JSON at all");
+        return QStringLiteral("%1 holds no JSON at all").arg(subject);
     case simdjson::UTF8_ERROR:
-        return QStringLiteral("it holds text that is not valid UTF-8");
+        return QStringLiteral("%1 holds text that is not valid UTF-8").arg(subject);
     case simdjson::DEPTH_ERROR:
-        return QStringLiteral("it is nested too deeply");
+        return QStringLiteral("%1 is nested too deeply").arg(subject);
     case simdjson::CAPACITY:
-        return QStringLiteral("it is larger than the 4 GiB that can be read");
+        return QStringLiteral("%1 is larger than the 4 GiB that can be read").arg(subject);
     case simdjson::MEMALLOC:
-        return QStringLiteral("there is not enough memory to read it");
+        return QStringLiteral("there is not enough memory to read %1").arg(subject);
     default:
-        return QStringLiteral("it is not valid JSON (%1)")
-            .arg(QString::fromUtf8(simdjson::error_message(error)));
+        return QStringLiteral("%1 is not valid JSON (%2)")
+            .arg(subject, QString::fromUtf8(simdjson::error_message(error)));
     }
+}
+
+void appendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xc0 | (c >> 6));
+        out += char(0x80 | (c & 0x3f));
+    } else if (c < 0x10000) {
+        out += char(0xe0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3f));
+        out += char(0x80 | (c & 0x3f));
+    } else {
+        out += char(0xf0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3f));
+        out += char(0x80 | ((c >> 6) & 0x3f));
+        out += char(0x80 | (c & 0x3f));
+    }
+}
+
+bool readHex4(std::string_view text, size_t at, char32_t& value)
+{
+    if (at + 4 > text.size())
+        return false;
+    value = 0;
+    for (size_t i = at; i < at + 4; ++i) {
+        const char c = text[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0)
+            return false;
+        value = value * 16 + char32_t(digit);
+    }
+    return true;
+}
+
+// The text of a JSON string token that the parser refused to unescape: every escape that
+// names no character (a lone surrogate, an unknown letter) becomes U+FFFD, the rest is decoded
+// as usual. The token starts at its opening quote; the document's UTF-8 is already checked.
+std::string_view unescapeWithReplacement(std::string_view token, std::string& out)
+{
+    const char32_t replacement = 0xfffd;
+    out.clear();
+    size_t i = token.find('"');
+    i = i == std::string_view::npos ? token.size() : i + 1;
+    while (i < token.size() && token[i] != '"') {
+        if (token[i] != '\\') {
+            out += token[i++];
+            continue;
+        }
+        const char escape = i + 1 < token.size() ? token[i + 1] : '\0';
+        i += 2;
+        switch (escape) {
+        case '"':
+        case '\\':
+        case '/':
+            out += escape;
+            continue;
+        case 'b':
+            out += '\b';
+            continue;
+        case 'f':
+            out += '\f';
+            continue;
+        case 'n':
+            out += '\n';
+            continue;
+        case 'r':
+            out += '\r';
+            continue;
+        case 't':
+            out += '\t';
+            continue;
+        case 'u':
+            break;
+        default:
+            appendUtf8(out, replacement);
+            continue;
+        }
+        char32_t unit = 0;
+        if (!readHex4(token, i, unit)) {
+            appendUtf8(out, replacement);
+            continue;
+        }
+        i += 4;
+        char32_t low = 0;
+        if (unit >= 0xd800 && unit < 0xdc00 && token.substr(i, 2) == "\\u" && readHex4(token, i + 2, low)
+            && low >= 0xdc00 && low < 0xe000) {
+            appendUtf8(out, 0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00));
+            i += 6;
+        } else if (unit >= 0xd800 && unit < 0xe000) {
+            appendUtf8(out, replacement);
+        } else {
+            appendUtf8(out, unit);
+        }
+    }
+    return out;
+}
+
+// The bytes with every invalid UTF-8 sequence replaced by U+FFFD. Converted in pieces cut
+// before a lead byte, so a large file is not held as UTF-16 all at once.
+simdjson::padded_string withUtf8Repaired(std::string_view bytes)
+{
+    const size_t piece = size_t(1) << 20;
+    QByteArray repaired;
+    repaired.reserve(qsizetype(bytes.size() + bytes.size() / 8));
+    size_t at = 0;
+    while (at < bytes.size()) {
+        size_t end = std::min(bytes.size(), at + piece);
+        for (int back = 0; back < 4 && end < bytes.size() && end > at + 1
+                           && (uchar(bytes[end]) & 0xc0) == 0x80;
+             ++back)
+            --end;
+        repaired += QString::fromUtf8(bytes.data() + at, qsizetype(end - at)).toUtf8();
+        at = end;
+    }
+    return simdjson::padded_string(repaired.constData(), size_t(repaired.size()));
+}
+
+// The last path segment of a URIObject's uri ("…/objects/0-weu-d3-abc" → "0-weu-d3-abc").
+QString objectIdOf(QStringView uri)
+{
+    const qsizetype query = uri.indexOf(QLatin1Char('?'));
+    if (query >= 0)
+        uri = uri.left(query);
+    const qsizetype fragment = uri.indexOf(QLatin1Char('#'));
+    if (fragment >= 0)
+        uri = uri.left(fragment);
+    while (uri.endsWith(QLatin1Char('/')))
+        uri.chop(1);
+    return uri.mid(uri.lastIndexOf(QLatin1Char('/')) + 1).toString();
+}
+
+// The file a file message shares, read from its URIObject markup; null when it has none. What
+// follows a flaw in the markup is not read, but what came before it is kept.
+std::shared_ptr<const SharedFile> sharedFileOf(std::string_view content)
+{
+    const size_t start = content.find("<URIObject");
+    if (start == std::string_view::npos)
+        return nullptr;
+    content.remove_prefix(start);
+    QXmlStreamReader xml(QByteArray::fromRawData(content.data(), qsizetype(content.size())));
+    xml.setNamespaceProcessing(false);
+    SharedFile file;
+    bool sawObject = false;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QStringView name = xml.name();
+        if (name == u"URIObject" && !sawObject) {
+            sawObject = true;
+            file.objectId = objectIdOf(xml.attributes().value(QLatin1String("uri")));
+        } else if (name == u"OriginalName") {
+            file.fileName = xml.attributes().value(QLatin1String("v")).toString();
+        } else if (name == u"FileSize") {
+            bool ok = false;
+            const qint64 size = xml.attributes().value(QLatin1String("v")).trimmed().toLongLong(&ok);
+            if (ok && size >= 0)
+                file.size = size;
+        }
+    }
+    if (!sawObject)
+        return nullptr;
+    return std::make_shared<const SharedFile>(std::move(file));
+}
+
+QString quotedExcerpt(std::string_view text, size_t length)
+{
+    QString excerpt = QString::fromUtf8(text.data(), qsizetype(std::min(text.size(), length)));
+    if (text.size() > length)
+        excerpt += QChar(0x2026);
+    return QLatin1Char('"') + excerpt.simplified() + QLatin1Char('"');
 }
 
 class ExportParser {
 public:
-    explicit ExportParser(QString fileName)
+    // subject names the JSON in failure texts: "it" for a file of its own, "its
+    // messages.json" for the member of a tar.
+    ExportParser(QString fileName, QString subject)
         : m_fileName(std::move(fileName))
+        , m_subject(std::move(subject))
     {
     }
 
@@ -71,12 +275,30 @@ public:
     {
         // A byte order mark is no JSON, but some tools write one.
         const size_t bom = std::string_view(json.data(), json.size()).starts_with("\xef\xbb\xbf") ? 3 : 0;
+        const simdjson::padded_string* text = &json;
         od::document doc;
-        check(m_parser.iterate(json.data() + bom, json.size() - bom, json.size() - bom + simdjson::SIMDJSON_PADDING).get(doc));
+        simdjson::error_code error = m_parser.iterate(text->data() + bom, text->size() - bom,
+                                                      text->size() - bom + simdjson::SIMDJSON_PADDING)
+                                         .get(doc);
+        if (error == simdjson::UTF8_ERROR) {
+            // Bytes that are no UTF-8 become U+FFFD; the rest of the history is still worth
+            // reading.
+            m_repaired = withUtf8Repaired(std::string_view(json.data(), json.size()));
+            text = &m_repaired;
+            error = m_parser.iterate(text->data() + bom, text->size() - bom,
+                                     text->size() - bom + simdjson::SIMDJSON_PADDING)
+                        .get(doc);
+        }
+        const std::string_view all(text->data(), text->size());
+        if (error == simdjson::INCOMPLETE_ARRAY_OR_OBJECT)
+            explainIncomplete(all, bom);
+        check(error);
         od::object top;
         const simdjson::error_code topError = doc.get_object().get(top);
         if (topError == simdjson::INCORRECT_TYPE)
-            fail(QStringLiteral("messages.json is not a JSON object"));
+            fail(QStringLiteral("%1 is not a JSON object").arg(m_subject));
+        if (topError == simdjson::INCOMPLETE_ARRAY_OR_OBJECT)
+            explainIncomplete(all, bom);
         check(topError);
         bool sawConversations = false;
         for (auto fieldResult : top) {
@@ -88,19 +310,55 @@ public:
             }
         }
         if (!sawConversations)
-            fail(QStringLiteral("messages.json has no \"conversations\" list, so it is no chat export"));
+            fail(QStringLiteral("%1 has no \"conversations\" list, so it is no chat export").arg(m_subject));
         const char* trailing = nullptr;
         if (doc.current_location().get(trailing) == simdjson::SUCCESS)
-            fail(QStringLiteral("messages.json goes on after its end"));
+            failTrailing(all, size_t(trailing - text->data()));
         return std::move(m_history);
     }
 
 private:
+    [[noreturn]] void failTrailing(std::string_view all, size_t at) const
+    {
+        fail(QStringLiteral("unexpected text after the JSON document at byte %1%2: %3")
+                 .arg(at + 1)
+                 .arg(m_subject == QStringLiteral("it") ? QString() : QStringLiteral(" of ") + m_subject,
+                      quotedExcerpt(all.substr(at), 24)));
+    }
+
+    // The parser refuses a document whose last token is not the bracket that closes it before
+    // reading any of it. When everything up to the last closing bracket is a whole history,
+    // the rest is stray text after it, and the failure says so; otherwise nothing is said here.
+    void explainIncomplete(std::string_view all, size_t bom) const
+    {
+        const size_t close = all.find_last_of("}]");
+        if (close == std::string_view::npos || close < bom)
+            return;
+        const size_t at = all.find_first_not_of(" \t\r\n", close + 1);
+        if (at == std::string_view::npos)
+            return;
+        try {
+            ExportParser(m_fileName, m_subject).parse(simdjson::padded_string(all.substr(0, close + 1)));
+        } catch (const Failure&) {
+            return;
+        }
+        failTrailing(all, at);
+    }
+
+    // A message that is left out, and where it is.
+    struct Skipped {
+        qsizetype conversation = 0;
+        qsizetype message = 0;
+        QString messageId;
+        QString reason;
+    };
+
     [[noreturn]] void fail(const QString& reason) const { failToRead(m_fileName, reason); }
 
     QString where() const
     {
-        QString place = QStringLiteral("conversation %1").arg(m_conversation);
+        QString place = m_subject == QStringLiteral("it") ? QString() : QStringLiteral("in %1, ").arg(m_subject);
+        place += QStringLiteral("conversation %1").arg(m_conversation);
         if (m_message > 0)
             place += QStringLiteral(", message %1").arg(m_message);
         return place;
@@ -109,23 +367,23 @@ private:
     void check(simdjson::error_code error) const
     {
         if (error)
-            fail(QStringLiteral("messages.json: %1").arg(describeJsonError(error)));
+            fail(describeJsonError(error, m_subject));
     }
 
     void checkType(simdjson::error_code error, const char* key, const char* expected) const
     {
         if (error == simdjson::INCORRECT_TYPE)
-            fail(QStringLiteral("messages.json, %1: \"%2\" is not %3")
-                     .arg(where(), QLatin1String(key), QLatin1String(expected)));
+            fail(QStringLiteral("%1: \"%2\" is not %3").arg(where(), QLatin1String(key), QLatin1String(expected)));
         check(error);
     }
 
     // Reads a string or null value into scratch (which must stay untouched while the answer
     // is used). Null answers an empty view. Strings are unescaped into our own buffer rather
-    // than the parser's, which would otherwise keep a copy of every string of the file.
+    // than the parser's, which would otherwise keep a copy of every string of the file. An
+    // escape that names no character becomes U+FFFD.
     std::string_view readText(od::value value, std::string& scratch, const char* key)
     {
-        od::json_type type;
+        od::json_type type = od::json_type::null;
         check(value.type().get(type));
         if (type == od::json_type::null)
             return {};
@@ -138,8 +396,83 @@ private:
         check(value.get_raw_json_string().get(raw));
         auto* out = reinterpret_cast<uint8_t*>(scratch.data());
         std::string_view text;
-        check(m_parser.unescape(raw, out).get(text));
+        if (m_parser.unescape(raw, out).get(text) != simdjson::SUCCESS)
+            return unescapeWithReplacement(token, scratch);
         return text;
+    }
+
+    // A text field that may hold anything: its text, or "" when it is no text.
+    QString readOptionalText(od::value value, std::string& scratch)
+    {
+        od::json_type type = od::json_type::null;
+        check(value.type().get(type));
+        if (type != od::json_type::string)
+            return {};
+        const std::string_view text = readText(value, scratch, "");
+        return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    }
+
+    // The members of a group: a JSON list of ids held as a text (or, from other writers, as a
+    // list). Members listed as objects give their "id". Anything else lists no members.
+    QStringList readMembers(od::value value)
+    {
+        od::json_type type = od::json_type::null;
+        check(value.type().get(type));
+        if (type == od::json_type::array) {
+            od::array list;
+            check(value.get_array().get(list));
+            return membersOf(list);
+        }
+        if (type != od::json_type::string)
+            return {};
+        const std::string_view text = readText(value, m_membersScratch, "members");
+        const simdjson::padded_string listJson(text);
+        od::document listDoc;
+        od::array list;
+        if (m_listParser.iterate(listJson).get(listDoc) || listDoc.get_array().get(list))
+            return {};
+        return membersOf(list);
+    }
+
+    static QStringList membersOf(od::array& list)
+    {
+        QStringList members;
+        for (auto item : list) {
+            od::value member;
+            od::json_type type = od::json_type::null;
+            if (std::move(item).get(member) || member.type().get(type))
+                return {};
+            std::string_view id;
+            if (type == od::json_type::object) {
+                od::object object;
+                if (member.get_object().get(object) || object.find_field_unordered("id").get_string().get(id))
+                    continue;
+            } else if (type != od::json_type::string || member.get_string().get(id)) {
+                continue;
+            }
+            if (!id.empty())
+                members << QString::fromUtf8(id.data(), qsizetype(id.size()));
+        }
+        return members;
+    }
+
+    void readThreadProperties(od::value value, QString& topic, QStringList& members)
+    {
+        od::json_type type = od::json_type::null;
+        check(value.type().get(type));
+        if (type != od::json_type::object)
+            return;
+        od::object properties;
+        check(value.get_object().get(properties));
+        for (auto fieldResult : properties) {
+            od::field field;
+            check(std::move(fieldResult).get(field));
+            const od::raw_json_string key = field.key();
+            if (key == "topic")
+                topic = readOptionalText(field.value(), m_topicScratch);
+            else if (key == "members")
+                members = readMembers(field.value());
+        }
     }
 
     void readConversations(od::value value)
@@ -155,11 +488,61 @@ private:
         }
     }
 
+    static ConversationKind kindOf(std::string_view id)
+    {
+        if (id.starts_with("8:"))
+            return ConversationKind::OneToOne;
+        if (id.starts_with("19:"))
+            return ConversationKind::Group;
+        if (id.starts_with("28:"))
+            return ConversationKind::Bot;
+        return ConversationKind::Other;
+    }
+
+    // The members' names as the messages show them, else their handles.
+    static QString memberNames(const HistoryChat& chat)
+    {
+        QStringList names;
+        for (const QString& member : chat.members) {
+            const QString handle = member.startsWith(QStringLiteral("8:")) ? member.mid(2) : member;
+            QString name = handle;
+            for (const HistoryMessage& message : chat.messages) {
+                if (message.senderId == handle && !message.senderDisplayName.isEmpty()) {
+                    name = message.senderDisplayName;
+                    break;
+                }
+            }
+            names << name;
+        }
+        return names.join(QStringLiteral(", "));
+    }
+
+    static QString nameOf(const HistoryChat& chat, const QString& displayName, const QString& topic)
+    {
+        switch (chat.kind) {
+        case ConversationKind::OneToOne:
+            return displayName.isEmpty() ? chat.peerHandle : displayName;
+        case ConversationKind::Group:
+            if (!topic.isEmpty())
+                return topic;
+            if (!displayName.isEmpty())
+                return displayName;
+            if (const QString names = memberNames(chat); !names.isEmpty())
+                return names;
+            return chat.id;
+        case ConversationKind::Bot:
+        case ConversationKind::Other:
+            break;
+        }
+        return displayName.isEmpty() ? chat.id : displayName;
+    }
+
     void readConversation(od::object& conversation)
     {
         HistoryChat chat;
         bool sawId = false, sawMessages = false;
         std::string_view id;
+        QString displayName, topic;
         for (auto fieldResult : conversation) {
             od::field field;
             check(std::move(fieldResult).get(field));
@@ -167,6 +550,10 @@ private:
             if (key == "id") {
                 id = readText(field.value(), m_idScratch, "id");
                 sawId = !id.empty();
+            } else if (key == "displayName") {
+                displayName = readOptionalText(field.value(), m_nameScratch);
+            } else if (key == "threadProperties") {
+                readThreadProperties(field.value(), topic, chat.members);
             } else if (key == "MessageList") {
                 sawMessages = true;
                 readMessages(field.value(), chat.messages);
@@ -174,15 +561,26 @@ private:
         }
         m_message = 0;
         if (!sawId)
-            fail(QStringLiteral("messages.json, %1 has no \"id\"").arg(where()));
+            fail(QStringLiteral("%1 has no \"id\"").arg(where()));
         if (!sawMessages)
-            fail(QStringLiteral("messages.json, %1 has no \"MessageList\"").arg(where()));
-        if (id.starts_with("8:")) {
-            chat.peerHandle = QString::fromUtf8(id.data() + 2, qsizetype(id.size() - 2));
+            fail(QStringLiteral("%1 has no \"MessageList\"").arg(where()));
+        chat.id = QString::fromUtf8(id.data(), qsizetype(id.size()));
+        chat.kind = kindOf(id);
+        if (chat.kind == ConversationKind::OneToOne) {
+            chat.peerHandle = chat.id.mid(2);
             if (!m_contactsSeen.contains(chat.peerHandle)) {
                 m_contactsSeen.insert(chat.peerHandle);
                 m_history.contacts.append(chat.peerHandle);
             }
+        }
+        chat.name = nameOf(chat, displayName, topic);
+        if (m_firstSkipped && m_firstSkipped->conversation == m_conversation) {
+            m_history.firstSkipped = QStringLiteral("message %1 of conversation \"%2\"")
+                                         .arg(m_firstSkipped->message)
+                                         .arg(chat.id);
+            if (!m_firstSkipped->messageId.isEmpty())
+                m_history.firstSkipped += QStringLiteral(" (message id \"%1\")").arg(m_firstSkipped->messageId);
+            m_history.firstSkipped += QStringLiteral(", ") + m_firstSkipped->reason;
         }
         auto byTime = [](const HistoryMessage& a, const HistoryMessage& b) {
             return a.timestampMs < b.timestampMs;
@@ -201,13 +599,35 @@ private:
             ++m_message;
             od::object message;
             checkType(std::move(item).get_object().get(message), "MessageList", "a list of objects");
-            messages.push_back(readMessage(message));
+            HistoryMessage read;
+            if (readMessage(message, read))
+                messages.push_back(std::move(read));
         }
     }
 
-    HistoryMessage readMessage(od::object& message)
+    // Counts a message that is left out; the first one is described in the history.
+    void skip(std::string_view idToken, const QString& reason)
     {
-        std::string_view displayName, from, type, content, time;
+        ++m_history.skippedMessages;
+        if (m_firstSkipped)
+            return;
+        Skipped skipped{m_conversation, m_message, {}, reason};
+        std::string scratch;
+        while (!idToken.empty() && std::strchr(" \t\r\n", idToken.back()))
+            idToken.remove_suffix(1);
+        if (idToken.starts_with('"')) {
+            const std::string_view id = unescapeWithReplacement(idToken, scratch);
+            skipped.messageId = QString::fromUtf8(id.data(), qsizetype(id.size()));
+        } else if (idToken != "null") {
+            skipped.messageId = QString::fromUtf8(idToken.data(), qsizetype(idToken.size()));
+        }
+        m_firstSkipped = std::move(skipped);
+    }
+
+    // Reads one message into result; false when it is left out (it has no possible time).
+    bool readMessage(od::object& message, HistoryMessage& result)
+    {
+        std::string_view displayName, from, type, content, time, idToken;
         bool sawTime = false;
         for (auto fieldResult : message) {
             od::field field;
@@ -224,50 +644,116 @@ private:
             } else if (key == "originalarrivaltime") {
                 time = readText(field.value(), m_timeScratch, "originalarrivaltime");
                 sawTime = true;
+            } else if (key == "id") {
+                // Kept as written; only a message that is left out shows it.
+                idToken = field.value().raw_json_token();
             }
         }
-        HistoryMessage result;
-        if (!sawTime)
-            fail(QStringLiteral("messages.json, %1 has no \"originalarrivaltime\"").arg(where()));
-        if (!parseIsoTimestampMs(time, result.timestampMs))
-            fail(QStringLiteral("messages.json, %1: \"%2\" is no date and time")
-                     .arg(where(), QString::fromUtf8(time.data(), qsizetype(std::min<size_t>(time.size(), 40)))));
-        if (displayName.empty()) {
-            displayName = from;
-            if (displayName.starts_with("8:"))
-                displayName.remove_prefix(2);
+        if (!sawTime || time.empty()) {
+            skip(idToken, QStringLiteral("which has no time"));
+            return false;
         }
-        result.senderDisplayName = m_names.intern(displayName);
+        if (!parseIsoTimestampMs(time, result.timestampMs)) {
+            skip(idToken, QStringLiteral("whose time %1 is no possible date and time").arg(quotedExcerpt(time, 40)));
+            return false;
+        }
+        if (result.timestampMs < FirstPossibleMs || result.timestampMs >= EndOfPossibleMs) {
+            skip(idToken, QStringLiteral("whose time %1 is outside the years 1970 to 9999").arg(quotedExcerpt(time, 40)));
+            return false;
+        }
+        if (from.starts_with("8:"))
+            from.remove_prefix(2);
+        result.senderId = m_ids.intern(from);
+        result.senderDisplayName = displayName.empty() ? result.senderId : m_names.intern(displayName);
         if (isTextMessageType(type))
             result.body = plainBody(content, m_plainScratch);
-        return result;
+        if (isFileMessageType(type))
+            result.file = sharedFileOf(content);
+        return true;
     }
 
     QString m_fileName;
+    QString m_subject;
     od::parser m_parser;
+    od::parser m_listParser;
+    simdjson::padded_string m_repaired;
     ChatHistory m_history;
     QSet<QString> m_contactsSeen;
     NamePool m_names;
+    NamePool m_ids;
     qsizetype m_conversation = 0;
     qsizetype m_message = 0;
+    std::optional<Skipped> m_firstSkipped;
     std::string m_idScratch, m_nameScratch, m_fromScratch, m_typeScratch, m_contentScratch,
-        m_timeScratch, m_plainScratch;
+        m_timeScratch, m_plainScratch, m_topicScratch, m_membersScratch;
 };
 
-// Opens a tar (possibly compressed) and reads its messages.json into one padded buffer.
+// The compressions a tar may come in that this library unpacks itself. Others (lzop, lrzip,
+// grzip, …) would make libarchive start an outside program found through PATH, which a
+// downloaded file must never do; a filter whose own library is missing falls back to such a
+// program too, so each is tried on a scratch reader first and only enabled when it needs none.
+void enableInProcessFilters(archive* reader)
+{
+    using Support = int (*)(archive*);
+    static const std::vector<Support> inProcess = [] {
+        std::vector<Support> found;
+        for (Support support : {archive_read_support_filter_gzip, archive_read_support_filter_bzip2,
+                                archive_read_support_filter_xz, archive_read_support_filter_zstd,
+                                archive_read_support_filter_lz4}) {
+            std::unique_ptr<archive, decltype(&archive_read_free)> probe(archive_read_new(), archive_read_free);
+            if (probe && support(probe.get()) == ARCHIVE_OK)
+                found.push_back(support);
+        }
+        return found;
+    }();
+    archive_read_support_filter_none(reader);
+    for (Support support : inProcess)
+        support(reader);
+}
+
+// The name of a compression that would need an outside program, told by its first bytes.
+QString externalCompressionOf(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(16);
+    if (head.startsWith(QByteArrayView("\x89LZO\x00\r\n\x1a\n", 9)))
+        return QStringLiteral("lzop");
+    if (head.startsWith("LRZI"))
+        return QStringLiteral("lrzip");
+    if (head.startsWith("GRZipII"))
+        return QStringLiteral("grzip");
+    return {};
+}
+
+// Opens a tar (possibly compressed) and reads its messages.json into one padded buffer. When
+// the tar holds messages.json more than once (an update appended to it), the last copy counts,
+// as it would after unpacking.
 simdjson::padded_string readArchiveMember(const QString& path)
 {
+    const QString external = externalCompressionOf(path);
+    if (!external.isEmpty())
+        failToRead(path, QStringLiteral("it is compressed with %1, which is not unpacked here (a tar may be "
+                                        "compressed with gzip, bzip2, xz, zstd or lz4); unpack it first")
+                             .arg(external));
     std::unique_ptr<archive, decltype(&archive_read_free)> reader(archive_read_new(), archive_read_free);
     if (!reader)
         failToRead(path, QStringLiteral("there is not enough memory to open it"));
-    archive_read_support_filter_all(reader.get());
+    enableInProcessFilters(reader.get());
     archive_read_support_format_tar(reader.get());
     auto archiveFailure = [&](const QString& what) {
+        const int error = archive_errno(reader.get());
         const char* detail = archive_error_string(reader.get());
+        if (error == ENOSPC || error == EIO)
+            failToRead(path, QStringLiteral("%1: %2").arg(what, readErrorText(error, {})));
         failToRead(path, detail ? QStringLiteral("%1 (%2)").arg(what, QString::fromLocal8Bit(detail)) : what);
     };
     if (archive_read_open_filename(reader.get(), QFile::encodeName(path).constData(), 1 << 20) != ARCHIVE_OK)
         archiveFailure(QStringLiteral("it is no tar archive"));
+    simdjson::padded_string json;
+    bool found = false;
+    QString refusal; // why the last messages.json cannot be read, when it is no plain file
     for (;;) {
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(reader.get(), &entry);
@@ -280,12 +766,24 @@ simdjson::padded_string readArchiveMember(const QString& path)
             name.remove_prefix(2);
         if (name != "messages.json")
             continue;
+        found = true;
+        json = simdjson::padded_string();
+        if (archive_entry_filetype(entry) == AE_IFLNK || archive_entry_hardlink(entry)) {
+            refusal = QStringLiteral("its messages.json is a link, and links in an export are not "
+                                     "followed");
+            continue;
+        }
+        if (archive_entry_filetype(entry) != AE_IFREG) {
+            refusal = QStringLiteral("its messages.json is no file");
+            continue;
+        }
+        refusal.clear();
         if (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0)
             failToRead(path, QStringLiteral("the size of its messages.json is not recorded"));
         const auto size = size_t(archive_entry_size(entry));
         if (size > simdjson::SIMDJSON_MAXSIZE_BYTES)
             failToRead(path, QStringLiteral("its messages.json is larger than the 4 GiB that can be read"));
-        simdjson::padded_string json(size);
+        json = simdjson::padded_string(size);
         if (size > 0 && json.data() == nullptr)
             failToRead(path, QStringLiteral("there is not enough memory to read its messages.json"));
         size_t done = 0;
@@ -297,9 +795,12 @@ simdjson::padded_string readArchiveMember(const QString& path)
                 failToRead(path, QStringLiteral("it ends in the middle of its messages.json"));
             done += size_t(got);
         }
-        return json;
     }
-    failToRead(path, QStringLiteral("it holds no messages.json, so it is no chat export"));
+    if (!found)
+        failToRead(path, QStringLiteral("it holds no messages.json, so it is no chat export"));
+    if (!refusal.isEmpty())
+        failToRead(path, refusal);
+    return json;
 }
 
 } // namespace
@@ -360,14 +861,15 @@ bool parseIsoTimestampMs(std::string_view text, qint64& ms)
 ChatHistory parseExportJson(QByteArrayView json, const QString& fileName)
 {
     const simdjson::padded_string padded(json.data(), size_t(json.size()));
-    return ExportParser(fileName).parse(padded);
+    return ExportParser(fileName, QStringLiteral("it")).parse(padded);
 }
 
 ChatHistory readExportJson(const QString& path)
 {
     QFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::ReadOnly))
-        failToRead(path, file.errorString());
+        failToRead(path, readErrorText(errno, file.errorString()));
     const qint64 size = file.size();
     if (size < 0 || quint64(size) > simdjson::SIMDJSON_MAXSIZE_BYTES)
         failToRead(path, QStringLiteral("it is larger than the 4 GiB that can be read"));
@@ -376,20 +878,21 @@ ChatHistory readExportJson(const QString& path)
         failToRead(path, QStringLiteral("there is not enough memory to read it"));
     qint64 done = 0;
     while (done < size) {
+        errno = 0;
         const qint64 got = file.read(json.data() + done, size - done);
         if (got < 0)
-            failToRead(path, file.errorString());
+            failToRead(path, readErrorText(errno, file.errorString()));
         if (got == 0)
             failToRead(path, QStringLiteral("it became shorter while it was read"));
         done += got;
     }
-    return ExportParser(path).parse(json);
+    return ExportParser(path, QStringLiteral("it")).parse(json);
 }
 
 ChatHistory readExportArchive(const QString& path)
 {
     const simdjson::padded_string json = readArchiveMember(path);
-    return ExportParser(path).parse(json);
+    return ExportParser(path, QStringLiteral("its messages.json")).parse(json);
 }
 
 } // namespace velmoran

@@ -13,10 +13,16 @@ namespace velmoran {
 // it into memory, nothing is extracted to disk) or a messages.json of its own.
 //
 // Mapping: one contact per one-to-one conversation ("8:" ids) in file order; every
-// conversation becomes a chat, one-to-one ones with the partner's handle as peer, the others
-// with an empty peer; messages ordered by arrival time (ties in file order); the sender is the
-// message's display name, or its sender id when that is missing; text message bodies become
-// plain text, every other kind of message gets an empty body.
+// conversation becomes a chat with its id, kind (by the id's prefix), name and members,
+// one-to-one ones with the partner's handle as peer, the others with an empty peer; messages
+// ordered by arrival time (ties in file order); the sender is the message's display name, or
+// its sender id when that is missing; text message bodies become plain text, every other kind
+// of message gets an empty body; file messages name their file.
+//
+// One bad message does not spoil a history: an escape that names no character and bytes that
+// are no UTF-8 become U+FFFD, and a message without a possible time (1970 to 9999) is left
+// out, counted in skippedMessages and, for the first one, described in firstSkipped.
+// A tar compressed in a way that would need an outside program to unpack is refused.
 //
 // Failures throw velmoran::Failure naming the file and the reason (see history_file_error.h).
 ChatHistory readExportArchive(const QString& path);

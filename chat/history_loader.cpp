@@ -133,6 +133,20 @@ void completeFrom(HistoryChat& merged, const HistoryChat& later)
         merged.members = later.members;
 }
 
+QString skippedMessagesNotice(const QString& path, const ChatHistory& history)
+{
+    const QString file = QDir::toNativeSeparators(path);
+    QString text = history.skippedMessages == 1
+        ? QStringLiteral("1 message of \"%1\" could not be read and was left out").arg(file)
+        : QStringLiteral("%1 messages of \"%2\" could not be read and were left out")
+              .arg(history.skippedMessages)
+              .arg(file);
+    if (!history.firstSkipped.isEmpty())
+        text += (history.skippedMessages == 1 ? QStringLiteral(": ") : QStringLiteral("; the first is "))
+                + history.firstSkipped;
+    return text + QLatin1Char('.');
+}
+
 } // namespace
 
 HistoryFileKind sniffHistoryFile(const QString& path)
@@ -149,9 +163,12 @@ HistoryFileKind sniffHistoryFile(const QString& path)
         return HistoryFileKind::LegacyDatabase;
     if (startsWith(head, 257, "ustar"))
         return HistoryFileKind::ExportArchive;
-    // A compressed tar: gzip, bzip2, xz, zstd.
+    // A compressed tar: gzip, bzip2, xz, zstd, lz4; and those the reader refuses to unpack
+    // (lzop, lrzip, grzip), so they are told as such.
     if (startsWith(head, 0, "\x1f\x8b") || startsWith(head, 0, "BZh") || startsWith(head, 0, "\xfd" "7zXZ")
-        || startsWith(head, 0, "\x28\xb5\x2f\xfd"))
+        || startsWith(head, 0, "\x28\xb5\x2f\xfd") || startsWith(head, 0, "\x04\x22\x4d\x18")
+        || startsWith(head, 0, QByteArrayView("\x89LZO\x00\r\n\x1a\n", 9)) || startsWith(head, 0, "LRZI")
+        || startsWith(head, 0, "GRZipII"))
         return HistoryFileKind::ExportArchive;
     qsizetype i = startsWith(head, 0, "\xef\xbb\xbf") ? 3 : 0;
     while (i < head.size() && (head[i] == ' ' || head[i] == '\n' || head[i] == '\r' || head[i] == '\t'))
@@ -313,6 +330,9 @@ const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path)
         entry->failure = QStringLiteral("The chat history \"%1\" cannot be read: there is not enough memory for it.")
                              .arg(QDir::toNativeSeparators(path));
     }
+    // Told once per reading of the file, not at every load that reuses it.
+    if (entry->history && entry->history->skippedMessages > 0 && m_notice)
+        m_notice(skippedMessagesNotice(path, *entry->history));
     return *entry;
 }
 

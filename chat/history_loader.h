@@ -65,6 +65,10 @@ public:
     // contributes nothing (the description names the file and the reason).
     void setReport(Report report) { m_report = std::move(report); }
 
+    // Called each time a file is read that had messages its reader left out, with one
+    // sentence naming the file, how many were left out and which was the first.
+    void setNotice(Report notice) { m_notice = std::move(notice); }
+
     // The history of every readable file, merged; null when there is none.
     ChatHistoryPtr load();
 
@@ -82,6 +86,7 @@ private:
     QStringList m_added;
     Discovery m_discover;
     Report m_report;
+    Report m_notice;
     std::vector<Entry> m_entries;
     std::vector<ChatHistoryPtr> m_mergedFrom;
     ChatHistoryPtr m_merged;

@@ -135,7 +135,7 @@ int usageError(QIODevice& errors, const QString& description)
     return fail(errors, description + QStringLiteral(" (see --help)"));
 }
 
-ChatHistoryPtr loadHistory(bool sample, const QStringList& files, QString& failure)
+ChatHistoryPtr loadHistory(bool sample, const QStringList& files, QString& failure, QIODevice& errors)
 {
     if (sample)
         return sampleHistory();
@@ -143,6 +143,10 @@ ChatHistoryPtr loadHistory(bool sample, const QStringList& files, QString& failu
     loader.setReport([&](const QString& description) {
         if (failure.isEmpty())
             failure = description;
+    });
+    // Messages left out of a file: one line each, the search goes on.
+    loader.setNotice([&](const QString& notice) {
+        put(errors, QLatin1String(ProgramName) + QStringLiteral(": ") + notice + QLatin1Char('\n'));
     });
     ChatHistoryPtr history = loader.load();
     if (failure.isEmpty() && !history)
@@ -206,7 +210,7 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors)
         return usageError(errors, QStringLiteral("--sample and history files do not go together."));
 
     QString failure;
-    const ChatHistoryPtr history = loadHistory(parser.isSet(sample), files, failure);
+    const ChatHistoryPtr history = loadHistory(parser.isSet(sample), files, failure, errors);
     if (!history)
         return fail(errors, failure);
 

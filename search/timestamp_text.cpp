@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <limits>
+
 namespace velmoran {
 
 namespace {
@@ -237,6 +239,13 @@ const QString& TimestampText::timeText(int localMsOfDay)
 
 QStringView TimestampText::view(qint64 utcMilliseconds)
 {
+    // The caches work with the day's bounds and the local time, which lie up to a day beyond
+    // the timestamp; nearer the ends of qint64 that would overflow, so those go the slow way.
+    if (utcMilliseconds < std::numeric_limits<qint64>::min() + 2 * MsPerDay
+        || utcMilliseconds > std::numeric_limits<qint64>::max() - 2 * MsPerDay) {
+        m_buffer = formatUncached(utcMilliseconds);
+        return m_buffer;
+    }
     const UtcDay& day = utcDay(utcMilliseconds);
     if (!day.uniform || m_timeHasMilliseconds) {
         m_buffer = formatUncached(utcMilliseconds);

@@ -66,6 +66,37 @@ private slots:
         QVERIFY(f.fake.dialogs.shown.isEmpty());
     }
 
+    // Messages a reader left out are told in one message box once the listing is complete,
+    // and only once.
+    void leftOutMessagesAreToldOnceAfterTheListing()
+    {
+        CommandWindow f(CommandWindow::Sample);
+        const QString first = QStringLiteral("2 messages of \"a.tar\" could not be read and were left out.");
+        const QString second = QStringLiteral("1 message of \"b.json\" could not be read and was left out.");
+        f.sample.addNotice(first);
+        f.sample.addNotice(second);
+        QStringList listedWhenTold;
+        QList<bool> ticksWhenTold;
+        int pointerWhenTold = -1;
+        f.fake.dialogs.onShow = [&](const ShownDialog&) {
+            listedWhenTold = f.texts();
+            ticksWhenTold = f.ticks();
+            pointerWhenTold = f.window.mousePointer().value();
+        };
+        f.click(2);
+        QCOMPARE(f.fake.dialogs.shown.size(), 1);
+        QCOMPARE(f.fake.dialogs.shown[0].kind, ShownDialog::Message);
+        QCOMPARE(f.fake.dialogs.shown[0].text, first + QStringLiteral("\r\r") + second);
+        QCOMPARE(listedWhenTold, SampleContacts);
+        QCOMPARE(ticksWhenTold, all(true, 6));
+        QCOMPARE(pointerWhenTold, 0);
+
+        f.click(2);
+        QCOMPARE(f.texts(), SampleContacts + SampleContacts);
+        QCOMPARE(f.fake.dialogs.shown.size(), 1);
+        QVERIFY(f.reports().isEmpty());
+    }
+
     void listingShowsTheHourglassWhileItWorks()
     {
         CommandWindow f;

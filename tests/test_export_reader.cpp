@@ -3,6 +3,7 @@
 #include "core/failure.h"
 #include "history_files.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +37,24 @@ QString plain(const QByteArray& markup)
     std::string out;
     appendPlainText(std::string_view(markup.constData(), size_t(markup.size())), out);
     return QString::fromStdString(out);
+}
+
+// An export of the given conversations (JSON objects, comma-separated).
+QByteArray exportOf(const QByteArray& conversations)
+{
+    return "{\"userId\":\"8:me\",\"conversations\":[" + conversations + "]}";
+}
+
+// A text message at a time, with more fields when given (",\"from\":\"8:a\"").
+QByteArray messageAt(const QByteArray& time, const QByteArray& more = {})
+{
+    return "{\"id\":\"m1\",\"originalarrivaltime\":" + time + ",\"messagetype\":\"Text\",\"content\":\"x\"" + more + "}";
+}
+
+const ChatHistory& parsed(const QByteArray& json, ChatHistory& history)
+{
+    history = parseExportJson(json, QStringLiteral("messages.json"));
+    return history;
 }
 
 } // namespace
@@ -89,6 +108,265 @@ private slots:
         QCOMPARE(history.chats[0].messages[1].body, QString());
         // No name and no sender id: the sender is empty rather than made up.
         QCOMPARE(history.chats[0].messages[1].senderDisplayName, QString());
+    }
+
+    void conversationsKeepIdKindNameAndMembers_data()
+    {
+        QTest::addColumn<QByteArray>("conversation");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("members");
+        const QString group = QStringLiteral("19:abc@thread.skype");
+        const QStringList two = {QStringLiteral("8:live:anna"), QStringLiteral("8:bob")};
+        const QByteArray annaAndBob = "[\\\"8:live:anna\\\",\\\"8:bob\\\"]";
+        // Messages that name anna, so a group without a topic can be named after its members.
+        const QByteArray annaSpeaks = "\"MessageList\":[" + messageAt("\"2021-01-01T00:00:00Z\"", ",\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"") + "]";
+        QTest::newRow("one-to-one, named") << QByteArray("{\"id\":\"8:live:anna\",\"displayName\":\"Anna K\",\"MessageList\":[]}")
+                                           << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
+                                           << QStringLiteral("Anna K") << QStringList();
+        QTest::newRow("one-to-one, unnamed") << QByteArray("{\"displayName\":null,\"MessageList\":[],\"id\":\"8:live:anna\"}")
+                                             << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
+                                             << QStringLiteral("live:anna") << QStringList();
+        QTest::newRow("group with topic")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"displayName\":\"Old\",\"threadProperties\":{\"topic\":\"Trip\",\"members\":\"" + annaAndBob + "\"},\"MessageList\":[]}")
+            << group << int(ConversationKind::Group) << QStringLiteral("Trip") << two;
+        QTest::newRow("group, topic after the messages")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\"," + annaSpeaks + ",\"threadProperties\":{\"members\":\"" + annaAndBob + "\",\"topic\":\"Trip\"}}")
+            << group << int(ConversationKind::Group) << QStringLiteral("Trip") << two;
+        QTest::newRow("group without topic")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"displayName\":\"Team\",\"threadProperties\":{\"topic\":null},\"MessageList\":[]}")
+            << group << int(ConversationKind::Group) << QStringLiteral("Team") << QStringList();
+        QTest::newRow("group named by its members")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":\"" + annaAndBob + "\"}," + annaSpeaks + "}")
+            << group << int(ConversationKind::Group) << QStringLiteral("Anna K, bob") << two;
+        QTest::newRow("group without anything") << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":null,\"MessageList\":[]}")
+                                                << group << int(ConversationKind::Group) << group << QStringList();
+        QTest::newRow("members a real list")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":[\"8:live:anna\",{\"id\":\"8:bob\",\"role\":\"User\"},7]},\"MessageList\":[]}")
+            << group << int(ConversationKind::Group) << QStringLiteral("live:anna, bob") << two;
+        QTest::newRow("members garbage")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":\"[\\\"8:a\\\", oops\"},\"MessageList\":[]}")
+            << group << int(ConversationKind::Group) << group << QStringList();
+        QTest::newRow("members a number") << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":5,\"topic\":7},\"MessageList\":[]}")
+                                          << group << int(ConversationKind::Group) << group << QStringList();
+        QTest::newRow("properties a text") << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":\"x\",\"MessageList\":[]}")
+                                           << group << int(ConversationKind::Group) << group << QStringList();
+        QTest::newRow("bot") << QByteArray("{\"id\":\"28:concierge\",\"displayName\":\"Concierge\",\"MessageList\":[]}")
+                             << QStringLiteral("28:concierge") << int(ConversationKind::Bot) << QStringLiteral("Concierge")
+                             << QStringList();
+        QTest::newRow("other") << QByteArray("{\"id\":\"48:notes\",\"MessageList\":[]}") << QStringLiteral("48:notes")
+                               << int(ConversationKind::Other) << QStringLiteral("48:notes") << QStringList();
+    }
+
+    void conversationsKeepIdKindNameAndMembers()
+    {
+        QFETCH(QByteArray, conversation);
+        QFETCH(QString, id);
+        QFETCH(int, kind);
+        QFETCH(QString, name);
+        QFETCH(QStringList, members);
+        ChatHistory history;
+        QCOMPARE(parsed(exportOf(conversation), history).chats.size(), size_t(1));
+        const HistoryChat& chat = history.chats[0];
+        QCOMPARE(chat.id, id);
+        QCOMPARE(int(chat.kind), kind);
+        QCOMPARE(chat.name, name);
+        QCOMPARE(chat.members, members);
+        // Only one-to-one chats have a peer, and their partners are the contacts.
+        const QString peer = kind == int(ConversationKind::OneToOne) ? id.mid(2) : QString();
+        QCOMPARE(chat.peerHandle, peer);
+        QCOMPARE(history.contacts, peer.isEmpty() ? QStringList() : QStringList{peer});
+    }
+
+    void messagesKeepTheirSenderAndSharedFile_data()
+    {
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("senderId");
+        QTest::addColumn<bool>("hasFile");
+        QTest::addColumn<QString>("objectId");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<qint64>("size");
+        const QByteArray file = "<URIObject uri=\"https://api.asm.skype.com/v1/objects/0-weu-d3-abc\" type=\"File.1\">"
+                                "To view this file, go to: <a href=\"https://x.example/?a=1&amp;b=2\">link</a>"
+                                "<OriginalName v=\"notes &amp; plans.pdf\"></OriginalName><FileSize v=\"12345\"></FileSize></URIObject>";
+        QTest::newRow("ordinary account") << QByteArray("Text") << QByteArray("8:live:anna") << QByteArray("hi")
+                                          << QStringLiteral("live:anna") << false << QString() << QString() << qint64(-1);
+        QTest::newRow("bot keeps its prefix") << QByteArray("Text") << QByteArray("28:concierge") << QByteArray("hi")
+                                              << QStringLiteral("28:concierge") << false << QString() << QString() << qint64(-1);
+        QTest::newRow("generic file") << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob") << file
+                                      << QStringLiteral("bob") << true << QStringLiteral("0-weu-d3-abc")
+                                      << QStringLiteral("notes & plans.pdf") << qint64(12345);
+        QTest::newRow("uri object with text before it")
+            << QByteArray("RichText/UriObject") << QByteArray("8:bob") << QByteArray("Sent a photo: " + file)
+            << QStringLiteral("bob") << true << QStringLiteral("0-weu-d3-abc") << QStringLiteral("notes & plans.pdf")
+            << qint64(12345);
+        QTest::newRow("video, uri with slash and query")
+            << QByteArray("RichText/Media_Video") << QByteArray("8:bob")
+            << QByteArray("<URIObject uri=\"https://h/v1/objects/0-neu-d1-99/?v=1\"><OriginalName v=\"clip.mp4\"/><FileSize v=\" 7 \"/></URIObject>")
+            << QStringLiteral("bob") << true << QStringLiteral("0-neu-d1-99") << QStringLiteral("clip.mp4") << qint64(7);
+        QTest::newRow("flaw after the name keeps what came before")
+            << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob")
+            << QByteArray("<URIObject uri=\"u/0-x\"><OriginalName v=\"a.txt\"/>&nbsp;<FileSize v=\"9\"/></URIObject>")
+            << QStringLiteral("bob") << true << QStringLiteral("0-x") << QStringLiteral("a.txt") << qint64(-1);
+        QTest::newRow("size that is no number")
+            << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob")
+            << QByteArray("<URIObject uri=\"u/0-x\"><FileSize v=\"-5\"/></URIObject>")
+            << QStringLiteral("bob") << true << QStringLiteral("0-x") << QString() << qint64(-1);
+        QTest::newRow("file message without markup") << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob")
+                                                     << QByteArray("a file") << QStringLiteral("bob") << false
+                                                     << QString() << QString() << qint64(-1);
+        QTest::newRow("text that quotes the markup") << QByteArray("Text") << QByteArray("8:bob") << file
+                                                     << QStringLiteral("bob") << false << QString() << QString() << qint64(-1);
+    }
+
+    void messagesKeepTheirSenderAndSharedFile()
+    {
+        QFETCH(QByteArray, type);
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, senderId);
+        QFETCH(bool, hasFile);
+        QFETCH(QString, objectId);
+        QFETCH(QString, fileName);
+        QFETCH(qint64, size);
+        QByteArray escaped = content;
+        escaped.replace("\"", "\\\"");
+        const QByteArray json = exportOf("{\"id\":\"8:bob\",\"MessageList\":[{\"originalarrivaltime\":\"2021-01-01T00:00:00Z\","
+                                         "\"messagetype\":\"" + type + "\",\"from\":\"" + from + "\",\"content\":\"" + escaped + "\"},"
+                                         "{\"originalarrivaltime\":\"2021-01-01T00:00:01Z\",\"messagetype\":\"" + type + "\",\"from\":\"" + from + "\",\"content\":\"" + escaped + "\"}]}");
+        ChatHistory history;
+        const auto& messages = parsed(json, history).chats.at(0).messages;
+        QCOMPARE(messages.size(), size_t(2));
+        const HistoryMessage& message = messages[0];
+        QCOMPARE(message.senderId, senderId);
+        // Without a display name the sender is shown by its id, as before.
+        QCOMPARE(message.senderDisplayName, senderId);
+        // The body is what it always was: the plain text of text kinds, empty for the others.
+        QCOMPARE(message.body, type.startsWith("RichText") || type == "Text" ? plain(content) : QString());
+        QCOMPARE(bool(message.file), hasFile);
+        if (hasFile) {
+            QCOMPARE(message.file->objectId, objectId);
+            QCOMPARE(message.file->fileName, fileName);
+            QCOMPARE(message.file->size, size);
+        }
+    }
+
+    void badTextIsRepairedNotRefused_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("body");
+        QTest::newRow("lone high surrogate at the end") << QByteArray("hello \\ud83d") << QStringLiteral("hello \ufffd");
+        QTest::newRow("lone high surrogate before text") << QByteArray("a\\ud800x") << QStringLiteral("a\ufffdx");
+        QTest::newRow("lone low surrogate") << QByteArray("\\ude00!") << QStringLiteral("\ufffd!");
+        QTest::newRow("two high surrogates") << QByteArray("\\ud83d\\ud83d\\ude00") << QStringLiteral("\ufffd\U0001F600");
+        QTest::newRow("high surrogate and an escape")
+            << QByteArray("\\ud83d\\n\\u00e9\\\"") << QStringLiteral("\ufffd\n\u00e9\"");
+        QTest::newRow("unknown escape") << QByteArray("a\\qb") << QStringLiteral("a\ufffdb");
+        QTest::newRow("short unicode escape") << QByteArray("\\ud83d\\u12") << QStringLiteral("\ufffd\ufffd12");
+        QTest::newRow("bytes that are no UTF-8") << QByteArray("caf\xe9 \xff ok") << QStringLiteral("caf\ufffd \ufffd ok");
+        QTest::newRow("cut multi-byte sequence") << QByteArray("\xe2\x82 x") << QStringLiteral("\ufffd\ufffd x");
+    }
+
+    void badTextIsRepairedNotRefused()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, body);
+        const QByteArray json = exportOf(
+            "{\"id\":\"8:a\",\"MessageList\":[{\"originalarrivaltime\":\"2021-01-01T00:00:00Z\",\"messagetype\":\"Text\","
+            "\"displayName\":\"Ann \\ud83d\",\"content\":\"" + content + "\"},"
+            + messageAt("\"2021-01-01T00:00:01Z\"", ",\"content\":\"next\"") + "]}");
+        ChatHistory history;
+        const auto& messages = parsed(json, history).chats.at(0).messages;
+        QCOMPARE(messages.size(), size_t(2));
+        QCOMPARE(messages[0].body, body);
+        QCOMPARE(messages[0].senderDisplayName, QStringLiteral("Ann \ufffd"));
+        QCOMPARE(messages[1].body, QStringLiteral("next"));
+        QCOMPARE(history.skippedMessages, qsizetype(0));
+    }
+
+    void messagesWithoutAPossibleTimeAreLeftOut_data()
+    {
+        QTest::addColumn<QByteArray>("time");
+        QTest::addColumn<QString>("reason"); // empty: the message is kept
+        QTest::newRow("first possible") << QByteArray("\"1970-01-01T00:00:00Z\"") << QString();
+        QTest::newRow("last possible") << QByteArray("\"9999-12-31T23:59:59.999Z\"") << QString();
+        QTest::newRow("30 February") << QByteArray("\"2020-02-30T10:00:00Z\"")
+                                     << QStringLiteral("whose time \"2020-02-30T10:00:00Z\" is no possible date and time");
+        QTest::newRow("29 February of no leap year") << QByteArray("\"2021-02-29T10:00:00Z\"")
+                                                     << QStringLiteral("is no possible date and time");
+        QTest::newRow("before 1970") << QByteArray("\"1969-12-31T23:59:59.999Z\"")
+                                     << QStringLiteral("is outside the years 1970 to 9999");
+        QTest::newRow("year 0") << QByteArray("\"0000-01-01T00:00:00Z\"") << QStringLiteral("outside the years");
+        QTest::newRow("1970 by its offset only") << QByteArray("\"1970-01-01T00:30:00+01:00\"")
+                                                 << QStringLiteral("outside the years");
+        QTest::newRow("five-digit year") << QByteArray("\"10000-01-01T00:00:00Z\"") << QStringLiteral("no possible date");
+        QTest::newRow("no date at all") << QByteArray("\"yesterday\"") << QStringLiteral("\"yesterday\" is no possible");
+        QTest::newRow("empty") << QByteArray("\"\"") << QStringLiteral("which has no time");
+        QTest::newRow("null") << QByteArray("null") << QStringLiteral("which has no time");
+    }
+
+    void messagesWithoutAPossibleTimeAreLeftOut()
+    {
+        QFETCH(QByteArray, time);
+        QFETCH(QString, reason);
+        // The conversation's id comes after its messages: the place is still told by it.
+        const QByteArray json = exportOf(
+            "{\"id\":\"8:a\",\"MessageList\":[" + messageAt("\"2021-01-01T00:00:00Z\"") + "]},"
+            "{\"MessageList\":[" + messageAt("\"2021-01-01T00:00:00Z\"") + ","
+            "{\"id\":\"1617\",\"originalarrivaltime\":" + time + ",\"messagetype\":\"Text\",\"content\":\"bad\"},"
+            + messageAt("\"2021-01-01T00:00:02Z\"", ",\"content\":\"after\"") + "],\"id\":\"19:g@thread.skype\"}");
+        ChatHistory history;
+        parsed(json, history);
+        QCOMPARE(history.chats.size(), size_t(2));
+        const auto& messages = history.chats[1].messages;
+        if (reason.isEmpty()) {
+            QCOMPARE(messages.size(), size_t(3));
+            QCOMPARE(history.skippedMessages, qsizetype(0));
+            QCOMPARE(history.firstSkipped, QString());
+            return;
+        }
+        QCOMPARE(messages.size(), size_t(2));
+        QCOMPARE(messages[1].body, QStringLiteral("after"));
+        QCOMPARE(history.skippedMessages, qsizetype(1));
+        QVERIFY2(history.firstSkipped.startsWith(
+                     QStringLiteral("message 2 of conversation \"19:g@thread.skype\" (message id \"1617\"), ")),
+                 qPrintable(history.firstSkipped));
+        QVERIFY2(history.firstSkipped.contains(reason), qPrintable(history.firstSkipped));
+    }
+
+    void theFixtureMapsEveryNewField()
+    {
+        const ChatHistory history = parseExportJson(readFixture("export_varied.json"), QStringLiteral("messages.json"));
+        QCOMPARE(history.contacts, QStringList{QStringLiteral("live:anna")});
+        QCOMPARE(history.chats.size(), size_t(5));
+        QStringList names;
+        for (const HistoryChat& chat : history.chats)
+            names << chat.name;
+        QCOMPARE(names, QStringList({QStringLiteral("Anna Kowalska"), QStringLiteral("Trip to Krak\u00f3w"),
+                                     QStringLiteral("live:anna, Bob B"), QStringLiteral("Concierge"),
+                                     QStringLiteral("48:notes")}));
+        // Feb 30, year 999 and 1969 are left out; the first of them is told.
+        QCOMPARE(history.skippedMessages, qsizetype(3));
+        QCOMPARE(history.firstSkipped,
+                 QStringLiteral("message 2 of conversation \"8:live:anna\" (message id \"1002\"), whose time "
+                                "\"2020-02-30T10:00:00Z\" is no possible date and time"));
+        QCOMPARE(history.messageCount(), qsizetype(6));
+        const auto& anna = history.chats[0].messages;
+        QCOMPARE(anna.size(), size_t(3));
+        QCOMPARE(anna[0].file->objectId, QStringLiteral("0-weu-d3-7f1e2c"));
+        QCOMPARE(anna[0].file->fileName, QStringLiteral("Budget & plan 2023.xlsx"));
+        QCOMPARE(anna[0].file->size, qint64(48213));
+        QCOMPARE(anna[1].body, QStringLiteral("hello \ufffd"));
+        QCOMPARE(anna[1].senderId, QStringLiteral("me.myself"));
+        QVERIFY(!anna[1].file);
+        QCOMPARE(anna[2].file->objectId, QStringLiteral("0-neu-d1-99aa"));
+        QCOMPARE(anna[2].file->size, qint64(1048576));
+        QCOMPARE(history.chats[1].members.size(), 3);
+        QCOMPARE(history.chats[3].messages[0].senderId, QStringLiteral("28:concierge"));
+        QCOMPARE(history.chats[4].messages.size(), size_t(0));
     }
 
     void sendersShareOneString()
@@ -196,20 +474,15 @@ private slots:
         QTest::newRow("content a number")
             << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":[" + message + ",{\"originalarrivaltime\":\"2021-03-04T05:06:07Z\",\"content\":5}]}]}")
             << QStringLiteral("conversation 1, message 2: \"content\" is not a text");
-        QTest::newRow("no arrival time") << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":[{\"content\":\"x\"}]}]}")
-                                         << QStringLiteral("message 1 has no \"originalarrivaltime\"");
-        QTest::newRow("bad arrival time") << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":[{\"originalarrivaltime\":\"yesterday\"}]}]}")
-                                          << QStringLiteral("\"yesterday\" is no date and time");
         QTest::newRow("absurd nesting") << QByteArray("{\"conversations\":") + QByteArray(100000, '[') + QByteArray(100000, ']') + "}"
                                         << QStringLiteral("a list of objects");
         QTest::newRow("absurd nesting left open") << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"properties\":") + QByteArray(100000, '[')
                                                   << QStringLiteral("not valid JSON");
-        QTest::newRow("invalid utf-8") << QByteArray("{\"conversations\":[{\"id\":\"8:\xff\xfe\",\"MessageList\":[]}]}")
-                                       << QStringLiteral("not valid UTF-8");
-        QTest::newRow("lone surrogate escape")
-            << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":[{\"originalarrivaltime\":\"2021-03-04T05:06:07Z\",\"messagetype\":\"Text\",\"content\":\"\\ud800x\"}]}]}")
-            << QStringLiteral("not valid JSON");
-        QTest::newRow("second document") << QByteArray("{\"conversations\":[]} {\"x\":1}") << QStringLiteral("goes on after its end");
+        QTest::newRow("second document") << QByteArray("{\"conversations\":[]} {\"x\":1}")
+                                         << QStringLiteral(": unexpected text after the JSON document at byte 22: \"{\"x\":1}\".");
+        QTest::newRow("text after the document")
+            << QByteArray("{\"conversations\":[]}\n\n  and then some words that go on and on\n")
+            << QStringLiteral("unexpected text after the JSON document at byte 25: \"and then some words that\u2026\"");
     }
 
     void badJsonFailsWithTheReason()
@@ -244,6 +517,118 @@ private slots:
         QCOMPARE(fromTar.messageCount(), qsizetype(7));
         QCOMPARE(fromJson.messageCount(), qsizetype(7));
         QCOMPARE(fromTar.chats[0].messages[2].body, fromJson.chats[0].messages[2].body);
+    }
+
+    void failuresNameTheFileTheUserGave()
+    {
+        QTemporaryDir dir;
+        const QByteArray noId = "{\"conversations\":[{\"MessageList\":[]}]}";
+        const QString json = dir.filePath(QStringLiteral("history.json"));
+        QVERIFY(test::writeBytes(json, noId));
+        const QString fromJson = failureOf([&] { readExportJson(json); });
+        QCOMPARE(fromJson, QStringLiteral("The chat history \"%1\" cannot be read: conversation 1 has no \"id\".")
+                               .arg(QDir::toNativeSeparators(json)));
+
+        const QString tar = dir.filePath(QStringLiteral("old.tar"));
+        QVERIFY(test::writeTar(tar, {{QStringLiteral("messages.json"), noId}}));
+        QVERIFY(failureOf([&] { readExportArchive(tar); })
+                    .endsWith(QStringLiteral("\" cannot be read: in its messages.json, conversation 1 has no \"id\".")));
+        QVERIFY(test::writeTar(tar, {{QStringLiteral("messages.json"), "{\"conversations\":[]} x"}}));
+        QVERIFY(failureOf([&] { readExportArchive(tar); })
+                    .endsWith(QStringLiteral("unexpected text after the JSON document at byte 22 of its messages.json: \"x\".")));
+    }
+
+    void tarsInEveryCompressionUnpackedHereAreRead_data()
+    {
+        QTest::addColumn<QByteArray>("filter");
+        for (const char* filter : {"", "gzip", "bzip2", "xz", "zstd", "lz4"})
+            QTest::newRow(*filter ? filter : "none") << QByteArray(filter);
+    }
+
+    void tarsInEveryCompressionUnpackedHereAreRead()
+    {
+        QFETCH(QByteArray, filter);
+        QTemporaryDir dir;
+        const QString tar = dir.filePath(QStringLiteral("export.tar"));
+        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), exportJson}}, filter.constData()));
+        QCOMPARE(readExportArchive(tar).messageCount(), qsizetype(7));
+    }
+
+    void theLastCopyOfMessagesJsonCounts()
+    {
+        QTemporaryDir dir;
+        const QByteArray first = exportOf("{\"id\":\"8:first\",\"MessageList\":[]}");
+        const QByteArray last = exportOf("{\"id\":\"8:last\",\"MessageList\":[]}");
+        const QString tar = dir.filePath(QStringLiteral("appended.tar"));
+        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), first},
+                                            {QStringLiteral("media/a.jpg"), QByteArray(700, 'j')},
+                                            {QStringLiteral("./messages.json"), last}}));
+        QCOMPARE(readExportArchive(tar).contacts, QStringList{QStringLiteral("last")});
+
+        // A link replaced by a file is read; a file replaced by a link is not.
+        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), {}, QStringLiteral("/etc/passwd")},
+                                            {QStringLiteral("messages.json"), last}}));
+        QCOMPARE(readExportArchive(tar).contacts, QStringList{QStringLiteral("last")});
+        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), first},
+                                            {QStringLiteral("messages.json"), {}, QStringLiteral("other.json")},
+                                            {QStringLiteral("other.json"), last}}));
+        const QString description = failureOf([&] { readExportArchive(tar); });
+        QVERIFY2(description.endsWith(QStringLiteral("its messages.json is a link, and links in an export are not followed.")),
+                 qPrintable(description));
+    }
+
+    // Compressions that libarchive leaves to an outside program must never start one: the file
+    // decides the compression, and PATH decides which program would run.
+    void compressionNeedingAProgramIsRefusedWithoutStartingIt_data()
+    {
+        QTest::addColumn<QByteArray>("magic");
+        QTest::addColumn<bool>("inGzip"); // the stream is gzip-compressed once more
+        QTest::addColumn<QString>("reason");
+        const QByteArray lzop("\x89LZO\x00\r\n\x1a\n\x10\x30\x20\xa0\x09\x40\x01", 16);
+        QTest::newRow("lzop") << lzop << false
+                              << QStringLiteral("it is compressed with lzop, which is not unpacked here");
+        QTest::newRow("lrzip") << QByteArray("LRZI\x00\x06", 6) << false
+                               << QStringLiteral("it is compressed with lrzip, which is not unpacked here");
+        QTest::newRow("grzip") << QByteArray("GRZipII\x00\x02\x04:)", 12) << false
+                               << QStringLiteral("it is compressed with grzip, which is not unpacked here");
+        QTest::newRow("lzop inside gzip") << lzop << true << QStringLiteral("it is no tar archive");
+    }
+
+    void compressionNeedingAProgramIsRefusedWithoutStartingIt()
+    {
+        QFETCH(QByteArray, magic);
+        QFETCH(bool, inGzip);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString marker = dir.filePath(QStringLiteral("started"));
+        for (const char* name : {"lzop", "lrzip", "grzip"}) {
+            const QString stub = dir.filePath(QLatin1String(name));
+            QVERIFY(test::writeBytes(stub, "#!/bin/sh\necho \"$0 $*\" >> '" + QFile::encodeName(marker) + "'\ncat\n"));
+            QVERIFY(QFile::setPermissions(stub, QFile::permissions(stub) | QFile::ExeOwner));
+        }
+        QByteArray bytes = magic + QByteArray(1024 - magic.size(), '\0');
+        bytes.replace(257, 5, "ustar");
+        const QString tar = dir.filePath(QStringLiteral("export.tar"));
+        QVERIFY(inGzip ? test::writeCompressed(tar, bytes, "gzip") : test::writeBytes(tar, bytes));
+
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(dir.path()) + ':' + path);
+        const QString description = failureOf([&] { readExportArchive(tar); });
+        qputenv("PATH", path);
+        QVERIFY2(!QFile::exists(marker), "an outside program was started");
+        QVERIFY2(description.contains(reason), qPrintable(description));
+    }
+
+    void symlinkedMessagesJsonIsNotFollowed()
+    {
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("real.json"));
+        QVERIFY(test::writeBytes(target, exportJson));
+        const QString tar = dir.filePath(QStringLiteral("linked.tar"));
+        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), {}, target}}));
+        const QString description = failureOf([&] { readExportArchive(tar); });
+        QVERIFY2(description.contains(QStringLiteral("its messages.json is a link, and links in an export are not followed")),
+                 qPrintable(description));
     }
 
     void badArchivesFailWithTheReason()

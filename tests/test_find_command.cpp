@@ -2,6 +2,7 @@
 // byte; and the command's exit statuses and error lines.
 #include "app/contact_list_model.h"
 #include "find/find_command.h"
+#include "history_files.h"
 #include "history_generator.h"
 #include "history_window.h"
 #include "app/results_model.h"
@@ -330,6 +331,38 @@ private slots:
         QVERIFY(found.out == named.out);
         // Both files were searched: more rows than the export alone gives.
         QVERIFY(found.out.size() > run({m_tar, QStringLiteral("the")}).out.size());
+    }
+
+    // Messages left out of a history are told on one line of standard error each; the results
+    // and the exit status are those of the messages that could be read.
+    void leftOutMessagesAreToldOnStandardError()
+    {
+        auto message = [](const char* id, const char* time, const char* content) {
+            return QByteArray("{\"id\":\"") + id + "\",\"originalarrivaltime\":\"" + time
+                   + "\",\"displayName\":\"Anna\",\"messagetype\":\"Text\",\"from\":\"8:anna\",\"content\":\"" + content + "\"}";
+        };
+        auto history = [](const QByteArray& messages) {
+            return "{\"conversations\":[{\"id\":\"8:anna\",\"MessageList\":[" + messages + "]}]}";
+        };
+        const QByteArray kept = message("1", "2021-05-01T12:00:00Z", "lunch at noon");
+        const QString clean = m_dir.filePath(QStringLiteral("clean.json"));
+        const QString withBad = m_dir.filePath(QStringLiteral("with bad.json"));
+        QVERIFY(test::writeBytes(clean, history(kept)));
+        QVERIFY(test::writeBytes(withBad, history(kept + "," + message("2", "2020-02-30T10:00:00Z", "lunch never"))));
+        const QByteArray notice = "velmoran-find: 1 message of \"" + QDir::toNativeSeparators(withBad).toUtf8()
+                                  + "\" could not be read and was left out: message 2 of conversation \"8:anna\" "
+                                    "(message id \"2\"), whose time \"2020-02-30T10:00:00Z\" is no possible date and time.\n";
+        for (const QString& text : {QStringLiteral("lunch"), QStringLiteral("dinner")}) {
+            const Run expected = runInProcess({clean, text});
+            const Run got = runInProcess({withBad, text});
+            QCOMPARE(expected.err, QByteArray());
+            QCOMPARE(got.err, notice);
+            QCOMPARE(got.status, expected.status);
+            QVERIFY(got.out == expected.out);
+        }
+        const Run program = runProgram({withBad, QStringLiteral("lunch")});
+        QCOMPARE(program.status, 0);
+        QCOMPARE(program.err, notice);
     }
 
     // A failing write to standard output is an error, not a result.

@@ -91,6 +91,8 @@ private slots:
         QTest::addColumn<QString>("failure");
         QTest::newRow("tar") << QStringLiteral("tar") << int(HistoryFileKind::ExportArchive) << QString();
         QTest::newRow("gzip tar") << QStringLiteral("tar.gz") << int(HistoryFileKind::ExportArchive) << QString();
+        QTest::newRow("lz4 tar") << QStringLiteral("tar.lz4") << int(HistoryFileKind::ExportArchive) << QString();
+        QTest::newRow("lzop tar") << QStringLiteral("tar.lzo") << -1 << QStringLiteral("it is compressed with lzop");
         QTest::newRow("json named .tar") << QStringLiteral("json") << int(HistoryFileKind::ExportJson) << QString();
         QTest::newRow("json with BOM") << QStringLiteral("bom.json") << int(HistoryFileKind::ExportJson) << QString();
         QTest::newRow("database") << QStringLiteral("db") << int(HistoryFileKind::LegacyDatabase) << QString();
@@ -111,6 +113,10 @@ private slots:
             path = m_export;
         else if (name == QStringLiteral("tar.gz"))
             QVERIFY(test::writeTar(path, {{QStringLiteral("messages.json"), newerExport}}, true));
+        else if (name == QStringLiteral("tar.lz4"))
+            QVERIFY(test::writeTarEntries(path, {{QStringLiteral("messages.json"), newerExport}}, "lz4"));
+        else if (name == QStringLiteral("tar.lzo"))
+            QVERIFY(test::writeBytes(path, QByteArray("\x89LZO\x00\r\n\x1a\n", 9) + QByteArray(600, '\0')));
         else if (name == QStringLiteral("json"))
             QVERIFY(test::writeBytes(path, "\n  " + newerExport));
         else if (name == QStringLiteral("bom.json"))
@@ -372,6 +378,46 @@ private slots:
         QCOMPARE(told.size(), 1);
         QVERIFY2(told[0].contains(QDir::toNativeSeparators(bad)) && told[0].contains(QStringLiteral("not valid JSON")),
                  qPrintable(told[0]));
+    }
+
+    // A file with messages its reader left out is told once each time it is read, naming the
+    // file, how many and the first of them; a file without any is not told at all.
+    void leftOutMessagesAreToldOncePerReading()
+    {
+        QTemporaryDir dir;
+        const QString json = dir.filePath(QStringLiteral("history.json"));
+        const QByteArray twoBad = exportWith(
+            "{\"id\":\"8:anna\",\"MessageList\":[" + textMessage("2020-02-30T10:00:00Z", "Anna", "a", "8:anna") + ","
+            + textMessage("2021-01-01T00:00:00Z", "Anna", "kept", "8:anna") + ","
+            + textMessage("1960-01-01T00:00:00Z", "Anna", "b", "8:anna") + "]}");
+        QVERIFY(test::writeBytes(json, twoBad));
+        const QString tar = dir.filePath(QStringLiteral("one_export.tar"));
+        QVERIFY(test::writeTar(tar, {{QStringLiteral("messages.json"),
+                                      exportWith("{\"id\":\"8:bo\",\"MessageList\":[" + textMessage("yesterday", "Bo", "b", "8:bo") + "]}")}}));
+        QStringList told;
+        HistoryLoader loader({json, m_export, tar});
+        loader.setNotice([&](const QString& notice) { told << notice; });
+        const ChatHistoryPtr history = loader.load();
+        QVERIFY(history);
+        QCOMPARE(history->contacts, QStringList({QStringLiteral("anna"), QStringLiteral("carl"), QStringLiteral("bo")}));
+        QCOMPARE(told, QStringList({
+            QStringLiteral("2 messages of \"%1\" could not be read and were left out; the first is message 1 of "
+                           "conversation \"8:anna\" (message id \"1\"), whose time \"2020-02-30T10:00:00Z\" is no "
+                           "possible date and time.").arg(QDir::toNativeSeparators(json)),
+            QStringLiteral("1 message of \"%1\" could not be read and was left out: message 1 of conversation "
+                           "\"8:bo\" (message id \"1\"), whose time \"yesterday\" is no possible date and time.")
+                .arg(QDir::toNativeSeparators(tar))}));
+
+        // Reused, not read again: nothing more is told.
+        QVERIFY(loader.load());
+        QCOMPARE(told.size(), 2);
+
+        // Read again once it changed.
+        QVERIFY(test::writeBytes(json, twoBad + "\n"));
+        told.clear();
+        QVERIFY(loader.load());
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told[0].startsWith(QStringLiteral("2 messages of \"%1\"").arg(QDir::toNativeSeparators(json))));
     }
 
     void unreadableOnlyFileIsAClientThatIsNotRunning()

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <ctime>
+#include <limits>
 
 using namespace velmoran;
 
@@ -105,6 +106,36 @@ private slots:
                 for (qint64 t = start; t < start + 3 * 86'400'000; t += 900'000)
                     QCOMPARE(timestamps.view(t), timestamps.formatUncached(t));
             }
+        }
+    }
+
+    // Any qint64 gives the locale's own text, however far from today: the caches must not
+    // overflow while they work out the day and the local time around it.
+    void extremeTimestampsGiveTheLocalesText_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        const qint64 min = std::numeric_limits<qint64>::min();
+        const qint64 max = std::numeric_limits<qint64>::max();
+        const qint64 day = 86'400'000;
+        QTest::newRow("smallest") << min;
+        QTest::newRow("smallest + 1") << min + 1;
+        QTest::newRow("a day above the smallest") << min + day;
+        QTest::newRow("two days above the smallest") << min + 2 * day;
+        QTest::newRow("largest") << max;
+        QTest::newRow("largest - 1") << max - 1;
+        QTest::newRow("a day below the largest") << max - day;
+        QTest::newRow("two days below the largest") << max - 2 * day;
+        QTest::newRow("year 9999") << utcMs("9999-12-31T23:59:59.000Z");
+    }
+    void extremeTimestampsGiveTheLocalesText()
+    {
+        QFETCH(qint64, ms);
+        for (const char* zone : {"Europe/Berlin", "Pacific/Kiritimati", "Pacific/Pago_Pago"}) {
+            LocalZone local(zone);
+            TimestampText timestamps{QLocale(QStringLiteral("en_US"))};
+            const QString expected = timestamps.formatUncached(ms);
+            QCOMPARE(timestamps.format(ms), expected);
+            QCOMPARE(timestamps.view(ms), expected);
         }
     }
 

@@ -14,6 +14,22 @@ namespace velmoran::test {
 // answers false on failure.
 bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArray>>& members, bool gzip = false);
 
+// A member of a tar written by writeTarEntries: a file with its content, or a symbolic link
+// to linkTarget when that is set.
+struct TarEntry {
+    QString name;
+    QByteArray content;
+    QString linkTarget = {};
+};
+
+// Writes a tar archive of the entries, compressed with the named libarchive filter ("gzip",
+// "bzip2", "xz", "zstd", "lz4") or not at all (""); answers false on failure.
+bool writeTarEntries(const QString& path, const std::vector<TarEntry>& entries, const char* filter = "");
+
+// Writes bytes compressed with the named libarchive filter, as a single stream (no tar);
+// answers false on failure.
+bool writeCompressed(const QString& path, const QByteArray& bytes, const char* filter);
+
 // The description of the velmoran::Failure the action throws; empty when it throws none.
 QString failureOf(const std::function<void()>& action);
 
