@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -313,6 +314,12 @@ void Form1::Form_Load()
     routine.step(138, [&] { m_listView2->setColumnWidth(0, twipsToPixels(2000)); });
     routine.step(140, [&] { m_listView2->setColumnWidth(1, twipsToPixels(2300)); });
     routine.step(142, [&] { m_listView2->setColumnWidth(2, twipsToPixels(3000)); });
+    // Workbooks that earlier exports left for the spreadsheet application, once it no longer
+    // reads them. Nothing to tell when it fails: they are left for the next start.
+    try {
+        removeStaleWorkbookFolders(QDir::tempPath(), m_platform.clock.now());
+    } catch (...) {
+    }
 }
 
 void Form1::LoadSkinIfPresent()

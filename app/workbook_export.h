@@ -2,6 +2,7 @@
 
 #include "results/workbook_writer.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
@@ -30,6 +31,19 @@ bool SaveResultsAsExcelFileIsExcelInstalled(Shell& shell, Dialogs& dialogs);
 // for it: LibreOffice opens it as a template, giving a new untitled document; any other
 // application opens the file.
 ShellOpenRequest openWorkbookRequest(const QString& path, const QString& application);
+
+// The workbook the export writes, in a folder of its own named after FolderPattern in the
+// folder for temporary files.
+inline constexpr char16_t WorkbookFolderPattern[] = u"velmoran-XXXXXX";
+inline constexpr char16_t WorkbookFileName[] = u"Velmoran Results.xlsx";
+
+// Removes the workbook folders that earlier exports left in temporaryFolder for the
+// spreadsheet application once they can no longer be in use: last changed (folder or
+// workbook) more than a day before now. Only folders of ours are touched: a real folder (not
+// a link) owned by this user, named exactly as the export names them, holding nothing but the
+// workbook (a spreadsheet application's lock file beside it keeps the folder). Answers how
+// many were removed; never fails.
+int removeStaleWorkbookFolders(const QString& temporaryFolder, const QDateTime& now);
 
 // "Save Results As Excel File": the results in a new workbook in a temporary folder, opened
 // with the desktop's spreadsheet application and left open for the user.

@@ -34,6 +34,65 @@ struct WorkbookDiscarder {
 struct RowsExhausted {
 };
 
+bool isHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// True when an "_xHHHH_" escape starts at text[at].
+bool startsEscape(QStringView text, qsizetype at)
+{
+    if (at + 7 > text.size() || text[at] != u'_' || text[at + 1] != u'x' || text[at + 6] != u'_')
+        return false;
+    for (qsizetype i = at + 2; i < at + 6; ++i) {
+        if (!isHexDigit(text[i]))
+            return false;
+    }
+    return true;
+}
+
+// The text as a cell's XML holds it. A reader turns every "_xHHHH_" back into the character
+// HHHH, so an underscore that starts such a pattern is written as "_x005F_"; NUL, which
+// libxlsxwriter cannot take in its C strings, is written as "_x0000_". libxlsxwriter escapes
+// the other control characters itself and leaves these patterns as they are.
+//
+// libxlsxwriter refuses a text of more characters (code points) than a cell holds, counting
+// the escapes, so a text that grows beyond it is cut, at a character, to what fits: text is
+// shortened to the part that was kept.
+QString cellXmlText(QString& text)
+{
+    if (!text.contains(QChar(u'\0')) && !text.contains(u"_x"))
+        return text;
+    QString xml;
+    qsizetype codePoints = 0;
+    qsizetype at = 0;
+    auto add = [&](QStringView piece, qsizetype units, qsizetype points) {
+        if (codePoints + points > MaxCellText)
+            return false;
+        xml += piece;
+        codePoints += points;
+        at += units;
+        return true;
+    };
+    while (at < text.size()) {
+        const QChar c = text[at];
+        bool added;
+        if (c == u'\0')
+            added = add(u"_x0000_", 1, 7);
+        else if (startsEscape(text, at))
+            added = add(u"_x005F_", 1, 7);
+        else if (c.isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
+            added = add(QStringView(text).mid(at, 2), 2, 1);
+        else
+            added = add(QStringView(text).mid(at, 1), 1, 1);
+        if (!added) {
+            text.truncate(at);
+            break;
+        }
+    }
+    return xml;
+}
+
 class SheetWriter {
 public:
     SheetWriter(lxw_worksheet* sheet, const QString& path)
@@ -53,7 +112,7 @@ public:
                 --cut;
             text.truncate(cut);
         }
-        const QByteArray utf8 = text.toUtf8();
+        const QByteArray utf8 = cellXmlText(text).toUtf8();
         const lxw_error error = worksheet_write_string(m_sheet, row, column, utf8.constData(), nullptr);
         if (error != LXW_NO_ERROR)
             throw Failure(workbookFailure(m_path, error));

@@ -8,12 +8,17 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QXmlStreamReader>
 
 #include <archive.h>
 #include <archive_entry.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmoran;
 using velmoran::test::MemoryTable;
@@ -89,6 +94,36 @@ Sheet readSheet(const QString& path)
     }
     sheet.read = !xml.hasError();
     return sheet;
+}
+
+// A cell text as a reader of the format sees it: every "_xHHHH_" is the character HHHH.
+QString decodedCellText(const QString& xmlText)
+{
+    static const QRegularExpression escape(QStringLiteral("_x([0-9A-Fa-f]{4})_"));
+    QString text;
+    qsizetype at = 0;
+    for (auto it = escape.globalMatch(xmlText); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        text += QStringView(xmlText).mid(at, match.capturedStart() - at);
+        text += QChar(char16_t(match.captured(1).toUShort(nullptr, 16)));
+        at = match.capturedEnd();
+    }
+    text += QStringView(xmlText).mid(at);
+    return text;
+}
+
+// Sets the modification time of a path itself (a link, not what it points to).
+bool setModified(const QString& path, const QDateTime& when)
+{
+    const timespec time{time_t(when.toSecsSinceEpoch()), 0};
+    const timespec times[2] = {time, time};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool writeFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write("PK") == 2;
 }
 
 QString unquoted(const QString& text)
@@ -268,6 +303,60 @@ private slots:
         QCOMPARE(readSheet(path).cells.value(QStringLiteral("A2")).size(), MaxCellText);
     }
 
+    void textsSurviveTheRoundTrip_data()
+    {
+        QTest::addColumn<QString>("text");
+        auto text = [](std::initializer_list<char16_t> units) {
+            return QString(reinterpret_cast<const QChar*>(units.begin()), qsizetype(units.size()));
+        };
+        QTest::newRow("NUL inside") << text({u'a', u'\0', u'b', u'c'});
+        QTest::newRow("NUL first and last") << text({u'\0', u'x', u'\0'});
+        QTest::newRow("escape-like literal") << QStringLiteral("say _x0041_ twice _x0041_");
+        QTest::newRow("escaped underscore literal") << QStringLiteral("_x005F_x0041_");
+        QTest::newRow("small hex digits") << QStringLiteral("_x00e9_");
+        QTest::newRow("back to back") << QStringLiteral("_x0041__x0042_");
+        QTest::newRow("NUL before a pattern") << text({u'\0', u'_', u'x', u'0', u'0', u'4', u'1', u'_'});
+        QTest::newRow("not patterns") << QStringLiteral("_x12_ _x0041 _X0041_ _xG041_ x0041_ __x");
+        QTest::newRow("control characters") << text({u'a', 1, u'b', 0x1f, u'\r', u'\n', u'\t', u'c'});
+        QTest::newRow("surrogate pair after NUL") << text({u'\0', 0xd83d, 0xde00});
+    }
+    void textsSurviveTheRoundTrip()
+    {
+        QFETCH(QString, text);
+        // In the first column and in a later one (which loses "=" only).
+        MemoryTable table({QStringLiteral("A_x0041_"), QStringLiteral("B")});
+        table.add({text, text});
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("w.xlsx"));
+        QVERIFY(!writeWorkbook(table, path, nullptr));
+        const Sheet sheet = readSheet(path);
+        QVERIFY(sheet.read);
+        QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("A1"))), QStringLiteral("A_x0041_"));
+        QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("A2"))), text);
+        QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("B2"))), text);
+    }
+
+    void escapesCountTowardsWhatACellHolds()
+    {
+        // 100 NULs take seven characters each in the file, so fewer of the rest fit.
+        const QString text = QString(100, QChar(u'\0')) + QString(MaxCellText - 100, QLatin1Char('x'));
+        // A text that fits a cell as it is, but not with the underscore of its pattern escaped:
+        // it is cut after the escape.
+        const QString pattern = QString(MaxCellText - 7, QLatin1Char('y')) + QStringLiteral("_x0041_");
+        MemoryTable table({QStringLiteral("A")});
+        table.add({text});
+        table.add({pattern});
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("w.xlsx"));
+        QVERIFY(!writeWorkbook(table, path, nullptr));
+        const Sheet sheet = readSheet(path);
+        const QString kept = decodedCellText(sheet.cells.value(QStringLiteral("A2")));
+        QCOMPARE(kept.size(), MaxCellText - 600);
+        QVERIFY(text.startsWith(kept));
+        const QString keptPattern = decodedCellText(sheet.cells.value(QStringLiteral("A3")));
+        QCOMPARE(keptPattern, pattern.left(MaxCellText - 6));
+    }
+
     void desktopShellAsksTheMimeDatabase_data()
     {
         QTest::addColumn<bool>("registered");
@@ -315,6 +404,110 @@ private slots:
                 qputenv(names[i].constData(), saved[i]);
         }
         QCOMPARE(answer, expected);
+    }
+
+    void onlyOurStaleWorkbookFoldersAreRemoved_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("ageHours");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("workbook, two days") << "velmoran-a1B2c3" << "workbook" << 48 << true;
+        QTest::newRow("empty, two days") << "velmoran-ZZZZZZ" << "empty" << 48 << true;
+        QTest::newRow("workbook, a day and a minute") << "velmoran-000000" << "workbook" << 25 << true;
+        QTest::newRow("workbook, an hour") << "velmoran-a1B2c3" << "workbook" << 1 << false;
+        QTest::newRow("workbook changed lately") << "velmoran-a1B2c3" << "fresh workbook" << 48 << false;
+        QTest::newRow("lock file beside") << "velmoran-a1B2c3" << "locked" << 48 << false;
+        QTest::newRow("other file") << "velmoran-a1B2c3" << "other" << 48 << false;
+        QTest::newRow("folder named as the workbook") << "velmoran-a1B2c3" << "subfolder" << 48 << false;
+        QTest::newRow("workbook is a link") << "velmoran-a1B2c3" << "linked workbook" << 48 << false;
+        QTest::newRow("folder is a link") << "velmoran-a1B2c3" << "link" << 48 << false;
+        QTest::newRow("plain file") << "velmoran-a1B2c3" << "file" << 48 << false;
+        QTest::newRow("another owner") << "velmoran-a1B2c3" << "foreign" << 48 << false;
+        QTest::newRow("name too short") << "velmoran-a1B2c" << "workbook" << 48 << false;
+        QTest::newRow("name too long") << "velmoran-a1B2c3d" << "workbook" << 48 << false;
+        QTest::newRow("other prefix") << "velmoram-a1B2c3" << "workbook" << 48 << false;
+        QTest::newRow("capital prefix") << "Velmoran-a1B2c3" << "workbook" << 48 << false;
+        QTest::newRow("not a letter") << "velmoran-a1B.c3" << "workbook" << 48 << false;
+    }
+    void onlyOurStaleWorkbookFoldersAreRemoved()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(int, ageHours);
+        QFETCH(bool, removed);
+        if (kind == u"foreign" && ::geteuid() != 0)
+            QSKIP("Giving a folder to another user needs root.");
+        const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
+        const QDateTime then = now.addSecs(-3600 * qint64(ageHours) - 60);
+        QTemporaryDir temporary;
+        QTemporaryDir elsewhere;
+        const QString folder = temporary.filePath(name);
+        const QString workbook = folder + u'/' + QString::fromUtf16(WorkbookFileName);
+        // What a link points at: an old folder of ours elsewhere, with its workbook.
+        const QString target = elsewhere.filePath(QStringLiteral("velmoran-target"));
+        const QString targetWorkbook = target + u'/' + QString::fromUtf16(WorkbookFileName);
+        QVERIFY(QDir().mkpath(target) && writeFile(targetWorkbook));
+        QVERIFY(setModified(targetWorkbook, then) && setModified(target, then));
+
+        if (kind == u"link") {
+            QVERIFY(QFile::link(target, folder));
+        } else if (kind == u"file") {
+            QVERIFY(writeFile(folder));
+        } else {
+            QVERIFY(QDir().mkpath(folder));
+            if (kind == u"workbook" || kind == u"locked" || kind == u"other" || kind == u"foreign")
+                QVERIFY(writeFile(workbook));
+            if (kind == u"fresh workbook")
+                QVERIFY(writeFile(workbook) && setModified(workbook, now.addSecs(-60)));
+            else if (QFileInfo::exists(workbook))
+                QVERIFY(setModified(workbook, then));
+            if (kind == u"locked")
+                QVERIFY(writeFile(folder + QStringLiteral("/.~lock.") + QString::fromUtf16(WorkbookFileName) + u'#'));
+            if (kind == u"other")
+                QVERIFY(writeFile(folder + QStringLiteral("/notes.txt")));
+            if (kind == u"subfolder")
+                QVERIFY(QDir().mkpath(workbook));
+            if (kind == u"linked workbook")
+                QVERIFY(QFile::link(targetWorkbook, workbook));
+            if (kind == u"foreign")
+                QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
+        }
+        QVERIFY(setModified(folder, then));
+
+        QCOMPARE(removeStaleWorkbookFolders(temporary.path(), now), removed ? 1 : 0);
+        QCOMPARE(QFileInfo(folder).exists() || QFileInfo(folder).isSymLink(), !removed);
+        if (!removed && kind != u"link" && kind != u"file" && kind != u"empty")
+            QVERIFY(QFileInfo(workbook).exists() || QFileInfo(workbook).isSymLink());
+        // What a link points at is never touched.
+        QVERIFY(QFileInfo::exists(targetWorkbook));
+    }
+
+    void startUpRemovesStaleWorkbookFolders()
+    {
+        // The window's clock stands at 2 Jan 2026 10:20:30; TMPDIR names the temporary folder.
+        QTemporaryDir temporary;
+        const QDateTime stale(QDate(2025, 12, 30), QTime(12, 0));
+        const QDateTime recent(QDate(2026, 1, 2), QTime(9, 0));
+        const QStringList folders = {QStringLiteral("velmoran-OLD001"), QStringLiteral("velmoran-NEW001"),
+                                     QStringLiteral("velmoran-OLD002")};
+        for (const QString& name : folders) {
+            const QString workbook = temporary.filePath(name) + u'/' + QString::fromUtf16(WorkbookFileName);
+            QVERIFY(QDir().mkpath(temporary.filePath(name)) && writeFile(workbook));
+            const QDateTime when = name.contains(u"NEW") ? recent : stale;
+            QVERIFY(setModified(workbook, when) && setModified(temporary.filePath(name), when));
+        }
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(temporary.path()));
+        {
+            ResultsWindow f;
+            QVERIFY(f.fake.dialogs.shown.isEmpty());
+        }
+        qputenv("TMPDIR", savedTmp);
+        if (savedTmp.isEmpty())
+            qunsetenv("TMPDIR");
+        QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("velmoran-NEW001")});
     }
 
     void rowsCannotBeRemovedWhileTheSheetIsFilled()
