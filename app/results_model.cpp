@@ -20,6 +20,8 @@ void ResultsModel::setChecked(qsizetype row, bool checked)
 
 void ResultsModel::append(const QString& contact, MessageField field, const QString& value)
 {
+    if (m_appendCheck)
+        m_appendCheck(size());
     m_rows.append(contact, field, value);
     if (!m_deferAnnouncements)
         announcePending();
@@ -28,6 +30,8 @@ void ResultsModel::append(const QString& contact, MessageField field, const QStr
 void ResultsModel::append(const QString& contact, MessageField field, const QString& value,
                           MessageRef ref)
 {
+    if (m_appendCheck)
+        m_appendCheck(size());
     m_rows.append(contact, field, value, ref);
     if (!m_deferAnnouncements)
         announcePending();

@@ -3,6 +3,7 @@
 #include "app/report_list_model.h"
 #include "results/results_rows.h"
 
+#include <functional>
 #include <vector>
 
 namespace velmoran {
@@ -47,6 +48,9 @@ public:
     ChatHistoryPtr sourceHistory(quint8 slot) const;
     static constexpr size_t MaxSources = 255;
     void setDeferAnnouncements(bool defer);
+    // Runs before every append with the number of rows; what it throws reaches the caller and
+    // no row is added. Lets tests make an append fail as running out of memory does.
+    void setAppendCheck(std::function<void(qsizetype rows)> check) { m_appendCheck = std::move(check); }
     void announcePending();
 
     void removeRow(qsizetype row);
@@ -64,6 +68,7 @@ private:
     std::vector<ChatHistoryPtr> m_sources;
     qsizetype m_announced = 0;
     bool m_deferAnnouncements = false;
+    std::function<void(qsizetype)> m_appendCheck;
 };
 
 } // namespace velmoran

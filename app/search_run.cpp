@@ -222,6 +222,8 @@ public:
     qsizetype size() const override { return m_contacts.size(); }
     bool isChecked(qsizetype row) const override { return m_contacts.isChecked(row); }
     QString text(qsizetype row) const override { return m_contacts.text(row); }
+    // The list only appends rows; a listed row keeps its text.
+    quint64 textsVersion() const override { return 0; }
 
 private:
     const ContactListModel& m_contacts;

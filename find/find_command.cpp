@@ -93,6 +93,8 @@ public:
         check(row);
         return m_handles[row - 1];
     }
+    // The handles of the command line do not change.
+    quint64 textsVersion() const override { return 0; }
 
 private:
     void check(qsizetype row) const

@@ -6,7 +6,85 @@
 #include "search/search_pattern.h"
 #include "search/timestamp_text.h"
 
+#include <QHash>
+
+#include <algorithm>
+#include <vector>
+
 namespace velmoran {
+
+namespace {
+
+// The contact rows by text, each text with its rows in ascending order, plus the rows whose
+// text could not be read. Follows the list as rows are appended and is built again when the
+// list says a text may have changed.
+class ContactIndex {
+public:
+    explicit ContactIndex(const SearchContacts& contacts)
+        : m_contacts(contacts)
+    {
+    }
+
+    // Brings the index up to date with the list as it is now; false when the list cannot be
+    // read, and the index must not be used.
+    bool update()
+    {
+        try {
+            const qsizetype size = m_contacts.size();
+            const quint64 version = m_contacts.textsVersion();
+            if (!m_built || version != m_version || size < m_indexed) {
+                m_rowsByText.clear();
+                m_unreadable.clear();
+                m_indexed = 0;
+                m_version = version;
+                m_built = true;
+            }
+            for (; m_indexed < size; ++m_indexed) {
+                const qsizetype row = m_indexed + 1;
+                try {
+                    m_rowsByText[m_contacts.text(row)].push_back(row);
+                } catch (const Failure&) {
+                    m_unreadable.push_back(row);
+                } catch (const std::exception&) {
+                    m_unreadable.push_back(row);
+                }
+            }
+            return true;
+        } catch (const Failure&) {
+        } catch (const std::exception&) {
+        }
+        m_built = false;
+        return false;
+    }
+
+    // The first row after `after` and up to `last` that may name handle: its text equals
+    // handle, could not be read, or is not indexed (the list has fewer rows now). last + 1
+    // when there is none.
+    qsizetype next(const QString& handle, qsizetype after, qsizetype last) const
+    {
+        qsizetype first = std::max(after, m_indexed) + 1;
+        auto firstAfter = [&](const std::vector<qsizetype>& rows) {
+            const auto it = std::upper_bound(rows.begin(), rows.end(), after);
+            if (it != rows.end())
+                first = std::min(first, *it);
+        };
+        const auto named = m_rowsByText.constFind(handle);
+        if (named != m_rowsByText.cend())
+            firstAfter(*named);
+        firstAfter(m_unreadable);
+        return std::min(first, last + 1);
+    }
+
+private:
+    const SearchContacts& m_contacts;
+    QHash<QString, std::vector<qsizetype>> m_rowsByText;
+    std::vector<qsizetype> m_unreadable;
+    qsizetype m_indexed = 0;
+    quint64 m_version = 0;
+    bool m_built = false;
+};
+
+} // namespace
 
 void searchChats(GuardedRoutine& routine, ChatService& service, const SearchContacts& contacts,
                  const SearchPattern& pattern, TimestampText& timestamps, SearchObserver& observer,
@@ -15,16 +93,28 @@ void searchChats(GuardedRoutine& routine, ChatService& service, const SearchCont
     auto matches = [&](QStringView field) {
         return pattern.matches(field, observer.caseSensitivity());
     };
+    // Set when the sink could not take a row: the search then ends as after a stop request.
+    bool sinkFailed = false;
     // Appends one results row; a failing read leaves its part of the row empty.
     auto appendRow = [&](int contactStep, int valueStep, qint32 i, qint32 k, qsizetype j,
                          MessageField field, auto&& readValue) {
+        if (sinkFailed)
+            return;
         QString contact;
         QString value;
         routine.step(contactStep, [&] { contact = contacts.text(j); });
         routine.step(valueStep, [&] { value = readValue(); });
-        sink.foundAt(i, k, contact, field, value);
+        routine.step(contactStep, [&] {
+            try {
+                sink.foundAt(i, k, contact, field, value);
+            } catch (...) {
+                sinkFailed = true;
+                throw;
+            }
+        });
     };
-    auto stop = [&] { return observer.stopRequested(); };
+    auto stop = [&] { return sinkFailed || observer.stopRequested(); };
+    ContactIndex index(contacts);
 
     const qint32 chats = routine.loopBound(118, [&] { return service.chatCount(); });
     for (qint32 i = 1; i <= chats; ++i) {
@@ -37,7 +127,22 @@ void searchChats(GuardedRoutine& routine, ChatService& service, const SearchCont
         routine.step(122, [&] { observer.letEventsRun(); });
         if (routine.test(124, [&] { return service.messageCount(i) > 0; })) {
             const qsizetype rows = routine.loopBound(126, [&] { return contacts.size(); });
-            for (qsizetype j = 1; j <= rows; ++j) {
+            for (qsizetype j = 0; j < rows;) {
+                // The rows passed over name another handle: testing them would find that, with
+                // nothing to report. The list and the peer are read again after every row, as
+                // commands that ran in its yields may have changed the list. When either cannot
+                // be read, every row is tested.
+                qsizetype next = j + 1;
+                try {
+                    const QString peer = service.peerHandle(i);
+                    if (index.update())
+                        next = index.next(peer, j, rows);
+                } catch (const Failure&) {
+                } catch (const std::exception&) {
+                }
+                if (next > rows)
+                    break;
+                j = next;
                 if (!routine.test(128, [&] { return contacts.isChecked(j); }))
                     continue;
                 if (!routine.test(130, [&] { return contacts.text(j) == service.peerHandle(i); }))

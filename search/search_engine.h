@@ -18,9 +18,13 @@ class SearchContacts {
 public:
     virtual ~SearchContacts() = default;
     virtual qsizetype size() const = 0;
-    // 1-based; a missing row throws Failure.
+    // 1-based; a missing row throws Failure. A row whose text can be read has a tick that can
+    // be read.
     virtual bool isChecked(qsizetype row) const = 0;
     virtual QString text(qsizetype row) const = 0;
+    // Changes whenever a row's text changes or a row goes away; appending rows need not change
+    // it. The search keeps an index of the texts and builds it again when this changes.
+    virtual quint64 textsVersion() const = 0;
 };
 
 // What a search asks and tells while it walks. Without a window there is nothing to show and
@@ -40,7 +44,9 @@ public:
     virtual void letEventsRun() {}
 };
 
-// Where a search reports the rows it finds, in the order it finds them.
+// Where a search reports the rows it finds, in the order it finds them. A sink that cannot take
+// a row (runs out of memory) throws: the search reports that once, as a failing step that
+// appends a row, and then ends as if a stop had been asked, keeping the rows it has.
 class SearchSink {
 public:
     virtual ~SearchSink() = default;
@@ -65,6 +71,11 @@ public:
 // Every step runs under routine with its step number (118 to 172): a failure is reported and
 // the search goes on as the routine's policy says. The pattern, the contact rows and the case
 // option are read at each use.
+//
+// The rows that name a chat's peer are found through an index of the row texts rather than by
+// testing every row against every chat; the rows tested, their order, the steps and the
+// failures reported are those of testing every row in turn. A row whose text cannot be read
+// is tested for every chat, so its failure is reported where it would be.
 void searchChats(GuardedRoutine& routine, ChatService& service, const SearchContacts& contacts,
                  const SearchPattern& pattern, TimestampText& timestamps, SearchObserver& observer,
                  SearchSink& sink);

@@ -539,6 +539,65 @@ private slots:
         QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
     }
 
+    // Running out of memory while a row is appended: one report under the step that appends,
+    // the rows found so far stay, and the run ends as usual, ready for the next.
+    void runningOutOfMemoryEndsTheRunWithOneReport_data()
+    {
+        QTest::addColumn<int>("accepted");
+        QTest::addColumn<int>("step");
+        // Each message gives three rows: name, body, timestamp. Two rows were there before.
+        QTest::newRow("first row of the run") << 2 << 140;
+        QTest::newRow("a name") << 8 << 140;
+        QTest::newRow("a body") << 9 << 148;
+        QTest::newRow("a timestamp") << 10 << 156;
+    }
+    void runningOutOfMemoryEndsTheRunWithOneReport()
+    {
+        QFETCH(int, accepted);
+        QFETCH(int, step);
+        SearchFixture f(uniformHistory(3, 10));
+        f.listAll();
+        f.window.results().append(QStringLiteral("earlier"), MessageField::Body, QStringLiteral("a"));
+        f.window.results().append(QStringLiteral("earlier"), MessageField::Body, QStringLiteral("b"));
+        f.window.results().setAppendCheck([&](qsizetype rows) {
+            if (rows >= accepted)
+                throw std::bad_alloc();
+        });
+        f.find(QString());
+
+        const QStringList reports = f.fake.dialogs.errorReports();
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports[0].startsWith(QString::fromLatin1(std::bad_alloc().what())
+                                       + QStringLiteral("\r\nin Velmoran2021/08/31.Form1.PushButton7_Click "
+                                                        "at line %1\r\r").arg(step)),
+                 qPrintable(reports[0]));
+        QCOMPARE(f.window.results().size(), accepted);
+        QCOMPARE(f.rows().mid(0, 2), (strings({"earlier|Body|a", "earlier|Body|b"})));
+        // The run's rows up to the failing one: chat 1, message by message, three fields each.
+        QStringList expected;
+        for (int k = 1; k <= 3; ++k)
+            expected << QStringLiteral("peer1|From Display Name|peer1") << QStringLiteral("peer1|Body|m%1").arg(k)
+                     << QStringLiteral("peer1|Timestamp|");
+        expected = expected.mid(0, accepted - 2);
+        QStringList kept = f.rows().mid(2);
+        for (QString& row : kept) {
+            if (row.startsWith(QLatin1String("peer1|Timestamp|")))
+                row = QStringLiteral("peer1|Timestamp|");
+        }
+        QCOMPARE(kept, expected);
+        // Nothing is read after the message whose row failed.
+        QCOMPARE(f.chats.reads.constLast(), std::make_pair(1, (accepted - 2) / 3 + 1));
+        QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
+        QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
+        QCOMPARE(f.window.mousePointer().value(), 0);
+        QCOMPARE(f.window.results().rowCount(), f.window.results().size());
+        // With memory again, the next run appends after the rows kept.
+        f.window.results().setAppendCheck({});
+        f.find(QStringLiteral("m10"));
+        QCOMPARE(f.bodies().mid(f.bodies().size() - 3), (strings({"m10", "m10", "m10"})));
+        QCOMPARE(f.fake.dialogs.errorReports().size(), 1);
+    }
+
     void doubleClickRemovesAResultsRow()
     {
         SearchFixture f;
