@@ -50,7 +50,10 @@ public:
     void setDeferAnnouncements(bool defer);
     // Runs before every append with the number of rows; what it throws reaches the caller and
     // no row is added. Lets tests make an append fail as running out of memory does.
-    void setAppendCheck(std::function<void(qsizetype rows)> check) { m_appendCheck = std::move(check); }
+    void setAppendCheck(std::function<void(qsizetype rows)> check)
+    {
+        m_appendCheck = std::move(check);
+    }
     void announcePending();
 
     void removeRow(qsizetype row);

@@ -61,7 +61,8 @@ ShellOpenRequest openWorkbookRequest(const QString& path, const QString& applica
 
 namespace {
 
-// A folder name that the export's pattern gives: the pattern's X replaced by letters or digits.
+// A folder name that the export's pattern gives: each X of the pattern replaced by a letter
+// (QTemporaryDir picks A to Z and a to z).
 bool isWorkbookFolderName(const QString& name)
 {
     const QString pattern = QString::fromUtf16(WorkbookFolderPattern);
@@ -72,7 +73,7 @@ bool isWorkbookFolderName(const QString& name)
         if (pattern[i] != u'X') {
             if (c != pattern[i].unicode())
                 return false;
-        } else if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'))) {
+        } else if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'))) {
             return false;
         }
     }
@@ -206,7 +207,8 @@ void SaveResultsAsExcelFileCommand::PushButton14_Click()
         if (temporary.isEmpty())
             throw Failure(QStringLiteral("Cannot create a temporary folder: the folder for "
                                          "temporary files does not exist."));
-        QTemporaryDir folder(temporary + QLatin1Char('/') + QString::fromUtf16(WorkbookFolderPattern));
+        QTemporaryDir folder(temporary + QLatin1Char('/')
+                             + QString::fromUtf16(WorkbookFolderPattern));
         if (!folder.isValid())
             throw Failure(QStringLiteral("Cannot create a temporary folder in %1: %2")
                               .arg(temporary, folder.errorString()));

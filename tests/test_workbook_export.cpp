@@ -412,23 +412,26 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("ageHours");
         QTest::addColumn<bool>("removed");
-        QTest::newRow("workbook, two days") << "velmoran-a1B2c3" << "workbook" << 48 << true;
+        QTest::newRow("workbook, two days") << "velmoran-aBcDeF" << "workbook" << 48 << true;
         QTest::newRow("empty, two days") << "velmoran-ZZZZZZ" << "empty" << 48 << true;
-        QTest::newRow("workbook, a day and a minute") << "velmoran-000000" << "workbook" << 25 << true;
-        QTest::newRow("workbook, an hour") << "velmoran-a1B2c3" << "workbook" << 1 << false;
-        QTest::newRow("workbook changed lately") << "velmoran-a1B2c3" << "fresh workbook" << 48 << false;
-        QTest::newRow("lock file beside") << "velmoran-a1B2c3" << "locked" << 48 << false;
-        QTest::newRow("other file") << "velmoran-a1B2c3" << "other" << 48 << false;
-        QTest::newRow("folder named as the workbook") << "velmoran-a1B2c3" << "subfolder" << 48 << false;
-        QTest::newRow("workbook is a link") << "velmoran-a1B2c3" << "linked workbook" << 48 << false;
-        QTest::newRow("folder is a link") << "velmoran-a1B2c3" << "link" << 48 << false;
-        QTest::newRow("plain file") << "velmoran-a1B2c3" << "file" << 48 << false;
-        QTest::newRow("another owner") << "velmoran-a1B2c3" << "foreign" << 48 << false;
-        QTest::newRow("name too short") << "velmoran-a1B2c" << "workbook" << 48 << false;
-        QTest::newRow("name too long") << "velmoran-a1B2c3d" << "workbook" << 48 << false;
-        QTest::newRow("other prefix") << "velmoram-a1B2c3" << "workbook" << 48 << false;
-        QTest::newRow("capital prefix") << "Velmoran-a1B2c3" << "workbook" << 48 << false;
-        QTest::newRow("not a letter") << "velmoran-a1B.c3" << "workbook" << 48 << false;
+        QTest::newRow("workbook, 25 hours") << "velmoran-abcxyz" << "workbook" << 25 << true;
+        QTest::newRow("workbook, a day") << "velmoran-abcxyz" << "workbook" << 24 << true;
+        QTest::newRow("digits") << "velmoran-abc123" << "workbook" << 48 << false;
+        QTest::newRow("workbook, an hour") << "velmoran-aBcDeF" << "workbook" << 1 << false;
+        QTest::newRow("workbook, 23 hours") << "velmoran-aBcDeF" << "workbook" << 23 << false;
+        QTest::newRow("workbook changed lately") << "velmoran-aBcDeF" << "fresh workbook" << 48 << false;
+        QTest::newRow("lock file beside") << "velmoran-aBcDeF" << "locked" << 48 << false;
+        QTest::newRow("other file") << "velmoran-aBcDeF" << "other" << 48 << false;
+        QTest::newRow("folder named as the workbook") << "velmoran-aBcDeF" << "subfolder" << 48 << false;
+        QTest::newRow("workbook is a link") << "velmoran-aBcDeF" << "linked workbook" << 48 << false;
+        QTest::newRow("folder is a link") << "velmoran-aBcDeF" << "link" << 48 << false;
+        QTest::newRow("plain file") << "velmoran-aBcDeF" << "file" << 48 << false;
+        QTest::newRow("another owner") << "velmoran-aBcDeF" << "foreign" << 48 << false;
+        QTest::newRow("name too short") << "velmoran-aBcDe" << "workbook" << 48 << false;
+        QTest::newRow("name too long") << "velmoran-aBcDeFg" << "workbook" << 48 << false;
+        QTest::newRow("other prefix") << "velmoram-aBcDeF" << "workbook" << 48 << false;
+        QTest::newRow("capital prefix") << "Velmoran-aBcDeF" << "workbook" << 48 << false;
+        QTest::newRow("not a letter") << "velmoran-aB.cDe" << "workbook" << 48 << false;
     }
     void onlyOurStaleWorkbookFoldersAreRemoved()
     {
@@ -489,8 +492,8 @@ private slots:
         QTemporaryDir temporary;
         const QDateTime stale(QDate(2025, 12, 30), QTime(12, 0));
         const QDateTime recent(QDate(2026, 1, 2), QTime(9, 0));
-        const QStringList folders = {QStringLiteral("velmoran-OLD001"), QStringLiteral("velmoran-NEW001"),
-                                     QStringLiteral("velmoran-OLD002")};
+        const QStringList folders = {QStringLiteral("velmoran-OLDone"), QStringLiteral("velmoran-NEWone"),
+                                     QStringLiteral("velmoran-OLDtwo")};
         for (const QString& name : folders) {
             const QString workbook = temporary.filePath(name) + u'/' + QString::fromUtf16(WorkbookFileName);
             QVERIFY(QDir().mkpath(temporary.filePath(name)) && writeFile(workbook));
@@ -507,7 +510,28 @@ private slots:
         if (savedTmp.isEmpty())
             qunsetenv("TMPDIR");
         QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList{QStringLiteral("velmoran-NEW001")});
+                 QStringList{QStringLiteral("velmoran-NEWone")});
+    }
+
+    void foldersTheExportMakesAreRemovedOnceStale()
+    {
+        QTemporaryDir temporary;
+        ResultsWindow f;
+        f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("gnumeric.desktop"));
+        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(temporary.path()));
+        f.click(14);
+        f.click(14);
+        qputenv("TMPDIR", savedTmp);
+        if (savedTmp.isEmpty())
+            qunsetenv("TMPDIR");
+        QCOMPARE(f.fake.shell.documents.size(), 2);
+        const QDateTime now = QDateTime::currentDateTime();
+        // In use a moment ago: kept.
+        QCOMPARE(removeStaleWorkbookFolders(temporary.path(), now), 0);
+        QCOMPARE(removeStaleWorkbookFolders(temporary.path(), now.addSecs(25 * 3600)), 2);
+        QVERIFY(QDir(temporary.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     }
 
     void rowsCannotBeRemovedWhileTheSheetIsFilled()
