@@ -3,6 +3,10 @@
 // export's messages.json in the same go. Target: at most 3 s for a text found in about 1% of
 // bodies.
 //
+// Then, in a second series of runs, the output formats and the overviews: the same search
+// written as jsonl against the default text file (target: at most 1.2 x), and --list and
+// --stats against loading the .tar alone, measured in this process (target: at most 1.1 x).
+//
 // usage: bench_find [--messages N] [--runs R] [--text TEXT]
 // The export (.tar and its messages.json) is generated into a temporary folder and removed
 // afterwards. Unless --text is given, the search text is picked from the generated bodies: the
@@ -180,6 +184,73 @@ int main(int argc, char* argv[])
         std::printf("  velmoran-find, %-22s %7.3f s   %.1f x grep   %lld rows, %.2f%% of %lld bodies   (target <= 3 s)\n",
                     cases[c].name, m, reference > 0 ? m / reference : 0.0, qlonglong(rows[c]),
                     bodies ? 100.0 * double(bodyRows[c]) / double(bodies) : 0.0, qlonglong(bodies));
+    }
+
+    // Formats and overviews against their references, in the same runs.
+    const QString jsonl = folder.filePath(QStringLiteral("results.jsonl"));
+    const QString overview = folder.filePath(QStringLiteral("overview.txt"));
+    struct Timed {
+        const char* name;
+        QStringList arguments;
+        std::vector<double> times;
+    };
+    Timed programs[] = {
+        {"text file", {QStringLiteral("--output"), results, tar, QStringLiteral("--"), text}, {}},
+        {"--format jsonl", {QStringLiteral("--format"), QStringLiteral("jsonl"), QStringLiteral("--output"), jsonl,
+                            tar, QStringLiteral("--"), text}, {}},
+        {"--list", {QStringLiteral("--list"), QStringLiteral("--output"), overview, tar}, {}},
+        {"--stats", {QStringLiteral("--stats"), QStringLiteral("--all-chats"), QStringLiteral("--output"), overview,
+                     tar}, {}},
+    };
+    std::vector<double> loadTimes;
+    std::printf("\n%-8s %12s", "run", "load alone");
+    for (const Timed& program : programs)
+        std::printf(" %16s", program.name);
+    std::printf("\n");
+    for (int run = 0; run <= runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        qsizetype loaded = 0;
+        {
+            HistoryLoader loader({tar});
+            const ChatHistoryPtr history = loader.load();
+            loaded = history ? history->messageCount() : 0;
+        }
+        const double load = double(timer.nsecsElapsed()) / 1e9;
+        if (loaded == 0) {
+            std::fprintf(stderr, "cannot load the export\n");
+            return 1;
+        }
+        std::printf("%-8s %12.3f", run == 0 ? "warm-up" : qPrintable(QString::number(run)), load);
+        for (Timed& program : programs) {
+            int status = -1;
+            const double t = timed(find, program.arguments, nullptr, &status);
+            if (t < 0 || (status != 0 && status != 1)) {
+                std::fprintf(stderr, "velmoran-find %s failed (status %d)\n", program.name, status);
+                return 1;
+            }
+            std::printf(" %16.3f", t);
+            if (run > 0)
+                program.times.push_back(t);
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+        if (run > 0)
+            loadTimes.push_back(load);
+    }
+    const double load = median(loadTimes);
+    const double textFile = median(programs[0].times);
+    std::printf("\nmedian of %d runs:\n", runs);
+    std::printf("  load the .tar alone (in this process)      %7.3f s\n", load);
+    std::printf("  velmoran-find, text file                   %7.3f s\n", textFile);
+    const double jsonlTime = median(programs[1].times);
+    std::printf("  velmoran-find --format jsonl               %7.3f s   %.2f x text file   (target <= 1.2 x)   "
+                "%.1f MiB written\n",
+                jsonlTime, textFile > 0 ? jsonlTime / textFile : 0.0, double(QFileInfo(jsonl).size()) / 1048576);
+    for (int i = 2; i < 4; ++i) {
+        const double m = median(programs[i].times);
+        std::printf("  velmoran-find %-28s %7.3f s   %.2f x load alone   (target <= 1.1 x)\n", programs[i].name, m,
+                    load > 0 ? m / load : 0.0);
     }
     return 0;
 }
