@@ -105,27 +105,40 @@ struct FoundRow {
     const HistoryMessage* message;
 };
 
-// Found rows are kept in order, with where they came from.
+// Where found rows go, in order: the text file's rows alone (as the window keeps them), the
+// rows with the chat and message they came from (csv, jsonl), or only their number.
+struct FoundRows {
+    ResultRows* text = nullptr;
+    std::vector<FoundRow>* detailed = nullptr;
+    qsizetype count = 0;
+};
+
 class RowsSink final : public SearchSink {
 public:
-    RowsSink(std::vector<FoundRow>& rows, ConversationView& view)
+    RowsSink(FoundRows& rows, ConversationView& view)
         : m_rows(rows)
         , m_view(view)
     {
     }
     void found(const QString& contact, MessageField field, const QString& value) override
     {
-        m_rows.push_back({contact, value, field, nullptr, nullptr});
+        foundAt(contact, field, value, 0, 0);
     }
     void foundAt(qint32 chat, qint32 message, const QString& contact, MessageField field,
                  const QString& value) override
     {
-        m_rows.push_back(
-            {contact, value, field, &m_view.chat(chat), &m_view.messageAt(chat, message)});
+        ++m_rows.count;
+        if (m_rows.text)
+            m_rows.text->append(contact, field, value);
+        if (m_rows.detailed) {
+            const bool known = chat > 0 && message > 0;
+            m_rows.detailed->push_back({contact, value, field, known ? &m_view.chat(chat) : nullptr,
+                                        known ? &m_view.messageAt(chat, message) : nullptr});
+        }
     }
 
 private:
-    std::vector<FoundRow>& m_rows;
+    FoundRows& m_rows;
     ConversationView& m_view;
 };
 
@@ -214,15 +227,6 @@ ChatHistoryPtr loadHistory(HistoryLoader& loader, QString& failure, QIODevice& e
     if (failure.isEmpty() && !history)
         failure = NoHistoryFound;
     return failure.isEmpty() ? history : nullptr;
-}
-
-// The rows of the text file, in the window's columns.
-ResultRows textRows(const std::vector<FoundRow>& rows)
-{
-    ResultRows results;
-    for (const FoundRow& row : rows)
-        results.append(row.contact, row.field, row.value);
-    return results;
 }
 
 // One found row as CSV or a JSON object; field names and order as the header gives them.
@@ -453,34 +457,40 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     }
 
     FirstFailure reporter;
+    ResultRows results;
     std::vector<FoundRow> rows;
+    FoundRows found;
+    if (!parser.isSet(count)) {
+        if (outputFormat == OutputFormat::Text)
+            found.text = &results;
+        else
+            found.detailed = &rows;
+    }
     {
         GuardedRoutine routine(reporter, routineLabel(QStringLiteral("Form1"),
                                                       QStringLiteral("PushButton7_Click")));
         TimestampText timestamps;
         FixedCase observer(parser.isSet(ignoreCase) ? Qt::CaseInsensitive : Qt::CaseSensitive);
         ConversationView chats = ConversationView::allChats(history, filter);
-        RowsSink sink(rows, chats);
+        RowsSink sink(found, chats);
         searchChats(routine, chats, HandleRows(handles), pattern, timestamps, observer, sink);
         if (parser.isSet(allChats)) {
             ConversationView others = ConversationView::otherChats(history, filter);
-            RowsSink otherSink(rows, others);
+            RowsSink otherSink(found, others);
             searchChats(routine, others, HandleRows(others.peers()), pattern, timestamps, observer,
                         otherSink);
         }
     }
     if (reporter.failed())
         return fail(errors, reporter.description());
-    const int status = rows.empty() ? 1 : 0;
+    const int status = found.count > 0 ? 0 : 1;
 
     if (parser.isSet(count)) {
-        const bool written = target.write(QByteArray::number(qsizetype(rows.size())) + '\n');
+        const bool written = target.write(QByteArray::number(found.count) + '\n');
         return finishWriting(written, status);
     }
 
     if (outputFormat == OutputFormat::Text) {
-        const ResultRows results = textRows(rows);
-        rows.clear();
         const ResultsTable table(results, {QStringLiteral("Contact"), QStringLiteral("Field"),
                                            QStringLiteral("Value")});
         const bool written = target.kind() == OutputTarget::Kind::Replaced
