@@ -224,6 +224,7 @@ ChatHistoryPtr awkwardHistory()
         QStringLiteral("tab\there, back\\slash, bell\x07, nul-free \x01\x1f end"),
         QStringLiteral("Grüße 👋 日本語 — ok"),
         QStringLiteral("\"\""),
+        QStringLiteral("carriage\rreturn alone"),
     };
     qint64 t = utc("2020-02-29T23:59:59.007Z");
     for (const QString& body : bodies) {
