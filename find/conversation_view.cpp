@@ -8,18 +8,16 @@
 
 namespace velmoran {
 
-bool MessageFilter::accepts(const HistoryMessage& message) const
-{
+bool MessageFilter::accepts(const HistoryMessage& message) const {
     if (afterMs && message.timestampMs < *afterMs)
         return false;
     if (beforeMs && message.timestampMs >= *beforeMs)
         return false;
-    return sender.isEmpty() || message.senderId.contains(sender, Qt::CaseInsensitive)
-        || message.senderDisplayName.contains(sender, Qt::CaseInsensitive);
+    return sender.isEmpty() || message.senderId.contains(sender, Qt::CaseInsensitive) ||
+           message.senderDisplayName.contains(sender, Qt::CaseInsensitive);
 }
 
-std::optional<qint64> parseMoment(const QString& text)
-{
+std::optional<qint64> parseMoment(const QString& text) {
     static const QRegularExpression form(QStringLiteral(
         R"(^(\d{4})-(\d{2})-(\d{2})(?:T(\d{2}):(\d{2})(?::(\d{2}))?(Z|[+-]\d{2}:\d{2})?)?$)"));
     const QRegularExpressionMatch match = form.match(text);
@@ -28,8 +26,8 @@ std::optional<qint64> parseMoment(const QString& text)
     auto number = [&](int group) { return match.capturedView(group).toInt(); };
     const QDate date(number(1), number(2), number(3));
     const bool hasTime = match.hasCaptured(4);
-    const QTime time = hasTime ? QTime(number(4), number(5), match.hasCaptured(6) ? number(6) : 0)
-                               : QTime(0, 0);
+    const QTime time =
+        hasTime ? QTime(number(4), number(5), match.hasCaptured(6) ? number(6) : 0) : QTime(0, 0);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
     const QStringView zone = match.capturedView(7);
@@ -54,8 +52,7 @@ std::optional<qint64> parseMoment(const QString& text)
 
 ConversationView::ConversationView(ChatHistoryPtr history, bool otherOnly,
                                    const MessageFilter& filter)
-    : m_history(std::move(history))
-{
+    : m_history(std::move(history)) {
     const bool filtered = !filter.isEmpty();
     for (const HistoryChat& chat : m_history->chats) {
         if (otherOnly && !chat.peerHandle.isEmpty())
@@ -71,18 +68,15 @@ ConversationView::ConversationView(ChatHistoryPtr history, bool otherOnly,
     }
 }
 
-ConversationView ConversationView::allChats(ChatHistoryPtr history, const MessageFilter& filter)
-{
+ConversationView ConversationView::allChats(ChatHistoryPtr history, const MessageFilter& filter) {
     return ConversationView(std::move(history), false, filter);
 }
 
-ConversationView ConversationView::otherChats(ChatHistoryPtr history, const MessageFilter& filter)
-{
+ConversationView ConversationView::otherChats(ChatHistoryPtr history, const MessageFilter& filter) {
     return ConversationView(std::move(history), true, filter);
 }
 
-QStringList ConversationView::peers() const
-{
+QStringList ConversationView::peers() const {
     QStringList peers;
     for (const Entry& entry : m_chats) {
         if (!peers.contains(entry.peer))
@@ -91,31 +85,26 @@ QStringList ConversationView::peers() const
     return peers;
 }
 
-const ConversationView::Entry& ConversationView::entry(qint32 chat) const
-{
+const ConversationView::Entry& ConversationView::entry(qint32 chat) const {
     if (chat < 1 || size_t(chat) > m_chats.size())
         throw Failure(QStringLiteral("Chat position %1 is out of range.").arg(chat));
     return m_chats[size_t(chat) - 1];
 }
 
-const HistoryChat& ConversationView::chat(qint32 chat) const
-{
+const HistoryChat& ConversationView::chat(qint32 chat) const {
     return *entry(chat).chat;
 }
 
-QString ConversationView::peerHandle(qint32 chat)
-{
+QString ConversationView::peerHandle(qint32 chat) {
     return entry(chat).peer;
 }
 
-qint32 ConversationView::messageCount(qint32 chat)
-{
+qint32 ConversationView::messageCount(qint32 chat) {
     const Entry& e = entry(chat);
     return qint32(e.filtered ? e.messages.size() : e.chat->messages.size());
 }
 
-const HistoryMessage& ConversationView::messageAt(qint32 chat, qint32 message)
-{
+const HistoryMessage& ConversationView::messageAt(qint32 chat, qint32 message) {
     const Entry& e = entry(chat);
     const size_t count = e.filtered ? e.messages.size() : e.chat->messages.size();
     if (message < 1 || size_t(message) > count)

@@ -55,8 +55,8 @@ private:
     struct Entry {
         const HistoryChat* chat;
         QString peer;
-        bool filtered;                  // false: every message, in the chat's own order
-        std::vector<qint32> messages;   // 0-based indexes into chat->messages when filtered
+        bool filtered;                // false: every message, in the chat's own order
+        std::vector<qint32> messages; // 0-based indexes into chat->messages when filtered
     };
     ConversationView(ChatHistoryPtr history, bool otherOnly, const MessageFilter& filter);
     const Entry& entry(qint32 chat) const;

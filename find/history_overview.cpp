@@ -17,8 +17,7 @@ constexpr qint64 DayMs = 24 * 60 * 60 * 1000;
 // The UTC year of a time; the last day asked is remembered, as messages come in time order.
 class YearOfTime {
 public:
-    int operator()(qint64 utcMs)
-    {
+    int operator()(qint64 utcMs) {
         const qint64 day = utcMs >= 0 ? utcMs / DayMs : (utcMs - DayMs + 1) / DayMs;
         if (!m_have || day != m_day) {
             m_have = true;
@@ -34,8 +33,7 @@ private:
     int m_year = 0;
 };
 
-QString oneLine(QString text)
-{
+QString oneLine(QString text) {
     for (QChar& c : text) {
         if (c == u'\t' || c == u'\n' || c == u'\r')
             c = u' ';
@@ -45,8 +43,7 @@ QString oneLine(QString text)
 
 // Writes a record of named fields in the format (Text: tab-separated, no names).
 void appendRecord(QByteArray& out, OutputFormat format, const QStringList& names,
-                  const QStringList& values)
-{
+                  const QStringList& values) {
     for (qsizetype i = 0; i < values.size(); ++i) {
         switch (format) {
         case OutputFormat::Text:
@@ -82,8 +79,7 @@ void appendRecord(QByteArray& out, OutputFormat format, const QStringList& names
 
 // Numbers are JSON numbers, not strings: rewrites "messages":"12" as "messages":12.
 void appendJsonNumberRecord(QByteArray& out, const QStringList& names, const QStringList& values,
-                            const QList<bool>& numeric)
-{
+                            const QList<bool>& numeric) {
     for (qsizetype i = 0; i < values.size(); ++i) {
         out += i > 0 ? "," : "{";
         appendJsonString(out, names[i]);
@@ -99,23 +95,20 @@ void appendJsonNumberRecord(QByteArray& out, const QStringList& names, const QSt
 }
 
 void appendRow(QByteArray& out, OutputFormat format, const QStringList& names,
-               const QStringList& values, const QList<bool>& numeric)
-{
+               const QStringList& values, const QList<bool>& numeric) {
     if (format == OutputFormat::JsonLines)
         appendJsonNumberRecord(out, names, values, numeric);
     else
         appendRecord(out, format, names, values);
 }
 
-void appendHeader(QByteArray& out, OutputFormat format, const QStringList& names)
-{
+void appendHeader(QByteArray& out, OutputFormat format, const QStringList& names) {
     if (format == OutputFormat::Csv)
         appendRecord(out, format, names, names);
 }
 
 // Left-aligned or right-aligned columns of text separated by two blanks, lines ending in LF.
-QByteArray alignedTable(const std::vector<QStringList>& lines, const QList<bool>& rightAligned)
-{
+QByteArray alignedTable(const std::vector<QStringList>& lines, const QList<bool>& rightAligned) {
     QList<qsizetype> widths(rightAligned.size(), 0);
     for (const QStringList& line : lines) {
         for (qsizetype i = 0; i < line.size(); ++i)
@@ -130,7 +123,8 @@ QByteArray alignedTable(const std::vector<QStringList>& lines, const QList<bool>
             const bool last = i + 1 == line.size();
             const QString cell = oneLine(line[i]);
             row += rightAligned[i] ? cell.rightJustified(widths[i])
-                                   : last ? cell : cell.leftJustified(widths[i]);
+                   : last          ? cell
+                                   : cell.leftJustified(widths[i]);
         }
         while (row.endsWith(u' '))
             row.chop(1);
@@ -141,22 +135,24 @@ QByteArray alignedTable(const std::vector<QStringList>& lines, const QList<bool>
 
 } // namespace
 
-bool writeConversationList(const ChatHistory& history, OutputFormat format, OutputSink sink)
-{
-    const QStringList names{QStringLiteral("conversation"), QStringLiteral("kind"),
-                            QStringLiteral("conversation_name"), QStringLiteral("messages"),
-                            QStringLiteral("first"), QStringLiteral("last")};
+bool writeConversationList(const ChatHistory& history, OutputFormat format, OutputSink sink) {
+    const QStringList names{QStringLiteral("conversation"),
+                            QStringLiteral("kind"),
+                            QStringLiteral("conversation_name"),
+                            QStringLiteral("messages"),
+                            QStringLiteral("first"),
+                            QStringLiteral("last")};
     const QList<bool> numeric{false, false, false, true, false, false};
     appendHeader(sink.out, format, names);
     for (const HistoryChat& chat : history.chats) {
         QString first;
         QString last;
         if (!chat.messages.empty()) {
-            const auto [low, high] = std::minmax_element(
-                chat.messages.begin(), chat.messages.end(),
-                [](const HistoryMessage& a, const HistoryMessage& b) {
-                    return a.timestampMs < b.timestampMs;
-                });
+            const auto [low, high] =
+                std::minmax_element(chat.messages.begin(), chat.messages.end(),
+                                    [](const HistoryMessage& a, const HistoryMessage& b) {
+                                        return a.timestampMs < b.timestampMs;
+                                    });
             first = isoUtcTime(low->timestampMs);
             last = isoUtcTime(high->timestampMs);
         }
@@ -171,8 +167,7 @@ bool writeConversationList(const ChatHistory& history, OutputFormat format, Outp
 }
 
 bool writeStatistics(const std::vector<const HistoryChat*>& chats, const MessageFilter& filter,
-                     OutputFormat format, OutputSink sink)
-{
+                     OutputFormat format, OutputSink sink) {
     struct Counted {
         const HistoryChat* chat;
         qint64 total = 0;

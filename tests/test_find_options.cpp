@@ -33,9 +33,9 @@ using namespace velmoran;
 namespace {
 
 const QString FindProgram = QStringLiteral(VELMORAN_FIND_PATH);
-const QStringList RowKeys{QStringLiteral("contact"),     QStringLiteral("field"),
-                          QStringLiteral("value"),       QStringLiteral("time"),
-                          QStringLiteral("sender"),      QStringLiteral("sender_name"),
+const QStringList RowKeys{QStringLiteral("contact"),      QStringLiteral("field"),
+                          QStringLiteral("value"),        QStringLiteral("time"),
+                          QStringLiteral("sender"),       QStringLiteral("sender_name"),
                           QStringLiteral("conversation"), QStringLiteral("conversation_name")};
 
 struct Run {
@@ -44,8 +44,7 @@ struct Run {
     QByteArray err;
 };
 
-Run runIn(const QStringList& arguments, ChatHistoryPtr history = nullptr)
-{
+Run runIn(const QStringList& arguments, ChatHistoryPtr history = nullptr) {
     QBuffer out;
     QBuffer err;
     Run run;
@@ -56,9 +55,8 @@ Run runIn(const QStringList& arguments, ChatHistoryPtr history = nullptr)
     return run;
 }
 
-Run runProgram(const QStringList& arguments, const QProcessEnvironment& environment
-                                             = QProcessEnvironment::systemEnvironment())
-{
+Run runProgram(const QStringList& arguments,
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(FindProgram, arguments);
@@ -73,8 +71,7 @@ Run runProgram(const QStringList& arguments, const QProcessEnvironment& environm
 
 // A CSV reader after RFC 4180, strict: every record ends in CR LF, quotes only around a whole
 // field. Answers no records when the text breaks the rules.
-std::vector<QStringList> parseCsv(const QByteArray& bytes, bool* ok)
-{
+std::vector<QStringList> parseCsv(const QByteArray& bytes, bool* ok) {
     std::vector<QStringList> records;
     QStringList record;
     QByteArray field;
@@ -121,8 +118,8 @@ std::vector<QStringList> parseCsv(const QByteArray& bytes, bool* ok)
 }
 
 // jsonl: every line one object with exactly the given keys in that order, all strings.
-std::vector<QStringList> parseJsonLines(const QByteArray& bytes, const QStringList& keys, QString* problem)
-{
+std::vector<QStringList> parseJsonLines(const QByteArray& bytes, const QStringList& keys,
+                                        QString* problem) {
     std::vector<QStringList> records;
     if (!bytes.isEmpty() && !bytes.endsWith('\n')) {
         *problem = QStringLiteral("last line without LF");
@@ -134,7 +131,8 @@ std::vector<QStringList> parseJsonLines(const QByteArray& bytes, const QStringLi
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(line, &error);
         if (error.error != QJsonParseError::NoError || !document.isObject()) {
-            *problem = QStringLiteral("line %1 is no JSON object: %2").arg(n + 1).arg(error.errorString());
+            *problem =
+                QStringLiteral("line %1 is no JSON object: %2").arg(n + 1).arg(error.errorString());
             return {};
         }
         const QJsonObject object = document.object();
@@ -148,7 +146,9 @@ std::vector<QStringList> parseJsonLines(const QByteArray& bytes, const QStringLi
         for (const QString& key : keys) {
             const qsizetype found = line.indexOf("\"" + key.toUtf8() + "\":", at);
             if (found < 0 || !object.value(key).isString()) {
-                *problem = QStringLiteral("line %1: key %2 missing, out of order or no string").arg(n + 1).arg(key);
+                *problem = QStringLiteral("line %1: key %2 missing, out of order or no string")
+                               .arg(n + 1)
+                               .arg(key);
                 return {};
             }
             at = found + 1;
@@ -159,13 +159,12 @@ std::vector<QStringList> parseJsonLines(const QByteArray& bytes, const QStringLi
     return records;
 }
 
-qint64 utc(const char* iso)
-{
+qint64 utc(const char* iso) {
     return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs).toMSecsSinceEpoch();
 }
 
-HistoryMessage message(qint64 timeMs, const QString& senderId, const QString& name, const QString& body)
-{
+HistoryMessage message(qint64 timeMs, const QString& senderId, const QString& name,
+                       const QString& body) {
     HistoryMessage m;
     m.timestampMs = timeMs;
     m.senderId = senderId;
@@ -174,8 +173,8 @@ HistoryMessage message(qint64 timeMs, const QString& senderId, const QString& na
     return m;
 }
 
-HistoryChat chat(const QString& peer, const QString& id, const QString& name, ConversationKind kind)
-{
+HistoryChat chat(const QString& peer, const QString& id, const QString& name,
+                 ConversationKind kind) {
     HistoryChat c;
     c.peerHandle = peer;
     c.id = id;
@@ -186,37 +185,34 @@ HistoryChat chat(const QString& peer, const QString& id, const QString& name, Co
 
 // Messages around summer-time changes: New York on 2021-03-14 (07:00Z), Berlin on 2021-03-28
 // (01:00Z) and 2021-10-31 (01:00Z); each body is its own UTC time, so rows tell which passed.
-ChatHistoryPtr momentsHistory()
-{
+ChatHistoryPtr momentsHistory() {
     auto history = std::make_shared<ChatHistory>();
     history->contacts << QStringLiteral("ann");
     HistoryChat c = chat(QStringLiteral("ann"), QStringLiteral("8:ann"), QStringLiteral("Ann"),
                          ConversationKind::OneToOne);
-    const char* times[] = {"2021-03-14T04:59:59.999Z", "2021-03-14T05:00:00.000Z",
-                           "2021-03-14T06:59:59.999Z", "2021-03-14T07:00:00.000Z",
-                           "2021-03-15T03:59:59.999Z", "2021-03-15T04:00:00.000Z",
-                           "2021-03-27T22:59:59.999Z", "2021-03-27T23:00:00.000Z",
-                           "2021-03-28T00:59:59.999Z", "2021-03-28T01:00:00.000Z",
-                           "2021-03-28T21:59:59.999Z", "2021-03-28T22:00:00.000Z",
-                           "2021-10-31T00:30:00.000Z", "2021-10-31T01:30:00.000Z"};
+    const char* times[] = {
+        "2021-03-14T04:59:59.999Z", "2021-03-14T05:00:00.000Z", "2021-03-14T06:59:59.999Z",
+        "2021-03-14T07:00:00.000Z", "2021-03-15T03:59:59.999Z", "2021-03-15T04:00:00.000Z",
+        "2021-03-27T22:59:59.999Z", "2021-03-27T23:00:00.000Z", "2021-03-28T00:59:59.999Z",
+        "2021-03-28T01:00:00.000Z", "2021-03-28T21:59:59.999Z", "2021-03-28T22:00:00.000Z",
+        "2021-10-31T00:30:00.000Z", "2021-10-31T01:30:00.000Z"};
     int n = 0;
     for (const char* time : times) {
         const bool ann = n++ % 2 == 0;
-        c.messages.push_back(message(utc(time), ann ? QStringLiteral("ann") : QStringLiteral("live:bob.smith"),
-                                     ann ? QStringLiteral("Ann") : QStringLiteral("Bob Smith"),
-                                     QString::fromLatin1(time)));
+        c.messages.push_back(message(
+            utc(time), ann ? QStringLiteral("ann") : QStringLiteral("live:bob.smith"),
+            ann ? QStringLiteral("Ann") : QStringLiteral("Bob Smith"), QString::fromLatin1(time)));
     }
     history->chats.push_back(std::move(c));
     return history;
 }
 
 // Values that CSV and JSON must escape, and text they must leave as it is.
-ChatHistoryPtr awkwardHistory()
-{
+ChatHistoryPtr awkwardHistory() {
     auto history = std::make_shared<ChatHistory>();
     history->contacts << QStringLiteral("zoë");
-    HistoryChat c = chat(QStringLiteral("zoë"), QStringLiteral("8:zoë"), QStringLiteral("Zoë, \"Z\" Ünal"),
-                         ConversationKind::OneToOne);
+    HistoryChat c = chat(QStringLiteral("zoë"), QStringLiteral("8:zoë"),
+                         QStringLiteral("Zoë, \"Z\" Ünal"), ConversationKind::OneToOne);
     const QString bodies[] = {
         QStringLiteral("plain words"),
         QStringLiteral("a, b and \"quoted\" words"),
@@ -236,14 +232,12 @@ ChatHistoryPtr awkwardHistory()
 }
 
 // Sets the local time zone of this process (the search reads the C library's local time).
-void setTimeZone(const QByteArray& zone)
-{
+void setTimeZone(const QByteArray& zone) {
     qputenv("TZ", zone);
     ::tzset();
 }
 
-QByteArray digest(const QString& path)
-{
+QByteArray digest(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -256,8 +250,7 @@ class FindOptionsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(m_dir.isValid());
         QVERIFY(QFile::exists(FindProgram));
         m_zone = qgetenv("TZ");
@@ -271,26 +264,27 @@ private slots:
 
     // csv and jsonl hold the text file's rows in its order, and each row leads back to the
     // very message it came from.
-    void rowsLeadBackToTheirMessage_data()
-    {
+    void rowsLeadBackToTheirMessage_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("case ignored") << QStringList{QStringLiteral("-i"), QStringLiteral("lunch")};
         QTest::newRow("timestamps") << QStringList{QStringLiteral("19")};
         QTest::newRow("every field, other chats too")
             << QStringList{QStringLiteral("--all-chats"), QStringLiteral("")};
         QTest::newRow("two contacts, one twice")
-            << QStringList{QStringLiteral("-c"), QStringLiteral("olga.petrova"), QStringLiteral("-c"),
-                           QStringLiteral("anna.kowalska"), QStringLiteral("-c"), QStringLiteral("olga.petrova"),
+            << QStringList{QStringLiteral("-c"), QStringLiteral("olga.petrova"),
+                           QStringLiteral("-c"), QStringLiteral("anna.kowalska"),
+                           QStringLiteral("-c"), QStringLiteral("olga.petrova"),
                            QStringLiteral("a")};
     }
-    void rowsLeadBackToTheirMessage()
-    {
+    void rowsLeadBackToTheirMessage() {
         QFETCH(QStringList, arguments);
         const ChatHistoryPtr history = sampleHistory();
         const QStringList search = QStringList{QStringLiteral("--sample")} + arguments;
         const Run text = runIn(search);
-        const Run csv = runIn(QStringList{QStringLiteral("--format"), QStringLiteral("csv")} + search);
-        const Run jsonl = runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} + search);
+        const Run csv =
+            runIn(QStringList{QStringLiteral("--format"), QStringLiteral("csv")} + search);
+        const Run jsonl =
+            runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} + search);
         for (const Run* run : {&text, &csv, &jsonl}) {
             QCOMPARE(run->status, 0);
             QCOMPARE(run->err, QByteArray());
@@ -313,13 +307,15 @@ private slots:
         QCOMPARE(qsizetype(jsonRecords.size()), textLines.size() - 2);
         for (size_t i = 0; i < jsonRecords.size(); ++i) {
             const QStringList& row = jsonRecords[i];
-            const QStringList cells = QString::fromUtf8(textLines[qsizetype(i) + 1]).split(QLatin1Char('\t'));
+            const QStringList cells =
+                QString::fromUtf8(textLines[qsizetype(i) + 1]).split(QLatin1Char('\t'));
             QCOMPARE(cells.value(0).trimmed(), row[0]);
             QCOMPARE(cells.value(1).trimmed(), row[1]);
             QCOMPARE(cells.value(2).trimmed(), row[2].trimmed());
 
             // The conversation and the message the row names exist and hold the value.
-            const qint64 time = QDateTime::fromString(row[3], Qt::ISODateWithMs).toMSecsSinceEpoch();
+            const qint64 time =
+                QDateTime::fromString(row[3], Qt::ISODateWithMs).toMSecsSinceEpoch();
             QVERIFY2(row[3].endsWith(QLatin1Char('Z')) && row[3].size() == 24, qPrintable(row[3]));
             const HistoryChat* found = nullptr;
             for (const HistoryChat& c : history->chats)
@@ -343,14 +339,16 @@ private slots:
     }
 
     // Commas, quotes, line breaks, control characters and non-ASCII text survive both formats.
-    void awkwardValuesSurvive()
-    {
+    void awkwardValuesSurvive() {
         const ChatHistoryPtr history = awkwardHistory();
-        const Run csv = runIn({QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("")}, history);
-        const Run jsonl = runIn({QStringLiteral("--format"), QStringLiteral("jsonl"), QStringLiteral("")}, history);
+        const Run csv =
+            runIn({QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("")}, history);
+        const Run jsonl = runIn(
+            {QStringLiteral("--format"), QStringLiteral("jsonl"), QStringLiteral("")}, history);
         QCOMPARE(csv.status, 0);
         QCOMPARE(jsonl.status, 0);
-        QVERIFY(csv.out.startsWith("contact,field,value,time,sender,sender_name,conversation,conversation_name\r\n"));
+        QVERIFY(csv.out.startsWith(
+            "contact,field,value,time,sender,sender_name,conversation,conversation_name\r\n"));
         bool ok = false;
         const std::vector<QStringList> csvRecords = parseCsv(csv.out, &ok);
         QVERIFY(ok);
@@ -385,32 +383,34 @@ private slots:
 
     // The other conversations follow the one-to-one rows, in the history's order, their ids in
     // the contact column.
-    void otherConversationsFollow()
-    {
+    void otherConversationsFollow() {
         auto history = std::make_shared<ChatHistory>();
         history->contacts << QStringLiteral("ann") << QStringLiteral("bob");
-        HistoryChat bot = chat({}, QStringLiteral("28:helper"), QStringLiteral("Helper"), ConversationKind::Bot);
+        HistoryChat bot =
+            chat({}, QStringLiteral("28:helper"), QStringLiteral("Helper"), ConversationKind::Bot);
         bot.messages.push_back(message(utc("2020-01-01T00:00:03Z"), QStringLiteral("28:helper"),
                                        QStringLiteral("Helper"), QStringLiteral("tea time")));
-        HistoryChat ann = chat(QStringLiteral("ann"), QStringLiteral("8:ann"), QStringLiteral("Ann"),
-                               ConversationKind::OneToOne);
-        ann.messages.push_back(message(utc("2020-01-01T00:00:02Z"), QStringLiteral("ann"), QStringLiteral("Ann"),
-                                       QStringLiteral("tea?")));
-        HistoryChat group = chat({}, QStringLiteral("19:g@thread.skype"), QStringLiteral("Tea club"),
-                                 ConversationKind::Group);
-        group.messages.push_back(message(utc("2020-01-01T00:00:01Z"), QStringLiteral("bob"), QStringLiteral("Bob"),
-                                         QStringLiteral("more tea")));
-        HistoryChat bob = chat(QStringLiteral("bob"), QStringLiteral("8:bob"), QStringLiteral("Bob"),
-                               ConversationKind::OneToOne);
-        bob.messages.push_back(message(utc("2020-01-01T00:00:04Z"), QStringLiteral("bob"), QStringLiteral("Bob"),
-                                       QStringLiteral("green tea")));
+        HistoryChat ann = chat(QStringLiteral("ann"), QStringLiteral("8:ann"),
+                               QStringLiteral("Ann"), ConversationKind::OneToOne);
+        ann.messages.push_back(message(utc("2020-01-01T00:00:02Z"), QStringLiteral("ann"),
+                                       QStringLiteral("Ann"), QStringLiteral("tea?")));
+        HistoryChat group = chat({}, QStringLiteral("19:g@thread.skype"),
+                                 QStringLiteral("Tea club"), ConversationKind::Group);
+        group.messages.push_back(message(utc("2020-01-01T00:00:01Z"), QStringLiteral("bob"),
+                                         QStringLiteral("Bob"), QStringLiteral("more tea")));
+        HistoryChat bob = chat(QStringLiteral("bob"), QStringLiteral("8:bob"),
+                               QStringLiteral("Bob"), ConversationKind::OneToOne);
+        bob.messages.push_back(message(utc("2020-01-01T00:00:04Z"), QStringLiteral("bob"),
+                                       QStringLiteral("Bob"), QStringLiteral("green tea")));
         history->chats.push_back(std::move(bot));
         history->chats.push_back(std::move(ann));
         history->chats.push_back(std::move(group));
         history->chats.push_back(std::move(bob));
 
         auto contactsAndValues = [&](const QStringList& arguments) {
-            const Run run = runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} + arguments, history);
+            const Run run =
+                runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} + arguments,
+                      history);
             QString problem;
             QStringList rows;
             for (const QStringList& row : parseJsonLines(run.out, RowKeys, &problem))
@@ -418,14 +418,18 @@ private slots:
             return rows;
         };
         const QStringList oneToOne = contactsAndValues({QStringLiteral("tea")});
-        QCOMPARE(oneToOne, (QStringList{QStringLiteral("ann/tea?"), QStringLiteral("bob/green tea")}));
-        const QStringList all = contactsAndValues({QStringLiteral("--all-chats"), QStringLiteral("tea")});
+        QCOMPARE(oneToOne,
+                 (QStringList{QStringLiteral("ann/tea?"), QStringLiteral("bob/green tea")}));
+        const QStringList all =
+            contactsAndValues({QStringLiteral("--all-chats"), QStringLiteral("tea")});
         QCOMPARE(all, oneToOne + (QStringList{QStringLiteral("28:helper/tea time"),
                                               QStringLiteral("19:g@thread.skype/more tea")}));
         // Contacts narrow the one-to-one chats only; filters narrow every chat.
-        QCOMPARE(contactsAndValues({QStringLiteral("--all-chats"), QStringLiteral("-c"), QStringLiteral("bob"),
-                                    QStringLiteral("--from"), QStringLiteral("BOB"), QStringLiteral("tea")}),
-                 (QStringList{QStringLiteral("bob/green tea"), QStringLiteral("19:g@thread.skype/more tea")}));
+        QCOMPARE(contactsAndValues({QStringLiteral("--all-chats"), QStringLiteral("-c"),
+                                    QStringLiteral("bob"), QStringLiteral("--from"),
+                                    QStringLiteral("BOB"), QStringLiteral("tea")}),
+                 (QStringList{QStringLiteral("bob/green tea"),
+                              QStringLiteral("19:g@thread.skype/more tea")}));
 
         // In the text file too, after the window's rows.
         const Run text = runIn({QStringLiteral("--all-chats"), QStringLiteral("tea")}, history);
@@ -438,8 +442,7 @@ private slots:
 
     // --after is inclusive, --before exclusive; dates are local time unless they end in Z or an
     // offset, and a day is whatever its local midnights enclose (23 or 25 hours on a change).
-    void timeFilters_data()
-    {
+    void timeFilters_data() {
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("passed"); // bodies of the messages searched, in order
@@ -447,53 +450,74 @@ private slots:
         const QByteArray ny = "America/New_York";
         const QByteArray berlin = "Europe/Berlin";
         QTest::newRow("New York, the day of the change: 23 hours")
-            << ny << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14"), QStringLiteral("--before"),
-                                 QStringLiteral("2021-03-15")}
-            << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"), QStringLiteral("2021-03-14T06:59:59.999Z"),
-                           QStringLiteral("2021-03-14T07:00:00.000Z"), QStringLiteral("2021-03-15T03:59:59.999Z")};
+            << ny
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14"),
+                           QStringLiteral("--before"), QStringLiteral("2021-03-15")}
+            << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"),
+                           QStringLiteral("2021-03-14T06:59:59.999Z"),
+                           QStringLiteral("2021-03-14T07:00:00.000Z"),
+                           QStringLiteral("2021-03-15T03:59:59.999Z")};
         QTest::newRow("New York, after the change, with minutes")
-            << ny << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T03:00"), QStringLiteral("--before"),
-                                 QStringLiteral("2021-03-14T23:59:59")}
+            << ny
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T03:00"),
+                           QStringLiteral("--before"), QStringLiteral("2021-03-14T23:59:59")}
             << QStringList{QStringLiteral("2021-03-14T07:00:00.000Z")};
         QTest::newRow("New York, before the change")
-            << ny << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T01:59:59"), QStringLiteral("--before"),
-                                 QStringLiteral("2021-03-14T03:00")}
+            << ny
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T01:59:59"),
+                           QStringLiteral("--before"), QStringLiteral("2021-03-14T03:00")}
             << QStringList{QStringLiteral("2021-03-14T06:59:59.999Z")};
-        QTest::newRow("Berlin, spring day") << berlin
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-28"), QStringLiteral("--before"),
-                           QStringLiteral("2021-03-29")}
-            << QStringList{QStringLiteral("2021-03-27T23:00:00.000Z"), QStringLiteral("2021-03-28T00:59:59.999Z"),
-                           QStringLiteral("2021-03-28T01:00:00.000Z"), QStringLiteral("2021-03-28T21:59:59.999Z")};
-        QTest::newRow("Berlin, autumn: 25 hours") << berlin
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-10-31"), QStringLiteral("--before"),
-                           QStringLiteral("2021-11-01")}
-            << QStringList{QStringLiteral("2021-10-31T00:30:00.000Z"), QStringLiteral("2021-10-31T01:30:00.000Z")};
-        QTest::newRow("Berlin, before midnight only") << berlin
-            << QStringList{QStringLiteral("--before"), QStringLiteral("2021-03-28")}
-            << QStringList{QStringLiteral("2021-03-14T04:59:59.999Z"), QStringLiteral("2021-03-14T05:00:00.000Z"),
-                           QStringLiteral("2021-03-14T06:59:59.999Z"), QStringLiteral("2021-03-14T07:00:00.000Z"),
-                           QStringLiteral("2021-03-15T03:59:59.999Z"), QStringLiteral("2021-03-15T04:00:00.000Z"),
+        QTest::newRow("Berlin, spring day")
+            << berlin
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-28"),
+                           QStringLiteral("--before"), QStringLiteral("2021-03-29")}
+            << QStringList{QStringLiteral("2021-03-27T23:00:00.000Z"),
+                           QStringLiteral("2021-03-28T00:59:59.999Z"),
+                           QStringLiteral("2021-03-28T01:00:00.000Z"),
+                           QStringLiteral("2021-03-28T21:59:59.999Z")};
+        QTest::newRow("Berlin, autumn: 25 hours")
+            << berlin
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-10-31"),
+                           QStringLiteral("--before"), QStringLiteral("2021-11-01")}
+            << QStringList{QStringLiteral("2021-10-31T00:30:00.000Z"),
+                           QStringLiteral("2021-10-31T01:30:00.000Z")};
+        QTest::newRow("Berlin, before midnight only")
+            << berlin << QStringList{QStringLiteral("--before"), QStringLiteral("2021-03-28")}
+            << QStringList{QStringLiteral("2021-03-14T04:59:59.999Z"),
+                           QStringLiteral("2021-03-14T05:00:00.000Z"),
+                           QStringLiteral("2021-03-14T06:59:59.999Z"),
+                           QStringLiteral("2021-03-14T07:00:00.000Z"),
+                           QStringLiteral("2021-03-15T03:59:59.999Z"),
+                           QStringLiteral("2021-03-15T04:00:00.000Z"),
                            QStringLiteral("2021-03-27T22:59:59.999Z")};
-        QTest::newRow("UTC named, whatever the zone") << berlin
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T05:00Z"), QStringLiteral("--before"),
-                           QStringLiteral("2021-03-14T07:00:00Z")}
-            << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"), QStringLiteral("2021-03-14T06:59:59.999Z")};
-        QTest::newRow("offsets, whole seconds") << ny
+        QTest::newRow("UTC named, whatever the zone")
+            << berlin
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T05:00Z"),
+                           QStringLiteral("--before"), QStringLiteral("2021-03-14T07:00:00Z")}
+            << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"),
+                           QStringLiteral("2021-03-14T06:59:59.999Z")};
+        QTest::newRow("offsets, whole seconds")
+            << ny
             << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-28T02:00:00+01:00"),
                            QStringLiteral("--before"), QStringLiteral("2021-03-28T18:00:00-04:00")}
-            << QStringList{QStringLiteral("2021-03-28T01:00:00.000Z"), QStringLiteral("2021-03-28T21:59:59.999Z")};
-        QTest::newRow("sender by name or id, case ignored") << ny
-            << QStringList{QStringLiteral("--from"), QStringLiteral("bOB"), QStringLiteral("--after"),
-                           QStringLiteral("2021-03-27")}
-            << QStringList{QStringLiteral("2021-03-27T23:00:00.000Z"), QStringLiteral("2021-03-28T01:00:00.000Z"),
-                           QStringLiteral("2021-03-28T22:00:00.000Z"), QStringLiteral("2021-10-31T01:30:00.000Z")};
-        QTest::newRow("sender by id alone") << ny
-            << QStringList{QStringLiteral("--from"), QStringLiteral("live:"), QStringLiteral("--before"),
-                           QStringLiteral("2021-03-15")}
-            << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"), QStringLiteral("2021-03-14T07:00:00.000Z")};
+            << QStringList{QStringLiteral("2021-03-28T01:00:00.000Z"),
+                           QStringLiteral("2021-03-28T21:59:59.999Z")};
+        QTest::newRow("sender by name or id, case ignored")
+            << ny
+            << QStringList{QStringLiteral("--from"), QStringLiteral("bOB"),
+                           QStringLiteral("--after"), QStringLiteral("2021-03-27")}
+            << QStringList{QStringLiteral("2021-03-27T23:00:00.000Z"),
+                           QStringLiteral("2021-03-28T01:00:00.000Z"),
+                           QStringLiteral("2021-03-28T22:00:00.000Z"),
+                           QStringLiteral("2021-10-31T01:30:00.000Z")};
+        QTest::newRow("sender by id alone")
+            << ny
+            << QStringList{QStringLiteral("--from"), QStringLiteral("live:"),
+                           QStringLiteral("--before"), QStringLiteral("2021-03-15")}
+            << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"),
+                           QStringLiteral("2021-03-14T07:00:00.000Z")};
     }
-    void timeFilters()
-    {
+    void timeFilters() {
         QFETCH(QByteArray, zone);
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, passed);
@@ -502,8 +526,8 @@ private slots:
         const int offset = QDateTime(QDate(2021, 1, 1), QTime(12, 0)).offsetFromUtc();
         QCOMPARE(offset, zone == "Europe/Berlin" ? 3600 : -5 * 3600);
 
-        const Run run = runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} + arguments
-                                  + QStringList{QStringLiteral("Z")},
+        const Run run = runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} +
+                                  arguments + QStringList{QStringLiteral("Z")},
                               momentsHistory());
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(run.status, passed.isEmpty() ? 1 : 0);
@@ -518,44 +542,54 @@ private slots:
         QCOMPARE(bodies, passed);
     }
 
-    void badOptionValues_data()
-    {
+    void badOptionValues_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("errorHolds");
-        QTest::newRow("no such day") << QStringList{QStringLiteral("--after"), QStringLiteral("2021-02-29"), QStringLiteral("a")}
-                                     << QStringLiteral("--after 2021-02-29");
-        QTest::newRow("one-digit month") << QStringList{QStringLiteral("--before"), QStringLiteral("2021-3-04"), QStringLiteral("a")}
-                                         << QStringLiteral("--before 2021-3-04");
-        QTest::newRow("hour 24") << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-04T24:00"), QStringLiteral("a")}
+        QTest::newRow("no such day")
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-02-29"),
+                           QStringLiteral("a")}
+            << QStringLiteral("--after 2021-02-29");
+        QTest::newRow("one-digit month")
+            << QStringList{QStringLiteral("--before"), QStringLiteral("2021-3-04"),
+                           QStringLiteral("a")}
+            << QStringLiteral("--before 2021-3-04");
+        QTest::newRow("hour 24") << QStringList{QStringLiteral("--after"),
+                                                QStringLiteral("2021-03-04T24:00"),
+                                                QStringLiteral("a")}
                                  << QStringLiteral("2021-03-04T24:00");
-        QTest::newRow("offset without time") << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-04+01:00"),
-                                                            QStringLiteral("a")}
-                                             << QStringLiteral("no date");
-        QTest::newRow("words") << QStringList{QStringLiteral("--after"), QStringLiteral("yesterday"), QStringLiteral("a")}
+        QTest::newRow("offset without time")
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-04+01:00"),
+                           QStringLiteral("a")}
+            << QStringLiteral("no date");
+        QTest::newRow("words") << QStringList{QStringLiteral("--after"),
+                                              QStringLiteral("yesterday"), QStringLiteral("a")}
                                << QStringLiteral("yesterday");
-        QTest::newRow("format") << QStringList{QStringLiteral("--format"), QStringLiteral("xml"), QStringLiteral("a")}
+        QTest::newRow("format") << QStringList{QStringLiteral("--format"), QStringLiteral("xml"),
+                                               QStringLiteral("a")}
                                 << QStringLiteral("\"xml\"");
-        QTest::newRow("two modes") << QStringList{QStringLiteral("--list"), QStringLiteral("--stats")}
-                                   << QStringLiteral("--list");
-        QTest::newRow("unclosed group") << QStringList{QStringLiteral("--regex"), QStringLiteral("lunch (at")}
-                                        << QStringLiteral("position 9");
-        QTest::newRow("nothing to repeat") << QStringList{QStringLiteral("-E"), QStringLiteral("ab*+?+")}
-                                           << QStringLiteral("position ");
+        QTest::newRow("two modes")
+            << QStringList{QStringLiteral("--list"), QStringLiteral("--stats")}
+            << QStringLiteral("--list");
+        QTest::newRow("unclosed group")
+            << QStringList{QStringLiteral("--regex"), QStringLiteral("lunch (at")}
+            << QStringLiteral("position 9");
+        QTest::newRow("nothing to repeat")
+            << QStringList{QStringLiteral("-E"), QStringLiteral("ab*+?+")}
+            << QStringLiteral("position ");
     }
-    void badOptionValues()
-    {
+    void badOptionValues() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, errorHolds);
         const Run run = runIn(QStringList{QStringLiteral("--sample")} + arguments);
         QCOMPARE(run.status, 2);
         QCOMPARE(run.out, QByteArray());
-        QVERIFY2(run.err.startsWith("velmoran-find: ") && run.err.count('\n') == 1, run.err.constData());
+        QVERIFY2(run.err.startsWith("velmoran-find: ") && run.err.count('\n') == 1,
+                 run.err.constData());
         QVERIFY2(QString::fromUtf8(run.err).contains(errorHolds), run.err.constData());
     }
 
     // A regular expression is tested in the same three fields; -i makes it ignore case.
-    void regularExpressions_data()
-    {
+    void regularExpressions_data() {
         QTest::addColumn<QString>("expression");
         QTest::addColumn<bool>("ignoreCase");
         QTest::addColumn<QString>("sameAsPlain"); // a plain search finding the same rows, or ""
@@ -567,14 +601,14 @@ private slots:
         QTest::newRow("character class, Cyrillic") << "[Пп]ривет" << false << "привет" << true;
         QTest::newRow("empty expression") << "" << false << "" << false;
     }
-    void regularExpressions()
-    {
+    void regularExpressions() {
         QFETCH(QString, expression);
         QFETCH(bool, ignoreCase);
         QFETCH(QString, sameAsPlain);
         QFETCH(bool, ignoreCaseForPlain);
-        QStringList arguments{QStringLiteral("--sample"), QStringLiteral("--all-chats"), QStringLiteral("--format"),
-                              QStringLiteral("jsonl"), QStringLiteral("--regex")};
+        QStringList arguments{QStringLiteral("--sample"), QStringLiteral("--all-chats"),
+                              QStringLiteral("--format"), QStringLiteral("jsonl"),
+                              QStringLiteral("--regex")};
         if (ignoreCase)
             arguments << QStringLiteral("-i");
         const Run run = runIn(arguments + QStringList{QStringLiteral("--"), expression});
@@ -583,8 +617,9 @@ private slots:
         const std::vector<QStringList> rows = parseJsonLines(run.out, RowKeys, &problem);
         QVERIFY(problem.isEmpty());
         QVERIFY(!rows.empty());
-        const QRegularExpression re(expression, ignoreCase ? QRegularExpression::CaseInsensitiveOption
-                                                           : QRegularExpression::NoPatternOption);
+        const QRegularExpression re(expression, ignoreCase
+                                                    ? QRegularExpression::CaseInsensitiveOption
+                                                    : QRegularExpression::NoPatternOption);
         for (const QStringList& row : rows)
             QVERIFY2(row[2].contains(re), qPrintable(row[2]));
         if (!sameAsPlain.isEmpty() || expression.isEmpty()) {
@@ -592,20 +627,20 @@ private slots:
                                        QStringLiteral("--format"), QStringLiteral("jsonl")};
             if (ignoreCaseForPlain)
                 plainArguments << QStringLiteral("-i");
-            const Run plain = runIn(plainArguments + QStringList{QStringLiteral("--"), sameAsPlain});
+            const Run plain =
+                runIn(plainArguments + QStringList{QStringLiteral("--"), sameAsPlain});
             QCOMPARE(run.out, plain.out);
         } else {
             // Fewer rows than the same text found anywhere in the field ("Hola Lucía!").
-            const Run anywhere = runIn({QStringLiteral("--sample"), QStringLiteral("--all-chats"), QStringLiteral("--count"),
-                                        QStringLiteral("L")});
+            const Run anywhere = runIn({QStringLiteral("--sample"), QStringLiteral("--all-chats"),
+                                        QStringLiteral("--count"), QStringLiteral("L")});
             QVERIFY(qsizetype(rows.size()) < anywhere.out.trimmed().toLongLong());
         }
     }
 
     // --list: every conversation of the history in its order; --count: the rows a search
     // writes; --stats: the messages it reads, per conversation and per year, adding up.
-    void listCountAndStatistics()
-    {
+    void listCountAndStatistics() {
         const ChatHistoryPtr history = sampleHistory();
         const Run list = runIn({QStringLiteral("--sample"), QStringLiteral("--list")});
         QCOMPARE(list.status, 0);
@@ -614,13 +649,15 @@ private slots:
         qint64 all = 0;
         for (size_t i = 0; i < history->chats.size(); ++i) {
             const HistoryChat& c = history->chats[i];
-            const QStringList cells = QString::fromUtf8(lines[qsizetype(i)]).split(QLatin1Char('\t'));
+            const QStringList cells =
+                QString::fromUtf8(lines[qsizetype(i)]).split(QLatin1Char('\t'));
             QCOMPARE(cells.size(), 6);
             QCOMPARE(cells[0], c.id);
             QCOMPARE(cells[1], conversationKindText(c.kind));
             QCOMPARE(cells[2], c.name);
             QCOMPARE(cells[3].toLongLong(), qint64(c.messages.size()));
-            qint64 first = std::numeric_limits<qint64>::max(), last = std::numeric_limits<qint64>::min();
+            qint64 first = std::numeric_limits<qint64>::max(),
+                   last = std::numeric_limits<qint64>::min();
             for (const HistoryMessage& m : c.messages) {
                 first = std::min(first, m.timestampMs);
                 last = std::max(last, m.timestampMs);
@@ -632,11 +669,15 @@ private slots:
         QVERIFY(list.out.contains("\tgroup\tTeam chat\t22\t"));
 
         // --count is the number of rows the rows themselves make.
-        for (const QStringList& search : {QStringList{QStringLiteral("-i"), QStringLiteral("lunch")},
-                                          QStringList{QStringLiteral("--all-chats"), QStringLiteral("")},
-                                          QStringList{QStringLiteral("nothing like this")}}) {
-            const Run rows = runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("-f"), QStringLiteral("jsonl")} + search);
-            const Run count = runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("--count")} + search);
+        for (const QStringList& search :
+             {QStringList{QStringLiteral("-i"), QStringLiteral("lunch")},
+              QStringList{QStringLiteral("--all-chats"), QStringLiteral("")},
+              QStringList{QStringLiteral("nothing like this")}}) {
+            const Run rows = runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("-f"),
+                                               QStringLiteral("jsonl")} +
+                                   search);
+            const Run count =
+                runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("--count")} + search);
             QCOMPARE(count.status, rows.status);
             QCOMPARE(count.out, QByteArray::number(rows.out.count('\n')) + '\n');
         }
@@ -644,15 +685,18 @@ private slots:
         // --stats: the conversations searched and the messages in them, with totals that add up.
         auto statistics = [&](const QStringList& arguments) {
             const Run csv = runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("--stats"),
-                                              QStringLiteral("--format"), QStringLiteral("csv")} + arguments);
+                                              QStringLiteral("--format"), QStringLiteral("csv")} +
+                                  arguments);
             bool ok = false;
             std::vector<QStringList> records = parseCsv(csv.out, &ok);
             return ok && csv.status == 0 ? records : std::vector<QStringList>();
         };
         const std::vector<QStringList> everything = statistics({QStringLiteral("--all-chats")});
         QVERIFY(!everything.empty());
-        QCOMPARE(everything.front(), (QStringList{QStringLiteral("conversation"), QStringLiteral("conversation_name"),
-                                                  QStringLiteral("kind"), QStringLiteral("year"), QStringLiteral("messages")}));
+        QCOMPARE(everything.front(),
+                 (QStringList{QStringLiteral("conversation"), QStringLiteral("conversation_name"),
+                              QStringLiteral("kind"), QStringLiteral("year"),
+                              QStringLiteral("messages")}));
         qint64 sum = 0;
         QSet<QString> conversations;
         for (size_t i = 1; i < everything.size(); ++i) {
@@ -667,10 +711,12 @@ private slots:
         QCOMPARE(oneToOneSum, all - 22);
 
         // The table a person reads has the same totals, and a time filter narrows them.
-        const Run table = runIn({QStringLiteral("--sample"), QStringLiteral("--stats"), QStringLiteral("--all-chats")});
+        const Run table = runIn(
+            {QStringLiteral("--sample"), QStringLiteral("--stats"), QStringLiteral("--all-chats")});
         QCOMPARE(table.status, 0);
         const QString text = QString::fromUtf8(table.out);
-        const QRegularExpression totals(QStringLiteral("^Total +(\\d+)$"), QRegularExpression::MultilineOption);
+        const QRegularExpression totals(QStringLiteral("^Total +(\\d+)$"),
+                                        QRegularExpression::MultilineOption);
         auto it = totals.globalMatch(text);
         int totalLines = 0;
         while (it.hasNext()) {
@@ -678,19 +724,20 @@ private slots:
             ++totalLines;
         }
         QCOMPARE(totalLines, 2);
-        QVERIFY(text.contains(QRegularExpression(QStringLiteral("^19:team-chat@thread.skype +group +22  Team chat$"),
-                                                 QRegularExpression::MultilineOption)));
-        const std::vector<QStringList> in2020 = statistics({QStringLiteral("--all-chats"), QStringLiteral("--after"),
-                                                            QStringLiteral("2020-01-01T00:00Z"), QStringLiteral("--before"),
-                                                            QStringLiteral("2021-01-01T00:00Z")});
+        QVERIFY(text.contains(
+            QRegularExpression(QStringLiteral("^19:team-chat@thread.skype +group +22  Team chat$"),
+                               QRegularExpression::MultilineOption)));
+        const std::vector<QStringList> in2020 =
+            statistics({QStringLiteral("--all-chats"), QStringLiteral("--after"),
+                        QStringLiteral("2020-01-01T00:00Z"), QStringLiteral("--before"),
+                        QStringLiteral("2021-01-01T00:00Z")});
         QVERIFY(in2020.size() > 1);
         for (size_t i = 1; i < in2020.size(); ++i)
             QCOMPARE(in2020[i][3], QStringLiteral("2020"));
     }
 
     // The output file never replaces a history that is being read, whatever path leads to it.
-    void outputNeverReplacesAHistory_data()
-    {
+    void outputNeverReplacesAHistory_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("the same path") << "same";
         QTest::newRow("a symbolic link to it") << "symlink";
@@ -698,22 +745,24 @@ private slots:
         QTest::newRow("another way to write the path") << "dotted";
         QTest::newRow("a history found without a name") << "discovered";
     }
-    void outputNeverReplacesAHistory()
-    {
+    void outputNeverReplacesAHistory() {
         QFETCH(QString, how);
         QTemporaryDir home;
         QVERIFY(home.isValid());
         QVERIFY(QDir(home.path()).mkpath(QStringLiteral("Downloads")));
         const QString history = home.filePath(QStringLiteral("Downloads/me_export.tar"));
         QVERIFY(QFile::copy(m_tar, history));
-        QVERIFY(QFile::setPermissions(history, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QVERIFY(QFile::setPermissions(history,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         QString output = history;
         if (how == u"symlink") {
             output = home.filePath(QStringLiteral("results.txt"));
             QVERIFY(QFile::link(history, output));
         } else if (how == u"hardlink") {
             output = home.filePath(QStringLiteral("results.txt"));
-            QCOMPARE(::link(QFile::encodeName(history).constData(), QFile::encodeName(output).constData()), 0);
+            QCOMPARE(::link(QFile::encodeName(history).constData(),
+                            QFile::encodeName(output).constData()),
+                     0);
         } else if (how == u"dotted") {
             output = home.filePath(QStringLiteral("Downloads/../Downloads/./me_export.tar"));
         }
@@ -729,10 +778,12 @@ private slots:
         if (how != u"discovered")
             arguments << history;
         for (const QString& format : {QStringLiteral("text"), QStringLiteral("jsonl")}) {
-            const Run run = runProgram(arguments + QStringList{QStringLiteral("-f"), format, QStringLiteral("the")},
-                                       environment);
+            const Run run = runProgram(
+                arguments + QStringList{QStringLiteral("-f"), format, QStringLiteral("the")},
+                environment);
             QCOMPARE(run.status, 2);
-            QVERIFY2(run.err.startsWith("velmoran-find: The output file ") && run.err.count('\n') == 1,
+            QVERIFY2(run.err.startsWith("velmoran-find: The output file ") &&
+                         run.err.count('\n') == 1,
                      run.err.constData());
             QVERIFY(run.err.contains(history.toUtf8()));
         }
@@ -744,16 +795,17 @@ private slots:
         QCOMPARE(after.st_size, before.st_size);
         QVERIFY(QFileInfo(output).exists());
         // Any other output file is fine.
-        const Run other = runProgram({QStringLiteral("--output"), home.filePath(QStringLiteral("other.txt")),
-                                      history, QStringLiteral("the")},
-                                     environment);
+        const Run other =
+            runProgram({QStringLiteral("--output"), home.filePath(QStringLiteral("other.txt")),
+                        history, QStringLiteral("the")},
+                       environment);
         QCOMPARE(other.status, 0);
     }
 
     // FIFOs, devices and descriptor names are written straight through, never replaced.
-    void specialOutputsAreWrittenThrough()
-    {
-        const QStringList search{QStringLiteral("-f"), QStringLiteral("csv"), m_tar, QStringLiteral("the")};
+    void specialOutputsAreWrittenThrough() {
+        const QStringList search{QStringLiteral("-f"), QStringLiteral("csv"), m_tar,
+                                 QStringLiteral("the")};
         const Run plain = runProgram(search);
         QCOMPARE(plain.status, 0);
         QVERIFY(plain.out.size() > 100'000);
@@ -784,13 +836,15 @@ private slots:
         reader.setStandardOutputFile(received, QIODevice::Truncate);
         reader.start(QStringLiteral("cat"), {fifo});
         QVERIFY(reader.waitForStarted());
-        const Run textToFifo = runProgram({QStringLiteral("-o"), fifo, m_tar, QStringLiteral("the")});
+        const Run textToFifo =
+            runProgram({QStringLiteral("-o"), fifo, m_tar, QStringLiteral("the")});
         QVERIFY(reader.waitForFinished(60'000));
         QCOMPARE(textToFifo.status, 0);
         QVERIFY(receivedBytes() == runProgram({m_tar, QStringLiteral("the")}).out);
 
         // A character device stays one.
-        const Run toNull = runProgram(QStringList{QStringLiteral("-o"), QStringLiteral("/dev/null")} + search);
+        const Run toNull =
+            runProgram(QStringList{QStringLiteral("-o"), QStringLiteral("/dev/null")} + search);
         QCOMPARE(toNull.err, QByteArray());
         QCOMPARE(toNull.status, 0);
         QCOMPARE(::lstat("/dev/null", &node), 0);
@@ -805,8 +859,9 @@ private slots:
         for (const QString& format : {QStringLiteral("csv"), QStringLiteral("text")}) {
             QProcess process;
             process.setStandardOutputFile(file, QIODevice::Truncate);
-            process.start(FindProgram, {QStringLiteral("-o"), QStringLiteral("/dev/stdout"), QStringLiteral("-f"), format,
-                                        m_tar, QStringLiteral("the")});
+            process.start(FindProgram,
+                          {QStringLiteral("-o"), QStringLiteral("/dev/stdout"),
+                           QStringLiteral("-f"), format, m_tar, QStringLiteral("the")});
             QVERIFY(process.waitForFinished(60'000));
             QCOMPARE(process.readAllStandardError(), QByteArray());
             QCOMPARE(process.exitCode(), 0);
@@ -815,14 +870,13 @@ private slots:
             QCOMPARE(after.st_ino, before.st_ino);
             QFile written(file);
             QVERIFY(written.open(QIODevice::ReadOnly));
-            QVERIFY(written.readAll()
-                    == runProgram({QStringLiteral("-f"), format, m_tar, QStringLiteral("the")}).out);
+            QVERIFY(written.readAll() ==
+                    runProgram({QStringLiteral("-f"), format, m_tar, QStringLiteral("the")}).out);
         }
     }
 
     // A reader that stops early (| head -c1) ends the program quietly, whatever it writes.
-    void closedPipeEndsQuietly_data()
-    {
+    void closedPipeEndsQuietly_data() {
         QTest::addColumn<QString>("options");
         QTest::newRow("text") << "";
         QTest::newRow("csv") << "-f csv";
@@ -830,14 +884,14 @@ private slots:
         QTest::newRow("list") << "--list";
         QTest::newRow("text into /dev/stdout") << "-o /dev/stdout";
     }
-    void closedPipeEndsQuietly()
-    {
+    void closedPipeEndsQuietly() {
         QFETCH(QString, options);
         // Enough rows to fill any pipe buffer many times over.
-        const QString script = QStringLiteral("'%1' %2 '%3' %4 2>'%5' | head -c1 >/dev/null; echo ${PIPESTATUS[0]}")
-                                   .arg(FindProgram, options, m_tar,
-                                        options == u"--list" ? QString() : QStringLiteral("''"),
-                                        m_dir.filePath(QStringLiteral("pipe.err")));
+        const QString script =
+            QStringLiteral("'%1' %2 '%3' %4 2>'%5' | head -c1 >/dev/null; echo ${PIPESTATUS[0]}")
+                .arg(FindProgram, options, m_tar,
+                     options == u"--list" ? QString() : QStringLiteral("''"),
+                     m_dir.filePath(QStringLiteral("pipe.err")));
         QProcess shell;
         shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
         QVERIFY(shell.waitForFinished(60'000));
