@@ -23,9 +23,9 @@ struct MessageFilter {
 
 // A moment given on the command line: YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], in local time unless
 // it ends in Z (UTC) or an offset (+HH:MM, -HH:MM). A date alone is its first moment (local
-// midnight, or the first moment after it where a time change skips midnight). Answers the
-// moment in UTC milliseconds, or nothing when the text is none of these forms or names a day
-// or time that does not exist.
+// midnight, or the first moment after it where a time change skips midnight); a local time that
+// a change skips counts from the change on. Answers the moment in UTC milliseconds, or nothing
+// when the text is none of these forms or names a day or time that does not exist.
 std::optional<qint64> parseMoment(const QString& text);
 
 // A chat service over some chats of a history with only the messages a filter accepts, in

@@ -204,6 +204,14 @@ ChatHistoryPtr momentsHistory() {
             ann ? QStringLiteral("Ann") : QStringLiteral("Bob Smith"), QString::fromLatin1(time)));
     }
     history->chats.push_back(std::move(c));
+    // São Paulo skipped its midnight on 2018-11-04: the day began at 01:00 (03:00Z).
+    history->contacts << QStringLiteral("cara");
+    HistoryChat cara = chat(QStringLiteral("cara"), QStringLiteral("8:cara"),
+                            QStringLiteral("Cara"), ConversationKind::OneToOne);
+    for (const char* time : {"2018-11-04T02:59:59.999Z", "2018-11-04T03:00:00.000Z"})
+        cara.messages.push_back(message(utc(time), QStringLiteral("cara"), QStringLiteral("Cara"),
+                                        QString::fromLatin1(time)));
+    history->chats.push_back(std::move(cara));
     return history;
 }
 
@@ -489,7 +497,19 @@ private slots:
                            QStringLiteral("2021-03-14T07:00:00.000Z"),
                            QStringLiteral("2021-03-15T03:59:59.999Z"),
                            QStringLiteral("2021-03-15T04:00:00.000Z"),
-                           QStringLiteral("2021-03-27T22:59:59.999Z")};
+                           QStringLiteral("2021-03-27T22:59:59.999Z"),
+                           QStringLiteral("2018-11-04T02:59:59.999Z"),
+                           QStringLiteral("2018-11-04T03:00:00.000Z")};
+        QTest::newRow("New York, from the skipped hour on")
+            << ny
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T02:00"),
+                           QStringLiteral("--before"), QStringLiteral("2021-03-14T02:30")}
+            << QStringList{QStringLiteral("2021-03-14T07:00:00.000Z")};
+        QTest::newRow("São Paulo, a day without its midnight")
+            << QByteArray("America/Sao_Paulo")
+            << QStringList{QStringLiteral("--after"), QStringLiteral("2018-11-04"),
+                           QStringLiteral("--before"), QStringLiteral("2018-11-05")}
+            << QStringList{QStringLiteral("2018-11-04T03:00:00.000Z")};
         QTest::newRow("UTC named, whatever the zone")
             << berlin
             << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T05:00Z"),
@@ -522,9 +542,12 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, passed);
         setTimeZone(zone);
-        // The zone took effect: the first of January is behind UTC in New York, ahead in Berlin.
+        // The zone took effect: the first of January 2021 is ahead of UTC in Berlin, behind it in
+        // New York and São Paulo.
         const int offset = QDateTime(QDate(2021, 1, 1), QTime(12, 0)).offsetFromUtc();
-        QCOMPARE(offset, zone == "Europe/Berlin" ? 3600 : -5 * 3600);
+        QCOMPARE(offset, zone == "Europe/Berlin"      ? 3600
+                         : zone == "America/New_York" ? -5 * 3600
+                                                      : -3 * 3600);
 
         const Run run = runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} +
                                   arguments + QStringList{QStringLiteral("Z")},
