@@ -7,7 +7,7 @@
 // written as jsonl against the default text file (target: at most 1.2 x), and --list and
 // --stats against loading the .tar alone, measured in this process (target: at most 1.1 x).
 //
-// usage: bench_find [--messages N] [--runs R] [--text TEXT]
+// usage: bench_find [--messages N] [--runs R] [--text TEXT] [--formats-only]
 // The export (.tar and its messages.json) is generated into a temporary folder and removed
 // afterwards. Unless --text is given, the search text is picked from the generated bodies: the
 // word or beginning of a word whose share of bodies is nearest to 1%. The share of bodies the
@@ -133,17 +133,20 @@ int main(int argc, char* argv[])
                     qPrintable(text), sampledShare * 100);
     }
 
+    const bool formatsOnly = arguments.contains(QStringLiteral("--formats-only"));
     struct Case {
         const char* name;
         QStringList extra;
     };
     const Case cases[] = {{"letter case counts", {}}, {"--ignore-case", {QStringLiteral("--ignore-case")}}};
-    std::printf("\n%-8s %12s %16s %16s\n", "run", "grep -c s", cases[0].name, cases[1].name);
+    const int grepRuns = formatsOnly ? -1 : runs;
+    if (!formatsOnly)
+        std::printf("\n%-8s %12s %16s %16s\n", "run", "grep -c s", cases[0].name, cases[1].name);
     std::vector<double> grepTimes, findTimes[2];
     qsizetype rows[2] = {0, 0};
     qsizetype bodyRows[2] = {0, 0};
     QByteArray grepCount;
-    for (int run = 0; run <= runs; ++run) {
+    for (int run = 0; run <= grepRuns; ++run) {
         const double grep = timed(QStringLiteral("grep"), {QStringLiteral("-c"), QStringLiteral("-F"), text, json},
                                   &grepCount);
         double times[2];
@@ -176,14 +179,16 @@ int main(int argc, char* argv[])
             findTimes[c].push_back(times[c]);
     }
     const double reference = median(grepTimes);
-    std::printf("\nmedian of %d runs (velmoran-find: load the .tar, search, write the results file):\n", runs);
-    std::printf("  reference grep -c -F \"%s\" messages.json   %7.3f s   (%s lines)\n", qPrintable(text), reference,
-                grepCount.constData());
-    for (int c = 0; c < 2; ++c) {
-        const double m = median(findTimes[c]);
-        std::printf("  velmoran-find, %-22s %7.3f s   %.1f x grep   %lld rows, %.2f%% of %lld bodies   (target <= 3 s)\n",
-                    cases[c].name, m, reference > 0 ? m / reference : 0.0, qlonglong(rows[c]),
-                    bodies ? 100.0 * double(bodyRows[c]) / double(bodies) : 0.0, qlonglong(bodies));
+    if (!formatsOnly) {
+        std::printf("\nmedian of %d runs (velmoran-find: load the .tar, search, write the results file):\n", runs);
+        std::printf("  reference grep -c -F \"%s\" messages.json   %7.3f s   (%s lines)\n", qPrintable(text), reference,
+                    grepCount.constData());
+        for (int c = 0; c < 2; ++c) {
+            const double m = median(findTimes[c]);
+            std::printf("  velmoran-find, %-22s %7.3f s   %.1f x grep   %lld rows, %.2f%% of %lld bodies   (target <= 3 s)\n",
+                        cases[c].name, m, reference > 0 ? m / reference : 0.0, qlonglong(rows[c]),
+                        bodies ? 100.0 * double(bodyRows[c]) / double(bodies) : 0.0, qlonglong(bodies));
+        }
     }
 
     // Formats and overviews against their references, in the same runs.
