@@ -32,12 +32,18 @@ std::optional<qint64> parseMoment(const QString& text) {
         return std::nullopt;
     const QStringView zone = match.capturedView(7);
     if (zone.isEmpty()) {
-        // Local time. Qt moves a time that a change to summer time skips to the same distance
-        // after the change, so a skipped midnight becomes the day's first moment.
+        // Local time.
         const QDateTime local(date, time, Qt::LocalTime);
-        if (!local.isValid())
-            return std::nullopt;
-        return local.toMSecsSinceEpoch();
+        if (local.isValid())
+            return local.toMSecsSinceEpoch();
+        // A time that a change to summer time skips is read with the offset before the change,
+        // which lands as far after the change as it lies after its start: a skipped midnight
+        // becomes the day's first moment.
+        const qint64 wall = QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch();
+        const qint64 dayMs = 24 * 60 * 60 * 1000;
+        const int before
+            = QDateTime::fromMSecsSinceEpoch(wall - dayMs, Qt::LocalTime).offsetFromUtc();
+        return wall - qint64(before) * 1000;
     }
     int offsetSeconds = 0;
     if (zone != u"Z") {

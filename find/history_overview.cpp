@@ -41,43 +41,21 @@ QString oneLine(QString text) {
     return text;
 }
 
-// Writes a record of named fields in the format (Text: tab-separated, no names).
-void appendRecord(QByteArray& out, OutputFormat format, const QStringList& names,
-                  const QStringList& values) {
+// Writes a record as a tab-separated line (Text) or a CSV record (Csv).
+void appendRecord(QByteArray& out, OutputFormat format, const QStringList& values) {
+    const bool csv = format == OutputFormat::Csv;
     for (qsizetype i = 0; i < values.size(); ++i) {
-        switch (format) {
-        case OutputFormat::Text:
-            if (i > 0)
-                out += '\t';
-            out += oneLine(values[i]).toUtf8();
-            break;
-        case OutputFormat::Csv:
-            if (i > 0)
-                out += ',';
+        if (i > 0)
+            out += csv ? ',' : '\t';
+        if (csv)
             appendCsvField(out, values[i]);
-            break;
-        case OutputFormat::JsonLines:
-            out += i > 0 ? "," : "{";
-            appendJsonString(out, names[i]);
-            out += ':';
-            appendJsonString(out, values[i]);
-            break;
-        }
+        else
+            out += oneLine(values[i]).toUtf8();
     }
-    switch (format) {
-    case OutputFormat::Text:
-        out += '\n';
-        break;
-    case OutputFormat::Csv:
-        out += "\r\n";
-        break;
-    case OutputFormat::JsonLines:
-        out += "}\n";
-        break;
-    }
+    out += csv ? "\r\n" : "\n";
 }
 
-// Numbers are JSON numbers, not strings: rewrites "messages":"12" as "messages":12.
+// A JSON object of the named fields; the numeric ones as JSON numbers (null when empty).
 void appendJsonNumberRecord(QByteArray& out, const QStringList& names, const QStringList& values,
                             const QList<bool>& numeric) {
     for (qsizetype i = 0; i < values.size(); ++i) {
@@ -99,12 +77,12 @@ void appendRow(QByteArray& out, OutputFormat format, const QStringList& names,
     if (format == OutputFormat::JsonLines)
         appendJsonNumberRecord(out, names, values, numeric);
     else
-        appendRecord(out, format, names, values);
+        appendRecord(out, format, values);
 }
 
 void appendHeader(QByteArray& out, OutputFormat format, const QStringList& names) {
     if (format == OutputFormat::Csv)
-        appendRecord(out, format, names, names);
+        appendRecord(out, format, names);
 }
 
 // Left-aligned or right-aligned columns of text separated by two blanks, lines ending in LF.

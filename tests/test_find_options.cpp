@@ -346,6 +346,42 @@ private slots:
         }
     }
 
+    // A legacy database gives every column: times, senders, conversation ids and names.
+    void databaseRowsCarryEveryColumn() {
+        const QString db = m_dir.filePath(QStringLiteral("main.db"));
+        generator::Options options;
+        options.messages = 1500;
+        options.seed = 12;
+        QCOMPARE(generator::writeLegacyDatabase(db.toStdString(), options), std::string());
+        const Run run = runIn({QStringLiteral("--format"), QStringLiteral("jsonl"),
+                               QStringLiteral("--all-chats"), db, QStringLiteral("")});
+        QCOMPARE(run.status, 0);
+        QString problem;
+        const std::vector<QStringList> rows = parseJsonLines(run.out, RowKeys, &problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QSet<QString> otherConversations;
+        for (const QStringList& row : rows) {
+            QVERIFY2(row[3].endsWith(QLatin1Char('Z')) && row[3].size() == 24, qPrintable(row[3]));
+            QVERIFY2(!row[4].isEmpty() && !row[4].startsWith(QStringLiteral("8:")),
+                     qPrintable(row[4]));
+            QVERIFY(!row[6].isEmpty());
+            QVERIFY(!row[7].isEmpty());
+            if (row[0] == row[6])
+                otherConversations << row[6];
+            else
+                QCOMPARE(row[6], QStringLiteral("8:") + row[0]);
+        }
+        QVERIFY(!otherConversations.isEmpty());
+        // --list names the same conversations, with their kinds.
+        const Run list = runIn({QStringLiteral("--list"), db});
+        QCOMPARE(list.status, 0);
+        for (const QString& id : std::as_const(otherConversations))
+            QVERIFY2(list.out.contains("\n" + id.toUtf8() + '\t') ||
+                         list.out.startsWith(id.toUtf8() + '\t'),
+                     qPrintable(id));
+        QVERIFY(list.out.contains("\tgroup\t"));
+    }
+
     // Commas, quotes, line breaks, control characters and non-ASCII text survive both formats.
     void awkwardValuesSurvive() {
         const ChatHistoryPtr history = awkwardHistory();
