@@ -122,7 +122,7 @@ public:
     }
     void found(const QString& contact, MessageField field, const QString& value) override
     {
-        foundAt(contact, field, value, 0, 0);
+        foundAt(0, 0, contact, field, value);
     }
     void foundAt(qint32 chat, qint32 message, const QString& contact, MessageField field,
                  const QString& value) override
