@@ -346,13 +346,22 @@ private slots:
         }
     }
 
-    // A legacy database gives every column: times, senders, conversation ids and names.
-    void databaseRowsCarryEveryColumn() {
-        const QString db = m_dir.filePath(QStringLiteral("main.db"));
-        generator::Options options;
-        options.messages = 1500;
-        options.seed = 12;
-        QCOMPARE(generator::writeLegacyDatabase(db.toStdString(), options), std::string());
+    // Both readers give every column: times, senders, conversation ids and names.
+    void historyFilesFillEveryColumn_data() {
+        QTest::addColumn<bool>("database");
+        QTest::newRow("export") << false;
+        QTest::newRow("legacy database") << true;
+    }
+    void historyFilesFillEveryColumn() {
+        QFETCH(bool, database);
+        QString db = m_tar;
+        if (database) {
+            db = m_dir.filePath(QStringLiteral("main.db"));
+            generator::Options options;
+            options.messages = 1500;
+            options.seed = 12;
+            QCOMPARE(generator::writeLegacyDatabase(db.toStdString(), options), std::string());
+        }
         const Run run = runIn({QStringLiteral("--format"), QStringLiteral("jsonl"),
                                QStringLiteral("--all-chats"), db, QStringLiteral("")});
         QCOMPARE(run.status, 0);
