@@ -51,6 +51,12 @@ if(VELMORAN_SKIN_FILE)
   install(FILES "${VELMORAN_SKIN_FILE}" RENAME o.cjs DESTINATION ${VELMORAN_INSTALL_PROGRAM_DIR}/x)
 endif()
 
+# Manual pages and the shell completion of velmoran-find.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/man/velmoran.1 ${PROJECT_SOURCE_DIR}/docs/man/velmoran-find.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${VELMORAN_PACKAGING_DIR}/bash-completion/velmoran-find
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
 # Desktop integration: menu entry, icons, software-centre metadata.
 install(FILES ${VELMORAN_PACKAGING_DIR}/${VELMORAN_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

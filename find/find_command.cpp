@@ -1,25 +1,60 @@
 #include "find/find_command.h"
 
 #include "chat/chat_service.h"
+#include "chat/history_loader.h"
+#include "chat/sample_history.h"
 #include "core/error_report.h"
 #include "core/failure.h"
 #include "core/guarded_routine.h"
-#include "chat/history_loader.h"
+#include "find/conversation_view.h"
+#include "find/find_output.h"
+#include "find/history_overview.h"
 #include "results/results_rows.h"
-#include "chat/sample_history.h"
-#include "search/search_engine.h"
-#include "search/search_pattern.h"
 #include "results/text_file_writer.h"
 #include "results/text_table.h"
+#include "search/search_engine.h"
+#include "search/search_pattern.h"
 #include "search/timestamp_text.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QSet>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace velmoran {
+
+DescriptorDevice::~DescriptorDevice()
+{
+    if (isOpen())
+        close();
+}
+
+bool DescriptorDevice::open(OpenMode mode)
+{
+    if (!m_path.isNull()) {
+        // No O_TRUNC: the node is a FIFO or a device, written as it is.
+        const int descriptor = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CLOEXEC);
+        if (descriptor < 0) {
+            setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        m_descriptor = descriptor;
+    }
+    return QIODevice::open(mode | Unbuffered);
+}
+
+void DescriptorDevice::close()
+{
+    QIODevice::close();
+    if (!m_path.isNull() && m_descriptor >= 0) {
+        ::close(m_descriptor);
+        m_descriptor = -1;
+    }
+}
 
 qint64 DescriptorDevice::writeData(const char* data, qint64 size)
 {
@@ -29,6 +64,8 @@ qint64 DescriptorDevice::writeData(const char* data, qint64 size)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EPIPE)
+                m_readerGone = true;
             setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
             return -1;
         }
@@ -59,20 +96,50 @@ private:
     bool m_failed = false;
 };
 
-// Found rows are kept in order, ticked, for the writer.
+// A row found, with the chat and the message it came from.
+struct FoundRow {
+    QString contact;
+    QString value;
+    MessageField field;
+    const HistoryChat* chat;
+    const HistoryMessage* message;
+};
+
+// Where found rows go, in order: the text file's rows alone (as the window keeps them), the
+// rows with the chat and message they came from (csv, jsonl), or only their number.
+struct FoundRows {
+    ResultRows* text = nullptr;
+    std::vector<FoundRow>* detailed = nullptr;
+    qsizetype count = 0;
+};
+
 class RowsSink final : public SearchSink {
 public:
-    explicit RowsSink(ResultRows& rows)
+    RowsSink(FoundRows& rows, ConversationView& view)
         : m_rows(rows)
+        , m_view(view)
     {
     }
     void found(const QString& contact, MessageField field, const QString& value) override
     {
-        m_rows.append(contact, field, value);
+        foundAt(0, 0, contact, field, value);
+    }
+    void foundAt(qint32 chat, qint32 message, const QString& contact, MessageField field,
+                 const QString& value) override
+    {
+        ++m_rows.count;
+        if (m_rows.text)
+            m_rows.text->append(contact, field, value);
+        if (m_rows.detailed) {
+            const bool known = chat > 0 && message > 0;
+            m_rows.detailed->push_back({contact, value, field, known ? &m_view.chat(chat) : nullptr,
+                                        known ? &m_view.messageAt(chat, message) : nullptr});
+        }
     }
 
 private:
-    ResultRows& m_rows;
+    FoundRows& m_rows;
+    ConversationView& m_view;
 };
 
 // The contact rows of the command line: all ticked, in the order given.
@@ -137,11 +204,19 @@ int usageError(QIODevice& errors, const QString& description)
     return fail(errors, description + QStringLiteral(" (see --help)"));
 }
 
-ChatHistoryPtr loadHistory(bool sample, const QStringList& files, QString& failure, QIODevice& errors)
+// True when the device is a descriptor whose reader has gone: the output is no longer wanted.
+bool readerGone(QIODevice* device)
 {
-    if (sample)
-        return sampleHistory();
-    HistoryLoader loader(files, discoverUserHistoryFiles);
+    const auto* descriptor = dynamic_cast<const DescriptorDevice*>(device);
+    return descriptor && descriptor->readerGone();
+}
+
+const QString NoHistoryFound = QStringLiteral(
+    "No chat history was found in the download folder or the old client's profile folder; name "
+    "one (an export .tar, its messages.json or a main.db) or use --sample.");
+
+ChatHistoryPtr loadHistory(HistoryLoader& loader, QString& failure, QIODevice& errors)
+{
     loader.setReport([&](const QString& description) {
         if (failure.isEmpty())
             failure = description;
@@ -152,22 +227,65 @@ ChatHistoryPtr loadHistory(bool sample, const QStringList& files, QString& failu
     });
     ChatHistoryPtr history = loader.load();
     if (failure.isEmpty() && !history)
-        failure = QStringLiteral("No chat history was found in the download folder or the old "
-                                 "client's profile folder; name one (an export .tar, its "
-                                 "messages.json or a main.db) or use --sample.");
+        failure = NoHistoryFound;
     return failure.isEmpty() ? history : nullptr;
 }
+
+// One found row as CSV or a JSON object; field names and order as the header gives them.
+void appendFoundRow(QByteArray& out, OutputFormat format, const FoundRow& row)
+{
+    const QString fieldText = messageFieldText(row.field);
+    const QString time = row.message ? isoUtcTime(row.message->timestampMs) : QString();
+    static const QString none;
+    const QString* values[] = {
+        &row.contact,
+        &fieldText,
+        &row.value,
+        &time,
+        row.message ? &row.message->senderId : &none,
+        row.message ? &row.message->senderDisplayName : &none,
+        row.chat ? &row.chat->id : &none,
+        row.chat ? &row.chat->name : &none,
+    };
+    static const char* const names[] = {"contact", "field", "value", "time", "sender",
+                                        "sender_name", "conversation", "conversation_name"};
+    if (format == OutputFormat::Csv) {
+        for (size_t i = 0; i < std::size(values); ++i) {
+            if (i > 0)
+                out += ',';
+            appendCsvField(out, *values[i]);
+        }
+        out += "\r\n";
+        return;
+    }
+    for (size_t i = 0; i < std::size(values); ++i) {
+        out += i == 0 ? "{\"" : ",\"";
+        out += names[i];
+        out += "\":";
+        appendJsonString(out, *values[i]);
+    }
+    out += "}\n";
+}
+
+const char CsvHeader[] =
+    "contact,field,value,time,sender,sender_name,conversation,conversation_name\r\n";
 
 } // namespace
 
 int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors)
 {
+    return runFind(arguments, output, errors, nullptr);
+}
+
+int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
+            ChatHistoryPtr givenHistory)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Searches a chat history for TEXT as the window's \"Start Finding\" does (sender name, "
         "body and timestamp of every message of the chosen contacts) and writes the results "
-        "as \"Save Results As Text File\" does. Exit status: 0 when rows were found, 1 when "
-        "none were, 2 on an error."));
+        "as \"Save Results As Text File\" does, or as CSV or JSON lines. Exit status: 0 when "
+        "rows were found, 1 when none were, 2 on an error."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption sample(QStringLiteral("sample"),
@@ -183,15 +301,53 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors)
     const QCommandLineOption outputFile(
         QStringList{QStringLiteral("o"), QStringLiteral("output")},
         QStringLiteral("Write the results into FILE, replacing it only once it is written "
-                       "whole, instead of to standard output."),
+                       "whole, instead of to standard output. A FIFO or a device is written "
+                       "straight through; a history file being read is refused."),
         QStringLiteral("FILE"));
-    parser.addOptions({sample, contact, ignoreCase, outputFile});
+    const QCommandLineOption format(
+        QStringList{QStringLiteral("f"), QStringLiteral("format")},
+        QStringLiteral("text (the window's text file, the default), csv or jsonl. csv and jsonl "
+                       "rows add time, sender, sender_name, conversation and conversation_name."),
+        QStringLiteral("FORMAT"), QStringLiteral("text"));
+    const QCommandLineOption allChats(
+        QStringLiteral("all-chats"),
+        QStringLiteral("Also search the conversations that are not one-to-one (group chats, "
+                       "bots); their rows follow, with the conversation's id as the contact."));
+    const QCommandLineOption after(
+        QStringLiteral("after"),
+        QStringLiteral("Only messages at or after DATE: YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], local "
+                       "time unless it ends in Z or an offset (+HH:MM)."),
+        QStringLiteral("DATE"));
+    const QCommandLineOption before(QStringLiteral("before"),
+                                    QStringLiteral("Only messages before DATE (as --after)."),
+                                    QStringLiteral("DATE"));
+    const QCommandLineOption from(
+        QStringLiteral("from"),
+        QStringLiteral("Only messages whose sender id or display name contains TEXT, letter "
+                       "case ignored."),
+        QStringLiteral("TEXT"));
+    const QCommandLineOption regex(
+        QStringList{QStringLiteral("E"), QStringLiteral("regex")},
+        QStringLiteral("TEXT is a regular expression (Perl-compatible)."));
+    const QCommandLineOption list(
+        QStringLiteral("list"),
+        QStringLiteral("List the history's conversations instead of searching: id, kind, name, "
+                       "message count, first and last message time, tab-separated."));
+    const QCommandLineOption count(QStringLiteral("count"),
+                                   QStringLiteral("Write only the number of rows found."));
+    const QCommandLineOption stats(
+        QStringLiteral("stats"),
+        QStringLiteral("Count the messages the search would read, per conversation and per "
+                       "year (UTC), instead of searching."));
+    parser.addOptions({sample, contact, ignoreCase, outputFile, format, allChats, after, before,
+                       from, regex, list, count, stats});
     parser.addPositionalArgument(
         QStringLiteral("HISTORY"),
         historyArgumentHelp(),
         QStringLiteral("[--sample | HISTORY...]"));
     parser.addPositionalArgument(QStringLiteral("TEXT"),
-                                 QStringLiteral("The text to find; \"\" finds every non-empty field."));
+                                 QStringLiteral("The text to find; \"\" finds every non-empty "
+                                                "field. Not given with --list or --stats."));
 
     if (!parser.parse(arguments))
         return usageError(errors, parser.errorText());
@@ -204,44 +360,165 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors)
                         + QStringLiteral(VELMORAN_VERSION) + QLatin1Char('\n'));
         return 0;
     }
+
+    OutputFormat outputFormat = OutputFormat::Text;
+    const QString formatName = parser.value(format);
+    if (formatName == u"csv")
+        outputFormat = OutputFormat::Csv;
+    else if (formatName == u"jsonl")
+        outputFormat = OutputFormat::JsonLines;
+    else if (formatName != u"text")
+        return usageError(errors, QStringLiteral("Unknown format \"%1\"; use text, csv or jsonl.")
+                                      .arg(formatName));
+    const int modes = int(parser.isSet(list)) + int(parser.isSet(count)) + int(parser.isSet(stats));
+    if (modes > 1)
+        return usageError(errors, QStringLiteral("Only one of --list, --count and --stats goes "
+                                                 "at a time."));
+    const bool overview = parser.isSet(list) || parser.isSet(stats);
+
+    MessageFilter filter;
+    for (const auto& [option, moment] :
+         {std::pair{&after, &filter.afterMs}, std::pair{&before, &filter.beforeMs}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString value = parser.value(*option);
+        *moment = parseMoment(value);
+        if (!*moment)
+            return usageError(errors, QStringLiteral("--%1 %2 is no date; give YYYY-MM-DD or "
+                                                     "YYYY-MM-DDTHH:MM[:SS], optionally ending "
+                                                     "in Z or an offset such as +01:00.")
+                                          .arg(option->names().constLast(), value));
+    }
+    filter.sender = parser.value(from);
+
     QStringList files = parser.positionalArguments();
-    if (files.isEmpty())
-        return usageError(errors, QStringLiteral("No text to find was given."));
-    const QString text = files.takeLast();
+    QString text;
+    if (!overview) {
+        if (files.isEmpty())
+            return usageError(errors, QStringLiteral("No text to find was given."));
+        text = files.takeLast();
+    }
     if (parser.isSet(sample) && !files.isEmpty())
         return usageError(errors, QStringLiteral("--sample and history files do not go together."));
+    SearchPattern pattern(text);
+    if (parser.isSet(regex)) {
+        pattern = SearchPattern::regularExpression(text);
+        if (!pattern.isValid())
+            return usageError(errors, QStringLiteral("The regular expression is not valid at "
+                                                     "position %1: %2.")
+                                          .arg(pattern.errorOffset())
+                                          .arg(pattern.errorText()));
+    }
+
+    // The output must not be one of the files being read: it would be replaced by the results.
+    OutputTarget target(output, parser.isSet(outputFile) ? parser.value(outputFile) : QString());
+    const bool fromFiles = !givenHistory && !parser.isSet(sample);
+    HistoryLoader loader(fromFiles ? files : QStringList(), discoverUserHistoryFiles);
+    if (fromFiles) {
+        const QString conflict = target.conflictWith(loader.files());
+        if (!conflict.isEmpty())
+            return fail(errors, conflict);
+    }
 
     QString failure;
-    const ChatHistoryPtr history = loadHistory(parser.isSet(sample), files, failure, errors);
+    const ChatHistoryPtr history = givenHistory ? givenHistory
+        : parser.isSet(sample)                  ? sampleHistory()
+                                                : loadHistory(loader, failure, errors);
     if (!history)
         return fail(errors, failure);
 
+    const QStringList handles = parser.isSet(contact) ? parser.values(contact) : history->contacts;
+    auto finishWriting = [&](bool written, int status) {
+        if (written && target.finish())
+            return status;
+        if (readerGone(target.device()))
+            return status;
+        return fail(errors, target.errorText());
+    };
+    auto sinkFor = [&](ChunkedOutput& chunks) {
+        return OutputSink{chunks.buffer(), [&chunks] { return chunks.maybeFlush(); }};
+    };
+
+    if (overview) {
+        ChunkedOutput chunks(target);
+        bool written = false;
+        if (parser.isSet(list)) {
+            written = writeConversationList(*history, outputFormat, sinkFor(chunks));
+        } else {
+            // The chats the search reads, each once.
+            const QSet<QString> wanted(handles.begin(), handles.end());
+            std::vector<const HistoryChat*> chats;
+            for (const HistoryChat& chat : history->chats) {
+                if (chat.peerHandle.isEmpty() ? parser.isSet(allChats)
+                                              : wanted.contains(chat.peerHandle))
+                    chats.push_back(&chat);
+            }
+            written = writeStatistics(chats, filter, outputFormat, sinkFor(chunks));
+        }
+        return finishWriting(written && chunks.flush(), 0);
+    }
+
     FirstFailure reporter;
     ResultRows results;
+    std::vector<FoundRow> rows;
+    FoundRows found;
+    if (!parser.isSet(count)) {
+        if (outputFormat == OutputFormat::Text)
+            found.text = &results;
+        else
+            found.detailed = &rows;
+    }
     {
         GuardedRoutine routine(reporter, routineLabel(QStringLiteral("Form1"),
                                                       QStringLiteral("PushButton7_Click")));
-        HistoryChatService service(history);
-        const HandleRows contacts(parser.isSet(contact) ? parser.values(contact) : history->contacts);
-        const SearchPattern pattern(text);
         TimestampText timestamps;
         FixedCase observer(parser.isSet(ignoreCase) ? Qt::CaseInsensitive : Qt::CaseSensitive);
-        RowsSink sink(results);
-        searchChats(routine, service, contacts, pattern, timestamps, observer, sink);
+        ConversationView chats = ConversationView::allChats(history, filter);
+        RowsSink sink(found, chats);
+        searchChats(routine, chats, HandleRows(handles), pattern, timestamps, observer, sink);
+        if (parser.isSet(allChats)) {
+            ConversationView others = ConversationView::otherChats(history, filter);
+            RowsSink otherSink(found, others);
+            searchChats(routine, others, HandleRows(others.peers()), pattern, timestamps, observer,
+                        otherSink);
+        }
     }
     if (reporter.failed())
         return fail(errors, reporter.description());
+    const int status = found.count > 0 ? 0 : 1;
 
-    const ResultsTable table(results, {QStringLiteral("Contact"), QStringLiteral("Field"),
-                                       QStringLiteral("Value")});
-    const bool written = parser.isSet(outputFile)
-        ? SaveListviewProperlySpaced(table, parser.value(outputFile), nullptr, nullptr, reporter)
-        : SaveListviewProperlySpaced(table, output, QStringLiteral("standard output"), nullptr,
-                                     nullptr, reporter);
-    if (!written)
+    if (parser.isSet(count)) {
+        const bool written = target.write(QByteArray::number(found.count) + '\n');
+        return finishWriting(written, status);
+    }
+
+    if (outputFormat == OutputFormat::Text) {
+        const ResultsTable table(results, {QStringLiteral("Contact"), QStringLiteral("Field"),
+                                           QStringLiteral("Value")});
+        const bool written = target.kind() == OutputTarget::Kind::Replaced
+            ? SaveListviewProperlySpaced(table, target.path(), nullptr, nullptr, reporter)
+            : SaveListviewProperlySpaced(table, *target.device(), target.name(), nullptr,
+                                         nullptr, reporter);
+        if (written)
+            return status;
+        if (readerGone(target.device()))
+            return status;
         return fail(errors, reporter.failed() ? reporter.description()
-                                             : QStringLiteral("The results could not be written."));
-    return results.size() > 0 ? 0 : 1;
+                                              : QStringLiteral("The results could not be written."));
+    }
+
+    ChunkedOutput chunks(target);
+    if (outputFormat == OutputFormat::Csv)
+        chunks.buffer() += CsvHeader;
+    bool written = true;
+    for (const FoundRow& row : rows) {
+        appendFoundRow(chunks.buffer(), outputFormat, row);
+        if (!chunks.maybeFlush()) {
+            written = false;
+            break;
+        }
+    }
+    return finishWriting(written && chunks.flush(), status);
 }
 
 } // namespace velmoran

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringMatcher>
+
+#include <memory>
 
 namespace velmoran {
 
@@ -13,6 +16,18 @@ class SearchPattern {
 public:
     explicit SearchPattern(const QString& text = QString());
 
+    // A pattern whose text is a regular expression (Perl-compatible, as QRegularExpression
+    // reads it): a field matches when the expression matches somewhere in it. An empty
+    // expression matches every field that is not empty, an empty field nothing, as above.
+    // Check isValid() before searching: an invalid expression matches nothing.
+    static SearchPattern regularExpression(const QString& expression);
+    bool isRegularExpression() const { return m_expressions != nullptr; }
+    // False for an invalid expression; errorText() then tells why and errorOffset() where
+    // (0-based, in UTF-16 code units of the text).
+    bool isValid() const;
+    QString errorText() const;
+    qsizetype errorOffset() const;
+
     const QString& text() const { return m_text; }
     void setText(const QString& text);
 
@@ -22,12 +37,22 @@ public:
             return false;
         if (m_text.isEmpty())
             return true;
+        if (m_expressions) [[unlikely]]
+            return expressionMatches(field, cs);
         const QStringMatcher& matcher = cs == Qt::CaseSensitive ? m_exact : m_caseless;
         return matcher.indexIn(field) >= 0;
     }
 
 private:
+    bool expressionMatches(QStringView field, Qt::CaseSensitivity cs) const;
+
+    struct Expressions {
+        QRegularExpression exact;
+        QRegularExpression caseless;
+    };
+
     QString m_text;
+    std::shared_ptr<const Expressions> m_expressions;
     QStringMatcher m_exact;
     QStringMatcher m_caseless;
 };
