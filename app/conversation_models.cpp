@@ -75,7 +75,9 @@ QVariant ConversationListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole: {
         const QLocale locale;
-        QString text = conversationDisplayName(chat) + QStringLiteral("  \u00b7  ") +
+        // The name is isolated, so a right-to-left name does not reorder the count and dates.
+        QString text = QChar(0x2068) + conversationDisplayName(chat) + QChar(0x2069)
+            + QStringLiteral("  \u00b7  ") +
                        (chat.messages.size() == 1 ? tr("1 message")
                                                   : tr("%1 messages").arg(chat.messages.size()));
         if (!chat.messages.empty()) {

@@ -89,7 +89,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6svg6, fonts-liberation, xdg-utils, shared-mime-info, libxcursor1")
-# Native windows on a Wayland desktop (without it Qt draws through XWayland), and a colour
-# emoji font: message texts are full of emoji, which show as empty boxes without one.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, fonts-noto-color-emoji")
+# Native windows on a Wayland desktop (without it Qt draws through XWayland), a colour emoji
+# font and a font for Chinese, Japanese and Korean: message texts are full of emoji and names in
+# other scripts, which show as empty boxes without them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, fonts-noto-color-emoji, fonts-noto-cjk")
 include(CPack)
