@@ -189,7 +189,9 @@ private slots:
             const HistoryChat& c = history->chats[size_t(chat)];
             QVERIFY(c.messages.back().timestampMs <= previous);
             previous = c.messages.back().timestampMs;
-            QVERIFY(model.index(row).data().toString().startsWith(c.name));
+            // The name comes first, isolated from the rest for right-to-left names.
+            QVERIFY(model.index(row).data().toString().startsWith(QChar(0x2068) + c.name
+                                                                  + QChar(0x2069)));
             QVERIFY(
                 model.index(row).data().toString().contains(QString::number(c.messages.size())));
             QCOMPARE(model.rowOfChat(chat), row);
