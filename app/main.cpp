@@ -6,6 +6,8 @@
 #include "chat/chat_service.h"
 #include "app/desktop_platform.h"
 #include "app/history_file_drop.h"
+#include "app/history_load_progress.h"
+#include "chat/history_loader.h"
 
 #include <QApplication>
 #include <QTableView>
@@ -54,6 +56,8 @@ int main(int argc, char* argv[])
     }
     velmoran::Form1 window(desktop.platform(), chatServices);
     desktop.dialogs().setParentWindow(&window);
+    if (commandLine.historyLoader)
+        velmoran::showHistoryLoadProgress(*commandLine.historyLoader, window.eventPump(), window.progress());
     if (commandLine.historyLoader)
         new velmoran::HistoryFileDrop(window, *window.contactListView(), *commandLine.historyLoader,
                                       desktop.platform().dialogs);

@@ -2,8 +2,10 @@
 
 #include "chat/history_file_error.h"
 #include "chat/history_text.h"
+#include "chat/mapped_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QXmlStreamReader>
 
@@ -265,31 +267,43 @@ class ExportParser {
 public:
     // subject names the JSON in failure texts: "it" for a file of its own, "its
     // messages.json" for the member of a tar.
-    ExportParser(QString fileName, QString subject)
+    // progress, when set, is told the part of the document read so far, scaled to the range
+    // from progressFrom to progressTo.
+    ExportParser(QString fileName, QString subject, const ReadProgress* progress = nullptr, double progressFrom = 0,
+                 double progressTo = 1)
         : m_fileName(std::move(fileName))
         , m_subject(std::move(subject))
+        , m_progress(progress && *progress ? progress : nullptr)
+        , m_progressFrom(progressFrom)
+        , m_progressTo(progressTo)
     {
     }
 
     ChatHistory parse(const simdjson::padded_string& json)
     {
+        return parse(std::string_view(json.data(), json.size()), json.size() + simdjson::SIMDJSON_PADDING);
+    }
+
+    // Parses json in place; capacity is how many bytes from json.data() on may be read, at
+    // least SIMDJSON_PADDING more than the document.
+    ChatHistory parse(std::string_view json, size_t capacity)
+    {
         // A byte order mark is no JSON, but some tools write one.
-        const size_t bom = std::string_view(json.data(), json.size()).starts_with("\xef\xbb\xbf") ? 3 : 0;
-        const simdjson::padded_string* text = &json;
+        const size_t bom = json.starts_with("\xef\xbb\xbf") ? 3 : 0;
+        std::string_view all = json;
         od::document doc;
-        simdjson::error_code error = m_parser.iterate(text->data() + bom, text->size() - bom,
-                                                      text->size() - bom + simdjson::SIMDJSON_PADDING)
-                                         .get(doc);
+        simdjson::error_code error = m_parser.iterate(all.data() + bom, all.size() - bom, capacity - bom).get(doc);
         if (error == simdjson::UTF8_ERROR) {
             // Bytes that are no UTF-8 become U+FFFD; the rest of the history is still worth
             // reading.
-            m_repaired = withUtf8Repaired(std::string_view(json.data(), json.size()));
-            text = &m_repaired;
-            error = m_parser.iterate(text->data() + bom, text->size() - bom,
-                                     text->size() - bom + simdjson::SIMDJSON_PADDING)
+            m_repaired = withUtf8Repaired(json);
+            all = std::string_view(m_repaired.data(), m_repaired.size());
+            error = m_parser.iterate(all.data() + bom, all.size() - bom, all.size() - bom + simdjson::SIMDJSON_PADDING)
                         .get(doc);
         }
-        const std::string_view all(text->data(), text->size());
+        m_doc = &doc;
+        m_start = all.data();
+        m_length = all.size();
         if (error == simdjson::INCOMPLETE_ARRAY_OR_OBJECT)
             explainIncomplete(all, bom);
         check(error);
@@ -313,11 +327,33 @@ public:
             fail(QStringLiteral("%1 has no \"conversations\" list, so it is no chat export").arg(m_subject));
         const char* trailing = nullptr;
         if (doc.current_location().get(trailing) == simdjson::SUCCESS)
-            failTrailing(all, size_t(trailing - text->data()));
+            failTrailing(all, size_t(trailing - all.data()));
+        m_doc = nullptr;
+        report(1);
         return std::move(m_history);
     }
 
 private:
+    void report(double done)
+    {
+        if (!m_progress)
+            return;
+        const double fraction = m_progressFrom + (m_progressTo - m_progressFrom) * std::clamp(done, 0.0, 1.0);
+        if (fraction <= m_reported)
+            return;
+        m_reported = fraction;
+        (*m_progress)(fraction);
+    }
+
+    // Tells how far the document has been read, by the position of the parser in it.
+    void reportPosition()
+    {
+        const char* at = nullptr;
+        if (!m_progress || !m_doc || m_length == 0 || m_doc->current_location().get(at) != simdjson::SUCCESS)
+            return;
+        report(double(at - m_start) / double(m_length));
+    }
+
     [[noreturn]] void failTrailing(std::string_view all, size_t at) const
     {
         fail(QStringLiteral("unexpected text after the JSON document at byte %1%2: %3")
@@ -482,6 +518,7 @@ private:
         for (auto item : conversations) {
             ++m_conversation;
             m_message = 0;
+            reportPosition();
             od::object conversation;
             checkType(std::move(item).get_object().get(conversation), "conversations", "a list of objects");
             readConversation(conversation);
@@ -596,7 +633,8 @@ private:
         od::array list;
         checkType(value.get_array().get(list), "MessageList", "a list");
         for (auto item : list) {
-            ++m_message;
+            if ((++m_message & 255) == 0)
+                reportPosition();
             od::object message;
             checkType(std::move(item).get_object().get(message), "MessageList", "a list of objects");
             HistoryMessage read;
@@ -674,6 +712,13 @@ private:
 
     QString m_fileName;
     QString m_subject;
+    const ReadProgress* m_progress = nullptr;
+    double m_progressFrom = 0;
+    double m_progressTo = 1;
+    double m_reported = -1;
+    od::document* m_doc = nullptr;
+    const char* m_start = nullptr;
+    size_t m_length = 0;
     od::parser m_parser;
     od::parser m_listParser;
     simdjson::padded_string m_repaired;
@@ -727,10 +772,21 @@ QString externalCompressionOf(const QString& path)
     return {};
 }
 
-// Opens a tar (possibly compressed) and reads its messages.json into one padded buffer. When
-// the tar holds messages.json more than once (an update appended to it), the last copy counts,
-// as it would after unpacking.
-simdjson::padded_string readArchiveMember(const QString& path)
+// Where the messages.json of a tar is: unpacked into memory, or, when the tar is not
+// compressed and inPlace was asked for, at offset in the file.
+struct ArchiveMember {
+    simdjson::padded_string json;
+    bool inPlace = false;
+    qint64 offset = 0;
+    size_t size = 0;
+};
+
+// Opens a tar (possibly compressed) and finds its messages.json. An uncompressed tar's is only
+// located when inPlace is asked for; otherwise it is read into one padded buffer, telling
+// progress (up to half-way) how much of the file has been read. When the tar holds
+// messages.json more than once (an update appended to it), the last copy counts, as it would
+// after unpacking.
+ArchiveMember readArchiveMember(const QString& path, bool inPlace, const ReadProgress& progress)
 {
     const QString external = externalCompressionOf(path);
     if (!external.isEmpty())
@@ -751,7 +807,20 @@ simdjson::padded_string readArchiveMember(const QString& path)
     };
     if (archive_read_open_filename(reader.get(), QFile::encodeName(path).constData(), 1 << 20) != ARCHIVE_OK)
         archiveFailure(QStringLiteral("it is no tar archive"));
-    simdjson::padded_string json;
+    ArchiveMember member;
+    simdjson::padded_string& json = member.json;
+    const qint64 fileSize = QFileInfo(path).size();
+    double reported = 0;
+    auto reportRead = [&] {
+        // A tar read in place is only looked through here; its progress is that of the parse.
+        if (!progress || fileSize <= 0 || (inPlace && archive_filter_code(reader.get(), 0) == ARCHIVE_FILTER_NONE))
+            return;
+        const double done = 0.5 * std::clamp(double(archive_filter_bytes(reader.get(), -1)) / double(fileSize), 0.0, 1.0);
+        if (done > reported) {
+            reported = done;
+            progress(done);
+        }
+    };
     bool found = false;
     QString refusal; // why the last messages.json cannot be read, when it is no plain file
     for (;;) {
@@ -761,6 +830,7 @@ simdjson::padded_string readArchiveMember(const QString& path)
             break;
         if (status < ARCHIVE_WARN)
             archiveFailure(QStringLiteral("it is no tar archive or it is damaged"));
+        reportRead();
         std::string_view name = archive_entry_pathname(entry) ? archive_entry_pathname(entry) : "";
         if (name.starts_with("./"))
             name.remove_prefix(2);
@@ -768,6 +838,7 @@ simdjson::padded_string readArchiveMember(const QString& path)
             continue;
         found = true;
         json = simdjson::padded_string();
+        member.inPlace = false;
         if (archive_entry_filetype(entry) == AE_IFLNK || archive_entry_hardlink(entry)) {
             refusal = QStringLiteral("its messages.json is a link, and links in an export are not "
                                      "followed");
@@ -783,6 +854,14 @@ simdjson::padded_string readArchiveMember(const QString& path)
         const auto size = size_t(archive_entry_size(entry));
         if (size > simdjson::SIMDJSON_MAXSIZE_BYTES)
             failToRead(path, QStringLiteral("its messages.json is larger than the 4 GiB that can be read"));
+        if (inPlace && archive_filter_count(reader.get()) == 1
+            && archive_filter_code(reader.get(), 0) == ARCHIVE_FILTER_NONE) {
+            // The reader stands right after the member's header: where its data begins.
+            member.inPlace = true;
+            member.offset = archive_filter_bytes(reader.get(), 0);
+            member.size = size;
+            continue;
+        }
         json = simdjson::padded_string(size);
         if (size > 0 && json.data() == nullptr)
             failToRead(path, QStringLiteral("there is not enough memory to read its messages.json"));
@@ -794,13 +873,55 @@ simdjson::padded_string readArchiveMember(const QString& path)
             if (got == 0)
                 failToRead(path, QStringLiteral("it ends in the middle of its messages.json"));
             done += size_t(got);
+            reportRead();
         }
     }
     if (!found)
         failToRead(path, QStringLiteral("it holds no messages.json, so it is no chat export"));
     if (!refusal.isEmpty())
         failToRead(path, refusal);
-    return json;
+    return member;
+}
+
+// Whether a member said to start at offset, size bytes long, lies in the mapped tar: right
+// after a tar header block and within the file.
+bool memberFitsMapping(const MappedFile& map, qint64 offset, size_t size)
+{
+    if (offset < 512 || offset % 512 != 0 || size_t(offset) > map.size() || size > map.size() - size_t(offset))
+        return false;
+    const std::string_view header(map.data() + offset - 512, 512);
+    return header.substr(257, 5) == "ustar";
+}
+
+[[noreturn]] void failChanged(const QString& path, const MappedFile& map)
+{
+    failToRead(path, map.truncated() ? QStringLiteral("it became shorter while it was read")
+                                     : QStringLiteral("it changed while it was read"));
+}
+
+// Parses size bytes at offset of a mapped file in place. A file that is cut short or changed
+// meanwhile is refused, whatever the parse made of it.
+ChatHistory parseMapped(const QString& path, const MappedFile& map, qint64 offset, size_t size, QString subject,
+                        const ReadProgress& progress)
+{
+    const ReadProgress watched = [&](double done) {
+        if (map.truncated())
+            failChanged(path, map);
+        if (progress)
+            progress(done);
+    };
+    ChatHistory history;
+    try {
+        history = ExportParser(path, std::move(subject), &watched)
+                      .parse(std::string_view(map.data() + offset, size), map.capacity() - size_t(offset));
+    } catch (const Failure&) {
+        if (map.changed())
+            failChanged(path, map);
+        throw;
+    }
+    if (map.changed())
+        failChanged(path, map);
+    return history;
 }
 
 } // namespace
@@ -864,8 +985,14 @@ ChatHistory parseExportJson(QByteArrayView json, const QString& fileName)
     return ExportParser(fileName, QStringLiteral("it")).parse(padded);
 }
 
-ChatHistory readExportJson(const QString& path)
+ChatHistory readExportJson(const QString& path, const ReadProgress& progress)
 {
+    {
+        const MappedFile map(path);
+        if (map.valid())
+            return parseMapped(path, map, 0, map.size(), QStringLiteral("it"), progress);
+    }
+    // Not a regular file, or one that cannot be mapped: read it into memory.
     QFile file(path);
     errno = 0;
     if (!file.open(QIODevice::ReadOnly))
@@ -886,13 +1013,24 @@ ChatHistory readExportJson(const QString& path)
             failToRead(path, QStringLiteral("it became shorter while it was read"));
         done += got;
     }
-    return ExportParser(path, QStringLiteral("it")).parse(json);
+    return ExportParser(path, QStringLiteral("it"), &progress).parse(json);
 }
 
-ChatHistory readExportArchive(const QString& path)
+ChatHistory readExportArchive(const QString& path, const ReadProgress& progress)
 {
-    const simdjson::padded_string json = readArchiveMember(path);
-    return ExportParser(path, QStringLiteral("its messages.json")).parse(json);
+    const QString subject = QStringLiteral("its messages.json");
+    {
+        const MappedFile map(path);
+        if (map.valid()) {
+            const ArchiveMember member = readArchiveMember(path, true, progress);
+            if (!member.inPlace)
+                return ExportParser(path, subject, &progress, 0.5, 1).parse(member.json);
+            if (memberFitsMapping(map, member.offset, member.size))
+                return parseMapped(path, map, member.offset, member.size, subject, progress);
+        }
+    }
+    const ArchiveMember member = readArchiveMember(path, false, progress);
+    return ExportParser(path, subject, &progress, 0.5, 1).parse(member.json);
 }
 
 } // namespace velmoran

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/chat_history.h"
+#include "chat/read_progress.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -9,8 +10,10 @@
 
 namespace velmoran {
 
-// Reads the client's data export: the .tar as downloaded (messages.json is streamed out of
-// it into memory, nothing is extracted to disk) or a messages.json of its own.
+// Reads the client's data export: the .tar as downloaded or a messages.json of its own.
+// Nothing is extracted to disk. A messages.json of its own and that of an uncompressed tar are
+// parsed in place from a read-only mapping of the file; a compressed tar's is unpacked into
+// memory. A file that changes or is cut short while it is read is refused.
 //
 // Mapping: one contact per one-to-one conversation ("8:" ids) in file order; every
 // conversation becomes a chat with its id, kind (by the id's prefix), name and members,
@@ -25,8 +28,9 @@ namespace velmoran {
 // A tar compressed in a way that would need an outside program to unpack is refused.
 //
 // Failures throw velmoran::Failure naming the file and the reason (see history_file_error.h).
-ChatHistory readExportArchive(const QString& path);
-ChatHistory readExportJson(const QString& path);
+// progress, when set, is told how far the read has come, ending at 1.
+ChatHistory readExportArchive(const QString& path, const ReadProgress& progress = {});
+ChatHistory readExportJson(const QString& path, const ReadProgress& progress = {});
 
 // Parses messages.json held in memory; fileName only names it in failures.
 ChatHistory parseExportJson(QByteArrayView json, const QString& fileName);

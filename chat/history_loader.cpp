@@ -180,24 +180,28 @@ HistoryFileKind sniffHistoryFile(const QString& path)
 
 namespace {
 
-ChatHistory readHistoryOfKind(const QString& path)
+ChatHistory readHistoryOfKind(const QString& path, const ReadProgress& progress)
 {
     switch (sniffHistoryFile(path)) {
     case HistoryFileKind::ExportArchive:
-        return readExportArchive(path);
+        return readExportArchive(path, progress);
     case HistoryFileKind::ExportJson:
-        return readExportJson(path);
-    case HistoryFileKind::LegacyDatabase:
-        return readLegacyDatabase(path);
+        return readExportJson(path, progress);
+    case HistoryFileKind::LegacyDatabase: {
+        ChatHistory history = progress ? readLegacyDatabase(path, [&progress] { progress(0); }) : readLegacyDatabase(path);
+        if (progress)
+            progress(1);
+        return history;
+    }
     }
     failToRead(path, QStringLiteral("its kind is unknown"));
 }
 
 } // namespace
 
-ChatHistory readHistoryFile(const QString& path)
+ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress)
 {
-    ChatHistory history = readHistoryOfKind(path);
+    ChatHistory history = readHistoryOfKind(path, progress);
     history.sourceFiles = QStringList{QFileInfo(path).absoluteFilePath()};
     return history;
 }
@@ -307,7 +311,16 @@ QStringList HistoryLoader::files() const
     return unique;
 }
 
-const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path)
+bool HistoryLoader::isCurrent(const QString& path) const
+{
+    const QFileInfo info(path);
+    const qint64 size = info.exists() ? info.size() : -1;
+    const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
+    auto entry = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.path == path; });
+    return entry != m_entries.end() && entry->size == size && entry->modified == modified;
+}
+
+const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path, const ReadProgress& progress)
 {
     const QFileInfo info(path);
     const qint64 size = info.exists() ? info.size() : -1;
@@ -319,10 +332,11 @@ const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path)
         entry = m_entries.insert(m_entries.end(), Entry{path, -1, {}, nullptr, {}});
     // Drop the old history first, so a changed file is not held twice while it is re-read.
     entry->history.reset();
-    entry->size = size;
-    entry->modified = modified;
+    // Recorded once read: a read that is stopped leaves the file to be read at the next load.
+    entry->size = -1;
+    entry->modified = {};
     try {
-        entry->history = std::make_shared<const ChatHistory>(readHistoryFile(path));
+        entry->history = std::make_shared<const ChatHistory>(readHistoryFile(path, progress));
         entry->failure.clear();
     } catch (const Failure& failure) {
         entry->failure = failure.description();
@@ -330,6 +344,8 @@ const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path)
         entry->failure = QStringLiteral("The chat history \"%1\" cannot be read: there is not enough memory for it.")
                              .arg(QDir::toNativeSeparators(path));
     }
+    entry->size = size;
+    entry->modified = modified;
     // Told once per reading of the file, not at every load that reuses it.
     if (entry->history && entry->history->skippedMessages > 0 && m_notice)
         m_notice(skippedMessagesNotice(path, *entry->history));
@@ -340,14 +356,35 @@ ChatHistoryPtr HistoryLoader::load()
 {
     const QStringList paths = files();
     std::erase_if(m_entries, [&](const Entry& e) { return !paths.contains(e.path); });
+    // The files to read and their share of the work, by size.
+    qint64 total = 0;
+    for (const QString& path : paths) {
+        if (!isCurrent(path))
+            total += std::max<qint64>(1, QFileInfo(path).size());
+    }
+    qint64 done = 0;
+    double reported = 0;
     std::vector<ChatHistoryPtr> readable;
     for (const QString& path : paths) {
-        const Entry& entry = entryFor(path);
+        ReadProgress progress;
+        const qint64 share = std::max<qint64>(1, QFileInfo(path).size());
+        const bool reading = !isCurrent(path);
+        if (m_progress && reading) {
+            progress = [&, share](double fraction) {
+                reported = std::max(reported, (double(done) + fraction * double(share)) / double(total));
+                m_progress(reported);
+            };
+        }
+        const Entry& entry = entryFor(path, progress);
+        if (reading)
+            done += share;
         if (entry.history)
             readable.push_back(entry.history);
         else if (m_report)
             m_report(entry.failure);
     }
+    if (m_progress && total > 0)
+        m_progress(1);
     if (readable.size() <= 1) {
         m_mergedFrom.clear();
         m_merged.reset();

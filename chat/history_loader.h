@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/chat_history.h"
+#include "chat/read_progress.h"
 
 #include <QDateTime>
 #include <QString>
@@ -19,7 +20,9 @@ enum class HistoryFileKind { ExportArchive, ExportJson, LegacyDatabase };
 HistoryFileKind sniffHistoryFile(const QString& path);
 
 // Reads any history file, whatever its kind. Throws velmoran::Failure naming file and reason.
-ChatHistory readHistoryFile(const QString& path);
+// progress, when set, is told how far the read has come (a legacy database, whose size of work
+// is unknown, only repeats the last fraction now and then).
+ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress = {});
 
 // Merges histories read from several files into one: each contact once, in order of first
 // appearance; one chat per one-to-one partner, and one per id for the other chats, holding
@@ -69,6 +72,12 @@ public:
     // sentence naming the file, how many were left out and which was the first.
     void setNotice(Report notice) { m_notice = std::move(notice); }
 
+    // Told how far a load that reads files has come, over all the files it reads (by their
+    // size), ending at 1. A load that reuses what was read tells nothing. The function may let
+    // window events run and may throw to stop the load; the files not read yet are read at
+    // the next load.
+    void setProgress(ReadProgress progress) { m_progress = std::move(progress); }
+
     // The history of every readable file, merged; null when there is none.
     ChatHistoryPtr load();
 
@@ -80,13 +89,15 @@ private:
         ChatHistoryPtr history;
         QString failure;
     };
-    const Entry& entryFor(const QString& path);
+    bool isCurrent(const QString& path) const;
+    const Entry& entryFor(const QString& path, const ReadProgress& progress);
 
     QStringList m_named;
     QStringList m_added;
     Discovery m_discover;
     Report m_report;
     Report m_notice;
+    ReadProgress m_progress;
     std::vector<Entry> m_entries;
     std::vector<ChatHistoryPtr> m_mergedFrom;
     ChatHistoryPtr m_merged;

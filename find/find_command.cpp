@@ -226,6 +226,9 @@ ChatHistoryPtr loadHistory(HistoryLoader& loader, QString& failure, QIODevice& e
         put(errors, QLatin1String(ProgramName) + QStringLiteral(": ") + notice + QLatin1Char('\n'));
     });
     ChatHistoryPtr history = loader.load();
+    // Kept until the process ends: freeing a large history piece by piece only delays the exit.
+    static auto* const keptUntilExit = new ChatHistoryPtr;
+    *keptUntilExit = history;
     if (failure.isEmpty() && !history)
         failure = NoHistoryFound;
     return failure.isEmpty() ? history : nullptr;
