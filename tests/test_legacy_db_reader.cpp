@@ -142,7 +142,9 @@ public:
                                         " VALUES (3, 'me', 'Me', 1700000000, '" + std::string(300, 'b') + "'); COMMIT;";
                 if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
                     _exit(1);
-                usleep(5000);
+                // A client commits a few times a second at most; a writer that never pauses
+                // is told as "kept writing" instead (a copy is never consistent).
+                usleep(30000);
             }
             sqlite3_close(db);
             _exit(0);
