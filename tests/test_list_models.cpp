@@ -42,6 +42,54 @@ QStringList viewRows(const QAbstractItemModel& model)
     return rows;
 }
 
+// What a view holds of a model when it learns of changes only through the model's
+// announcements: rows read when inserted, re-read when their data is announced changed, dropped
+// when removed, all read again on a reset. A change the model makes without telling leaves the
+// copy behind, and then it differs from viewRows().
+class AnnouncedRows {
+public:
+    explicit AnnouncedRows(const QAbstractItemModel& model)
+        : m_model(model)
+        , m_rows(viewRows(model))
+    {
+        QObject::connect(&model, &QAbstractItemModel::rowsInserted, &m_context,
+                         [this](const QModelIndex&, int first, int last) {
+                             for (int row = first; row <= last; ++row)
+                                 m_rows.insert(qMin(qsizetype(row), m_rows.size()), rowText(row));
+                         });
+        QObject::connect(&model, &QAbstractItemModel::rowsRemoved, &m_context,
+                         [this](const QModelIndex&, int first, int last) {
+                             if (last < m_rows.size())
+                                 m_rows.remove(first, last - first + 1);
+                             else // announced more than it knew of: the copy cannot follow
+                                 m_rows.append(QStringLiteral("(lost)"));
+                         });
+        QObject::connect(&model, &QAbstractItemModel::modelReset, &m_context,
+                         [this] { m_rows = viewRows(m_model); });
+        QObject::connect(&model, &QAbstractItemModel::dataChanged, &m_context,
+                         [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                             for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+                                 if (row < m_rows.size())
+                                     m_rows[row] = rowText(row);
+                             }
+                         });
+    }
+    const QStringList& rows() const { return m_rows; }
+
+private:
+    QString rowText(int row) const
+    {
+        const QModelIndex first = m_model.index(row, 0);
+        QString text = m_model.data(first, Qt::DisplayRole).toString();
+        if (m_model.data(first, Qt::CheckStateRole).toInt() == Qt::Checked)
+            text += u'+';
+        return text;
+    }
+    const QAbstractItemModel& m_model;
+    QStringList m_rows;
+    QObject m_context;
+};
+
 // A results list with three columns and rows "1".."rows", announced.
 void fillResults(ResultsModel& model, int rows)
 {
@@ -70,6 +118,7 @@ private slots:
     {
         ContactListModel model;
         QAbstractItemModelTester tester(&model, ReportToQtTest);
+        AnnouncedRows view(model);
         // Rows may come before the column that shows them.
         model.append(QStringLiteral("early"));
         model.addColumn(QStringLiteral("Contacts"));
@@ -84,6 +133,7 @@ private slots:
         model.setCheckedRange(5, 4, false); // an empty range changes nothing
         QVERIFY(model.setData(model.index(6, 0), Qt::Unchecked, Qt::CheckStateRole));
         QVERIFY(!model.setData(model.index(1, 0), QStringLiteral("x"), Qt::DisplayRole));
+        QCOMPARE(view.rows(), viewRows(model));
         QCOMPARE(viewRows(model), (QStringList{QStringLiteral("early+"), QStringLiteral("c1+"),
                                               QStringLiteral("c2"), QStringLiteral("c3"),
                                               QStringLiteral("c4+"), QStringLiteral("c5+"),
@@ -120,6 +170,7 @@ private slots:
     {
         ResultsModel model;
         QAbstractItemModelTester tester(&model, ReportToQtTest);
+        AnnouncedRows view(model);
         fillResults(model, 2);
         QCOMPARE(model.rowCount(), 2);
 
@@ -147,6 +198,7 @@ private slots:
         QCOMPARE(inserted.size(), 2);
         model.append(QStringLiteral("10"), MessageField::Body, QString());
         QCOMPARE(inserted.size(), 3);
+        QCOMPARE(view.rows(), viewRows(model));
         QCOMPARE(viewRows(model), (QStringList{QStringLiteral("1"), QStringLiteral("2+"),
                                               QStringLiteral("3+"), QStringLiteral("4"),
                                               QStringLiteral("5+"), QStringLiteral("6+"),
@@ -181,6 +233,7 @@ private slots:
 
         ResultsModel model;
         QAbstractItemModelTester tester(&model, ReportToQtTest);
+        AnnouncedRows view(model);
         fillResults(model, rows);
         model.setDeferAnnouncements(true);
         for (int r = rows + 1; r <= rows + pending; ++r)
@@ -199,6 +252,7 @@ private slots:
         for (int r : kept)
             expected << QString::number(r);
         QCOMPARE(contactsOf(model), expected);
+        QCOMPARE(view.rows(), viewRows(model));
         if (positions.isEmpty()) {
             QCOMPARE(model.rowCount(), rows);
             return;
@@ -213,21 +267,25 @@ private slots:
     {
         ResultsModel model;
         QAbstractItemModelTester tester(&model, ReportToQtTest);
+        AnnouncedRows view(model);
         fillResults(model, 4);
         model.setDeferAnnouncements(true);
         model.append(QStringLiteral("pending"), MessageField::Body, QString());
         model.clear();
         QCOMPARE(model.size(), 0);
         QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(view.rows(), QStringList());
         QCOMPARE(model.columnCount(), 3);
         model.append(QStringLiteral("again"), MessageField::Timestamp, QStringLiteral("t"));
         model.setDeferAnnouncements(false);
         QCOMPARE(model.rowCount(), 1);
         QCOMPARE(model.data(model.index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("Timestamp"));
         QCOMPARE(model.data(model.index(0, 2), Qt::ToolTipRole).toString(), QStringLiteral("t"));
+        QCOMPARE(view.rows(), QStringList{QStringLiteral("again+")});
         model.clear();
         model.clear();
         QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(view.rows(), QStringList());
     }
 
     // The window's own lists while the commands run on them: listing, ticking, a search that
@@ -237,6 +295,8 @@ private slots:
         WindowHarness f(WindowHarness::Start::NotLoaded);
         QAbstractItemModelTester contactsTester(&f.window.contacts(), ReportToQtTest);
         QAbstractItemModelTester resultsTester(&f.window.results(), ReportToQtTest);
+        AnnouncedRows contactsView(f.window.contacts());
+        AnnouncedRows resultsView(f.window.results());
         f.load();
         QCOMPARE(f.window.contacts().columnCount(), 1);
         QCOMPARE(f.window.results().columnCount(), 3);
@@ -252,11 +312,13 @@ private slots:
         f.press(4);
         f.tickContact(2, true);
         QCOMPARE(f.contactTicks().count(true), 1);
+        QCOMPARE(contactsView.rows(), viewRows(f.window.contacts()));
 
         f.find(QStringLiteral("e"), false);
         const qsizetype found = f.window.results().size();
         QVERIFY(found > 20);
         QCOMPARE(f.window.results().rowCount(), int(found));
+        QCOMPARE(resultsView.rows(), viewRows(f.window.results()));
         // Listed twice: the second listing's rows are searched too, so every row comes twice.
         f.tickContact(8, true);
         f.find(QStringLiteral("e"), false);
@@ -276,8 +338,10 @@ private slots:
         QVERIFY(rows > 3);
         f.window.ListView2_DblClick(f.window.results().index(1, 2));
         QCOMPARE(f.window.results().size(), rows - 1);
+        QCOMPARE(resultsView.rows(), viewRows(f.window.results()));
         f.press(6);
         QCOMPARE(f.window.results().rowCount(), 0);
+        QCOMPARE(resultsView.rows(), QStringList());
         QVERIFY(f.reports().isEmpty());
     }
 };
