@@ -3,6 +3,7 @@
 #include "app/history_file_drop.h"
 #include "app/progress_display.h"
 #include "app/results_model.h"
+#include "chat/history_loader.h"
 #include "chat/sample_history.h"
 #include "history_files.h"
 #include "window_harness.h"

@@ -37,16 +37,15 @@ class WorkbookWriterTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void emptyCellsTakeNoColumn()
-    {
+    void emptyCellsTakeNoColumn() {
         MemoryTable table(
             {QStringLiteral("Contact"), QStringLiteral("Field"), QStringLiteral("Value")});
         table.add({QStringLiteral("a"), QString(), QStringLiteral("c")});
         table.add({QString(), QStringLiteral("f"), QStringLiteral("=v=")});
         table.add({QString(), QString(), QString()});
-        table.add({QStringLiteral("d"), QStringLiteral("line one\nlonger line two"),
-                   QStringLiteral("=")},
-                  false);
+        table.add(
+            {QStringLiteral("d"), QStringLiteral("line one\nlonger line two"), QStringLiteral("=")},
+            false);
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("w.xlsx"));
         QVERIFY(!writeWorkbook(table, path, nullptr));
@@ -71,8 +70,7 @@ private slots:
         QVERIFY(sheet.widths.value(2) >= 15 && sheet.widths.value(2) < 18);
     }
 
-    void unwritableWorkbookFileFails()
-    {
+    void unwritableWorkbookFileFails() {
         MemoryTable table({QStringLiteral("A")});
         table.add({QStringLiteral("x")});
         QTemporaryDir folder;
@@ -85,8 +83,7 @@ private slots:
         QVERIFY(failed);
     }
 
-    void overlongTextsAreCutToWhatACellHolds()
-    {
+    void overlongTextsAreCutToWhatACellHolds() {
         MemoryTable table({QStringLiteral("A")});
         table.add({QString(MaxCellText + 10, QLatin1Char('x'))});
         QTemporaryDir folder;

@@ -27,8 +27,8 @@ public:
     void setContacts(const QStringList& contacts);
 
     bool running = true;
-    bool failCreate = false;          // "Cannot create the chat service"
-    bool failIsClientRunning = false; // "The client did not answer"
+    bool failCreate = false;            // "Cannot create the chat service"
+    bool failIsClientRunning = false;   // "The client did not answer"
     bool failEnumerateContacts = false; // "Reading the contacts failed"
     // Reads of this message fail ("The client lost the message."); 0: none.
     qint32 failingChat = 0;

@@ -25,8 +25,9 @@ namespace velmoran::test {
 class WindowHarness {
 public:
     enum class Start { Loaded, NotLoaded };
-    explicit WindowHarness(Start start = Start::Loaded,
-                           const QString& folderTemplate = QStringLiteral("velmoran program XXXXXX"));
+    explicit WindowHarness(
+        Start start = Start::Loaded,
+        const QString& folderTemplate = QStringLiteral("velmoran program XXXXXX"));
     ~WindowHarness();
 
     // Runs the start-up routine (once; Start::NotLoaded leaves it to the test, which may first
