@@ -449,8 +449,9 @@ private slots:
     {
         QFETCH(int, accepted);
         QFETCH(int, step);
-        SearchFixture f(uniformHistory(3, 10));
-        f.listAll();
+        WindowHarness f;
+        f.chats.history = uniformHistory(3, 10);
+        f.addContacts(f.chats.history->contacts);
         f.window.results().append(QStringLiteral("earlier"), MessageField::Body, QStringLiteral("a"));
         f.window.results().append(QStringLiteral("earlier"), MessageField::Body, QStringLiteral("b"));
         f.window.results().setAppendCheck([&](qsizetype rows) {
@@ -466,14 +467,14 @@ private slots:
                                                         "at line %1\r\r").arg(step)),
                  qPrintable(reports[0]));
         QCOMPARE(f.window.results().size(), accepted);
-        QCOMPARE(f.rows().mid(0, 2), (strings({"earlier|Body|a", "earlier|Body|b"})));
+        QCOMPARE(f.resultRows().mid(0, 2), (strings({"earlier|Body|a", "earlier|Body|b"})));
         // The run's rows up to the failing one: chat 1, message by message, three fields each.
         QStringList expected;
         for (int k = 1; k <= 3; ++k)
             expected << QStringLiteral("peer1|From Display Name|peer1") << QStringLiteral("peer1|Body|m%1").arg(k)
                      << QStringLiteral("peer1|Timestamp|");
         expected = expected.mid(0, accepted - 2);
-        QStringList kept = f.rows().mid(2);
+        QStringList kept = f.resultRows().mid(2);
         for (QString& row : kept) {
             if (row.startsWith(QLatin1String("peer1|Timestamp|")))
                 row = QStringLiteral("peer1|Timestamp|");
@@ -488,7 +489,7 @@ private slots:
         // With memory again, the next run appends after the rows kept.
         f.window.results().setAppendCheck({});
         f.find(QStringLiteral("m10"));
-        QCOMPARE(f.bodies().mid(f.bodies().size() - 3), (strings({"m10", "m10", "m10"})));
+        QCOMPARE(f.resultBodies().mid(f.resultBodies().size() - 3), (strings({"m10", "m10", "m10"})));
         QCOMPARE(f.fake.dialogs.errorReports().size(), 1);
     }
 

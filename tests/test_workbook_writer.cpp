@@ -16,8 +16,7 @@ using velmoran::test::WorkbookSheet;
 namespace {
 
 // A cell text as a reader of the format sees it: every "_xHHHH_" is the character HHHH.
-QString decodedCellText(const QString& xmlText)
-{
+QString decodedCellText(const QString& xmlText) {
     static const QRegularExpression escape(QStringLiteral("_x([0-9A-Fa-f]{4})_"));
     QString text;
     qsizetype at = 0;
@@ -92,8 +91,7 @@ private slots:
         QCOMPARE(readWorkbookSheet(path).cells.value(QStringLiteral("A2")).size(), MaxCellText);
     }
 
-    void textsSurviveTheRoundTrip_data()
-    {
+    void textsSurviveTheRoundTrip_data() {
         QTest::addColumn<QString>("text");
         auto text = [](std::initializer_list<char16_t> units) {
             return QString(reinterpret_cast<const QChar*>(units.begin()), qsizetype(units.size()));
@@ -104,13 +102,14 @@ private slots:
         QTest::newRow("escaped underscore literal") << QStringLiteral("_x005F_x0041_");
         QTest::newRow("small hex digits") << QStringLiteral("_x00e9_");
         QTest::newRow("back to back") << QStringLiteral("_x0041__x0042_");
-        QTest::newRow("NUL before a pattern") << text({u'\0', u'_', u'x', u'0', u'0', u'4', u'1', u'_'});
+        QTest::newRow("NUL before a pattern")
+            << text({u'\0', u'_', u'x', u'0', u'0', u'4', u'1', u'_'});
         QTest::newRow("not patterns") << QStringLiteral("_x12_ _x0041 _X0041_ _xG041_ x0041_ __x");
-        QTest::newRow("control characters") << text({u'a', 1, u'b', 0x1f, u'\r', u'\n', u'\t', u'c'});
+        QTest::newRow("control characters")
+            << text({u'a', 1, u'b', 0x1f, u'\r', u'\n', u'\t', u'c'});
         QTest::newRow("surrogate pair after NUL") << text({u'\0', 0xd83d, 0xde00});
     }
-    void textsSurviveTheRoundTrip()
-    {
+    void textsSurviveTheRoundTrip() {
         QFETCH(QString, text);
         // In the first column and in a later one (which loses "=" only).
         MemoryTable table({QStringLiteral("A_x0041_"), QStringLiteral("B")});
@@ -120,18 +119,20 @@ private slots:
         QVERIFY(!writeWorkbook(table, path, nullptr));
         const WorkbookSheet sheet = readWorkbookSheet(path);
         QVERIFY(sheet.read);
-        QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("A1"))), QStringLiteral("A_x0041_"));
+        QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("A1"))),
+                 QStringLiteral("A_x0041_"));
         QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("A2"))), text);
         QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("B2"))), text);
     }
 
-    void escapesCountTowardsWhatACellHolds()
-    {
+    void escapesCountTowardsWhatACellHolds() {
         // 100 NULs take seven characters each in the file, so fewer of the rest fit.
-        const QString text = QString(100, QChar(u'\0')) + QString(MaxCellText - 100, QLatin1Char('x'));
+        const QString text =
+            QString(100, QChar(u'\0')) + QString(MaxCellText - 100, QLatin1Char('x'));
         // A text that fits a cell as it is, but not with the underscore of its pattern escaped:
         // it is cut after the escape.
-        const QString pattern = QString(MaxCellText - 7, QLatin1Char('y')) + QStringLiteral("_x0041_");
+        const QString pattern =
+            QString(MaxCellText - 7, QLatin1Char('y')) + QStringLiteral("_x0041_");
         MemoryTable table({QStringLiteral("A")});
         table.add({text});
         table.add({pattern});
