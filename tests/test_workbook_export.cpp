@@ -2,6 +2,7 @@
 #include "app/mouse_pointer.h"
 #include "app/results_model.h"
 #include "app/results_removal_lock.h"
+#include "app/workbook_export.h"
 #include "window_harness.h"
 #include "workbook_sheet.h"
 
