@@ -1,4 +1,4 @@
-velmoran_add_test(test_results_filters SOURCES test_results_filters.cpp)
-velmoran_add_test(test_text_export SOURCES test_text_export.cpp)
-velmoran_add_test(test_clipboard_copy SOURCES test_clipboard_copy.cpp)
-velmoran_add_test(test_workbook_export SOURCES test_workbook_export.cpp LIBS PkgConfig::LIBARCHIVE)
+velmoran_add_test(test_results_filters GUI SOURCES test_results_filters.cpp)
+velmoran_add_test(test_text_export GUI SOURCES test_text_export.cpp)
+velmoran_add_test(test_clipboard_copy GUI SOURCES test_clipboard_copy.cpp)
+velmoran_add_test(test_workbook_export GUI SOURCES test_workbook_export.cpp)

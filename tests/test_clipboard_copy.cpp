@@ -1,7 +1,8 @@
+#include "app/results_model.h"
 #include "app/clipboard_copy.h"
 #include "memory_table.h"
 #include "app/results_removal_lock.h"
-#include "results_window.h"
+#include "window_harness.h"
 
 #include <QTest>
 #include <QTimer>
@@ -9,9 +10,13 @@
 using namespace velmoran;
 using velmoran::test::MemoryClipboard;
 using velmoran::test::MemoryTable;
-using velmoran::test::ResultsWindow;
+using velmoran::test::WindowHarness;
 
 namespace {
+
+const QString Busy = QStringLiteral(
+    "The results could not be copied: another program is holding the clipboard. Please try "
+    "again.");
 
 const QString Copied = QStringLiteral(
     "Results have been copied to the clipboard.\r\rClick a text area where you normally type and "
@@ -25,11 +30,11 @@ class ClipboardCopyTest : public QObject {
 private slots:
     void workedExampleThroughTheWindow()
     {
-        ResultsWindow f;
-        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi there")},
-                {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
+        WindowHarness f;
+        f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi there")},
+                    {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
         f.fake.clipboard.text = QStringLiteral("before");
-        f.click(8);
+        f.press(8);
         QCOMPARE(f.fake.clipboard.text,
                  QStringLiteral("alice\tBody             \thi there\r\n"
                                 "bob  \tFrom Display Name\tBob\r\n"));
@@ -75,9 +80,9 @@ private slots:
 
     void emptyListLeavesTheClipboardAlone()
     {
-        ResultsWindow f;
+        WindowHarness f;
         f.fake.clipboard.text = QStringLiteral("before");
-        f.click(8);
+        f.press(8);
         QCOMPARE(f.fake.clipboard.text, QStringLiteral("before"));
         QCOMPARE(f.fake.clipboard.clearCalls, 0);
         QCOMPARE(f.fake.clipboard.setTextCalls, 0);
@@ -102,31 +107,31 @@ private slots:
         QFETCH(int, clearCalls);
         QFETCH(int, setTextCalls);
         QFETCH(bool, copied);
-        ResultsWindow f;
-        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
+        WindowHarness f;
+        f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
         f.fake.clipboard.text = QStringLiteral("before");
         f.fake.clipboard.failuresBeforeSuccess = failures;
-        f.click(8);
+        f.press(8);
         QCOMPARE(f.fake.clipboard.clearCalls, clearCalls);
         QCOMPARE(f.fake.clipboard.setTextCalls, setTextCalls);
         QCOMPARE(f.fake.clipboard.text,
                  copied ? QStringLiteral("alice\tBody\thi\r\n") : QStringLiteral("before"));
         QCOMPARE(f.fake.dialogs.messages(),
-                 QStringList{copied ? Copied : QString::fromUtf16(ClipboardBusyMessage)});
+                 QStringList{copied ? Copied : Busy});
         QVERIFY(f.fake.dialogs.errorReports().isEmpty());
     }
 
     void rowsCannotBeRemovedWhileTheTextIsBuilt()
     {
-        ResultsWindow f;
-        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")},
-                {QStringLiteral("bob"), MessageField::Body, QStringLiteral("yo")}});
+        WindowHarness f;
+        f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")},
+                    {QStringLiteral("bob"), MessageField::Body, QStringLiteral("yo")}});
         bool removalAllowed = true;
         QTimer::singleShot(0, &f.window, [&] {
             removalAllowed = f.window.resultsRemoval().removalAllowed();
-            f.click(6);
+            f.press(6);
         });
-        f.click(8);
+        f.press(8);
         QVERIFY(!removalAllowed);
         QCOMPARE(f.window.results().size(), 2);
         QCOMPARE(f.fake.clipboard.text, QStringLiteral("alice\tBody\thi\r\nbob  \tBody\tyo\r\n"));

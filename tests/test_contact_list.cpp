@@ -1,6 +1,8 @@
-#include "command_window.h"
-#include "help/main_window_help.h"
+#include "app/contact_list_model.h"
 #include "app/mouse_pointer.h"
+#include "core/failure.h"
+#include "help/main_window_help.h"
+#include "window_harness.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -10,7 +12,7 @@
 #include <QTest>
 
 using namespace velmoran;
-using velmoran::test::CommandWindow;
+using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
 
 namespace {
@@ -52,17 +54,18 @@ class ContactListTest : public QObject {
 private slots:
     void listingTheSampleTicksEveryContactInOrder()
     {
-        CommandWindow f(CommandWindow::Sample);
-        f.click(2);
+        WindowHarness f;
+        f.serveSample();
+        f.press(2);
         // dave.miller has no messages and is listed all the same.
-        QCOMPARE(f.texts(), SampleContacts);
-        QCOMPARE(f.ticks(), all(true, 6));
+        QCOMPARE(f.contactTexts(), SampleContacts);
+        QCOMPARE(f.contactTicks(), all(true, 6));
         QCOMPARE(f.window.mousePointer().value(), 0);
         QVERIFY(f.fake.dialogs.shown.isEmpty());
 
-        f.click(2);
-        QCOMPARE(f.texts(), SampleContacts + SampleContacts);
-        QCOMPARE(f.ticks(), all(true, 12));
+        f.press(2);
+        QCOMPARE(f.contactTexts(), SampleContacts + SampleContacts);
+        QCOMPARE(f.contactTicks(), all(true, 12));
         QVERIFY(f.fake.dialogs.shown.isEmpty());
     }
 
@@ -70,20 +73,21 @@ private slots:
     // and only once.
     void leftOutMessagesAreToldOnceAfterTheListing()
     {
-        CommandWindow f(CommandWindow::Sample);
+        WindowHarness f;
+        f.serveSample();
         const QString first = QStringLiteral("2 messages of \"a.tar\" could not be read and were left out.");
         const QString second = QStringLiteral("1 message of \"b.json\" could not be read and was left out.");
-        f.sample.addNotice(first);
-        f.sample.addNotice(second);
+        f.chats.addNotice(first);
+        f.chats.addNotice(second);
         QStringList listedWhenTold;
         QList<bool> ticksWhenTold;
         int pointerWhenTold = -1;
         f.fake.dialogs.onShow = [&](const ShownDialog&) {
-            listedWhenTold = f.texts();
-            ticksWhenTold = f.ticks();
+            listedWhenTold = f.contactTexts();
+            ticksWhenTold = f.contactTicks();
             pointerWhenTold = f.window.mousePointer().value();
         };
-        f.click(2);
+        f.press(2);
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
         QCOMPARE(f.fake.dialogs.shown[0].kind, ShownDialog::Message);
         QCOMPARE(f.fake.dialogs.shown[0].text, first + QStringLiteral("\r\r") + second);
@@ -91,26 +95,26 @@ private slots:
         QCOMPARE(ticksWhenTold, all(true, 6));
         QCOMPARE(pointerWhenTold, 0);
 
-        f.click(2);
-        QCOMPARE(f.texts(), SampleContacts + SampleContacts);
+        f.press(2);
+        QCOMPARE(f.contactTexts(), SampleContacts + SampleContacts);
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
         QVERIFY(f.reports().isEmpty());
     }
 
     void listingShowsTheHourglassWhileItWorks()
     {
-        CommandWindow f;
-        f.scripted.contacts = {QStringLiteral("a")};
+        WindowHarness f;
+        f.chats.setContacts({QStringLiteral("a")});
         int pointerAtCreate = -1;
-        f.scripted.onCreate = [&] { pointerAtCreate = f.window.mousePointer().value(); };
+        f.chats.onCreate = [&] { pointerAtCreate = f.window.mousePointer().value(); };
         f.window.mousePointer().set(MousePointer::Custom);
-        f.click(2);
+        f.press(2);
         QCOMPARE(pointerAtCreate, 11);
         QCOMPARE(f.window.mousePointer().value(), 0);
-        QCOMPARE(f.scripted.created, 1);
-        f.click(2);
+        QCOMPARE(f.chats.created, 1);
+        f.press(2);
         // A service of its own for every click.
-        QCOMPARE(f.scripted.created, 2);
+        QCOMPARE(f.chats.created, 2);
     }
 
     void listingSkipsEmptyHandlesAndTicksOldRowsToo_data()
@@ -132,16 +136,16 @@ private slots:
         QFETCH(QStringList, first);
         QFETCH(QStringList, second);
         QFETCH(QStringList, rows);
-        CommandWindow f;
-        f.scripted.contacts = first;
-        f.click(2);
+        WindowHarness f;
+        f.chats.setContacts(first);
+        f.press(2);
         // Rows the user unticks in between are ticked again by the next listing.
         for (int row = 1; row <= f.window.contacts().size(); row += 2)
-            f.untick(row);
-        f.scripted.contacts = second;
-        f.click(2);
-        QCOMPARE(f.texts(), rows);
-        QCOMPARE(f.ticks(), all(true, rows.size()));
+            f.tickContact(row, false);
+        f.chats.setContacts(second);
+        f.press(2);
+        QCOMPARE(f.contactTexts(), rows);
+        QCOMPARE(f.contactTicks(), all(true, rows.size()));
         QVERIFY(f.fake.dialogs.shown.isEmpty());
     }
 
@@ -155,48 +159,52 @@ private slots:
     void checkAllAndUncheckAll()
     {
         QFETCH(int, rows);
-        CommandWindow f;
+        WindowHarness f;
+        QStringList contacts;
         for (int i = 0; i < rows; ++i)
-            f.scripted.contacts << QStringLiteral("c%1").arg(i);
-        f.click(2);
+            contacts << QStringLiteral("c%1").arg(i);
+        f.chats.setContacts(contacts);
+        f.press(2);
         if (rows > 1)
-            f.untick(2);
+            f.tickContact(2, false);
         // Neither touches the pointer.
         f.window.mousePointer().set(MousePointer::Custom);
 
-        f.click(4);
-        QCOMPARE(f.ticks(), all(false, rows));
-        f.click(4);
-        QCOMPARE(f.ticks(), all(false, rows));
-        f.click(3);
-        QCOMPARE(f.ticks(), all(true, rows));
-        QCOMPARE(f.texts(), f.scripted.contacts);
+        f.press(4);
+        QCOMPARE(f.contactTicks(), all(false, rows));
+        f.press(4);
+        QCOMPARE(f.contactTicks(), all(false, rows));
+        f.press(3);
+        QCOMPARE(f.contactTicks(), all(true, rows));
+        QCOMPARE(f.contactTexts(), contacts);
         QCOMPARE(f.window.mousePointer().value(), 99);
         QVERIFY(f.fake.dialogs.shown.isEmpty());
-        QCOMPARE(f.scripted.created, 1);
+        QCOMPARE(f.chats.created, 1);
     }
 
     void largeListsAreTickedWholeInOneAnnouncement()
     {
-        CommandWindow f;
+        WindowHarness f;
         const int n = 40000; // beyond a 16-bit row counter
+        QStringList contacts;
         for (int i = 1; i <= n; ++i)
-            f.scripted.contacts << QStringLiteral("contact%1").arg(i);
+            contacts << QStringLiteral("contact%1").arg(i);
+        f.chats.setContacts(contacts);
         ContactListModel& model = f.window.contacts();
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-        f.click(2);
+        f.press(2);
         QCOMPARE(model.size(), n);
-        QCOMPARE(f.ticks(), all(true, n));
+        QCOMPARE(f.contactTicks(), all(true, n));
         QCOMPARE(model.text(32768), QStringLiteral("contact32768"));
         QCOMPARE(inserted.size(), 1);
         QCOMPARE(changed.size(), 1);
 
-        f.click(4);
-        QCOMPARE(f.ticks(), all(false, n));
+        f.press(4);
+        QCOMPARE(f.contactTicks(), all(false, n));
         QCOMPARE(changed.size(), 2);
-        f.click(3);
-        QCOMPARE(f.ticks(), all(true, n));
+        f.press(3);
+        QCOMPARE(f.contactTicks(), all(true, n));
         QCOMPARE(changed.size(), 3);
         QVERIFY(f.fake.dialogs.shown.isEmpty());
         // The view reads the same rows.
@@ -212,20 +220,20 @@ private slots:
     void clientNotRunningShowsTheHelpAndLeavesTheList()
     {
         QFETCH(bool, wantsVideo);
-        CommandWindow f;
-        f.scripted.contacts = {QStringLiteral("a"), QStringLiteral("b")};
-        f.click(2);
-        f.untick(1);
-        f.scripted.running = false;
+        WindowHarness f;
+        f.chats.setContacts({QStringLiteral("a"), QStringLiteral("b")});
+        f.press(2);
+        f.tickContact(1, false);
+        f.chats.running = false;
         int pointerDuringHelp = -1;
         f.fake.dialogs.onShow = [&](const ShownDialog&) {
             pointerDuringHelp = f.window.mousePointer().value();
         };
         f.fake.dialogs.answerQuestion(wantsVideo);
-        f.click(2);
+        f.press(2);
 
-        QCOMPARE(f.texts(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
-        QCOMPARE(f.ticks(), (QList<bool>{false, true}));
+        QCOMPARE(f.contactTexts(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+        QCOMPARE(f.contactTicks(), (QList<bool>{false, true}));
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
         QCOMPARE(f.fake.dialogs.shown[0].kind, ShownDialog::Question);
         QCOMPARE(f.fake.dialogs.shown[0].text, mainWindowHelpText(QStringLiteral("List Contacts In Skype")));
@@ -267,15 +275,15 @@ private slots:
         QFETCH(bool, helpShown);
         QFETCH(QStringList, rows);
 
-        CommandWindow f;
-        f.scripted.contacts = {QStringLiteral("old")};
-        f.click(2);
-        f.untick(1);
-        f.scripted.contacts = {QStringLiteral("new")};
-        f.scripted.failCreate = failing == QLatin1String("create");
-        f.scripted.failIsClientRunning = failing == QLatin1String("running");
-        f.scripted.failEnumerateContacts = failing == QLatin1String("contacts");
-        f.click(2);
+        WindowHarness f;
+        f.chats.setContacts({QStringLiteral("old")});
+        f.press(2);
+        f.tickContact(1, false);
+        f.chats.setContacts({QStringLiteral("new")});
+        f.chats.failCreate = failing == QLatin1String("create");
+        f.chats.failIsClientRunning = failing == QLatin1String("running");
+        f.chats.failEnumerateContacts = failing == QLatin1String("contacts");
+        f.press(2);
 
         QList<QPair<int, QString>> expected;
         for (qsizetype i = 0; i < steps.size(); ++i)
@@ -286,9 +294,9 @@ private slots:
             // The help comes after the reports.
             QCOMPARE(f.fake.dialogs.shown.constLast().kind, ShownDialog::Question);
         }
-        QCOMPARE(f.texts(), rows);
+        QCOMPARE(f.contactTexts(), rows);
         // The not-running branch leaves the ticks alone; a listing ticks every row.
-        QCOMPARE(f.ticks(), all(!helpShown, rows.size()));
+        QCOMPARE(f.contactTicks(), all(!helpShown, rows.size()));
         QCOMPARE(f.window.mousePointer().value(), 0);
     }
 
@@ -296,23 +304,23 @@ private slots:
     {
         // With nothing listed and the contacts unreadable, the single pass of the walk adds
         // nothing, and the tick pass over the empty list has nothing to do.
-        CommandWindow f;
-        f.scripted.failEnumerateContacts = true;
-        f.click(2);
+        WindowHarness f;
+        f.chats.failEnumerateContacts = true;
+        f.press(2);
         QCOMPARE(f.reports().size(), 3);
-        QVERIFY(f.texts().isEmpty());
+        QVERIFY(f.contactTexts().isEmpty());
         QCOMPARE(f.window.mousePointer().value(), 0);
     }
 
     void helpFailureWhileNotRunningIsReportedUnderTheHelp()
     {
-        CommandWindow f;
-        f.scripted.running = false;
+        WindowHarness f;
+        f.chats.running = false;
         f.fake.dialogs.onShow = [](const ShownDialog& dialog) {
             if (dialog.kind == ShownDialog::Question)
                 throw Failure(QStringLiteral("The message box could not be shown"));
         };
-        f.click(2);
+        f.press(2);
         compareReports(f.reports(), QStringLiteral("PushButton13_Click"),
                        {{100, QStringLiteral("The message box could not be shown")}});
         // The failed question counts as Yes: the video is requested.

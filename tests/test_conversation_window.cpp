@@ -10,7 +10,7 @@
 #include "app/results_model.h"
 #include "chat/chat_service.h"
 #include "chat/sample_history.h"
-#include "fake_platform.h"
+#include "window_harness.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -34,26 +34,22 @@
 #include <memory>
 
 using namespace velmoran;
-using velmoran::test::FakePlatform;
+using velmoran::test::WindowHarness;
 
 namespace {
 
 // The real main window over a history the test can swap, as a reload after a file changed does.
-struct Window {
+struct Window : WindowHarness {
     explicit Window(ChatHistoryPtr history = sampleHistory())
         : current(std::move(history))
-        , services([this] { return current; })
-        , form(fake.platform, services) {
-        form.eventPump().setMinimumInterval(0);
-        form.Form_Load();
-        form.show();
+    {
+        chats.provider = [this] { return current; };
+        window.show();
     }
     // Lists the contacts and searches for text.
     void search(const QString& text, bool matchCase) {
-        form.button(2)->click();
-        form.searchText()->setText(text);
-        form.matchCase()->setChecked(matchCase);
-        form.button(7)->click();
+        press(2);
+        find(text, matchCase);
     }
     ConversationWindow* conversation() { return form.conversations().window(); }
     // The 1-based results row whose value is text, the n-th of them (1-based).
@@ -67,9 +63,7 @@ struct Window {
     }
 
     ChatHistoryPtr current;
-    FakePlatform fake;
-    HistoryChatServiceFactory services;
-    Form1 form;
+    Form1& form = window;
 };
 
 int chatOf(const ChatHistory& history, const QString& handle) {
@@ -496,10 +490,9 @@ private slots:
                               QStringLiteral("--conversation"), QStringLiteral("kenji.tanaka")});
         QVERIFY(!line.exitCode);
         QCOMPARE(line.conversation, QStringLiteral("kenji.tanaka"));
-        FakePlatform fake;
-        HistoryChatServiceFactory services(line.historyProvider);
-        Form1 form(fake.platform, services);
-        form.Form_Load();
+        WindowHarness started;
+        started.chats.provider = line.historyProvider;
+        Form1& form = started.window;
         QVERIFY(form.conversations().showContact(line.conversation));
         ConversationWindow* c = form.conversations().window();
         const ChatHistoryPtr history = line.historyProvider();
@@ -507,11 +500,11 @@ private slots:
             history->chats[size_t(chatOf(*history, QStringLiteral("kenji.tanaka")))];
         QCOMPARE(c->windowTitle(), kenji.name + QStringLiteral(" - Velmoran"));
         QCOMPARE(c->currentMessage(), int(kenji.messages.size()) - 1);
-        QVERIFY(fake.dialogs.messages().isEmpty());
+        QVERIFY(started.fake.dialogs.messages().isEmpty());
         // A handle nobody has: told, no window change.
         QVERIFY(!form.conversations().showContact(QStringLiteral("nobody.here")));
-        QCOMPARE(fake.dialogs.messages().size(), 1);
-        QVERIFY(fake.dialogs.messages().first().contains(QStringLiteral("nobody.here")));
+        QCOMPARE(started.fake.dialogs.messages().size(), 1);
+        QVERIFY(started.fake.dialogs.messages().first().contains(QStringLiteral("nobody.here")));
         QCOMPARE(c->windowTitle(), kenji.name + QStringLiteral(" - Velmoran"));
     }
 

@@ -101,6 +101,11 @@ private slots:
         QCOMPARE(dialogs.inputBox(QStringLiteral("Remove entries containing: ")), QString());
     }
 
+    void carriageReturnsShowAsLineBreaks()
+    {
+        QCOMPARE(displayText(QStringLiteral("a\r\rb\r\nc")), QStringLiteral("a\n\nb\nc"));
+    }
+
     void fileDialogFiltersAndQuotedPaths()
     {
         QCOMPARE(qtFileDialogFilter(QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|")),

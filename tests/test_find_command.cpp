@@ -4,21 +4,19 @@
 #include "find/find_command.h"
 #include "history_files.h"
 #include "history_generator.h"
-#include "history_window.h"
 #include "app/results_model.h"
-#include "chat/sample_history.h"
+#include "window_harness.h"
 
+#include <QPushButton>
 #include <QBuffer>
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace velmoran;
-using test::HistoryWindow;
+using test::WindowHarness;
 
 namespace {
 
@@ -144,12 +142,14 @@ private slots:
         arguments << files;
 
         // The window: list, untick, type, search, save.
-        std::unique_ptr<HistoryWindow> w = history == History::Sample
-            ? std::make_unique<HistoryWindow>(HistoryChatServiceFactory::Provider([] { return sampleHistory(); }))
-            : std::make_unique<HistoryWindow>(files);
+        WindowHarness w;
+        if (history == History::Sample)
+            w.serveSample();
+        else
+            w.readHistoryFiles(files);
         for (int i = 0; i < listings; ++i)
-            w->click(2);
-        ContactListModel& contacts = w->window.contacts();
+            w.press(2);
+        ContactListModel& contacts = w.window.contacts();
         QVERIFY(contacts.size() > 0);
         if (!ticked.isEmpty()) {
             for (qsizetype row = 1; row <= contacts.size(); ++row) {
@@ -159,18 +159,16 @@ private slots:
                     arguments << QStringLiteral("--contact") << contacts.text(row);
             }
         }
-        w->window.searchText()->setText(text);
-        w->window.matchCase()->setChecked(matchCase);
-        w->click(7);
-        QCOMPARE(w->window.button(7)->text(), QStringLiteral("Start Finding"));
+        w.find(text, matchCase);
+        QCOMPARE(w.window.button(7)->text(), QStringLiteral("Start Finding"));
         const QString windowFile = m_dir.filePath(QStringLiteral("window.txt"));
         QFile::remove(windowFile);
-        w->fake.dialogs.answerSaveFile(windowFile);
-        w->click(5);
-        QCOMPARE(w->fake.dialogs.errorReports(), QStringList());
+        w.fake.dialogs.answerSaveFile(windowFile);
+        w.press(5);
+        QCOMPARE(w.fake.dialogs.errorReports(), QStringList());
         const QByteArray expected = readAll(windowFile);
         QVERIFY(expected.startsWith("Contact"));
-        const qsizetype rows = w->window.results().size();
+        const qsizetype rows = w.window.results().size();
         const int expectedStatus = rows > 0 ? 0 : 1;
         if (text == QStringLiteral("no such words"))
             QCOMPARE(rows, 0);

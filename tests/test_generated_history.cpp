@@ -1,20 +1,9 @@
-#include "chat/chat_service.h"
-#include "app/contact_list_model.h"
+#include "chat/chat_history.h"
 #include "chat/export_reader.h"
-#include "fake_platform.h"
-#include "app/form1.h"
-#include "history_files.h"
-#include "history_generator.h"
-#include "history_window.h"
 #include "chat/history_loader.h"
 #include "chat/legacy_db_reader.h"
-#include "app/results_model.h"
+#include "history_generator.h"
 
-#include <QDir>
-#include <QCheckBox>
-#include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,8 +16,6 @@ constexpr std::uint64_t messages = 3000;
 
 // Markup or an entity left in a body: the decoding missed something.
 const QRegularExpression leftoverMarkup(QStringLiteral("</?[A-Za-z_]+[ />]|&(amp|lt|gt|quot|apos|#[0-9]+|#x[0-9A-Fa-f]+);"));
-
-using test::HistoryWindow;
 
 } // namespace
 
@@ -144,65 +131,11 @@ private slots:
         QCOMPARE(nameless, bothNameless + unmatchable);
     }
 
-    void windowListsTheContactsOfAGeneratedExport()
-    {
-        HistoryWindow w({m_tar});
-        w.window.button(2)->click();
-        QCOMPARE(w.listed(), m_export.contacts);
-        QVERIFY(w.fake.dialogs.shown.isEmpty());
-    }
-
-    void windowSearchesAGeneratedExport()
-    {
-        HistoryWindow w({m_tar});
-        w.window.button(2)->click();
-        const QString text = QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"); // "Привет"
-        w.window.searchText()->setText(text);
-        w.window.matchCase()->setChecked(true);
-        w.window.button(7)->click();
-        QCOMPARE(w.fake.dialogs.messages(), QStringList{QStringLiteral("Done.")});
-
-        // Every one-to-one chat's bodies with the text, in chat and message order.
-        QStringList expected;
-        for (const HistoryChat& chat : m_export.chats) {
-            if (chat.peerHandle.isEmpty())
-                continue;
-            for (const HistoryMessage& m : chat.messages) {
-                if (m.body.contains(text))
-                    expected << chat.peerHandle + QLatin1Char('|') + m.body;
-            }
-        }
-        QVERIFY(expected.size() > 10);
-        QStringList found;
-        ResultsModel& results = w.window.results();
-        for (qsizetype row = 1; row <= results.size(); ++row) {
-            QCOMPARE(results.text(row, 2), QStringLiteral("Body"));
-            found << results.text(row, 1) + QLatin1Char('|') + results.text(row, 3);
-        }
-        QCOMPARE(found, expected);
-    }
-
-    void unreadableHistoryIsToldThenTreatedAsNoClient()
-    {
-        const QString broken = m_dir.filePath(QStringLiteral("broken_export.tar"));
-        QFile tar(m_tar);
-        QVERIFY(tar.open(QIODevice::ReadOnly));
-        QVERIFY(test::writeBytes(broken, tar.read(tar.size() / 2)));
-        HistoryWindow w({broken});
-        w.window.button(2)->click();
-        QCOMPARE(w.listed(), QStringList());
-        QVERIFY(w.fake.dialogs.shown.size() >= 2);
-        QVERIFY2(w.fake.dialogs.shown[0].text.contains(QDir::toNativeSeparators(broken) + QStringLiteral("\" cannot be read")),
-                 qPrintable(w.fake.dialogs.shown[0].text));
-        // Then what a client that is not running gets: the help.
-        QVERIFY(w.fake.dialogs.shown[1].text.contains(QStringLiteral("Skype")));
-    }
-
 private:
     QTemporaryDir m_dir;
     QString m_tar, m_db;
     ChatHistory m_export, m_legacy;
 };
 
-QTEST_MAIN(GeneratedHistoryTest)
+QTEST_GUILESS_MAIN(GeneratedHistoryTest)
 #include "test_generated_history.moc"

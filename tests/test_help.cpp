@@ -1,14 +1,17 @@
-#include "command_window.h"
+#include "core/failure.h"
 #include "help/main_window_help.h"
-#include "app/main_window_help_command.h"
+#include "window_harness.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QtEndian>
 
 using namespace velmoran;
-using velmoran::test::CommandWindow;
+using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
 
 namespace {
@@ -45,23 +48,13 @@ void compareVideoRequest(const QList<ShellOpenRequest>& requests, const QString&
 }
 
 // Makes the help's question fail as if the message box could not be shown.
-void failTheQuestion(CommandWindow& f)
+void failTheQuestion(WindowHarness& f)
 {
     f.fake.dialogs.onShow = [](const ShownDialog& dialog) {
         if (dialog.kind == ShownDialog::Question)
             throw Failure(QStringLiteral("Out of memory"));
     };
 }
-
-// A shell that cannot be reached at all.
-class BrokenShell final : public Shell {
-public:
-    void openDocument(const ShellOpenRequest&) override
-    {
-        throw Failure(QStringLiteral("The shell is not available"));
-    }
-    void openUrl(const QUrl&) override { throw Failure(QStringLiteral("The shell is not available")); }
-};
 
 } // namespace
 
@@ -80,10 +73,10 @@ private slots:
     void helpTextNamesTheListingButtonsCurrentCaption()
     {
         QFETCH(QString, caption);
-        CommandWindow f;
+        WindowHarness f;
         if (!caption.isNull())
             f.window.button(2)->setText(caption);
-        f.click(13);
+        f.press(13);
         const QStringList questions = f.fake.dialogs.texts(ShownDialog::Question);
         QCOMPARE(questions.size(), 1);
         QCOMPARE(questions[0], expectedHelp(caption.isNull() ? QStringLiteral("List Contacts In Skype")
@@ -103,36 +96,36 @@ private slots:
     void yesHandsTheQuotedVideoPathToTheShell()
     {
         QFETCH(QString, folderTemplate);
-        CommandWindow f(CommandWindow::Scripted, folderTemplate);
+        WindowHarness f(WindowHarness::Start::Loaded, folderTemplate);
         // The video is taken from the program's folder, wherever the current folder is.
         QTemporaryDir elsewhere;
         const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(elsewhere.path()));
         f.fake.dialogs.answerQuestion(true);
-        f.click(13);
+        f.press(13);
         QVERIFY(QDir::setCurrent(previous));
         compareVideoRequest(f.fake.shell.documents, f.folder.path());
         QVERIFY(f.reports().isEmpty());
         // The help asks nothing of the chat client.
-        QCOMPARE(f.scripted.created, 0);
+        QCOMPARE(f.chats.created, 0);
     }
 
     void noRequestsNothing()
     {
-        CommandWindow f;
-        f.scripted.contacts = {QStringLiteral("a")};
-        f.click(2);
+        WindowHarness f;
+        f.chats.setContacts({QStringLiteral("a")});
+        f.press(2);
         f.fake.dialogs.answerQuestion(false);
-        f.click(13);
+        f.press(13);
         QVERIFY(f.fake.shell.documents.isEmpty());
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
-        QCOMPARE(f.texts(), QStringList{QStringLiteral("a")});
+        QCOMPARE(f.contactTexts(), QStringList{QStringLiteral("a")});
         QCOMPARE(f.window.mousePointer().value(), 0);
     }
 
     void failureWhileAskingIsReportedAndCountsAsYes()
     {
-        CommandWindow f;
+        WindowHarness f;
         failTheQuestion(f);
         qsizetype requestsWhenReported = -1;
         auto failing = f.fake.dialogs.onShow;
@@ -141,7 +134,7 @@ private slots:
                 requestsWhenReported = f.fake.shell.documents.size();
             failing(dialog);
         };
-        f.click(13);
+        f.press(13);
         const QStringList reports = f.reports();
         QCOMPARE(reports.size(), 1);
         QVERIFY(reports[0].startsWith(QStringLiteral(
@@ -153,8 +146,8 @@ private slots:
 
     void allowAccessButtonIsReachedByTabAndPlaysTheVideo()
     {
-        CommandWindow f;
-        f.scripted.running = false;
+        WindowHarness f;
+        f.chats.running = false;
         Form1& w = f.window;
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
@@ -167,9 +160,9 @@ private slots:
 
         compareVideoRequest(f.fake.shell.documents, f.folder.path());
         // Nothing asks the chat client or shows a message.
-        QCOMPARE(f.scripted.created, 0);
+        QCOMPARE(f.chats.created, 0);
         QVERIFY(f.fake.dialogs.shown.isEmpty());
-        QVERIFY(f.texts().isEmpty());
+        QVERIFY(f.contactTexts().isEmpty());
     }
 
     void shellFailureIsReportedUnderTheRequestingStep_data()
@@ -183,13 +176,11 @@ private slots:
     {
         QFETCH(int, button);
         QFETCH(QString, ending);
-        CommandWindow f;
-        BrokenShell shell;
-        Platform platform{f.fake.dialogs, shell, f.fake.clipboard, f.fake.random, f.fake.clock,
-                          f.folder.path()};
-        Form1 window(platform, f.scripted);
+        WindowHarness f;
+        // A shell that cannot be reached at all.
+        f.fake.shell.failure = QStringLiteral("The shell is not available");
         f.fake.dialogs.answerQuestion(true);
-        window.button(button)->click();
+        f.press(button);
         const QStringList reports = f.reports();
         QCOMPARE(reports.size(), 1);
         QVERIFY(reports[0].startsWith(QStringLiteral("The shell is not available\r\nin Velmoran2021/08/31.Form1.")

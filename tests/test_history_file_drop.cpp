@@ -1,23 +1,21 @@
-#include "chat/chat_service.h"
 #include "app/contact_list_model.h"
-#include "fake_platform.h"
-#include "app/form1.h"
 #include "app/history_file_drop.h"
-#include "history_files.h"
 #include "chat/history_loader.h"
+#include "history_files.h"
+#include "window_harness.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDropEvent>
 #include <QImage>
 #include <QMimeData>
-#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
 using namespace velmoran;
+using velmoran::test::WindowHarness;
 
 namespace {
 
@@ -25,17 +23,12 @@ const QByteArray oneContactExport =
     "{\"conversations\":[{\"id\":\"8:dropped.contact\",\"MessageList\":[{\"originalarrivaltime\":"
     "\"2021-03-04T05:06:07Z\",\"messagetype\":\"Text\",\"content\":\"hi\",\"from\":\"8:dropped.contact\"}]}]}";
 
-// The real window on a fake desktop, its history given only by what is dropped on it.
-struct DropWindow {
+// The window shown, its history given only by what is dropped on it.
+struct DropWindow : WindowHarness {
     DropWindow()
-        : loader({}, [] { return QStringList(); })
-        , fake(folder.path())
-        , services([this] { return loader.load(); })
-        , window(fake.platform, services)
-        , drop(new HistoryFileDrop(window, *window.contactListView(), loader, fake.dialogs))
+        : drop(new HistoryFileDrop(window, *window.contactListView(), readHistoryFiles({}),
+                                   fake.dialogs))
     {
-        window.eventPump().setMinimumInterval(0);
-        window.Form_Load();
         window.show();
     }
 
@@ -65,11 +58,6 @@ struct DropWindow {
         return drop.isAccepted();
     }
 
-    HistoryLoader loader;
-    QTemporaryDir folder;
-    test::FakePlatform fake;
-    HistoryChatServiceFactory services;
-    Form1 window;
     HistoryFileDrop* drop;
 };
 
@@ -88,13 +76,12 @@ private slots:
         const QString file = dir.filePath(QStringLiteral("messages.json"));
         QVERIFY(test::writeBytes(file, oneContactExport));
         QVERIFY(w.dropFiles({QUrl::fromLocalFile(file)}));
-        QCOMPARE(w.loader.files(), QStringList{file});
+        QCOMPARE(w.loader->files(), QStringList{file});
         QCOMPARE(w.drawnPixels(), 0);
 
         // The dropped file is the history of the next command.
-        w.window.button(2)->click();
-        QCOMPARE(w.window.contacts().size(), 1);
-        QCOMPARE(w.window.contacts().text(1), QStringLiteral("dropped.contact"));
+        w.press(2);
+        QCOMPARE(w.contactTexts(), QStringList{QStringLiteral("dropped.contact")});
     }
 
     void onlyLocalFilesAreTaken()
@@ -102,7 +89,7 @@ private slots:
         DropWindow w;
         QVERIFY(!w.dropFiles({QUrl(QStringLiteral("https://example.com/x_export.tar"))}));
         QVERIFY(!w.dropFiles({}));
-        QVERIFY(w.loader.files().isEmpty());
+        QVERIFY(w.loader->files().isEmpty());
     }
 
     void hintSaysHowToGiveAHistory()

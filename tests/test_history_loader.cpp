@@ -1,5 +1,4 @@
 #include "chat/chat_service.h"
-#include "app/command_line.h"
 #include "core/failure.h"
 #include "history_files.h"
 #include "chat/history_loader.h"
@@ -476,19 +475,6 @@ private slots:
         QCOMPARE(found, QStringList({QFileInfo(downloads.filePath(QStringLiteral("anna_export.tar"))).absoluteFilePath(),
                                      QFileInfo(home.filePath(QStringLiteral(".Skype/anna.k/main.db"))).absoluteFilePath()}));
         QCOMPARE(discoverHistoryFiles(QString(), QString()), QStringList());
-    }
-
-    void commandLineNamesTheHistoryFiles()
-    {
-        const CommandLine withFiles = parseCommandLine({QStringLiteral("velmoran"), m_export, m_database});
-        QVERIFY(!withFiles.exitCode);
-        QVERIFY(withFiles.historyLoader);
-        QCOMPARE(withFiles.historyLoader->files(), QStringList({m_export, m_database}));
-        QCOMPARE(withFiles.historyProvider()->contacts.size(), 3);
-
-        const CommandLine sample = parseCommandLine({QStringLiteral("velmoran"), QStringLiteral("--sample")});
-        QVERIFY(!sample.historyLoader);
-        QVERIFY(sample.historyProvider());
     }
 
 private:

@@ -2,7 +2,7 @@
 // through the real window while it keeps handling events.
 #include "app/contact_list_model.h"
 #include "history_files.h"
-#include "history_window.h"
+#include "window_harness.h"
 #include "app/history_load_progress.h"
 #include "chat/export_reader.h"
 #include "chat/history_loader.h"
@@ -200,7 +200,8 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("messages.json"));
         QVERIFY(test::writeBytes(path, generatedExport(50, 400)));
-        test::HistoryWindow f({path});
+        test::WindowHarness f;
+        f.readHistoryFiles({path});
         showHistoryLoadProgress(*f.loader, f.window.eventPump(), f.window.progress());
         const QString before = f.window.progress().text();
         QStringList shown;
@@ -211,9 +212,9 @@ private slots:
                 shown << f.window.progress().text();
         });
         timer.start();
-        f.click(2);
+        f.press(2);
         timer.stop();
-        QCOMPARE(f.listed().size(), 50);
+        QCOMPARE(f.contactTexts().size(), 50);
         QVERIFY2(shown.size() >= 3, qPrintable(shown.join(QLatin1Char(';'))));
         for (const QString& text : std::as_const(shown))
             QVERIFY2(QRegularExpression(QStringLiteral("^Reading chat history: \\d{1,2}%$")).match(text).hasMatch(),
@@ -223,7 +224,7 @@ private slots:
         // A second listing reuses the history and reads nothing.
         shown.clear();
         timer.start();
-        f.click(2);
+        f.press(2);
         timer.stop();
         QVERIFY2(shown.isEmpty() || !shown.join(QString()).contains(QStringLiteral("Reading")),
                  qPrintable(shown.join(QLatin1Char(';'))));
@@ -234,7 +235,8 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("messages.json"));
         QVERIFY(test::writeBytes(path, generatedExport(50, 400)));
-        test::HistoryWindow f({path});
+        test::WindowHarness f;
+        f.readHistoryFiles({path});
         showHistoryLoadProgress(*f.loader, f.window.eventPump(), f.window.progress());
         bool closed = false;
         QTimer timer;
@@ -246,11 +248,11 @@ private slots:
             }
         });
         timer.start();
-        f.click(2);
+        f.press(2);
         timer.stop();
         QVERIFY(closed);
         QVERIFY(f.window.eventPump().isClosing());
-        QCOMPARE(f.listed().size(), 0);
+        QCOMPARE(f.contactTexts().size(), 0);
         // The stopped read left nothing behind: the file is read whole when loaded again.
         f.loader->setProgress({});
         QCOMPARE(f.loader->load()->messageCount(), qsizetype(50 * 400));

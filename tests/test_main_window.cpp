@@ -1,46 +1,29 @@
-#include "core/application_title.h"
-#include "chat/chat_service.h"
 #include "app/contact_list_model.h"
-#include "fake_platform.h"
-#include "app/form1.h"
 #include "app/results_model.h"
-#include "chat/sample_history.h"
+#include "core/application_title.h"
+#include "window_harness.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QStyleOptionViewItem>
 #include <QPushButton>
+#include <QStyleOptionViewItem>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 using namespace velmoran;
-using velmoran::test::FakePlatform;
+using velmoran::test::WindowHarness;
 
 namespace {
 
-// A program folder of its own, a fake desktop and the window on the sample history.
-struct WindowFixture {
-    explicit WindowFixture(bool load = true)
-        : fake(folder.path())
-        , chats([] { return sampleHistory(); })
-        , window(fake.platform, chats)
-    {
-        window.eventPump().setMinimumInterval(0);
-        if (load)
-            window.Form_Load();
-    }
-    QTemporaryDir folder;
-    FakePlatform fake;
-    HistoryChatServiceFactory chats;
-    Form1 window;
-};
+using Start = WindowHarness::Start;
 
 QRect twips(int l, int t, int w, int h)
 {
@@ -68,7 +51,7 @@ class MainWindowTest : public QObject {
 private slots:
     void controlsHaveTheirCaptionsAndPlaces()
     {
-        WindowFixture f;
+        WindowHarness f;
         Form1& w = f.window;
         QCOMPARE(w.windowTitle(), QStringLiteral("Velmoran Software"));
         QCOMPARE(applicationTitle(), QStringLiteral("Velmoran"));
@@ -140,7 +123,7 @@ private slots:
 
     void listsOpenEmptyWithTheirColumns()
     {
-        WindowFixture f;
+        WindowHarness f;
         Form1& w = f.window;
         QCOMPARE(w.contacts().columnCount(), 1);
         QCOMPARE(w.contacts().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
@@ -167,7 +150,7 @@ private slots:
 
     void userTicksRowsInBothLists()
     {
-        WindowFixture f;
+        WindowHarness f;
         Form1& w = f.window;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -205,7 +188,7 @@ private slots:
 
     void focusStartsInTheContactListAndFollowsTheDesign()
     {
-        WindowFixture f;
+        WindowHarness f;
         Form1& w = f.window;
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
@@ -222,7 +205,7 @@ private slots:
 
     void startsWithoutSkinOrPointerFiles()
     {
-        WindowFixture f;
+        WindowHarness f;
         QVERIFY(f.fake.dialogs.shown.isEmpty());
         QVERIFY(!f.window.mousePointer().icon());
         QVERIFY(!f.window.skinEngine().isLoaded());
@@ -232,9 +215,9 @@ private slots:
 
     void loadsTheHandPointerBesideTheProgram()
     {
-        WindowFixture f(false);
+        WindowHarness f(Start::NotLoaded);
         QVERIFY(QFile::copy(sourceCursorPath(), f.folder.filePath(QStringLiteral("HAND-M.CUR"))));
-        f.window.Form_Load();
+        f.load();
         QVERIFY(f.fake.dialogs.shown.isEmpty());
         QVERIFY(f.window.mousePointer().icon());
         QCOMPARE(f.window.mousePointer().icon()->hotSpot(), QPoint(5, 0));
@@ -244,9 +227,9 @@ private slots:
 
     void unreadablePointerFileIsReportedAsStep106()
     {
-        WindowFixture f(false);
+        WindowHarness f(Start::NotLoaded);
         writeFile(f.folder.filePath(QStringLiteral("HAND-M.CUR")), "not a cursor");
-        f.window.Form_Load();
+        f.load();
         const QStringList reports = f.fake.dialogs.errorReports();
         QCOMPARE(reports.size(), 1);
         QVERIFY(reports[0].contains(QStringLiteral("in Velmoran2021/08/31.Form1.Form_Load at line 106\r\r")));
@@ -257,10 +240,10 @@ private slots:
 
     void skinFileRestylesTheWindow()
     {
-        WindowFixture f(false);
+        WindowHarness f(Start::NotLoaded);
         writeFile(f.folder.filePath(QStringLiteral("x/o.cjs")),
                   "QPushButton { color: rgb(1, 2, 3); }");
-        f.window.Form_Load();
+        f.load();
         QVERIFY(f.fake.dialogs.shown.isEmpty());
         QVERIFY(f.window.skinEngine().isLoaded());
         QCOMPARE(f.window.skinEngine().optionFlags() & 1, 1);
@@ -276,9 +259,9 @@ private slots:
 
     void emptySkinFileFailsStep100AndStartUpGoesOn()
     {
-        WindowFixture f(false);
+        WindowHarness f(Start::NotLoaded);
         writeFile(f.folder.filePath(QStringLiteral("x/o.cjs")), "  \n");
-        f.window.Form_Load();
+        f.load();
         const QStringList reports = f.fake.dialogs.errorReports();
         QCOMPARE(reports.size(), 1);
         QVERIFY(reports[0].contains(QStringLiteral("Form_Load at line 100\r\r")));
@@ -290,9 +273,9 @@ private slots:
 
     void skinFolderThatIsADirectoryCountsAsAbsent()
     {
-        WindowFixture f(false);
+        WindowHarness f(Start::NotLoaded);
         QVERIFY(QDir().mkpath(f.folder.filePath(QStringLiteral("x/o.cjs"))));
-        f.window.Form_Load();
+        f.load();
         QVERIFY(f.fake.dialogs.shown.isEmpty());
         QCOMPARE(f.window.palette().color(QPalette::Window), QColor(Qt::white));
     }
@@ -311,19 +294,19 @@ private slots:
     {
         QFETCH(double, draw);
         QFETCH(bool, opens);
-        WindowFixture f(false);
+        WindowHarness f(Start::NotLoaded);
         f.fake.random.value = draw;
         f.fake.clock.time = QDateTime(QDate(2026, 5, 6), QTime(1, 2, 3, 400));
-        f.window.Form_Load();
+        f.load();
         QCOMPARE(f.fake.random.seeds, QList<quint32>{3723});
         QCOMPARE(f.fake.shell.urls.size(), opens ? 1 : 0);
         if (opens)
-            QCOMPARE(f.fake.shell.urls[0], QUrl(QString::fromUtf16(MakerSiteUrl)));
+            QCOMPARE(f.fake.shell.urls[0], QUrl(QStringLiteral("https://velmoran.org/")));
     }
 
     void pointerFollowsButtonsAndSurfaces()
     {
-        WindowFixture f;
+        WindowHarness f;
         Form1& w = f.window;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -361,7 +344,7 @@ private slots:
 
     void hourglassStaysWhileACommandIsBusy()
     {
-        WindowFixture f;
+        WindowHarness f;
         Form1& w = f.window;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -380,9 +363,9 @@ private slots:
 
     void handPointerShowsOverButtonsWhenLoaded()
     {
-        WindowFixture f(false);
+        WindowHarness f(Start::NotLoaded);
         QVERIFY(QFile::copy(sourceCursorPath(), f.folder.filePath(QStringLiteral("HAND-M.CUR"))));
-        f.window.Form_Load();
+        f.load();
         f.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f.window));
         QTest::mouseMove(f.window.button(4), QPoint(5, 5));
@@ -391,7 +374,7 @@ private slots:
 
     void closingDuringAYieldEndsTheCommandAtOnce()
     {
-        WindowFixture f;
+        WindowHarness f;
         Form1& w = f.window;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));

@@ -1,8 +1,7 @@
-#include "chat/chat_service.h"
-#include "fake_platform.h"
-#include "app/form1.h"
+#include "app/command_line.h"
 #include "app/program_files.h"
-#include "chat/sample_history.h"
+#include "history_files.h"
+#include "window_harness.h"
 
 #include <QDir>
 #include <QFile>
@@ -74,13 +73,9 @@ class ProgramFilesTest : public QObject {
 private slots:
     void windowIconIsTheProgramIcon()
     {
-        QTemporaryDir folder;
-        test::FakePlatform fake(folder.path());
-        HistoryChatServiceFactory chats([] { return sampleHistory(); });
-        Form1 window(fake.platform, chats);
-        window.Form_Load();
-        QVERIFY(fake.dialogs.shown.isEmpty());
-        const QIcon icon = window.windowIcon();
+        test::WindowHarness f;
+        QVERIFY(f.fake.dialogs.shown.isEmpty());
+        const QIcon icon = f.window.windowIcon();
         QVERIFY(!icon.isNull());
         // Drawing it needs the SVG icon engine; a missing engine gives a null pixmap.
         for (int size : {16, 48, 256}) {
@@ -192,6 +187,36 @@ private slots:
             QVERIFY2(run.err.contains(text), qPrintable(run.err));
         if (stdoutHas.isEmpty())
             QVERIFY(run.out.isEmpty());
+    }
+
+    void commandLineNamesTheHistoryFiles()
+    {
+        QTemporaryDir dir;
+        const QString json = QStringLiteral(VELMORAN_TEST_DATA "/export_small.json");
+        const QString database = dir.filePath(QStringLiteral("main.db"));
+        QCOMPARE(test::writeDatabase(
+                     database,
+                     "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT);"
+                     "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);"
+                     "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT,"
+                     " from_dispname TEXT, timestamp INTEGER, body_xml TEXT);"
+                     "INSERT INTO Contacts VALUES (1, 1, 'zed.only');"
+                     "INSERT INTO Conversations VALUES (1, 'zed.only', 1);"
+                     "INSERT INTO Messages VALUES (1, 1, 'zed.only', 'Zed', 1500000000, 'hi');"),
+                 QString());
+        const CommandLine withFiles = parseCommandLine({QStringLiteral("velmoran"), json, database});
+        QVERIFY(!withFiles.exitCode);
+        QVERIFY(withFiles.historyLoader);
+        QCOMPARE(withFiles.historyLoader->files(), QStringList({json, database}));
+        // Both files are read: the database's only contact beside the export's.
+        const ChatHistoryPtr history = withFiles.historyProvider();
+        QVERIFY(history);
+        QVERIFY(history->contacts.contains(QStringLiteral("zed.only")));
+        QVERIFY(history->contacts.size() > 1);
+
+        const CommandLine sample = parseCommandLine({QStringLiteral("velmoran"), QStringLiteral("--sample")});
+        QVERIFY(!sample.historyLoader);
+        QVERIFY(sample.historyProvider());
     }
 };
 

@@ -1,21 +1,23 @@
+#include "app/results_model.h"
 #include "core/failure.h"
 #include "app/results_filters.h"
 #include "app/results_removal_lock.h"
-#include "results_window.h"
+#include "window_harness.h"
 
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
 using namespace velmoran;
-using velmoran::test::ResultsWindow;
+using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
 
 namespace {
 
 // One results row per contact, the contact also echoed in the value so a value match can be
 // told from a contact match.
-void fillContacts(ResultsWindow& f, const QStringList& contacts)
+void fillContacts(WindowHarness& f, const QStringList& contacts)
 {
     for (const QString& contact : contacts)
         f.window.results().append(contact, MessageField::Body, QStringLiteral("says ") + contact);
@@ -84,12 +86,12 @@ private slots:
         QFETCH(QString, answer);
         QFETCH(QStringList, remaining);
 
-        ResultsWindow f;
+        WindowHarness f;
         fillContacts(f, contacts);
         f.fake.dialogs.answerInput(answer);
-        f.click(button);
+        f.press(button);
 
-        QCOMPARE(f.contacts(), remaining);
+        QCOMPARE(f.resultContacts(), remaining);
         QCOMPARE(f.window.results().rowCount(), int(remaining.size()));
         // The prompt, and nothing else shown: no count, no message.
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
@@ -110,19 +112,19 @@ private slots:
     void cancelChangesNothing()
     {
         QFETCH(int, button);
-        ResultsWindow f;
+        WindowHarness f;
         fillContacts(f, {QStringLiteral("alice"), QStringLiteral("bob")});
         f.window.mousePointer().set(MousePointer::Custom);
         // No scripted answer: the input box is cancelled, which answers "".
-        f.click(button);
-        QCOMPARE(f.contacts(), (QStringList{QStringLiteral("alice"), QStringLiteral("bob")}));
+        f.press(button);
+        QCOMPARE(f.resultContacts(), (QStringList{QStringLiteral("alice"), QStringLiteral("bob")}));
         QCOMPARE(f.window.mousePointer().value(), int(MousePointer::Custom));
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
     }
 
     void otherRemovalsWaitWhileAFilterRuns()
     {
-        ResultsWindow f;
+        WindowHarness f;
         fillContacts(f, {QStringLiteral("alice"), QStringLiteral("bob"), QStringLiteral("alice2"),
                          QStringLiteral("carl")});
         int pointerDuringScan = -1;
@@ -136,21 +138,21 @@ private slots:
                 || f.window.button(11)->isEnabled() || f.window.button(17)->isEnabled();
             lockAllowed = f.window.resultsRemoval().removalAllowed();
             f.fake.dialogs.answerInput(QStringLiteral("bob"));
-            f.click(6);
-            f.click(11);
+            f.press(6);
+            f.press(11);
             // Even a call that bypasses the disabled buttons changes nothing.
             f.window.runCommand([&] { f.window.button(6)->clicked(); });
             f.window.results().append(QStringLiteral("alice3"), MessageField::Body, QStringLiteral("late"));
         });
         f.fake.dialogs.answerInput(QStringLiteral("ALICE"));
-        f.click(17);
+        f.press(17);
 
         QCOMPARE(pointerDuringScan, int(MousePointer::Hourglass));
         QVERIFY(!removalButtonsEnabled);
         QVERIFY(!lockAllowed);
         // Only the filter's own prompt was shown; the row appended during the scan stays.
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
-        QCOMPARE(f.contacts(), (QStringList{QStringLiteral("bob"), QStringLiteral("carl"),
+        QCOMPARE(f.resultContacts(), (QStringList{QStringLiteral("bob"), QStringLiteral("carl"),
                                             QStringLiteral("alice3")}));
         QVERIFY(f.window.button(6)->isEnabled());
         QVERIFY(f.window.button(11)->isEnabled());
@@ -159,17 +161,17 @@ private slots:
         QCOMPARE(f.window.mousePointer().value(), int(MousePointer::Default));
 
         // Once the filter has ended, Clear Results works again.
-        f.click(6);
+        f.press(6);
         QCOMPARE(f.window.results().size(), 0);
     }
 
     void closingDuringAFilterReleasesTheLock()
     {
-        ResultsWindow f;
+        WindowHarness f;
         fillContacts(f, {QStringLiteral("alice"), QStringLiteral("bob")});
         QTimer::singleShot(0, &f.window, [&] { f.window.close(); });
         f.fake.dialogs.answerInput(QStringLiteral("alice"));
-        f.click(17);
+        f.press(17);
         // The filter was unwound before its removal.
         QCOMPARE(f.window.results().size(), 2);
         QVERIFY(f.window.resultsRemoval().removalAllowed());
@@ -177,13 +179,13 @@ private slots:
 
     void clearResultsEmptiesSilently()
     {
-        ResultsWindow f;
+        WindowHarness f;
         fillContacts(f, {QStringLiteral("alice"), QStringLiteral("bob")});
-        f.click(6);
+        f.press(6);
         QCOMPARE(f.window.results().size(), 0);
         QCOMPARE(f.window.results().rowCount(), 0);
         QCOMPARE(f.window.results().columnCount(), 3);
-        f.click(6);
+        f.press(6);
         QVERIFY(f.fake.dialogs.shown.isEmpty());
     }
 

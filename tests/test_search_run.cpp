@@ -1,13 +1,9 @@
-#include "chat/chat_service.h"
 #include "app/contact_list_model.h"
-#include "core/failure.h"
-#include "fake_platform.h"
-#include "app/form1.h"
 #include "app/results_model.h"
 #include "app/results_removal_lock.h"
-#include "search/search_pattern.h"
 #include "app/search_run.h"
-#include "search/timestamp_text.h"
+#include "search/search_pattern.h"
+#include "window_harness.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -18,10 +14,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include <functional>
 
 using namespace velmoran;
-using velmoran::test::FakePlatform;
+using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
 
 namespace {
@@ -34,66 +29,6 @@ qint64 utc(int y, int mo, int d, int h = 12, int mi = 0, int s = 0)
 HistoryMessage msg(const char* from, const char* body, qint64 when = utc(2021, 3, 4))
 {
     return {when, QString::fromUtf8(from), QString::fromUtf8(body)};
-}
-
-// A chat service over a history that can act while a chosen message is being read, and fail
-// chosen operations, as a client may.
-class ScriptedChatService final : public ChatService {
-public:
-    ScriptedChatService(ChatHistoryPtr history, struct ScriptedChats& script);
-    bool isClientRunning() override;
-    QStringList enumerateContacts() override { return m_inner.enumerateContacts(); }
-    qint32 chatCount() override { return m_inner.chatCount(); }
-    QString peerHandle(qint32 chat) override { return m_inner.peerHandle(chat); }
-    qint32 messageCount(qint32 chat) override { return m_inner.messageCount(chat); }
-    const HistoryMessage& messageAt(qint32 chat, qint32 message) override;
-
-private:
-    HistoryChatService m_inner;
-    ScriptedChats& m_script;
-};
-
-struct ScriptedChats final : ChatServiceFactory {
-    std::unique_ptr<ChatService> create() override
-    {
-        ++created;
-        if (failToCreate)
-            throw Failure(QStringLiteral("The automation library is not registered."));
-        return std::make_unique<ScriptedChatService>(history, *this);
-    }
-
-    ChatHistoryPtr history;
-    int created = 0;
-    bool failToCreate = false;
-    // Runs on the first read of each message, before the run tests it.
-    std::function<void(qint32 chat, qint32 message)> onMessage;
-    // Reads of this message fail.
-    qint32 failingChat = 0, failingMessage = 0;
-    QList<std::pair<qint32, qint32>> reads;
-};
-
-ScriptedChatService::ScriptedChatService(ChatHistoryPtr history, ScriptedChats& script)
-    : m_inner(std::move(history))
-    , m_script(script)
-{
-}
-
-bool ScriptedChatService::isClientRunning()
-{
-    return m_inner.isClientRunning();
-}
-
-const HistoryMessage& ScriptedChatService::messageAt(qint32 chat, qint32 message)
-{
-    const std::pair<qint32, qint32> position{chat, message};
-    if (m_script.reads.isEmpty() || m_script.reads.constLast() != position) {
-        m_script.reads << position;
-        if (m_script.onMessage)
-            m_script.onMessage(chat, message);
-    }
-    if (chat == m_script.failingChat && message == m_script.failingMessage)
-        throw Failure(QStringLiteral("The client lost the message."));
-    return m_inner.messageAt(chat, message);
 }
 
 // Chats: 1 alice (3 messages), 2 bob (2), 3 a group chat, 4 carol (none), 5 "Alice" (1).
@@ -128,62 +63,6 @@ ChatHistoryPtr uniformHistory(int chats, int messages)
     }
     return h;
 }
-
-struct SearchFixture {
-    explicit SearchFixture(ChatHistoryPtr history = smallHistory())
-        : fake(folder.path())
-        , window(fake.platform, chats)
-    {
-        chats.history = std::move(history);
-        window.eventPump().setMinimumInterval(0);
-        window.Form_Load();
-    }
-
-    void list(const QStringList& handles, bool ticked = true)
-    {
-        for (const QString& handle : handles) {
-            window.contacts().append(handle);
-            window.contacts().setChecked(window.contacts().size(), ticked);
-        }
-    }
-    void listAll()
-    {
-        list(chats.history->contacts);
-    }
-    void find(const QString& text, bool matchCase = true)
-    {
-        window.searchText()->setText(text);
-        window.matchCase()->setChecked(matchCase);
-        window.button(7)->click();
-    }
-    // Rows as "contact|field|value".
-    QStringList rows() const
-    {
-        QStringList result;
-        ResultsModel& r = const_cast<Form1&>(window).results();
-        for (qsizetype row = 1; row <= r.size(); ++row)
-            result << r.text(row, 1) + u'|' + r.text(row, 2) + u'|' + r.text(row, 3);
-        return result;
-    }
-    QStringList bodies() const
-    {
-        QStringList result;
-        for (const QString& row : rows()) {
-            if (row.section(u'|', 1, 1) == u"Body")
-                result << row.section(u'|', 2);
-        }
-        return result;
-    }
-    void clickWhenEventsRun(QObject* context, std::function<void()> action)
-    {
-        QTimer::singleShot(0, context, std::move(action));
-    }
-
-    QTemporaryDir folder;
-    FakePlatform fake;
-    ScriptedChats chats;
-    Form1 window;
-};
 
 const QString Done = QStringLiteral("Done.");
 
@@ -241,11 +120,12 @@ private slots:
 
     void rowsFollowChatsTickedRowsMessagesAndFields()
     {
-        SearchFixture f;
+        WindowHarness f;
+        f.chats.history = smallHistory();
         // alice twice, bob unticked, a contact without a chat.
-        f.list({QStringLiteral("alice"), QStringLiteral("dave")});
-        f.list({QStringLiteral("bob")}, false);
-        f.list({QStringLiteral("alice")});
+        f.addContacts({QStringLiteral("alice"), QStringLiteral("dave")});
+        f.addContacts({QStringLiteral("bob")}, false);
+        f.addContacts({QStringLiteral("alice")});
         f.find(QStringLiteral("e"));
         const QStringList once = {
             QStringLiteral("alice|From Display Name|Alice A"),
@@ -253,7 +133,7 @@ private slots:
             QStringLiteral("alice|From Display Name|Me"),
             QStringLiteral("alice|Body|no name here"),
         };
-        QCOMPARE(f.rows(), once + once);
+        QCOMPARE(f.resultRows(), once + once);
         QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
         QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
         QCOMPARE(f.window.mousePointer().value(), 0);
@@ -283,18 +163,20 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, matchCase);
         QFETCH(QStringList, bodies);
-        SearchFixture f;
-        f.listAll();
+        WindowHarness f;
+        f.chats.history = smallHistory();
+        f.addContacts(f.chats.history->contacts);
         f.find(text, matchCase);
-        QCOMPARE(f.bodies(), bodies);
+        QCOMPARE(f.resultBodies(), bodies);
     }
 
     void emptyTextListsEveryNonEmptyField()
     {
-        SearchFixture f;
-        f.list({QStringLiteral("bob")});
+        WindowHarness f;
+        f.chats.history = smallHistory();
+        f.addContacts({QStringLiteral("bob")});
         f.find(QString());
-        QCOMPARE(f.rows(), (QStringList{
+        QCOMPARE(f.resultRows(), (QStringList{
                                QStringLiteral("bob|From Display Name|Bob"),
                                QStringLiteral("bob|Body|hello from bob"),
                                QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:10"),
@@ -305,35 +187,39 @@ private slots:
 
     void timestampTextIsSearchedAndStored()
     {
-        SearchFixture f;
-        f.list({QStringLiteral("alice")});
+        WindowHarness f;
+        f.chats.history = smallHistory();
+        f.addContacts({QStringLiteral("alice")});
         f.find(QStringLiteral("Mar 2021"));
         // The message at midnight shows its date alone.
-        QCOMPARE(f.rows(), (QStringList{QStringLiteral("alice|Timestamp|4 Mar 2021 10:00:05"),
+        QCOMPARE(f.resultRows(), (QStringList{QStringLiteral("alice|Timestamp|4 Mar 2021 10:00:05"),
                                         QStringLiteral("alice|Timestamp|5 Mar 2021")}));
     }
 
     void chatsDifferingInCaseOnlyAreNotSearched()
     {
-        SearchFixture f;
-        f.list({QStringLiteral("Alice")});
+        WindowHarness f;
+        f.chats.history = smallHistory();
+        f.addContacts({QStringLiteral("Alice")});
         f.find(QStringLiteral("hello"));
-        QCOMPARE(f.bodies(), QStringList{QStringLiteral("hello twin")});
+        QCOMPARE(f.resultBodies(), QStringList{QStringLiteral("hello twin")});
     }
 
     void noTickedRowSearchesNothingAndSaysDone()
     {
-        SearchFixture f;
-        f.list({QStringLiteral("alice"), QStringLiteral("bob")}, false);
+        WindowHarness f;
+        f.chats.history = smallHistory();
+        f.addContacts({QStringLiteral("alice"), QStringLiteral("bob")}, false);
         f.find(QString());
-        QVERIFY(f.rows().isEmpty());
+        QVERIFY(f.resultRows().isEmpty());
         QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
         QVERIFY(f.chats.reads.isEmpty());
     }
 
     void emptyContactListIsToldAndNothingIsRead()
     {
-        SearchFixture f;
+        WindowHarness f;
+        f.chats.history = smallHistory();
         f.find(QStringLiteral("x"));
         QCOMPARE(f.fake.dialogs.messages(),
                  QStringList{QStringLiteral("Contacts list is empty. Please click 'List Contacts In Skype'.")});
@@ -344,8 +230,9 @@ private slots:
 
     void clientNotRunningShowsTheHelp()
     {
-        SearchFixture f(nullptr);
-        f.list({QStringLiteral("alice")});
+        WindowHarness f;
+        f.chats.history = nullptr;
+        f.addContacts({QStringLiteral("alice")});
         f.find(QStringLiteral("x"));
         QCOMPARE(f.chats.created, 1);
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
@@ -360,9 +247,10 @@ private slots:
 
     void serviceThatCannotBeCreatedIsReportedAndFreesTheButton()
     {
-        SearchFixture f;
-        f.listAll();
-        f.chats.failToCreate = true;
+        WindowHarness f;
+        f.chats.history = smallHistory();
+        f.addContacts(f.chats.history->contacts);
+        f.chats.failCreate = true;
         f.find(QStringLiteral("hello"));
         // The failed test of step 110 runs the branch for a client that is not running.
         const QStringList reports = f.fake.dialogs.errorReports();
@@ -372,13 +260,14 @@ private slots:
         QCOMPARE(f.fake.dialogs.texts(ShownDialog::Question).size(), 1);
         QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
         QCOMPARE(f.window.mousePointer().value(), 0);
-        QVERIFY(f.rows().isEmpty());
+        QVERIFY(f.resultRows().isEmpty());
     }
 
     void progressShowsChatsReachedAndMessagePosition()
     {
-        SearchFixture f(uniformHistory(3, 4));
-        f.listAll();
+        WindowHarness f;
+        f.chats.history = uniformHistory(3, 4);
+        f.addContacts(f.chats.history->contacts);
         QStringList seen;
         f.chats.onMessage = [&](qint32 chat, qint32) {
             seen << QStringLiteral("%1 %2 %3").arg(f.window.progress().value())
@@ -397,8 +286,9 @@ private slots:
     void progressValueIsTheWholePart()
     {
         // 29 of 100 chats is 29, not 28 (29 / 100 * 100 in floating point is 28.999...).
-        SearchFixture f(uniformHistory(100, 1));
-        f.list({QStringLiteral("peer29")});
+        WindowHarness f;
+        f.chats.history = uniformHistory(100, 1);
+        f.addContacts({QStringLiteral("peer29")});
         double value = -1;
         f.chats.onMessage = [&](qint32, qint32) { value = f.window.progress().value(); };
         f.find(QStringLiteral("x"));
@@ -407,24 +297,25 @@ private slots:
 
     void stopClickLetsOneMoreMessageBeTested()
     {
-        SearchFixture f(uniformHistory(3, 10));
-        f.listAll();
+        WindowHarness f;
+        f.chats.history = uniformHistory(3, 10);
+        f.addContacts(f.chats.history->contacts);
         f.chats.onMessage = [&](qint32 chat, qint32 message) {
             if (chat == 1 && message == 5)
-                f.clickWhenEventsRun(&f.window, [&] { f.window.button(7)->click(); });
+                f.whenEventsRun([&] { f.window.button(7)->click(); });
             // The caption stays until the run ends.
             QCOMPARE(f.window.button(7)->text(), QStringLiteral("Stop Finding"));
         };
         f.find(QString());
         // The click is handled in the yield before message 6, which is still tested.
-        QCOMPARE(f.bodies(), (strings({"m1", "m2", "m3", "m4", "m5", "m6"})));
+        QCOMPARE(f.resultBodies(), (strings({"m1", "m2", "m3", "m4", "m5", "m6"})));
         QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
         QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
         QCOMPARE(f.window.mousePointer().value(), 0);
         // A click now starts a new run, appending after the first.
         f.chats.onMessage = nullptr;
         f.find(QStringLiteral("m10"));
-        QCOMPARE(f.bodies().mid(6), (strings({"m10", "m10", "m10"})));
+        QCOMPARE(f.resultBodies().mid(6), (strings({"m10", "m10", "m10"})));
     }
 
     void commandsInsideTheYieldsTakeEffect_data()
@@ -445,13 +336,14 @@ private slots:
     {
         QFETCH(QString, action);
         QFETCH(QStringList, bodies);
-        SearchFixture f(uniformHistory(2, 4));
-        f.listAll();
+        WindowHarness f;
+        f.chats.history = uniformHistory(2, 4);
+        f.addContacts(f.chats.history->contacts);
         f.window.resultsListView()->show();
         f.chats.onMessage = [&](qint32 chat, qint32 message) {
             if (chat != 1 || message != 2)
                 return;
-            f.clickWhenEventsRun(&f.window, [&] {
+            f.whenEventsRun([&] {
                 Form1& w = f.window;
                 if (action == u"clear")
                     w.results().clear();
@@ -484,10 +376,10 @@ private slots:
         }
         if (action == u"text") {
             // From message 3 on, only the name "peer1" matches, and there are no bodies.
-            QCOMPARE(f.bodies(), bodies);
-            QCOMPARE(f.rows().last(), QStringLiteral("peer1|From Display Name|peer1"));
+            QCOMPARE(f.resultBodies(), bodies);
+            QCOMPARE(f.resultRows().last(), QStringLiteral("peer1|From Display Name|peer1"));
         } else {
-            QCOMPARE(f.bodies(), bodies);
+            QCOMPARE(f.resultBodies(), bodies);
         }
         // The copy tells its outcome; the run ends with "Done." all the same.
         QCOMPARE(f.fake.dialogs.messages().count(Done), 1);
@@ -498,12 +390,13 @@ private slots:
 
     void closingTheWindowEndsTheRunAtOnce()
     {
-        SearchFixture f(uniformHistory(2, 50));
-        f.listAll();
+        WindowHarness f;
+        f.chats.history = uniformHistory(2, 50);
+        f.addContacts(f.chats.history->contacts);
         f.window.show();
         f.chats.onMessage = [&](qint32 chat, qint32 message) {
             if (chat == 1 && message == 3)
-                f.clickWhenEventsRun(&f.window, [&] { f.window.close(); });
+                f.whenEventsRun([&] { f.window.close(); });
         };
         f.find(QString());
         QVERIFY(f.fake.dialogs.shown.isEmpty());
@@ -513,8 +406,9 @@ private slots:
 
     void failingMessageIsReportedAndTheRunGoesOn()
     {
-        SearchFixture f(uniformHistory(1, 3));
-        f.listAll();
+        WindowHarness f;
+        f.chats.history = uniformHistory(1, 3);
+        f.addContacts(f.chats.history->contacts);
         f.chats.failingChat = 1;
         f.chats.failingMessage = 2;
         // Events never run during this run, yet the report shows the message being read.
@@ -535,7 +429,7 @@ private slots:
         const QString label = QStringLiteral("in Velmoran2021/08/31.Form1.PushButton7_Click at line %1");
         QCOMPARE(lines, (QStringList{label.arg(138), label.arg(144), label.arg(146), label.arg(152),
                                      label.arg(154), label.arg(160)}));
-        QCOMPARE(f.bodies(), (strings({"m1", "", "m3"})));
+        QCOMPARE(f.resultBodies(), (strings({"m1", "", "m3"})));
         QCOMPARE(f.fake.dialogs.messages(), QStringList{Done});
     }
 
@@ -555,8 +449,9 @@ private slots:
     {
         QFETCH(int, accepted);
         QFETCH(int, step);
-        SearchFixture f(uniformHistory(3, 10));
-        f.listAll();
+        WindowHarness f;
+        f.chats.history = uniformHistory(3, 10);
+        f.addContacts(f.chats.history->contacts);
         f.window.results().append(QStringLiteral("earlier"), MessageField::Body, QStringLiteral("a"));
         f.window.results().append(QStringLiteral("earlier"), MessageField::Body, QStringLiteral("b"));
         f.window.results().setAppendCheck([&](qsizetype rows) {
@@ -572,14 +467,14 @@ private slots:
                                                         "at line %1\r\r").arg(step)),
                  qPrintable(reports[0]));
         QCOMPARE(f.window.results().size(), accepted);
-        QCOMPARE(f.rows().mid(0, 2), (strings({"earlier|Body|a", "earlier|Body|b"})));
+        QCOMPARE(f.resultRows().mid(0, 2), (strings({"earlier|Body|a", "earlier|Body|b"})));
         // The run's rows up to the failing one: chat 1, message by message, three fields each.
         QStringList expected;
         for (int k = 1; k <= 3; ++k)
             expected << QStringLiteral("peer1|From Display Name|peer1") << QStringLiteral("peer1|Body|m%1").arg(k)
                      << QStringLiteral("peer1|Timestamp|");
         expected = expected.mid(0, accepted - 2);
-        QStringList kept = f.rows().mid(2);
+        QStringList kept = f.resultRows().mid(2);
         for (QString& row : kept) {
             if (row.startsWith(QLatin1String("peer1|Timestamp|")))
                 row = QStringLiteral("peer1|Timestamp|");
@@ -594,14 +489,15 @@ private slots:
         // With memory again, the next run appends after the rows kept.
         f.window.results().setAppendCheck({});
         f.find(QStringLiteral("m10"));
-        QCOMPARE(f.bodies().mid(f.bodies().size() - 3), (strings({"m10", "m10", "m10"})));
+        QCOMPARE(f.resultBodies().mid(f.resultBodies().size() - 3), (strings({"m10", "m10", "m10"})));
         QCOMPARE(f.fake.dialogs.errorReports().size(), 1);
     }
 
     void doubleClickRemovesAResultsRow()
     {
-        SearchFixture f;
-        f.list({QStringLiteral("bob")});
+        WindowHarness f;
+        f.chats.history = smallHistory();
+        f.addContacts({QStringLiteral("bob")});
         f.find(QString());
         QTableView* view = f.window.resultsListView();
         f.window.show();
@@ -615,7 +511,7 @@ private slots:
         }
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, second.center());
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, second.center());
-        QCOMPARE(f.rows(), (QStringList{
+        QCOMPARE(f.resultRows(), (QStringList{
                                QStringLiteral("bob|From Display Name|Bob"),
                                QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:10"),
                                QStringLiteral("bob|From Display Name|Bob"),

@@ -1,10 +1,8 @@
-#include "core/error_report.h"
-#include "memory_table.h"
+#include "app/mouse_pointer.h"
+#include "app/results_model.h"
 #include "app/results_removal_lock.h"
-#include "results_window.h"
-#include "app/text_file_export.h"
+#include "window_harness.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -14,9 +12,7 @@
 #include <sys/resource.h>
 
 using namespace velmoran;
-using velmoran::test::FakePlatform;
-using velmoran::test::MemoryTable;
-using velmoran::test::ResultsWindow;
+using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
 
 namespace {
@@ -26,10 +22,10 @@ const QByteArray WorkedExample = QByteArrayLiteral(
     "alice  \tBody             \thi there\t\r\n"
     "bob    \tFrom Display Name\tBob     \t\r\n");
 
-void fillWorkedExample(ResultsWindow& f)
+void fillWorkedExample(WindowHarness& f)
 {
-    f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi there")},
-            {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
+    f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi there")},
+                {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
 }
 
 QByteArray readAll(const QString& path)
@@ -47,44 +43,6 @@ void writeFile(const QString& path, const QByteArray& content)
     file.write(content);
 }
 
-struct RecordingProgress final : ProgressSink {
-    struct State {
-        double value;
-        QString text;
-        bool isText;
-    };
-    void setValue(double v) override { states.push_back({v, current, false}); value = v; }
-    void setText(const QString& t) override { current = t; states.push_back({value, t, true}); }
-    double value = 0;
-    QString current;
-    std::vector<State> states;
-};
-
-// A device that accepts a number of bytes and then fails like a full disk.
-class FailingDevice final : public QIODevice {
-public:
-    explicit FailingDevice(qint64 capacity)
-        : m_capacity(capacity)
-    {
-    }
-    QByteArray written;
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 size) override
-    {
-        if (written.size() + size > m_capacity) {
-            setErrorString(QStringLiteral("No space left on device"));
-            return -1;
-        }
-        written.append(data, size);
-        return size;
-    }
-
-private:
-    qint64 m_capacity;
-};
-
 } // namespace
 
 class TextExportTest : public QObject {
@@ -93,11 +51,11 @@ class TextExportTest : public QObject {
 private slots:
     void workedExampleThroughTheWindow()
     {
-        ResultsWindow f;
+        WindowHarness f;
         fillWorkedExample(f);
         const QString path = f.folder.filePath(QStringLiteral("results.txt"));
         f.fake.dialogs.answerSaveFile(path);
-        f.click(5);
+        f.press(5);
 
         QCOMPARE(readAll(path), WorkedExample);
         const auto& shown = f.fake.dialogs.shown;
@@ -139,7 +97,7 @@ private slots:
     {
         QFETCH(QStringList, rows);
         QFETCH(QByteArray, expected);
-        ResultsWindow f;
+        WindowHarness f;
         for (const QString& row : rows) {
             const QStringList parts = row.split(QLatin1Char('|'));
             f.window.results().append(parts[0], MessageField::Body, parts[1]);
@@ -147,7 +105,7 @@ private slots:
         }
         const QString path = f.folder.filePath(QStringLiteral("out.txt"));
         f.fake.dialogs.answerSaveFile(path);
-        f.click(5);
+        f.press(5);
         QCOMPARE(readAll(path), expected);
         QCOMPARE(f.fake.dialogs.messages(), QStringList{QStringLiteral("Done.")});
     }
@@ -161,14 +119,14 @@ private slots:
     void existingFile()
     {
         QFETCH(bool, yes);
-        ResultsWindow f;
+        WindowHarness f;
         fillWorkedExample(f);
         const QString path = f.folder.filePath(QStringLiteral("old.txt"));
         const QByteArray old(5000, 'x');
         writeFile(path, old);
         f.fake.dialogs.answerSaveFile(path);
         f.fake.dialogs.answerQuestion(yes);
-        f.click(5);
+        f.press(5);
 
         QCOMPARE(f.fake.dialogs.texts(ShownDialog::Question),
                  QStringList{QStringLiteral("Are you sure you wish to overwrite ") + path
@@ -181,30 +139,30 @@ private slots:
 
     void cancelWritesNothing()
     {
-        ResultsWindow f;
+        WindowHarness f;
         fillWorkedExample(f);
-        f.click(5);
+        f.press(5);
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
         QCOMPARE(QDir(f.folder.path()).entryList(QDir::Files), QStringList{});
     }
 
     void nameWithoutExtensionIsUsedAsTyped()
     {
-        ResultsWindow f;
+        WindowHarness f;
         const QString path = f.folder.filePath(QStringLiteral("results"));
         f.fake.dialogs.answerSaveFile(path);
-        f.click(5);
+        f.press(5);
         QCOMPARE(QDir(f.folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("results")});
     }
 
     void fileThatCannotBeCreatedIsReportedOnce()
     {
-        ResultsWindow f;
+        WindowHarness f;
         for (int i = 0; i < 50; ++i)
             f.window.results().append(QStringLiteral("c"), MessageField::Body, QStringLiteral("v"));
         const QString path = f.folder.filePath(QStringLiteral("no such folder/out.txt"));
         f.fake.dialogs.answerSaveFile(path);
-        f.click(5);
+        f.press(5);
 
         const QStringList reports = f.fake.dialogs.errorReports();
         QCOMPARE(reports.size(), 1);
@@ -220,7 +178,7 @@ private slots:
 
     void fullDiskLeavesTheOldFileIntact()
     {
-        ResultsWindow f;
+        WindowHarness f;
         for (int i = 0; i < 20000; ++i)
             f.window.results().append(QStringLiteral("contact%1").arg(i), MessageField::Body,
                                       QStringLiteral("a value that takes some room"));
@@ -237,7 +195,7 @@ private slots:
         rlimit limited = saved;
         limited.rlim_cur = 64 * 1024;
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
-        f.click(5);
+        f.press(5);
         setrlimit(RLIMIT_FSIZE, &saved);
 
         QCOMPARE(readAll(path), old);
@@ -250,117 +208,18 @@ private slots:
         QVERIFY(f.fake.dialogs.messages().isEmpty());
     }
 
-    void deviceFailingPartWayIsReportedOnce()
-    {
-        MemoryTable table({QStringLiteral("A"), QStringLiteral("B")});
-        for (int i = 0; i < 30000; ++i)
-            table.add({QStringLiteral("row %1").arg(i), QStringLiteral("text")});
-        FakePlatform fake;
-        DialogErrorReporter reporter(fake.dialogs);
-        FailingDevice device(100000);
-        RecordingProgress progress;
-        QVERIFY(!SaveListviewProperlySpaced(table, device, QStringLiteral("/x/y.txt"), &progress,
-                                            nullptr, reporter));
-        QCOMPARE(fake.dialogs.errorReports().size(), 1);
-        QVERIFY(fake.dialogs.errorReports()[0].startsWith(
-            QStringLiteral("Cannot write the file /x/y.txt: No space left on device\r\n")));
-        QVERIFY(!device.isOpen());
-        // No "Done." on the display; it ends at rest.
-        for (const auto& state : progress.states)
-            QVERIFY(state.text != QStringLiteral("Done."));
-        QCOMPARE(progress.current, QStringLiteral("Progress Bar"));
-        QCOMPARE(progress.value, 0.0);
-    }
-
-    void bufferGetsTheSameBytes()
-    {
-        MemoryTable table({QStringLiteral("Contact"), QStringLiteral("Field"), QStringLiteral("Value")});
-        table.add({QStringLiteral("alice"), QStringLiteral("Body"), QStringLiteral("hi there")});
-        table.add({QStringLiteral("bob"), QStringLiteral("From Display Name"), QStringLiteral("Bob")});
-        FakePlatform fake;
-        DialogErrorReporter reporter(fake.dialogs);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        QVERIFY(SaveListviewProperlySpaced(table, buffer, QStringLiteral("mem"), nullptr, nullptr,
-                                           reporter));
-        QCOMPARE(bytes, WorkedExample);
-        QVERIFY(fake.dialogs.shown.isEmpty());
-    }
-
-    void progressGoesThroughItsStates()
-    {
-        MemoryTable table({QStringLiteral("A")});
-        for (int i = 1; i <= 4000; ++i)
-            table.add({QString::number(i)}, i != 3);
-        FakePlatform fake;
-        DialogErrorReporter reporter(fake.dialogs);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        RecordingProgress progress;
-        QVERIFY(SaveListviewProperlySpaced(table, buffer, QStringLiteral("C:\\out\\results.txt"),
-                                           &progress, nullptr, reporter));
-        const QString writing = QStringLiteral("Writing file: results.txt");
-        const auto& s = progress.states;
-        QCOMPARE(s.front().value, 1.0);
-        QCOMPARE(s[1].text, writing);
-        QCOMPARE(s[1].value, 1.0);
-        QCOMPARE(s[2].value, 10.0);
-        QCOMPARE(s[3].text, writing);
-        QCOMPARE(s[4].value, 20.0);
-        QCOMPARE(s[5].text, writing);
-        // Then one value per ticked row: row 3 is unticked, so rows 1, 2, 4, ...
-        QCOMPARE(s[6].value, (1 + 2) / 4000.0 * 100);
-        QCOMPARE(s[7].value, (2 + 2) / 4000.0 * 100);
-        QCOMPARE(s[8].value, (4 + 2) / 4000.0 * 100);
-        QStringList counted;
-        for (const auto& state : s) {
-            if (state.isText && state.text.startsWith(writing + QStringLiteral(" (")))
-                counted << state.text;
-        }
-        QCOMPARE(counted, (QStringList{writing + QStringLiteral(" (1000)"),
-                                       writing + QStringLiteral(" (2000)"),
-                                       writing + QStringLiteral(" (3000)"),
-                                       writing + QStringLiteral(" (4000)")}));
-        const size_t last = s.size() - 1;
-        QCOMPARE(s[last - 5].value, 100.05); // the last row: (4000 + 2) / 4000 * 100
-        QCOMPARE(s[last - 4].text, writing + QStringLiteral(" (4000)"));
-        QCOMPARE(s[last - 3].value, 100.0);
-        QCOMPARE(s[last - 2].text, QStringLiteral("Done."));
-        QCOMPARE(s[last - 1].value, 0.0);
-        QCOMPARE(s[last].text, QStringLiteral("Progress Bar"));
-        // The row lines: 3999 ticked rows after the header.
-        QCOMPARE(bytes.count("\r\n"), 4000);
-    }
-
-    void fileNameFromPath_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("backslashes") << QStringLiteral("C:\\out\\results.txt") << QStringLiteral("results.txt");
-        QTest::newRow("slashes") << QStringLiteral("/home/u/results.txt") << QStringLiteral("results.txt");
-        QTest::newRow("mixed, last wins") << QStringLiteral("a\\b/c\\d.txt") << QStringLiteral("d.txt");
-        QTest::newRow("no separator") << QStringLiteral("results") << QStringLiteral("results");
-        QTest::newRow("trailing separator") << QStringLiteral("/tmp/") << QString();
-    }
-    void fileNameFromPath()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, name);
-        QCOMPARE(FileNameFromPath(path), name);
-    }
-
     void rowsCannotBeRemovedWhileTheFileIsWritten()
     {
-        ResultsWindow f;
+        WindowHarness f;
         fillWorkedExample(f);
         bool removalAllowed = true;
         QTimer::singleShot(0, &f.window, [&] {
             removalAllowed = f.window.resultsRemoval().removalAllowed();
-            f.click(6);
+            f.press(6);
         });
         const QString path = f.folder.filePath(QStringLiteral("results.txt"));
         f.fake.dialogs.answerSaveFile(path);
-        f.click(5);
+        f.press(5);
         QVERIFY(!removalAllowed);
         QCOMPARE(f.window.results().size(), 2);
         QCOMPARE(readAll(path), WorkedExample);

@@ -3,9 +3,10 @@
 #include "app/history_file_drop.h"
 #include "app/progress_display.h"
 #include "app/results_model.h"
+#include "chat/history_loader.h"
 #include "chat/sample_history.h"
 #include "history_files.h"
-#include "history_window.h"
+#include "window_harness.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -23,16 +24,16 @@
 #include <QTimer>
 
 using namespace velmoran;
-using velmoran::test::HistoryWindow;
+using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
 
 namespace {
 
 // The window on the built-in sample, shown and active, so keys reach it as a user's do.
-struct ShownSampleWindow : HistoryWindow {
+struct ShownSampleWindow : WindowHarness {
     ShownSampleWindow()
-        : HistoryWindow([] { return sampleHistory(); })
     {
+        serveSample();
         window.show();
     }
     bool active() { return QTest::qWaitForWindowActive(&window); }
@@ -40,19 +41,19 @@ struct ShownSampleWindow : HistoryWindow {
     // Lists the contacts and searches them for text, so both lists hold rows.
     void fillBothLists(const QString& text)
     {
-        click(2);
+        press(2);
         window.searchText()->setText(text);
-        click(7);
+        press(7);
     }
     QTableView* contactsView() { return window.contactListView(); }
     QTableView* resultsView() { return window.resultsListView(); }
 };
 
 // The window without any history file yet, given files the ways a new user finds.
-struct FirstUseWindow : HistoryWindow {
+struct FirstUseWindow : WindowHarness {
     FirstUseWindow()
-        : HistoryWindow(QStringList())
-        , intake(new HistoryFileDrop(window, *window.contactListView(), *loader, fake.dialogs))
+        : intake(new HistoryFileDrop(window, *window.contactListView(), readHistoryFiles({}),
+                                     fake.dialogs))
     {
         window.show();
     }
@@ -204,7 +205,7 @@ private slots:
         QFETCH(int, key);
         ShownSampleWindow w;
         QVERIFY(w.active());
-        w.click(2);
+        w.press(2);
         const int contacts = int(w.window.contacts().size());
         QVERIFY(contacts > 1);
 
@@ -288,8 +289,8 @@ private slots:
         ask();
         QCOMPARE(w.openDialogs().size(), 2);
         QCOMPARE(w.loader->files(), QStringList{file});
-        w.click(2);
-        QCOMPARE(w.listed(), QStringList{QStringLiteral("chosen.contact")});
+        w.press(2);
+        QCOMPARE(w.contactTexts(), QStringList{QStringLiteral("chosen.contact")});
 
         // With a history known the hint is gone: a click on the list opens nothing, while
         // Ctrl+O still adds more files.

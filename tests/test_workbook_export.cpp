@@ -1,116 +1,30 @@
 #include "app/desktop_platform.h"
-#include "core/failure.h"
-#include "memory_table.h"
+#include "app/mouse_pointer.h"
+#include "app/results_model.h"
 #include "app/results_removal_lock.h"
-#include "results_window.h"
 #include "app/workbook_export.h"
+#include "window_harness.h"
+#include "workbook_sheet.h"
 
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
-#include <QXmlStreamReader>
-
-#include <archive.h>
-#include <archive_entry.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace velmoran;
-using velmoran::test::MemoryTable;
-using velmoran::test::ResultsWindow;
+using velmoran::test::readWorkbookSheet;
+using velmoran::test::WindowHarness;
+using velmoran::test::WorkbookSheet;
 
 namespace {
 
-const QString Mime = QString::fromUtf16(WorkbookMimeType);
-
-QHash<QString, QByteArray> zipEntries(const QString& path)
-{
-    QHash<QString, QByteArray> entries;
-    archive* zip = archive_read_new();
-    archive_read_support_format_zip(zip);
-    const QByteArray file = QFile::encodeName(path);
-    if (archive_read_open_filename(zip, file.constData(), 65536) == ARCHIVE_OK) {
-        archive_entry* entry = nullptr;
-        while (archive_read_next_header(zip, &entry) == ARCHIVE_OK) {
-            QByteArray content;
-            char buffer[65536];
-            la_ssize_t got = 0;
-            while ((got = archive_read_data(zip, buffer, sizeof buffer)) > 0)
-                content.append(buffer, got);
-            entries.insert(QString::fromUtf8(archive_entry_pathname(entry)), content);
-        }
-    }
-    archive_read_free(zip);
-    return entries;
-}
-
-// The first worksheet read back: text of every cell by its reference ("B2"), whether every
-// cell is a shared-string (text) cell, and the column widths.
-struct Sheet {
-    QHash<QString, QString> cells;
-    bool allText = true;
-    QHash<int, double> widths;
-    bool read = false;
-};
-
-Sheet readSheet(const QString& path)
-{
-    Sheet sheet;
-    const QHash<QString, QByteArray> entries = zipEntries(path);
-    if (!entries.contains(QStringLiteral("xl/worksheets/sheet1.xml")))
-        return sheet;
-    QStringList strings;
-    QXmlStreamReader shared(entries.value(QStringLiteral("xl/sharedStrings.xml")));
-    while (!shared.atEnd()) {
-        if (shared.readNext() == QXmlStreamReader::StartElement && shared.name() == QLatin1String("si"))
-            strings << QString();
-        else if (shared.isStartElement() && shared.name() == QLatin1String("t"))
-            strings.last() += shared.readElementText();
-    }
-    QXmlStreamReader xml(entries.value(QStringLiteral("xl/worksheets/sheet1.xml")));
-    QString reference;
-    bool isShared = false;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (!xml.isStartElement())
-            continue;
-        if (xml.name() == QLatin1String("c")) {
-            reference = xml.attributes().value(QLatin1String("r")).toString();
-            isShared = xml.attributes().value(QLatin1String("t")) == QLatin1String("s");
-            sheet.allText = sheet.allText && isShared;
-        } else if (xml.name() == QLatin1String("v")) {
-            const QString v = xml.readElementText();
-            sheet.cells.insert(reference, isShared ? strings.value(v.toInt()) : v);
-        } else if (xml.name() == QLatin1String("col")) {
-            const auto a = xml.attributes();
-            for (int c = a.value(QLatin1String("min")).toInt(); c <= a.value(QLatin1String("max")).toInt(); ++c)
-                sheet.widths.insert(c, a.value(QLatin1String("width")).toDouble());
-        }
-    }
-    sheet.read = !xml.hasError();
-    return sheet;
-}
-
-// A cell text as a reader of the format sees it: every "_xHHHH_" is the character HHHH.
-QString decodedCellText(const QString& xmlText)
-{
-    static const QRegularExpression escape(QStringLiteral("_x([0-9A-Fa-f]{4})_"));
-    QString text;
-    qsizetype at = 0;
-    for (auto it = escape.globalMatch(xmlText); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        text += QStringView(xmlText).mid(at, match.capturedStart() - at);
-        text += QChar(char16_t(match.captured(1).toUShort(nullptr, 16)));
-        at = match.capturedEnd();
-    }
-    text += QStringView(xmlText).mid(at);
-    return text;
-}
+const QString Mime =
+    QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
 
 // Sets the modification time of a path itself (a link, not what it points to).
 bool setModified(const QString& path, const QDateTime& when)
@@ -139,13 +53,13 @@ class WorkbookExportTest : public QObject {
 private slots:
     void resultsArriveAsTextCellsAndTheWorkbookOpens()
     {
-        ResultsWindow f;
+        WindowHarness f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("gnumeric.desktop"));
-        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("=1+1")},
-                {QStringLiteral("a=b"), MessageField::FromDisplayName, QStringLiteral("x")},
-                {QStringLiteral("carl"), MessageField::Timestamp, QStringLiteral("2021-08-31 10:00:00")}});
+        f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("=1+1")},
+                    {QStringLiteral("a=b"), MessageField::FromDisplayName, QStringLiteral("x")},
+                    {QStringLiteral("carl"), MessageField::Timestamp, QStringLiteral("2021-08-31 10:00:00")}});
         f.window.results().setChecked(3, false);
-        f.click(14);
+        f.press(14);
 
         QVERIFY(f.fake.dialogs.shown.isEmpty());
         QCOMPARE(f.fake.shell.documents.size(), 1);
@@ -154,7 +68,7 @@ private slots:
         const QString path = unquoted(request.file);
         QVERIFY(path.endsWith(QLatin1String(".xlsx")));
         QCOMPARE(request.workingFolder, QFileInfo(path).path());
-        const Sheet sheet = readSheet(path);
+        const WorkbookSheet sheet = readWorkbookSheet(path);
         QVERIFY(sheet.read);
         const QHash<QString, QString> expected = {
             {QStringLiteral("A1"), QStringLiteral("Contact")},
@@ -181,59 +95,27 @@ private slots:
         QDir(QFileInfo(path).path()).removeRecursively();
     }
 
-    void emptyCellsTakeNoColumn()
-    {
-        MemoryTable table({QStringLiteral("Contact"), QStringLiteral("Field"), QStringLiteral("Value")});
-        table.add({QStringLiteral("a"), QString(), QStringLiteral("c")});
-        table.add({QString(), QStringLiteral("f"), QStringLiteral("=v=")});
-        table.add({QString(), QString(), QString()});
-        table.add({QStringLiteral("d"), QStringLiteral("line one\nlonger line two"), QStringLiteral("=")},
-                  false);
-        QTemporaryDir folder;
-        const QString path = folder.filePath(QStringLiteral("w.xlsx"));
-        QVERIFY(!writeWorkbook(table, path, nullptr));
-        const Sheet sheet = readSheet(path);
-        QVERIFY(sheet.read);
-        const QHash<QString, QString> expected = {
-            {QStringLiteral("A1"), QStringLiteral("Contact")},
-            {QStringLiteral("B1"), QStringLiteral("Value")},
-            {QStringLiteral("A2"), QStringLiteral("a")},
-            {QStringLiteral("B2"), QStringLiteral("c")},
-            {QStringLiteral("A3"), QStringLiteral("f")},
-            {QStringLiteral("B3"), QStringLiteral("v")},
-            // Row 4 stays blank. A value that was all "=" is an empty text cell.
-            {QStringLiteral("A5"), QStringLiteral("d")},
-            {QStringLiteral("B5"), QStringLiteral("line one\nlonger line two")},
-        };
-        for (auto it = expected.begin(); it != expected.end(); ++it)
-            QCOMPARE(sheet.cells.value(it.key()), it.value());
-        QVERIFY(!sheet.cells.contains(QStringLiteral("A4")));
-        QVERIFY(sheet.cells.value(QStringLiteral("C5")).isEmpty());
-        // The widest line, not the whole multi-line text.
-        QVERIFY(sheet.widths.value(2) >= 15 && sheet.widths.value(2) < 18);
-    }
-
     void libreOfficeOpensItAsANewDocument()
     {
-        ResultsWindow f;
+        WindowHarness f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("libreoffice-calc.desktop"));
-        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
-        f.click(14);
+        f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
+        f.press(14);
         QCOMPARE(f.fake.shell.documents.size(), 1);
         const ShellOpenRequest request = f.fake.shell.documents[0];
         QCOMPARE(request.file, QStringLiteral("\"libreoffice\""));
         QVERIFY(request.parameters.startsWith(QLatin1String("-n \"")));
         const QString path = unquoted(request.parameters.mid(3));
-        QCOMPARE(readSheet(path).cells.value(QStringLiteral("A2")), QStringLiteral("alice"));
+        QCOMPARE(readWorkbookSheet(path).cells.value(QStringLiteral("A2")), QStringLiteral("alice"));
         QDir(QFileInfo(path).path()).removeRecursively();
     }
 
     void withoutASpreadsheetApplicationTwoMessages()
     {
-        ResultsWindow f;
-        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
+        WindowHarness f;
+        f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
         f.window.mousePointer().set(MousePointer::Custom);
-        f.click(14);
+        f.press(14);
         QCOMPARE(f.fake.dialogs.messages(),
                  (QStringList{QStringLiteral("Excel is not installed on this computer. You need "
                                              "to have it installed to use this software without "
@@ -246,15 +128,15 @@ private slots:
 
     void emptyResultsDoNothing()
     {
-        ResultsWindow f;
-        f.click(14);
+        WindowHarness f;
+        f.press(14);
         QVERIFY(f.fake.dialogs.shown.isEmpty());
         QVERIFY(f.fake.shell.documents.isEmpty());
     }
 
     void workbookThatCannotBeWrittenIsReportedOnce()
     {
-        ResultsWindow f;
+        WindowHarness f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("gnumeric.desktop"));
         for (int i = 0; i < 100; ++i)
             f.window.results().append(QStringLiteral("c"), MessageField::Body, QStringLiteral("v"));
@@ -265,7 +147,7 @@ private slots:
         plain.close();
         const QByteArray savedTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(notAFolder));
-        f.click(14);
+        f.press(14);
         qputenv("TMPDIR", savedTmp);
         if (savedTmp.isEmpty())
             qunsetenv("TMPDIR");
@@ -277,84 +159,6 @@ private slots:
                  qPrintable(reports[0]));
         QVERIFY(f.fake.shell.documents.isEmpty());
         QCOMPARE(f.window.mousePointer().value(), int(MousePointer::Default));
-    }
-
-    void unwritableWorkbookFileFails()
-    {
-        MemoryTable table({QStringLiteral("A")});
-        table.add({QStringLiteral("x")});
-        QTemporaryDir folder;
-        bool failed = false;
-        try {
-            writeWorkbook(table, folder.filePath(QStringLiteral("missing/w.xlsx")), nullptr);
-        } catch (const Failure& failure) {
-            failed = failure.description().startsWith(QStringLiteral("Cannot write the workbook "));
-        }
-        QVERIFY(failed);
-    }
-
-    void overlongTextsAreCutToWhatACellHolds()
-    {
-        MemoryTable table({QStringLiteral("A")});
-        table.add({QString(MaxCellText + 10, QLatin1Char('x'))});
-        QTemporaryDir folder;
-        const QString path = folder.filePath(QStringLiteral("w.xlsx"));
-        writeWorkbook(table, path, nullptr);
-        QCOMPARE(readSheet(path).cells.value(QStringLiteral("A2")).size(), MaxCellText);
-    }
-
-    void textsSurviveTheRoundTrip_data()
-    {
-        QTest::addColumn<QString>("text");
-        auto text = [](std::initializer_list<char16_t> units) {
-            return QString(reinterpret_cast<const QChar*>(units.begin()), qsizetype(units.size()));
-        };
-        QTest::newRow("NUL inside") << text({u'a', u'\0', u'b', u'c'});
-        QTest::newRow("NUL first and last") << text({u'\0', u'x', u'\0'});
-        QTest::newRow("escape-like literal") << QStringLiteral("say _x0041_ twice _x0041_");
-        QTest::newRow("escaped underscore literal") << QStringLiteral("_x005F_x0041_");
-        QTest::newRow("small hex digits") << QStringLiteral("_x00e9_");
-        QTest::newRow("back to back") << QStringLiteral("_x0041__x0042_");
-        QTest::newRow("NUL before a pattern") << text({u'\0', u'_', u'x', u'0', u'0', u'4', u'1', u'_'});
-        QTest::newRow("not patterns") << QStringLiteral("_x12_ _x0041 _X0041_ _xG041_ x0041_ __x");
-        QTest::newRow("control characters") << text({u'a', 1, u'b', 0x1f, u'\r', u'\n', u'\t', u'c'});
-        QTest::newRow("surrogate pair after NUL") << text({u'\0', 0xd83d, 0xde00});
-    }
-    void textsSurviveTheRoundTrip()
-    {
-        QFETCH(QString, text);
-        // In the first column and in a later one (which loses "=" only).
-        MemoryTable table({QStringLiteral("A_x0041_"), QStringLiteral("B")});
-        table.add({text, text});
-        QTemporaryDir folder;
-        const QString path = folder.filePath(QStringLiteral("w.xlsx"));
-        QVERIFY(!writeWorkbook(table, path, nullptr));
-        const Sheet sheet = readSheet(path);
-        QVERIFY(sheet.read);
-        QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("A1"))), QStringLiteral("A_x0041_"));
-        QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("A2"))), text);
-        QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("B2"))), text);
-    }
-
-    void escapesCountTowardsWhatACellHolds()
-    {
-        // 100 NULs take seven characters each in the file, so fewer of the rest fit.
-        const QString text = QString(100, QChar(u'\0')) + QString(MaxCellText - 100, QLatin1Char('x'));
-        // A text that fits a cell as it is, but not with the underscore of its pattern escaped:
-        // it is cut after the escape.
-        const QString pattern = QString(MaxCellText - 7, QLatin1Char('y')) + QStringLiteral("_x0041_");
-        MemoryTable table({QStringLiteral("A")});
-        table.add({text});
-        table.add({pattern});
-        QTemporaryDir folder;
-        const QString path = folder.filePath(QStringLiteral("w.xlsx"));
-        QVERIFY(!writeWorkbook(table, path, nullptr));
-        const Sheet sheet = readSheet(path);
-        const QString kept = decodedCellText(sheet.cells.value(QStringLiteral("A2")));
-        QCOMPARE(kept.size(), MaxCellText - 600);
-        QVERIFY(text.startsWith(kept));
-        const QString keptPattern = decodedCellText(sheet.cells.value(QStringLiteral("A3")));
-        QCOMPARE(keptPattern, pattern.left(MaxCellText - 6));
     }
 
     void desktopShellAsksTheMimeDatabase_data()
@@ -503,7 +307,7 @@ private slots:
         const QByteArray savedTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(temporary.path()));
         {
-            ResultsWindow f;
+            WindowHarness f;
             QVERIFY(f.fake.dialogs.shown.isEmpty());
         }
         qputenv("TMPDIR", savedTmp);
@@ -516,13 +320,13 @@ private slots:
     void foldersTheExportMakesAreRemovedOnceStale()
     {
         QTemporaryDir temporary;
-        ResultsWindow f;
+        WindowHarness f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("gnumeric.desktop"));
-        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
+        f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
         const QByteArray savedTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(temporary.path()));
-        f.click(14);
-        f.click(14);
+        f.press(14);
+        f.press(14);
         qputenv("TMPDIR", savedTmp);
         if (savedTmp.isEmpty())
             qunsetenv("TMPDIR");
@@ -536,15 +340,15 @@ private slots:
 
     void rowsCannotBeRemovedWhileTheSheetIsFilled()
     {
-        ResultsWindow f;
+        WindowHarness f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("gnumeric.desktop"));
-        f.fill({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
+        f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")}});
         bool removalAllowed = true;
         QTimer::singleShot(0, &f.window, [&] {
             removalAllowed = f.window.resultsRemoval().removalAllowed();
-            f.click(6);
+            f.press(6);
         });
-        f.click(14);
+        f.press(14);
         QVERIFY(!removalAllowed);
         QCOMPARE(f.window.results().size(), 1);
         QCOMPARE(f.fake.shell.documents.size(), 1);

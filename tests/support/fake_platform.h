@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/dialogs.h"
+#include "core/failure.h"
 #include "core/platform.h"
 
 #include <QHash>
@@ -54,10 +55,20 @@ private:
     QQueue<QStringList> m_openAnswers;
 };
 
+// Records what the program asks the shell to open. With a failure text set, every request
+// throws Failure with it instead, as a shell that cannot be reached does.
 class RecordingShell final : public Shell {
 public:
-    void openDocument(const ShellOpenRequest& request) override { documents << request; }
-    void openUrl(const QUrl& url) override { urls << url; }
+    void openDocument(const ShellOpenRequest& request) override
+    {
+        failIfAsked();
+        documents << request;
+    }
+    void openUrl(const QUrl& url) override
+    {
+        failIfAsked();
+        urls << url;
+    }
     QString defaultApplication(const QString& mimeType) override
     {
         return defaultApplications.value(mimeType);
@@ -67,6 +78,14 @@ public:
     QList<QUrl> urls;
     // Desktop entries by MIME type; none registered unless a test says so.
     QHash<QString, QString> defaultApplications;
+    QString failure;
+
+private:
+    void failIfAsked() const
+    {
+        if (!failure.isEmpty())
+            throw Failure(failure);
+    }
 };
 
 class MemoryClipboard final : public Clipboard {

@@ -1,0 +1,338 @@
+// The two lists' models under QAbstractItemModelTester: every announcement the view hears
+// (rows inserted, removed, reset, data changed, columns inserted) must agree with what the
+// model answers before and after it. The tester fails the running test on the first mismatch.
+#include "app/contact_list_model.h"
+#include "app/results_model.h"
+#include "core/failure.h"
+#include "window_harness.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+#include <vector>
+
+using namespace velmoran;
+using velmoran::test::WindowHarness;
+
+namespace {
+
+constexpr auto ReportToQtTest = QAbstractItemModelTester::FailureReportingMode::QtTest;
+
+QStringList handles(int first, int last) {
+    QStringList result;
+    for (int i = first; i <= last; ++i)
+        result << QStringLiteral("c%1").arg(i);
+    return result;
+}
+
+// The model's rows as the view reads them: the first column's text, and "+" for a shown tick.
+QStringList viewRows(const QAbstractItemModel& model) {
+    QStringList rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex first = model.index(row, 0);
+        QString text = model.data(first, Qt::DisplayRole).toString();
+        if (model.data(first, Qt::CheckStateRole).toInt() == Qt::Checked)
+            text += u'+';
+        rows << text;
+    }
+    return rows;
+}
+
+// What a view holds of a model when it learns of changes only through the model's
+// announcements: rows read when inserted, re-read when their data is announced changed, dropped
+// when removed, all read again on a reset. A change the model makes without telling leaves the
+// copy behind, and then it differs from viewRows().
+class AnnouncedRows {
+public:
+    explicit AnnouncedRows(const QAbstractItemModel& model)
+        : m_model(model)
+        , m_rows(viewRows(model)) {
+        QObject::connect(&model, &QAbstractItemModel::rowsInserted, &m_context,
+                         [this](const QModelIndex&, int first, int last) {
+                             for (int row = first; row <= last; ++row)
+                                 m_rows.insert(qMin(qsizetype(row), m_rows.size()), rowText(row));
+                         });
+        QObject::connect(&model, &QAbstractItemModel::rowsRemoved, &m_context,
+                         [this](const QModelIndex&, int first, int last) {
+                             if (last < m_rows.size())
+                                 m_rows.remove(first, last - first + 1);
+                             else // announced more than it knew of: the copy cannot follow
+                                 m_rows.append(QStringLiteral("(lost)"));
+                         });
+        QObject::connect(&model, &QAbstractItemModel::modelReset, &m_context,
+                         [this] { m_rows = viewRows(m_model); });
+        QObject::connect(&model, &QAbstractItemModel::dataChanged, &m_context,
+                         [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                             for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+                                 if (row < m_rows.size())
+                                     m_rows[row] = rowText(row);
+                             }
+                         });
+    }
+    const QStringList& rows() const { return m_rows; }
+
+private:
+    QString rowText(int row) const {
+        const QModelIndex first = m_model.index(row, 0);
+        QString text = m_model.data(first, Qt::DisplayRole).toString();
+        if (m_model.data(first, Qt::CheckStateRole).toInt() == Qt::Checked)
+            text += u'+';
+        return text;
+    }
+    const QAbstractItemModel& m_model;
+    QStringList m_rows;
+    QObject m_context;
+};
+
+// A results list with three columns and rows "1".."rows", announced.
+void fillResults(ResultsModel& model, int rows) {
+    for (const char* header : {"Contact", "Field", "Value"})
+        model.addColumn(QString::fromLatin1(header));
+    for (int r = 1; r <= rows; ++r)
+        model.append(QString::number(r), MessageField::Body, QStringLiteral("v%1").arg(r));
+}
+
+// The contacts of every row, announced or not, as the program reads them.
+QStringList contactsOf(const ResultsModel& model) {
+    QStringList result;
+    for (qsizetype row = 1; row <= model.size(); ++row)
+        result << model.contact(row);
+    return result;
+}
+
+} // namespace
+
+class ListModelsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void contactListAppendsTicksAndAddsColumns() {
+        ContactListModel model;
+        QAbstractItemModelTester tester(&model, ReportToQtTest);
+        AnnouncedRows view(model);
+        // Rows may come before the column that shows them.
+        model.append(QStringLiteral("early"));
+        model.addColumn(QStringLiteral("Contacts"));
+        model.appendAll(handles(1, 5));
+        model.appendAll({});
+        model.append(QStringLiteral("late"));
+        QCOMPARE(model.rowCount(), 7);
+
+        model.setChecked(1, true);
+        model.setCheckedRange(2, 7, true);
+        model.setCheckedRange(3, 4, false);
+        model.setCheckedRange(5, 4, false); // an empty range changes nothing
+        QVERIFY(model.setData(model.index(6, 0), Qt::Unchecked, Qt::CheckStateRole));
+        QVERIFY(!model.setData(model.index(1, 0), QStringLiteral("x"), Qt::DisplayRole));
+        QCOMPARE(view.rows(), viewRows(model));
+        QCOMPARE(viewRows(model),
+                 (QStringList{QStringLiteral("early+"), QStringLiteral("c1+"), QStringLiteral("c2"),
+                              QStringLiteral("c3"), QStringLiteral("c4+"), QStringLiteral("c5+"),
+                              QStringLiteral("late")}));
+
+        // A second column on a filled list: the rows stay, the new cells are empty.
+        model.addColumn(QStringLiteral("More"));
+        QCOMPARE(model.columnCount(), 2);
+        QCOMPARE(model.data(model.index(0, 1), Qt::DisplayRole), QVariant());
+        QVERIFY(!(model.flags(model.index(0, 1)) & Qt::ItemIsUserCheckable));
+        QVERIFY(!model.setData(model.index(0, 1), Qt::Checked, Qt::CheckStateRole));
+    }
+
+    void contactTickOutOfRangeChangesNothing() {
+        ContactListModel model;
+        QAbstractItemModelTester tester(&model, ReportToQtTest);
+        model.addColumn(QStringLiteral("Contacts"));
+        model.appendAll(handles(1, 3));
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        bool failed = false;
+        try {
+            model.setCheckedRange(2, 4, true);
+        } catch (const Failure&) {
+            failed = true;
+        }
+        QVERIFY(failed);
+        QVERIFY(changed.isEmpty());
+        QCOMPARE(viewRows(model), handles(1, 3));
+        QVERIFY(!model.setData(model.index(3, 0), Qt::Checked, Qt::CheckStateRole));
+    }
+
+    void resultsAppendedAtOnceOrInBatches() {
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model, ReportToQtTest);
+        AnnouncedRows view(model);
+        fillResults(model, 2);
+        QCOMPARE(model.rowCount(), 2);
+
+        model.setDeferAnnouncements(true);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        for (int r = 3; r <= 7; ++r)
+            model.append(QString::number(r), MessageField::Body, QString());
+        // The program sees every row; the view only those announced.
+        QCOMPARE(model.size(), 7);
+        QCOMPARE(model.rowCount(), 2);
+        model.setChecked(4, false); // pending: nothing to tell the view yet
+        model.setChecked(1, false);
+        model.announcePending();
+        QCOMPARE(model.rowCount(), 7);
+        QCOMPARE(inserted.size(), 1);
+        model.announcePending(); // nothing pending: no announcement
+        QCOMPARE(inserted.size(), 1);
+
+        model.append(QStringLiteral("8"), MessageField::Body, QString());
+        model.append(QStringLiteral("9"), MessageField::Body, QString());
+        QCOMPARE(model.rowCount(), 7);
+        // Ending the deferral announces what is pending.
+        model.setDeferAnnouncements(false);
+        QCOMPARE(model.rowCount(), 9);
+        QCOMPARE(inserted.size(), 2);
+        model.append(QStringLiteral("10"), MessageField::Body, QString());
+        QCOMPARE(inserted.size(), 3);
+        QCOMPARE(view.rows(), viewRows(model));
+        QCOMPARE(viewRows(model),
+                 (QStringList{QStringLiteral("1"), QStringLiteral("2+"), QStringLiteral("3+"),
+                              QStringLiteral("4"), QStringLiteral("5+"), QStringLiteral("6+"),
+                              QStringLiteral("7+"), QStringLiteral("8+"), QStringLiteral("9+"),
+                              QStringLiteral("10+")}));
+    }
+
+    void resultsRemovals_data() {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("pending"); // rows appended, unannounced, before the removal
+        QTest::addColumn<QList<int>>("positions");
+
+        QTest::newRow("single row") << 5 << 0 << QList<int>{3};
+        QTest::newRow("first and last") << 5 << 0 << QList<int>{1, 5};
+        QTest::newRow("adjacent run") << 8 << 0 << QList<int>{3, 4, 5, 6};
+        QTest::newRow("runs of several lengths") << 12 << 0 << QList<int>{1, 2, 5, 7, 8, 9, 12};
+        QTest::newRow("every row") << 6 << 0 << QList<int>{1, 2, 3, 4, 5, 6};
+        QTest::newRow("pending rows among them") << 4 << 3 << QList<int>{2, 5, 7};
+        QList<int> scattered;
+        for (int p = 2; p <= 300; p += 3)
+            scattered << p;
+        QTest::newRow("many scattered rows: one reset") << 300 << 0 << scattered;
+        QTest::newRow("many scattered rows, some pending") << 250 << 50 << scattered;
+        QTest::newRow("nothing") << 3 << 2 << QList<int>{};
+    }
+    void resultsRemovals() {
+        QFETCH(int, rows);
+        QFETCH(int, pending);
+        QFETCH(QList<int>, positions);
+
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model, ReportToQtTest);
+        AnnouncedRows view(model);
+        fillResults(model, rows);
+        model.setDeferAnnouncements(true);
+        for (int r = rows + 1; r <= rows + pending; ++r)
+            model.append(QString::number(r), MessageField::Body, QString());
+        QList<int> kept;
+        for (int r = 1; r <= rows + pending; ++r) {
+            if (!positions.contains(r))
+                kept << r;
+        }
+
+        if (positions.size() == 1)
+            model.removeRow(positions[0]);
+        else
+            model.removePositions(std::vector<qsizetype>(positions.begin(), positions.end()));
+        QStringList expected;
+        for (int r : kept)
+            expected << QString::number(r);
+        QCOMPARE(contactsOf(model), expected);
+        QCOMPARE(view.rows(), viewRows(model));
+        if (positions.isEmpty()) {
+            QCOMPARE(model.rowCount(), rows);
+            return;
+        }
+        // A removal first shows the view every pending row, so what it sees is whole.
+        for (QString& row : expected)
+            row += u'+';
+        QCOMPARE(viewRows(model), expected);
+    }
+
+    void resultsClearedAndRefilled() {
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model, ReportToQtTest);
+        AnnouncedRows view(model);
+        fillResults(model, 4);
+        model.setDeferAnnouncements(true);
+        model.append(QStringLiteral("pending"), MessageField::Body, QString());
+        model.clear();
+        QCOMPARE(model.size(), 0);
+        QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(view.rows(), QStringList());
+        QCOMPARE(model.columnCount(), 3);
+        model.append(QStringLiteral("again"), MessageField::Timestamp, QStringLiteral("t"));
+        model.setDeferAnnouncements(false);
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.data(model.index(0, 1), Qt::DisplayRole).toString(),
+                 QStringLiteral("Timestamp"));
+        QCOMPARE(model.data(model.index(0, 2), Qt::ToolTipRole).toString(), QStringLiteral("t"));
+        QCOMPARE(view.rows(), QStringList{QStringLiteral("again+")});
+        model.clear();
+        model.clear();
+        QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(view.rows(), QStringList());
+    }
+
+    // The window's own lists while the commands run on them: listing, ticking, a search that
+    // announces its rows in batches, a filter, a double-click and Clear Results.
+    void windowListsThroughTheCommands() {
+        WindowHarness f(WindowHarness::Start::NotLoaded);
+        QAbstractItemModelTester contactsTester(&f.window.contacts(), ReportToQtTest);
+        QAbstractItemModelTester resultsTester(&f.window.results(), ReportToQtTest);
+        AnnouncedRows contactsView(f.window.contacts());
+        AnnouncedRows resultsView(f.window.results());
+        f.load();
+        QCOMPARE(f.window.contacts().columnCount(), 1);
+        QCOMPARE(f.window.results().columnCount(), 3);
+
+        f.serveSample();
+        f.press(2);
+        f.press(2);
+        QCOMPARE(f.window.contacts().rowCount(), 12);
+        f.press(4);
+        f.tickContact(1, true);
+        f.tickContact(7, true);
+        f.press(3);
+        f.press(4);
+        f.tickContact(2, true);
+        QCOMPARE(f.contactTicks().count(true), 1);
+        QCOMPARE(contactsView.rows(), viewRows(f.window.contacts()));
+
+        f.find(QStringLiteral("e"), false);
+        const qsizetype found = f.window.results().size();
+        QVERIFY(found > 20);
+        QCOMPARE(f.window.results().rowCount(), int(found));
+        QCOMPARE(resultsView.rows(), viewRows(f.window.results()));
+        // Listed twice: the second listing's rows are searched too, so every row comes twice.
+        f.tickContact(8, true);
+        f.find(QStringLiteral("e"), false);
+        QCOMPARE(f.window.results().size(), 3 * found);
+
+        f.fake.dialogs.answerInput(QStringLiteral("kenji"));
+        f.press(11);
+        QCOMPARE(f.window.results().size(), 3 * found);
+        f.fake.dialogs.answerInput(QStringLiteral("kenji"));
+        f.press(17);
+        QCOMPARE(f.window.results().size(), 0);
+
+        f.tickContact(2, false);
+        f.tickContact(3, true);
+        f.find(QString());
+        const qsizetype rows = f.window.results().size();
+        QVERIFY(rows > 3);
+        f.window.ListView2_DblClick(f.window.results().index(1, 2));
+        QCOMPARE(f.window.results().size(), rows - 1);
+        QCOMPARE(resultsView.rows(), viewRows(f.window.results()));
+        f.press(6);
+        QCOMPARE(f.window.results().rowCount(), 0);
+        QCOMPARE(resultsView.rows(), QStringList());
+        QVERIFY(f.reports().isEmpty());
+    }
+};
+
+QTEST_MAIN(ListModelsTest)
+#include "test_list_models.moc"
