@@ -2,11 +2,11 @@
 
 #include "app/command_context.h"
 
+#include "app/results_model.h"
+#include "app/results_removal_lock.h"
 #include "core/dialogs.h"
 #include "core/guarded_routine.h"
 #include "core/platform.h"
-#include "app/results_model.h"
-#include "app/results_removal_lock.h"
 #include "results/spaced_text.h"
 #include "results/text_table.h"
 
@@ -16,8 +16,7 @@ namespace {
 
 constexpr int ClipboardAttempts = 1000;
 
-template <typename Attempt>
-bool withRetry(Attempt attempt)
+template <typename Attempt> bool withRetry(Attempt attempt)
 {
     for (int count = 0; count < ClipboardAttempts; ++count) {
         if (attempt())
@@ -57,19 +56,20 @@ CopyResultsToClipboardCommand::CopyResultsToClipboardCommand(CommandContext& con
 void CopyResultsToClipboardCommand::PushButton8_Click()
 {
     GuardedRoutine routine(m_context.reporter, routineLabel(QStringLiteral("Form1"),
-                                                    QStringLiteral("PushButton8_Click")));
+                                                            QStringLiteral("PushButton8_Click")));
     // A failure while the text is built leaves the clipboard untouched: nothing was copied.
     std::optional<ClipboardCopy> outcome;
     routine.step(106, [&] {
         const ResultsRemovalLock::Hold hold(m_context.resultsRemoval);
-        outcome = CopyListviewProperlySpaced(ResultsTable(m_context.results.rows(), m_context.results.headerTexts()), m_context.platform.clipboard, &m_context.pump);
+        outcome = CopyListviewProperlySpaced(
+            ResultsTable(m_context.results.rows(), m_context.results.headerTexts()),
+            m_context.platform.clipboard, &m_context.pump);
     });
     if (!outcome)
         return;
     routine.step(108, [&] {
-        m_context.platform.dialogs.message(QString::fromUtf16(*outcome == ClipboardCopy::ClipboardBusy
-                                                          ? ClipboardBusyMessage
-                                                          : CopiedMessage));
+        m_context.platform.dialogs.message(QString::fromUtf16(
+            *outcome == ClipboardCopy::ClipboardBusy ? ClipboardBusyMessage : CopiedMessage));
     });
 }
 

@@ -11,9 +11,9 @@ namespace velmoran {
 
 bool answersWithoutWindow(const QStringList& arguments)
 {
-    static const QStringList textOnly = {
-        QStringLiteral("-h"), QStringLiteral("--help"),    QStringLiteral("-?"),
-        QStringLiteral("-v"), QStringLiteral("--version")};
+    static const QStringList textOnly = {QStringLiteral("-h"), QStringLiteral("--help"),
+                                         QStringLiteral("-?"), QStringLiteral("-v"),
+                                         QStringLiteral("--version")};
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == QStringLiteral("--"))
             return false;
@@ -42,10 +42,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
         QStringLiteral("Open the conversation with a contact (its handle or conversation id)."),
         QStringLiteral("HANDLE"));
     parser.addOption(conversation);
-    parser.addPositionalArgument(
-        QStringLiteral("HISTORY"),
-        historyArgumentHelp(),
-        QStringLiteral("[HISTORY...]"));
+    parser.addPositionalArgument(QStringLiteral("HISTORY"), historyArgumentHelp(),
+                                 QStringLiteral("[HISTORY...]"));
 
     CommandLine result;
     if (!parser.parse(arguments)) {
@@ -70,8 +68,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
         const ChatHistoryPtr history = sampleHistory();
         result.historyProvider = [history] { return history; };
     } else {
-        auto loader = std::make_shared<HistoryLoader>(parser.positionalArguments(),
-                                                      discoverUserHistoryFiles);
+        auto loader =
+            std::make_shared<HistoryLoader>(parser.positionalArguments(), discoverUserHistoryFiles);
         result.historyLoader = loader;
         result.historyProvider = [loader] { return loader->load(); };
     }

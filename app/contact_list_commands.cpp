@@ -2,14 +2,14 @@
 
 #include "app/command_context.h"
 
-#include "chat/chat_service.h"
 #include "app/contact_list_model.h"
+#include "app/main_window_help_command.h"
+#include "app/mouse_pointer.h"
+#include "chat/chat_service.h"
 #include "core/dialogs.h"
 #include "core/failure.h"
 #include "core/guarded_routine.h"
 #include "core/platform.h"
-#include "app/main_window_help_command.h"
-#include "app/mouse_pointer.h"
 
 #include <QStringList>
 
@@ -51,7 +51,8 @@ ContactListCommands::ContactListCommands(CommandContext& context)
 
 void ContactListCommands::PushButton2_Click()
 {
-    GuardedRoutine routine(m_context.reporter, routineLabel(Owner, QStringLiteral("PushButton2_Click")));
+    GuardedRoutine routine(m_context.reporter,
+                           routineLabel(Owner, QStringLiteral("PushButton2_Click")));
     routine.step(100, [&] { m_context.pointer.set(MousePointer::Hourglass); });
 
     std::unique_ptr<ChatService> service;

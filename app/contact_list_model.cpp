@@ -12,7 +12,8 @@ ContactListModel::ContactListModel(QObject* parent)
 const ContactListModel::Row& ContactListModel::rowAt(qsizetype row) const
 {
     if (row < 1 || row > size())
-        throw Failure(QStringLiteral("Invalid index: contact list row %1 does not exist.").arg(row));
+        throw Failure(
+            QStringLiteral("Invalid index: contact list row %1 does not exist.").arg(row));
     return m_rows[size_t(row - 1)];
 }
 

@@ -22,18 +22,20 @@ namespace velmoran {
 namespace {
 
 // A time of whole seconds (as the legacy database keeps it) matches any time within it.
-bool sameTime(qint64 a, qint64 b) {
+bool sameTime(qint64 a, qint64 b)
+{
     if (a == b)
         return true;
     auto second = [](qint64 ms) { return ms / 1000 - (ms % 1000 < 0 ? 1 : 0); };
     return second(a) == second(b) && (a % 1000 == 0 || b % 1000 == 0);
 }
 
-int chatWith(const ChatHistory& history, const QString& handleOrId) {
+int chatWith(const ChatHistory& history, const QString& handleOrId)
+{
     for (size_t i = 0; i < history.chats.size(); ++i) {
         const HistoryChat& chat = history.chats[i];
-        if ((!chat.peerHandle.isEmpty() && chat.peerHandle == handleOrId) ||
-            (!chat.id.isEmpty() && chat.id == handleOrId))
+        if ((!chat.peerHandle.isEmpty() && chat.peerHandle == handleOrId)
+            || (!chat.id.isEmpty() && chat.id == handleOrId))
             return int(i);
     }
     return -1;
@@ -42,7 +44,8 @@ int chatWith(const ChatHistory& history, const QString& handleOrId) {
 } // namespace
 
 std::optional<MessagePosition> findMessageAgain(const ChatHistory& from, int chat, int message,
-                                                const ChatHistoryPtr& in) {
+                                                const ChatHistoryPtr& in)
+{
     if (!in || chat < 0 || size_t(chat) >= from.chats.size())
         return std::nullopt;
     const HistoryChat& oldChat = from.chats[size_t(chat)];
@@ -62,8 +65,8 @@ std::optional<MessagePosition> findMessageAgain(const ChatHistory& from, int cha
             std::lower_bound(messages.begin(), messages.end(), wanted.timestampMs - 999,
                              [](const HistoryMessage& m, qint64 t) { return m.timestampMs < t; });
         for (; at != messages.end() && at->timestampMs <= wanted.timestampMs + 999; ++at) {
-            if (sameTime(at->timestampMs, wanted.timestampMs) && at->body == wanted.body &&
-                at->senderDisplayName == wanted.senderDisplayName)
+            if (sameTime(at->timestampMs, wanted.timestampMs) && at->body == wanted.body
+                && at->senderDisplayName == wanted.senderDisplayName)
                 return MessagePosition{in, int(c), int(at - messages.begin())};
         }
     }
@@ -75,7 +78,8 @@ ConversationEntry::ConversationEntry(Platform& platform, ChatServiceFactory& cha
     : QObject(parent)
     , m_platform(platform)
     , m_chatServices(chatServices)
-    , m_views(views) {
+    , m_views(views)
+{
     for (QTableView* view : {m_views.contacts, m_views.results})
         view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_views.contacts, &QWidget::customContextMenuRequested, this,
@@ -89,7 +93,8 @@ ConversationEntry::ConversationEntry(Platform& platform, ChatServiceFactory& cha
 
 ConversationEntry::~ConversationEntry() = default;
 
-ChatHistoryPtr ConversationEntry::currentHistory() {
+ChatHistoryPtr ConversationEntry::currentHistory()
+{
     ChatHistoryPtr history;
     try {
         if (std::unique_ptr<ChatService> service = m_chatServices.create())
@@ -101,13 +106,15 @@ ChatHistoryPtr ConversationEntry::currentHistory() {
     return history;
 }
 
-ChatHistoryPtr ConversationEntry::knownHistory() {
+ChatHistoryPtr ConversationEntry::knownHistory()
+{
     if (ChatHistoryPtr known = m_known.lock())
         return known;
     return currentHistory();
 }
 
-ConversationWindow& ConversationEntry::openWindow() {
+ConversationWindow& ConversationEntry::openWindow()
+{
     if (!m_window)
         m_window = std::make_unique<ConversationWindow>(m_platform);
     m_window->show();
@@ -116,7 +123,8 @@ ConversationWindow& ConversationEntry::openWindow() {
     return *m_window;
 }
 
-void ConversationEntry::showResultsRow(qsizetype row) {
+void ConversationEntry::showResultsRow(qsizetype row)
+{
     ResultsModel& results = m_views.resultsModel;
     if (row < 1 || row > results.size())
         return;
@@ -143,7 +151,8 @@ void ConversationEntry::showResultsRow(qsizetype row) {
                              m_views.searchText->text(), cs);
 }
 
-bool ConversationEntry::showContact(const QString& handle) {
+bool ConversationEntry::showContact(const QString& handle)
+{
     const ChatHistoryPtr history = currentHistory();
     const int chat = history ? chatWith(*history, handle) : -1;
     if (chat < 0) {
@@ -157,11 +166,12 @@ bool ConversationEntry::showContact(const QString& handle) {
     return true;
 }
 
-bool ConversationEntry::eventFilter(QObject* watched, QEvent* event) {
+bool ConversationEntry::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched == m_views.results && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            m_views.results->currentIndex().isValid()) {
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && m_views.results->currentIndex().isValid()) {
             showResultsRow(m_views.results->currentIndex().row() + 1);
             return true;
         }
@@ -169,7 +179,8 @@ bool ConversationEntry::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-void ConversationEntry::contactMenu(const QPoint& pos) {
+void ConversationEntry::contactMenu(const QPoint& pos)
+{
     const QModelIndex index = m_views.contacts->indexAt(pos);
     if (!index.isValid())
         return;
@@ -180,7 +191,8 @@ void ConversationEntry::contactMenu(const QPoint& pos) {
     menu->popup(m_views.contacts->viewport()->mapToGlobal(pos));
 }
 
-void ConversationEntry::resultsMenu(const QPoint& pos) {
+void ConversationEntry::resultsMenu(const QPoint& pos)
+{
     const QModelIndex index = m_views.results->indexAt(pos);
     if (!index.isValid())
         return;
@@ -191,7 +203,8 @@ void ConversationEntry::resultsMenu(const QPoint& pos) {
     menu->popup(m_views.results->viewport()->mapToGlobal(pos));
 }
 
-QString ConversationEntry::contactToolTip(int row) {
+QString ConversationEntry::contactToolTip(int row)
+{
     const QString handle = m_views.contactModel.text(row + 1);
     QString name = handle;
     // The history last seen, or the current one (which the loader keeps between commands).
@@ -203,18 +216,19 @@ QString ConversationEntry::contactToolTip(int row) {
     return name + QLatin1Char('\n') + m_views.contacts->toolTip();
 }
 
-QString ConversationEntry::resultsToolTip(int row) const {
+QString ConversationEntry::resultsToolTip(int row) const
+{
     const ResultsModel& results = m_views.resultsModel;
     QString text = results.contact(row + 1);
     const MessageRef ref = results.messageRef(row + 1);
     if (const ChatHistoryPtr history = results.sourceHistory(ref.source);
-        history && ref.chat < history->chats.size() &&
-        ref.message < history->chats[ref.chat].messages.size()) {
+        history && ref.chat < history->chats.size()
+        && ref.message < history->chats[ref.chat].messages.size()) {
         const HistoryChat& chat = history->chats[ref.chat];
         const HistoryMessage& message = chat.messages[ref.message];
-        text = conversationDisplayName(chat) + QLatin1Char('\n') +
-               messageDateTimeText(message.timestampMs) + QStringLiteral(", ") +
-               messageSenderName(message);
+        text = conversationDisplayName(chat) + QLatin1Char('\n')
+               + messageDateTimeText(message.timestampMs) + QStringLiteral(", ")
+               + messageSenderName(message);
     }
     return text + QLatin1Char('\n') + m_views.results->toolTip();
 }

@@ -7,7 +7,8 @@
 
 namespace velmoran {
 
-QString conversationDisplayName(const HistoryChat& chat) {
+QString conversationDisplayName(const HistoryChat& chat)
+{
     if (!chat.name.isEmpty())
         return chat.name;
     if (!chat.peerHandle.isEmpty())
@@ -15,7 +16,8 @@ QString conversationDisplayName(const HistoryChat& chat) {
     return chat.id;
 }
 
-QString messageDisplayText(const HistoryMessage& message) {
+QString messageDisplayText(const HistoryMessage& message)
+{
     if (!message.file)
         return message.body;
     const QString name = message.file->fileName.isEmpty() ? message.body : message.file->fileName;
@@ -24,18 +26,21 @@ QString messageDisplayText(const HistoryMessage& message) {
     return QStringLiteral("%1 (%2)").arg(name, QLocale().formattedDataSize(message.file->size));
 }
 
-QString messageSenderName(const HistoryMessage& message) {
+QString messageSenderName(const HistoryMessage& message)
+{
     return message.senderDisplayName.isEmpty() ? message.senderId : message.senderDisplayName;
 }
 
-QString messageDateTimeText(qint64 utcMilliseconds) {
+QString messageDateTimeText(qint64 utcMilliseconds)
+{
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(utcMilliseconds);
     const QLocale locale;
-    return locale.toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-           locale.toString(local.time(), QLocale::ShortFormat);
+    return locale.toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+           + locale.toString(local.time(), QLocale::ShortFormat);
 }
 
-void ConversationListModel::setHistory(ChatHistoryPtr history) {
+void ConversationListModel::setHistory(ChatHistoryPtr history)
+{
     beginResetModel();
     m_history = std::move(history);
     m_chats.clear();
@@ -59,15 +64,18 @@ void ConversationListModel::setHistory(ChatHistoryPtr history) {
     endResetModel();
 }
 
-int ConversationListModel::rowOfChat(int chat) const {
+int ConversationListModel::rowOfChat(int chat) const
+{
     return chat >= 0 && size_t(chat) < m_rowOfChat.size() ? m_rowOfChat[size_t(chat)] : -1;
 }
 
-int ConversationListModel::rowCount(const QModelIndex& parent) const {
+int ConversationListModel::rowCount(const QModelIndex& parent) const
+{
     return parent.isValid() ? 0 : int(m_chats.size());
 }
 
-QVariant ConversationListModel::data(const QModelIndex& index, int role) const {
+QVariant ConversationListModel::data(const QModelIndex& index, int role) const
+{
     if (!index.isValid() || size_t(index.row()) >= m_chats.size())
         return {};
     const qint32 chatIndex = m_chats[size_t(index.row())];
@@ -77,16 +85,16 @@ QVariant ConversationListModel::data(const QModelIndex& index, int role) const {
         const QLocale locale;
         // The name is isolated, so a right-to-left name does not reorder the count and dates.
         QString text = QChar(0x2068) + conversationDisplayName(chat) + QChar(0x2069)
-            + QStringLiteral("  \u00b7  ") +
-                       (chat.messages.size() == 1 ? tr("1 message")
-                                                  : tr("%1 messages").arg(chat.messages.size()));
+                       + QStringLiteral("  \u00b7  ")
+                       + (chat.messages.size() == 1 ? tr("1 message")
+                                                    : tr("%1 messages").arg(chat.messages.size()));
         if (!chat.messages.empty()) {
             const QDate first =
                 QDateTime::fromMSecsSinceEpoch(chat.messages.front().timestampMs).date();
             const QDate last =
                 QDateTime::fromMSecsSinceEpoch(chat.messages.back().timestampMs).date();
-            text += QStringLiteral("  \u00b7  ") + locale.toString(first, QLocale::ShortFormat) +
-                    QStringLiteral(" \u2013 ") + locale.toString(last, QLocale::ShortFormat);
+            text += QStringLiteral("  \u00b7  ") + locale.toString(first, QLocale::ShortFormat)
+                    + QStringLiteral(" \u2013 ") + locale.toString(last, QLocale::ShortFormat);
         }
         return text;
     }
@@ -107,7 +115,8 @@ QVariant ConversationListModel::data(const QModelIndex& index, int role) const {
     return {};
 }
 
-void MessageListModel::setChat(ChatHistoryPtr history, int chat) {
+void MessageListModel::setChat(ChatHistoryPtr history, int chat)
+{
     beginResetModel();
     m_history = std::move(history);
     m_chat = m_history && chat >= 0 && size_t(chat) < m_history->chats.size() ? chat : -1;
@@ -134,27 +143,32 @@ void MessageListModel::setChat(ChatHistoryPtr history, int chat) {
     endResetModel();
 }
 
-const HistoryChat* MessageListModel::chatData() const {
+const HistoryChat* MessageListModel::chatData() const
+{
     return m_chat >= 0 ? &m_history->chats[size_t(m_chat)] : nullptr;
 }
 
-int MessageListModel::messageCount() const {
+int MessageListModel::messageCount() const
+{
     const HistoryChat* c = chatData();
     return c ? int(c->messages.size()) : 0;
 }
 
-const HistoryMessage& MessageListModel::message(int index) const {
+const HistoryMessage& MessageListModel::message(int index) const
+{
     return chatData()->messages[size_t(index)];
 }
 
-int MessageListModel::rowOfMessage(int message) const {
+int MessageListModel::rowOfMessage(int message) const
+{
     if (message < 0 || message >= messageCount())
         return -1;
     const auto day = std::upper_bound(m_dayStarts.begin(), m_dayStarts.end(), qint32(message));
     return message + int(day - m_dayStarts.begin());
 }
 
-int MessageListModel::dayOfRow(int row) const {
+int MessageListModel::dayOfRow(int row) const
+{
     // The last day whose date row is at or before the row.
     int low = 0;
     int high = int(m_dayStarts.size()) - 1;
@@ -168,7 +182,8 @@ int MessageListModel::dayOfRow(int row) const {
     return low;
 }
 
-int MessageListModel::messageOfRow(int row) const {
+int MessageListModel::messageOfRow(int row) const
+{
     if (row < 0 || row >= rowCount())
         return -1;
     const int day = dayOfRow(row);
@@ -176,7 +191,8 @@ int MessageListModel::messageOfRow(int row) const {
     return row == dateRow ? -1 : row - day - 1;
 }
 
-std::vector<qint32> MessageListModel::find(const QString& text, Qt::CaseSensitivity cs) const {
+std::vector<qint32> MessageListModel::find(const QString& text, Qt::CaseSensitivity cs) const
+{
     std::vector<qint32> found;
     const HistoryChat* c = chatData();
     if (!c || text.isEmpty())
@@ -191,17 +207,20 @@ std::vector<qint32> MessageListModel::find(const QString& text, Qt::CaseSensitiv
     return found;
 }
 
-QString MessageListModel::copyLine(int message) const {
+QString MessageListModel::copyLine(int message) const
+{
     const HistoryMessage& m = this->message(message);
-    return messageDateTimeText(m.timestampMs) + QStringLiteral(", ") + messageSenderName(m) +
-           QStringLiteral(": ") + messageDisplayText(m);
+    return messageDateTimeText(m.timestampMs) + QStringLiteral(", ") + messageSenderName(m)
+           + QStringLiteral(": ") + messageDisplayText(m);
 }
 
-int MessageListModel::rowCount(const QModelIndex& parent) const {
+int MessageListModel::rowCount(const QModelIndex& parent) const
+{
     return parent.isValid() ? 0 : messageCount() + int(m_dates.size());
 }
 
-QVariant MessageListModel::data(const QModelIndex& index, int role) const {
+QVariant MessageListModel::data(const QModelIndex& index, int role) const
+{
     if (!index.isValid())
         return {};
     const int message = messageOfRow(index.row());
@@ -235,7 +254,8 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
     return {};
 }
 
-Qt::ItemFlags MessageListModel::flags(const QModelIndex& index) const {
+Qt::ItemFlags MessageListModel::flags(const QModelIndex& index) const
+{
     if (!index.isValid())
         return Qt::NoItemFlags;
     if (messageOfRow(index.row()) < 0)

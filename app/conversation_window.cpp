@@ -42,7 +42,8 @@ const QLatin1String SplitterKey("ConversationWindow/splitter");
 struct OneLine {
     OneLine(const QString& text, const QFont& font, const QList<QTextLayout::FormatRange>& formats,
             int width)
-        : layout(text, font) {
+        : layout(text, font)
+    {
         QTextOption option;
         option.setWrapMode(QTextOption::NoWrap);
         option.setAlignment(Qt::AlignLeft | Qt::AlignAbsolute);
@@ -54,7 +55,8 @@ struct OneLine {
             line.setLineWidth(std::max(width, 1));
         layout.endLayout();
     }
-    QPointF origin(const QRect& rect) const {
+    QPointF origin(const QRect& rect) const
+    {
         return QPointF(rect.left(), rect.top() + (rect.height() - line.height()) / 2);
     }
     QTextLayout layout;
@@ -62,7 +64,8 @@ struct OneLine {
 };
 
 QList<QTextLayout::FormatRange> occurrences(const QString& text, const QString& find,
-                                            Qt::CaseSensitivity cs) {
+                                            Qt::CaseSensitivity cs)
+{
     QList<QTextLayout::FormatRange> ranges;
     if (find.isEmpty())
         return ranges;
@@ -78,19 +81,24 @@ QList<QTextLayout::FormatRange> occurrences(const QString& text, const QString& 
 } // namespace
 
 MessageDelegate::MessageDelegate(QObject* parent)
-    : QStyledItemDelegate(parent) {}
+    : QStyledItemDelegate(parent)
+{
+}
 
-void MessageDelegate::setFindText(const QString& text, Qt::CaseSensitivity cs) {
+void MessageDelegate::setFindText(const QString& text, Qt::CaseSensitivity cs)
+{
     m_findText = text;
     m_findCase = cs;
 }
 
-void MessageDelegate::setColumnWidths(int time, int sender) {
+void MessageDelegate::setColumnWidths(int time, int sender)
+{
     m_timeWidth = time;
     m_senderWidth = sender;
 }
 
-std::vector<std::pair<int, int>> MessageDelegate::links(const QString& text) {
+std::vector<std::pair<int, int>> MessageDelegate::links(const QString& text)
+{
     static const QRegularExpression link(
         QStringLiteral("(?:https?://|www\\.)[^\\s<>\"]+[^\\s<>\".,;:!?)\\]]"),
         QRegularExpression::CaseInsensitiveOption);
@@ -102,19 +110,22 @@ std::vector<std::pair<int, int>> MessageDelegate::links(const QString& text) {
     return found;
 }
 
-QRect MessageDelegate::senderRect(const QRect& rowRect) const {
+QRect MessageDelegate::senderRect(const QRect& rowRect) const
+{
     return QRect(rowRect.left() + Margin + m_timeWidth, rowRect.top(), m_senderWidth,
                  rowRect.height());
 }
 
-QRect MessageDelegate::textRect(const QRect& rowRect) const {
+QRect MessageDelegate::textRect(const QRect& rowRect) const
+{
     const int left = rowRect.left() + Margin + m_timeWidth + m_senderWidth;
     return QRect(left, rowRect.top(), std::max(rowRect.right() - left - Margin, 1),
                  rowRect.height());
 }
 
 QRect MessageDelegate::textRangeRect(const QRect& rowRect, const QModelIndex& index, int from,
-                                     int to, const QFont& font) const {
+                                     int to, const QFont& font) const
+{
     const QRect rect = textRect(rowRect);
     const OneLine one(index.data(MessageListModel::TextRole).toString(), font, {}, rect.width());
     if (!one.line.isValid())
@@ -126,7 +137,8 @@ QRect MessageDelegate::textRangeRect(const QRect& rowRect, const QModelIndex& in
 }
 
 QString MessageDelegate::linkAt(const QRect& rowRect, const QModelIndex& index, const QPoint& pos,
-                                const QFont& font) const {
+                                const QFont& font) const
+{
     const QRect rect = textRect(rowRect);
     if (!rect.contains(pos) || index.data(MessageListModel::IsDateRole).toBool())
         return {};
@@ -143,7 +155,8 @@ QString MessageDelegate::linkAt(const QRect& rowRect, const QModelIndex& index, 
 }
 
 void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                            const QModelIndex& index) const {
+                            const QModelIndex& index) const
+{
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     const QWidget* widget = opt.widget;
@@ -212,21 +225,23 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->restore();
 }
 
-QSize MessageDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+QSize MessageDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
+{
     QFont bold = option.font;
     bold.setBold(true);
     return QSize(200,
                  std::max(QFontMetrics(option.font).height(), QFontMetrics(bold).height()) + 6);
 }
 
-void MessageView::keyPressEvent(QKeyEvent* event) {
+void MessageView::keyPressEvent(QKeyEvent* event)
+{
     if (event == QKeySequence::Copy) {
         emit copyRequested();
         event->accept();
         return;
     }
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        event->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && event->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
         emit openRequested(currentIndex());
         event->accept();
         return;
@@ -234,7 +249,8 @@ void MessageView::keyPressEvent(QKeyEvent* event) {
     QListView::keyPressEvent(event);
 }
 
-void MessageView::mouseReleaseEvent(QMouseEvent* event) {
+void MessageView::mouseReleaseEvent(QMouseEvent* event)
+{
     QListView::mouseReleaseEvent(event);
     const QModelIndex index = indexAt(event->position().toPoint());
     auto* delegate = qobject_cast<MessageDelegate*>(itemDelegate());
@@ -248,7 +264,8 @@ void MessageView::mouseReleaseEvent(QMouseEvent* event) {
 
 ConversationWindow::ConversationWindow(Platform& platform, QWidget* parent)
     : QWidget(parent, Qt::Window)
-    , m_platform(platform) {
+    , m_platform(platform)
+{
     setObjectName(QStringLiteral("ConversationWindow"));
     setWindowTitle(QStringLiteral("Velmoran"));
 
@@ -375,7 +392,8 @@ ConversationWindow::ConversationWindow(Platform& platform, QWidget* parent)
 
 ConversationWindow::~ConversationWindow() = default;
 
-bool ConversationWindow::eventFilter(QObject* watched, QEvent* event) {
+bool ConversationWindow::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched == m_findText && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
@@ -389,7 +407,8 @@ bool ConversationWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void ConversationWindow::setHistory(const ChatHistoryPtr& history) {
+void ConversationWindow::setHistory(const ChatHistoryPtr& history)
+{
     if (history == m_conversationModel->history())
         return;
     m_choosing = true;
@@ -403,7 +422,8 @@ void ConversationWindow::setHistory(const ChatHistoryPtr& history) {
 }
 
 void ConversationWindow::showMessage(const ChatHistoryPtr& history, int chat, int message,
-                                     const QString& findText, Qt::CaseSensitivity cs) {
+                                     const QString& findText, Qt::CaseSensitivity cs)
+{
     setHistory(history);
     if (!findText.isEmpty()) {
         const QSignalBlocker textBlocker(m_findText);
@@ -415,7 +435,8 @@ void ConversationWindow::showMessage(const ChatHistoryPtr& history, int chat, in
     showChatAt(chat, message);
 }
 
-void ConversationWindow::showChat(int chat) {
+void ConversationWindow::showChat(int chat)
+{
     const HistoryChat* data = nullptr;
     if (const ChatHistoryPtr& history = m_conversationModel->history();
         history && chat >= 0 && size_t(chat) < history->chats.size())
@@ -423,7 +444,8 @@ void ConversationWindow::showChat(int chat) {
     showChatAt(chat, data ? int(data->messages.size()) - 1 : -1);
 }
 
-void ConversationWindow::showChatAt(int chat, int message) {
+void ConversationWindow::showChatAt(int chat, int message)
+{
     // A filter that hides the chat gives way.
     int row = m_conversationModel->rowOfChat(chat);
     QModelIndex proxy = m_conversationFilter->mapFromSource(m_conversationModel->index(row));
@@ -435,8 +457,8 @@ void ConversationWindow::showChatAt(int chat, int message) {
     m_conversations->setCurrentIndex(proxy);
     m_conversations->scrollTo(proxy);
     m_choosing = false;
-    if (m_messageModel->chat() != chat ||
-        m_messageModel->history() != m_conversationModel->history()) {
+    if (m_messageModel->chat() != chat
+        || m_messageModel->history() != m_conversationModel->history()) {
         m_messageModel->setChat(m_conversationModel->history(), chat);
         updateColumnWidths();
     }
@@ -450,13 +472,15 @@ void ConversationWindow::showChatAt(int chat, int message) {
     }
 }
 
-void ConversationWindow::chatChosen(const QModelIndex& proxyIndex) {
+void ConversationWindow::chatChosen(const QModelIndex& proxyIndex)
+{
     if (!proxyIndex.isValid())
         return;
     showChat(proxyIndex.data(ConversationListModel::ChatRole).toInt());
 }
 
-void ConversationWindow::selectMessage(int message) {
+void ConversationWindow::selectMessage(int message)
+{
     const int row = m_messageModel->rowOfMessage(message);
     if (row < 0)
         return;
@@ -465,16 +489,19 @@ void ConversationWindow::selectMessage(int message) {
     m_messages->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
-int ConversationWindow::currentChat() const {
+int ConversationWindow::currentChat() const
+{
     return m_messageModel->chat();
 }
 
-int ConversationWindow::currentMessage() const {
+int ConversationWindow::currentMessage() const
+{
     const QModelIndex current = m_messages->currentIndex();
     return current.isValid() ? m_messageModel->messageOfRow(current.row()) : -1;
 }
 
-void ConversationWindow::refind() {
+void ConversationWindow::refind()
+{
     const Qt::CaseSensitivity cs =
         m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
     const QString text = m_findText->text();
@@ -489,15 +516,18 @@ void ConversationWindow::refind() {
     m_messages->viewport()->update();
 }
 
-void ConversationWindow::findNext() {
+void ConversationWindow::findNext()
+{
     stepMatch(1);
 }
 
-void ConversationWindow::findPrevious() {
+void ConversationWindow::findPrevious()
+{
     stepMatch(-1);
 }
 
-void ConversationWindow::stepMatch(int direction) {
+void ConversationWindow::stepMatch(int direction)
+{
     if (m_matches.empty())
         return;
     const int current = currentMessage();
@@ -515,11 +545,13 @@ void ConversationWindow::stepMatch(int direction) {
     showFindCount();
 }
 
-QString ConversationWindow::findCountText() const {
+QString ConversationWindow::findCountText() const
+{
     return m_findCount->text();
 }
 
-void ConversationWindow::showFindCount() {
+void ConversationWindow::showFindCount()
+{
     if (m_findText->text().isEmpty())
         m_findCount->clear();
     else if (m_matches.empty())
@@ -528,13 +560,15 @@ void ConversationWindow::showFindCount() {
         m_findCount->setText(tr("%1 of %2").arg(m_currentMatch + 1).arg(m_matches.size()));
 }
 
-void ConversationWindow::openFindBar() {
+void ConversationWindow::openFindBar()
+{
     m_findBar->show();
     m_findText->setFocus();
     m_findText->selectAll();
 }
 
-void ConversationWindow::copySelection() {
+void ConversationWindow::copySelection()
+{
     QModelIndexList selected = m_messages->selectionModel()->selectedIndexes();
     std::sort(selected.begin(), selected.end(),
               [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
@@ -549,11 +583,13 @@ void ConversationWindow::copySelection() {
     SetClipboardText(m_platform.clipboard, lines.join(QLatin1Char('\n')) + QLatin1Char('\n'), 0);
 }
 
-QString ConversationWindow::extractFolder() const {
+QString ConversationWindow::extractFolder() const
+{
     return m_extractFolder ? m_extractFolder->path() : QString();
 }
 
-void ConversationWindow::openFile(int message) {
+void ConversationWindow::openFile(int message)
+{
     if (message < 0 || message >= m_messageModel->messageCount())
         return;
     const HistoryMessage& shown = m_messageModel->message(message);
@@ -584,8 +620,8 @@ void ConversationWindow::openFile(int message) {
             const QString folder = m_extractFolder->filePath(QString::number(++m_extracted));
             if (!QDir().mkdir(folder))
                 throw Failure(tr("The folder \"%1\" cannot be made.").arg(folder));
-            const QString target = folder + QLatin1Char('/') +
-                                   safeFileName(file.fileName.isEmpty() ? member : file.fileName);
+            const QString target = folder + QLatin1Char('/')
+                                   + safeFileName(file.fileName.isEmpty() ? member : file.fileName);
             extractArchiveMember(source, member, target);
             ShellOpenRequest request;
             request.file = QLatin1Char('"') + target + QLatin1Char('"');
@@ -601,7 +637,8 @@ void ConversationWindow::openFile(int message) {
     }
 }
 
-void ConversationWindow::showMessageMenu(const QPoint& pos) {
+void ConversationWindow::showMessageMenu(const QPoint& pos)
+{
     const QModelIndex index = m_messages->indexAt(pos);
     const int message = index.isValid() ? m_messageModel->messageOfRow(index.row()) : -1;
     auto* menu = new QMenu(m_messages);
@@ -614,7 +651,8 @@ void ConversationWindow::showMessageMenu(const QPoint& pos) {
     menu->popup(m_messages->viewport()->mapToGlobal(pos));
 }
 
-void ConversationWindow::updateColumnWidths() {
+void ConversationWindow::updateColumnWidths()
+{
     const QFontMetrics fm(m_messages->font());
     QFont bold = m_messages->font();
     bold.setBold(true);
@@ -634,7 +672,8 @@ void ConversationWindow::updateColumnWidths() {
     m_delegate->setColumnWidths(time, std::min(sender, boldMetrics.averageCharWidth() * 24) + 14);
 }
 
-void ConversationWindow::updateTitle() {
+void ConversationWindow::updateTitle()
+{
     const HistoryChat* chat = m_messageModel->chatData();
     const QString product = QStringLiteral("Velmoran");
     if (!chat) {
@@ -652,13 +691,15 @@ void ConversationWindow::updateTitle() {
     m_header->setText(header);
 }
 
-void ConversationWindow::saveLayout() const {
+void ConversationWindow::saveLayout() const
+{
     QSettings settings;
     settings.setValue(GeometryKey, saveGeometry());
     settings.setValue(SplitterKey, m_splitter->saveState());
 }
 
-void ConversationWindow::restoreLayout() {
+void ConversationWindow::restoreLayout()
+{
     QSettings settings;
     if (!restoreGeometry(settings.value(GeometryKey).toByteArray()))
         resize(900, 600);
@@ -666,12 +707,14 @@ void ConversationWindow::restoreLayout() {
         m_splitter->setSizes({260, 640});
 }
 
-void ConversationWindow::closeEvent(QCloseEvent* event) {
+void ConversationWindow::closeEvent(QCloseEvent* event)
+{
     saveLayout();
     QWidget::closeEvent(event);
 }
 
-void ConversationWindow::hideEvent(QHideEvent* event) {
+void ConversationWindow::hideEvent(QHideEvent* event)
+{
     saveLayout();
     QWidget::hideEvent(event);
 }

@@ -48,7 +48,7 @@ bool WidgetDialogs::question(const QString& text)
 {
     return runMessageBox(m_parent, QMessageBox::NoIcon, applicationTitle(), text,
                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
-        == QMessageBox::Yes;
+           == QMessageBox::Yes;
 }
 
 void WidgetDialogs::errorReport(const QString& text)
@@ -60,9 +60,8 @@ void WidgetDialogs::errorReport(const QString& text)
 QString WidgetDialogs::inputBox(const QString& prompt)
 {
     bool ok = false;
-    const QString answer = QInputDialog::getText(m_parent, applicationTitle(),
-                                                 displayText(prompt), QLineEdit::Normal,
-                                                 QString(), &ok);
+    const QString answer = QInputDialog::getText(m_parent, applicationTitle(), displayText(prompt),
+                                                 QLineEdit::Normal, QString(), &ok);
     return ok ? answer : QString();
 }
 
@@ -122,7 +121,8 @@ QString DesktopShell::defaultApplication(const QString& mimeType)
 {
     // The desktop's own answer (mimeapps.list, then the MIME cache), as xdg-open would use it.
     QProcess query;
-    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), mimeType});
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"), mimeType});
     if (!query.waitForFinished(10000)) {
         query.kill();
         query.waitForFinished();
@@ -166,8 +166,8 @@ double StdRandomSource::next()
 }
 
 DesktopPlatform::DesktopPlatform()
-    : m_platform{m_dialogs, m_shell, m_clipboard, m_random, m_clock,
-                 QCoreApplication::applicationDirPath()}
+    : m_platform{m_dialogs, m_shell, m_clipboard,
+                 m_random,  m_clock, QCoreApplication::applicationDirPath()}
 {
 }
 

@@ -3,24 +3,24 @@
 #include "app/command_context.h"
 
 #include "app/allow_access_command.h"
-#include "core/application_title.h"
-#include "chat/chat_service.h"
+#include "app/clipboard_copy.h"
 #include "app/contact_list_commands.h"
 #include "app/contact_list_model.h"
 #include "app/conversation_entry.h"
-#include "core/file_exists.h"
-#include "core/guarded_routine.h"
 #include "app/hand_pointer.h"
 #include "app/main_window_help_command.h"
 #include "app/program_files.h"
-#include "app/clipboard_copy.h"
 #include "app/results_filters.h"
 #include "app/results_model.h"
 #include "app/results_removal_lock.h"
-#include "app/text_file_export.h"
-#include "app/workbook_export.h"
 #include "app/search_run.h"
+#include "app/text_file_export.h"
 #include "app/window_keyboard.h"
+#include "app/workbook_export.h"
+#include "chat/chat_service.h"
+#include "core/application_title.h"
+#include "core/file_exists.h"
+#include "core/guarded_routine.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -234,14 +234,14 @@ void Form1::onClick(int buttonNumber, std::function<void()> command)
 
 void Form1::createCommands()
 {
-    m_help = std::make_unique<MainWindowHelpCommand>(
-        m_platform, m_errorReporter, [this] { return button(2)->text(); });
+    m_help = std::make_unique<MainWindowHelpCommand>(m_platform, m_errorReporter,
+                                                     [this] { return button(2)->text(); });
     m_resultsRemoval = std::make_unique<ResultsRemovalLock>();
     for (const int removes : {6, 11, 17})
         m_resultsRemoval->addControl(button(removes));
-    m_context = std::make_unique<CommandContext>(CommandContext{
-        m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_progress, m_chatServices,
-        *m_contacts, *m_results, *m_resultsRemoval, *m_help});
+    m_context = std::make_unique<CommandContext>(
+        CommandContext{m_platform, m_errorReporter, m_eventPump, m_mousePointer, *m_progress,
+                       m_chatServices, *m_contacts, *m_results, *m_resultsRemoval, *m_help});
 
     onClick(13, [this] { m_help->PushButton13_Click(); });
 
@@ -264,14 +264,15 @@ void Form1::createCommands()
     m_saveResultsAsExcel = std::make_unique<SaveResultsAsExcelFileCommand>(*m_context);
     onClick(14, [this] { m_saveResultsAsExcel->PushButton14_Click(); });
 
-    m_search = std::make_unique<SearchRun>(*m_context,
-                                           SearchRun::Controls{button(7), m_text1, m_check4});
+    m_search =
+        std::make_unique<SearchRun>(*m_context, SearchRun::Controls{button(7), m_text1, m_check4});
     onClick(7, [this] { m_search->PushButton7_Click(); });
     connect(m_listView2, &QAbstractItemView::doubleClicked, this, &Form1::ListView2_DblClick);
 
     m_conversations = std::make_unique<ConversationEntry>(
         m_platform, m_chatServices,
-        ConversationEntry::Views{m_listView1, *m_contacts, m_listView2, *m_results, m_text1, m_check4});
+        ConversationEntry::Views{m_listView1, *m_contacts, m_listView2, *m_results, m_text1,
+                                 m_check4});
 }
 
 void Form1::ListView2_DblClick(const QModelIndex& index)
@@ -284,20 +285,21 @@ void Form1::ListView2_DblClick(const QModelIndex& index)
 void Form1::setTabOrder()
 {
     // The design's focus order; frames and the progress bar take no focus.
-    const QList<QWidget*> order = {
-        m_listView1,  button(2),  button(13), button(1),  button(3),  button(4),
-        m_text1,      m_check4,   m_listView2, button(5), button(6),  button(17),
-        button(11),   button(8),  button(14), button(7)};
+    const QList<QWidget*> order = {m_listView1, button(2), button(13), button(1),
+                                   button(3),   button(4), m_text1,    m_check4,
+                                   m_listView2, button(5), button(6),  button(17),
+                                   button(11),  button(8), button(14), button(7)};
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
 void Form1::Form_Load()
 {
-    GuardedRoutine routine(m_errorReporter, routineLabel(QStringLiteral("Form1"),
-                                                         QStringLiteral("Form_Load")));
+    GuardedRoutine routine(m_errorReporter,
+                           routineLabel(QStringLiteral("Form1"), QStringLiteral("Form_Load")));
     routine.step(100, [&] { LoadSkinIfPresent(); });
-    const QString handPointer = besideProgram(m_platform.programFolder, QStringLiteral("/HAND-M.CUR"));
+    const QString handPointer =
+        besideProgram(m_platform.programFolder, QStringLiteral("/HAND-M.CUR"));
     if (routine.test(104, [&] { return FileExists(handPointer); }))
         routine.step(106, [&] { loadHandPointer(handPointer); });
     routine.step(108, [&] { OccasionalSiteVisit(); });

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "core/error_report.h"
-#include "core/event_pump.h"
 #include "app/mouse_pointer.h"
-#include "core/platform.h"
 #include "app/progress_display.h"
 #include "app/skin_engine.h"
+#include "core/error_report.h"
+#include "core/event_pump.h"
+#include "core/platform.h"
 
 #include <QWidget>
 

@@ -83,7 +83,8 @@ void HistoryFileDrop::addFiles(const QStringList& files)
 
 bool HistoryFileDrop::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == &m_window && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)) {
+    if (watched == &m_window
+        && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)) {
         auto* drag = static_cast<QDropEvent*>(event);
         if (!localFiles(drag->mimeData()).isEmpty()) {
             drag->acceptProposedAction();

@@ -3,10 +3,10 @@
 #include "app/form1.h"
 #include "app/program_files.h"
 
-#include "chat/chat_service.h"
 #include "app/desktop_platform.h"
 #include "app/history_file_drop.h"
 #include "app/history_load_progress.h"
+#include "chat/chat_service.h"
 #include "chat/history_loader.h"
 
 #include <QApplication>
@@ -48,8 +48,9 @@ int main(int argc, char* argv[])
     velmoran::HistoryChatServiceFactory chatServices(commandLine.historyProvider);
     if (commandLine.historyLoader) {
         // A history file that cannot be read is told once per command that needs it.
-        commandLine.historyLoader->setReport(
-            [&desktop](const QString& description) { desktop.platform().dialogs.message(description); });
+        commandLine.historyLoader->setReport([&desktop](const QString& description) {
+            desktop.platform().dialogs.message(description);
+        });
         // Messages left out of a file are told once, after the contact listing.
         commandLine.historyLoader->setNotice(
             [&chatServices](const QString& notice) { chatServices.addNotice(notice); });
@@ -57,7 +58,8 @@ int main(int argc, char* argv[])
     velmoran::Form1 window(desktop.platform(), chatServices);
     desktop.dialogs().setParentWindow(&window);
     if (commandLine.historyLoader)
-        velmoran::showHistoryLoadProgress(*commandLine.historyLoader, window.eventPump(), window.progress());
+        velmoran::showHistoryLoadProgress(*commandLine.historyLoader, window.eventPump(),
+                                          window.progress());
     if (commandLine.historyLoader)
         new velmoran::HistoryFileDrop(window, *window.contactListView(), *commandLine.historyLoader,
                                       desktop.platform().dialogs);

@@ -2,8 +2,8 @@
 
 #include "core/dialogs.h"
 #include "core/guarded_routine.h"
-#include "help/main_window_help.h"
 #include "core/platform.h"
+#include "help/main_window_help.h"
 
 namespace velmoran {
 
@@ -17,8 +17,8 @@ MainWindowHelpCommand::MainWindowHelpCommand(Platform& platform, ErrorReporter& 
 
 void MainWindowHelpCommand::PushButton13_Click()
 {
-    GuardedRoutine routine(m_reporter, routineLabel(QStringLiteral("Form1"),
-                                                    QStringLiteral("PushButton13_Click")));
+    GuardedRoutine routine(
+        m_reporter, routineLabel(QStringLiteral("Form1"), QStringLiteral("PushButton13_Click")));
     // A failure while the message is built or shown counts as a Yes (a failed test runs the
     // steps it guards).
     const bool wantsVideo = routine.test(100, [&] {
@@ -26,7 +26,8 @@ void MainWindowHelpCommand::PushButton13_Click()
     });
     if (!wantsVideo)
         return;
-    routine.step(102, [&] { m_platform.shell.openDocument(helpVideoRequest(m_platform.programFolder)); });
+    routine.step(
+        102, [&] { m_platform.shell.openDocument(helpVideoRequest(m_platform.programFolder)); });
 }
 
 } // namespace velmoran

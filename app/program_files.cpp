@@ -1,8 +1,8 @@
 #include "app/program_files.h"
 
+#include "app/hand_pointer.h"
 #include "core/failure.h"
 #include "core/file_exists.h"
-#include "app/hand_pointer.h"
 #include "help/main_window_help.h"
 
 #include <QFileInfo>
@@ -19,7 +19,8 @@ namespace {
 
 QString presence(const QString& path)
 {
-    return path + (QFileInfo(path).isFile() ? QStringLiteral(" present") : QStringLiteral(" absent"));
+    return path
+           + (QFileInfo(path).isFile() ? QStringLiteral(" present") : QStringLiteral(" absent"));
 }
 
 } // namespace
@@ -47,17 +48,19 @@ ProgramFilesReport checkProgramFiles(const QString& programFolder)
     report.text += QStringLiteral("hand pointer: ") + handPointer + handState + QLatin1Char('\n');
 
     report.text += QStringLiteral("help video: ")
-        + presence(besideProgram(programFolder, QString::fromUtf16(HelpVideoName)))
-        + QLatin1Char('\n');
+                   + presence(besideProgram(programFolder, QString::fromUtf16(HelpVideoName)))
+                   + QLatin1Char('\n');
     report.text += QStringLiteral("skin: ")
-        + presence(besideProgram(programFolder, QStringLiteral("/x/o.cjs"))) + QLatin1Char('\n');
+                   + presence(besideProgram(programFolder, QStringLiteral("/x/o.cjs")))
+                   + QLatin1Char('\n');
 
     // A QIcon made from a file name is never null; only drawing it shows that the SVG icon
     // engine is there.
     const bool iconDraws = !programIcon().pixmap(64, 64).isNull();
     report.ok = report.ok && iconDraws;
     report.text += QStringLiteral("program icon: ")
-        + (iconDraws ? QStringLiteral("drawn") : QStringLiteral("cannot be drawn")) + QLatin1Char('\n');
+                   + (iconDraws ? QStringLiteral("drawn") : QStringLiteral("cannot be drawn"))
+                   + QLatin1Char('\n');
     return report;
 }
 

@@ -3,12 +3,12 @@
 #include "app/command_context.h"
 #include "core/platform.h"
 
-#include "core/dialogs.h"
-#include "core/event_pump.h"
-#include "core/guarded_routine.h"
 #include "app/mouse_pointer.h"
 #include "app/results_model.h"
 #include "app/results_removal_lock.h"
+#include "core/dialogs.h"
+#include "core/event_pump.h"
+#include "core/guarded_routine.h"
 
 #include <vector>
 
@@ -35,8 +35,7 @@ void removeSelected(ResultsModel& list, const QString& filterText, EventPump& pu
 
 } // namespace
 
-void RemoveListviewEntriesContaining(ResultsModel& list, const QString& filterText,
-                                     EventPump& pump)
+void RemoveListviewEntriesContaining(ResultsModel& list, const QString& filterText, EventPump& pump)
 {
     removeSelected(list, filterText, pump, true);
 }
@@ -59,7 +58,8 @@ void ResultsFilterCommands::runFilter(const QString& routineName, const QString&
     if (!m_context.resultsRemoval.removalAllowed())
         return;
     GuardedRoutine routine(m_context.reporter, routineLabel(QStringLiteral("Form1"), routineName));
-    const QString answer = routine.value(100, [&] { return m_context.platform.dialogs.inputBox(prompt); }, QString());
+    const QString answer = routine.value(
+        100, [&] { return m_context.platform.dialogs.inputBox(prompt); }, QString());
     if (answer.isEmpty())
         return;
     routine.step(104, [&] { m_context.pointer.set(MousePointer::Hourglass); });
@@ -88,7 +88,7 @@ void ResultsFilterCommands::PushButton6_Click()
     if (!m_context.resultsRemoval.removalAllowed())
         return;
     GuardedRoutine routine(m_context.reporter, routineLabel(QStringLiteral("Form1"),
-                                                    QStringLiteral("PushButton6_Click")));
+                                                            QStringLiteral("PushButton6_Click")));
     routine.step(100, [&] { m_context.results.clear(); });
 }
 

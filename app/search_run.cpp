@@ -2,18 +2,18 @@
 
 #include "app/command_context.h"
 
-#include "chat/chat_service.h"
 #include "app/contact_list_model.h"
+#include "app/main_window_help_command.h"
+#include "app/mouse_pointer.h"
+#include "app/progress_display.h"
+#include "app/results_model.h"
+#include "chat/chat_service.h"
 #include "core/dialogs.h"
 #include "core/error_report.h"
 #include "core/event_pump.h"
 #include "core/failure.h"
 #include "core/guarded_routine.h"
-#include "app/main_window_help_command.h"
-#include "app/mouse_pointer.h"
 #include "core/platform.h"
-#include "app/progress_display.h"
-#include "app/results_model.h"
 #include "search/search_engine.h"
 
 #include <QCheckBox>
@@ -47,7 +47,8 @@ private:
 
 QString readingText(qint32 k, qint32 n)
 {
-    return QLatin1String("Reading ") + QString::number(k) + QLatin1String(" of ") + QString::number(n);
+    return QLatin1String("Reading ") + QString::number(k) + QLatin1String(" of ")
+           + QString::number(n);
 }
 
 // New rows are shown in batches while the run goes and all at once when it ends, including
@@ -142,9 +143,9 @@ SearchRun::SearchRun(CommandContext& context, Controls controls)
     , m_reporter(std::make_unique<ReportFirst>(*this))
 {
     // The text box announces every change, so the matcher always holds its current text.
-    m_textFollower = QObject::connect(m_controls.searchText, &QLineEdit::textChanged,
-                                      m_controls.searchText,
-                                      [this](const QString& text) { m_pattern.setText(text); });
+    m_textFollower =
+        QObject::connect(m_controls.searchText, &QLineEdit::textChanged, m_controls.searchText,
+                         [this](const QString& text) { m_pattern.setText(text); });
 }
 
 SearchRun::~SearchRun()
@@ -171,8 +172,8 @@ void SearchRun::beforeEvents()
 
 void SearchRun::PushButton7_Click()
 {
-    GuardedRoutine routine(*m_reporter,
-                           routineLabel(QStringLiteral("Form1"), QStringLiteral("PushButton7_Click")));
+    GuardedRoutine routine(
+        *m_reporter, routineLabel(QStringLiteral("Form1"), QStringLiteral("PushButton7_Click")));
     QPushButton* button = m_controls.button;
     if (!routine.test(100, [&] { return button->text() == StartCaption; })) {
         routine.step(188, [&] { m_stopRequested = true; });
@@ -263,8 +264,9 @@ void SearchRun::search(GuardedRoutine& routine, ChatService& service)
     DeferredAnnouncements batching(results);
     // A command that runs inside a yield may switch the batching off; it is switched on again
     // after each.
-    EventHooks hooks(m_context.pump, [this] { beforeEvents(); },
-                     [&results] { results.setDeferAnnouncements(true); });
+    EventHooks hooks(
+        m_context.pump, [this] { beforeEvents(); },
+        [&results] { results.setDeferAnnouncements(true); });
     m_sinceAnnounced.start();
     const ContactRows contacts(m_context.contacts);
     WindowObserver observer(*this);

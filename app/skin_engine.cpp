@@ -18,7 +18,8 @@ void SkinEngine::loadSkin(const QString& path, const QString& section)
     if (file.error() != QFileDevice::NoError)
         throw Failure(QStringLiteral("Cannot load skin \"%1\": %2").arg(path, file.errorString()));
     if (sheet.trimmed().isEmpty())
-        throw Failure(QStringLiteral("Cannot load skin \"%1\": the file holds no style.").arg(path));
+        throw Failure(
+            QStringLiteral("Cannot load skin \"%1\": the file holds no style.").arg(path));
     m_styleSheet = sheet;
 }
 

@@ -2,13 +2,13 @@
 
 #include "app/command_context.h"
 
+#include "app/mouse_pointer.h"
+#include "app/results_model.h"
+#include "app/results_removal_lock.h"
 #include "core/dialogs.h"
 #include "core/failure.h"
 #include "core/guarded_routine.h"
-#include "app/mouse_pointer.h"
 #include "core/platform.h"
-#include "app/results_model.h"
-#include "app/results_removal_lock.h"
 #include "results/spaced_text.h"
 #include "results/text_table.h"
 
@@ -37,8 +37,9 @@ bool SaveResultsAsExcelFileIsExcelInstalled(Shell& shell, Dialogs& dialogs)
     }
     if (!installed) {
         try {
-            dialogs.message(QStringLiteral("Excel is not installed on this computer. You need to "
-                                           "have it installed to use this software without error."));
+            dialogs.message(
+                QStringLiteral("Excel is not installed on this computer. You need to "
+                               "have it installed to use this software without error."));
         } catch (...) {
         }
     }
@@ -105,8 +106,8 @@ struct DirectoryCloser {
 // so a folder swapped for another after the check is not what gets emptied.
 bool removeIfStale(int parent, const QByteArray& name, time_t before)
 {
-    const Descriptor folder(::openat(parent, name.constData(),
-                                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const Descriptor folder(
+        ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info;
     if (folder.fd < 0 || ::fstat(folder.fd, &info) != 0 || !S_ISDIR(info.st_mode)
         || info.st_uid != ::geteuid() || info.st_mtime >= before)
@@ -148,8 +149,8 @@ int removeStaleWorkbookFolders(const QString& temporaryFolder, const QDateTime& 
 {
     if (temporaryFolder.isEmpty() || !now.isValid())
         return 0;
-    const Descriptor parent(::open(QFile::encodeName(temporaryFolder).constData(),
-                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor parent(
+        ::open(QFile::encodeName(temporaryFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parent.fd < 0)
         return 0;
     const time_t before = time_t(now.addDays(-1).toSecsSinceEpoch());
@@ -185,14 +186,16 @@ SaveResultsAsExcelFileCommand::SaveResultsAsExcelFileCommand(CommandContext& con
 void SaveResultsAsExcelFileCommand::PushButton14_Click()
 {
     GuardedRoutine routine(m_context.reporter, routineLabel(QStringLiteral("Form1"),
-                                                    QStringLiteral("PushButton14_Click")));
+                                                            QStringLiteral("PushButton14_Click")));
     if (m_context.results.size() == 0)
         return;
-    if (!SaveResultsAsExcelFileIsExcelInstalled(m_context.platform.shell, m_context.platform.dialogs)) {
+    if (!SaveResultsAsExcelFileIsExcelInstalled(m_context.platform.shell,
+                                                m_context.platform.dialogs)) {
         routine.step(176, [&] {
-            m_context.platform.dialogs.message(QStringLiteral("Excel is not installed on this computer. "
-                                                      "You need to have it installed to use this "
-                                                      "feature."));
+            m_context.platform.dialogs.message(
+                QStringLiteral("Excel is not installed on this computer. "
+                               "You need to have it installed to use this "
+                               "feature."));
         });
         return;
     }
@@ -221,7 +224,9 @@ void SaveResultsAsExcelFileCommand::PushButton14_Click()
         routine.step(114, [&] {
             // Rows are read by position while the workbook is filled.
             const ResultsRemovalLock::Hold hold(m_context.resultsRemoval);
-            shortened = writeWorkbook(ResultsTable(m_context.results.rows(), m_context.results.headerTexts()), path, &m_context.pump);
+            shortened = writeWorkbook(
+                ResultsTable(m_context.results.rows(), m_context.results.headerTexts()), path,
+                &m_context.pump);
             written = true;
         });
     }

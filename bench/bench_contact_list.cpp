@@ -6,18 +6,18 @@
 // over a list of that many rows, and as reference the same work done row by row (one
 // insertion and one tick announcement per row), which is what the view would otherwise hear.
 
-#include "chat/chat_service.h"
 #include "app/command_context.h"
 #include "app/contact_list_commands.h"
+#include "app/contact_list_model.h"
+#include "app/main_window_help_command.h"
+#include "app/mouse_pointer.h"
 #include "app/progress_display.h"
 #include "app/results_model.h"
 #include "app/results_removal_lock.h"
-#include "core/event_pump.h"
-#include "app/contact_list_model.h"
+#include "chat/chat_service.h"
 #include "core/dialogs.h"
 #include "core/error_report.h"
-#include "app/main_window_help_command.h"
-#include "app/mouse_pointer.h"
+#include "core/event_pump.h"
 #include "core/platform.h"
 #include "quiet_platform.h"
 
@@ -106,22 +106,24 @@ int main(int argc, char** argv)
     // The commands of each run work on that run's list; everything else is shared.
     std::unique_ptr<CommandContext> context;
     auto commands = [&](ListedView& listed) {
-        context = std::make_unique<CommandContext>(CommandContext{
-            platform, reporter, pump, pointer, progress, client, listed.model, results, removal,
-            help});
+        context = std::make_unique<CommandContext>(CommandContext{platform, reporter, pump, pointer,
+                                                                  progress, client, listed.model,
+                                                                  results, removal, help});
         return ContactListCommands(*context);
     };
     auto none = [](ListedView&) {};
     auto listFirst = [&](ListedView& listed) { commands(listed).PushButton2_Click(); };
 
     const double listing = medianMs(none, listFirst);
-    const double uncheck = medianMs(listFirst, [&](ListedView& l) { commands(l).PushButton4_Click(); });
+    const double uncheck =
+        medianMs(listFirst, [&](ListedView& l) { commands(l).PushButton4_Click(); });
     auto listUnticked = [&](ListedView& listed) {
         listFirst(listed);
         commands(listed).PushButton4_Click();
         QApplication::processEvents();
     };
-    const double check = medianMs(listUnticked, [&](ListedView& l) { commands(l).PushButton3_Click(); });
+    const double check =
+        medianMs(listUnticked, [&](ListedView& l) { commands(l).PushButton3_Click(); });
 
     // Reference: the same rows appended and ticked one announcement at a time.
     const double rowByRow = medianMs(none, [&](ListedView& listed) {

@@ -39,13 +39,15 @@ namespace {
 // run (with a 1 ms ticker) between pieces.
 class Stopwatch {
 public:
-    Stopwatch() {
+    Stopwatch()
+    {
         m_ticker.setInterval(1);
         QObject::connect(&m_ticker, &QTimer::timeout, [this] { tick(); });
         m_clock.start();
         m_ticker.start();
     }
-    double timeMs(const std::function<void()>& work) {
+    double timeMs(const std::function<void()>& work)
+    {
         letEventsRun();
         const qint64 start = m_clock.nsecsElapsed();
         work();
@@ -56,14 +58,16 @@ public:
     double longestGapMs() const { return double(m_longestGap) / 1e6; }
 
 private:
-    void letEventsRun() {
+    void letEventsRun()
+    {
         QElapsedTimer spin;
         spin.start();
         while (spin.elapsed() < 5)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         m_lastTick = m_clock.nsecsElapsed();
     }
-    void tick() {
+    void tick()
+    {
         const qint64 now = m_clock.nsecsElapsed();
         m_longestGap = std::max(m_longestGap, now - m_lastTick);
         m_lastTick = now;
@@ -76,7 +80,8 @@ private:
 };
 
 // The first results row of each chat.
-std::vector<qsizetype> firstRowPerChat(const ResultsModel& results, int chats) {
+std::vector<qsizetype> firstRowPerChat(const ResultsModel& results, int chats)
+{
     std::vector<qsizetype> rows(size_t(chats), -1);
     for (qsizetype row = 1; row <= results.size(); ++row) {
         const MessageRef ref = results.messageRef(row);
@@ -88,7 +93,8 @@ std::vector<qsizetype> firstRowPerChat(const ResultsModel& results, int chats) {
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();

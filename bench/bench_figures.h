@@ -17,7 +17,8 @@ inline double median(std::vector<double> values)
 }
 
 // The value after an option of the command line ("--runs 5"), or fallback.
-inline QString argumentAfter(const QStringList& arguments, const QString& name, const QString& fallback)
+inline QString argumentAfter(const QStringList& arguments, const QString& name,
+                             const QString& fallback)
 {
     const qsizetype at = arguments.indexOf(name);
     return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : fallback;

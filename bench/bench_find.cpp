@@ -106,8 +106,10 @@ int main(int argc, char* argv[])
         const ChatHistoryPtr history = loader.load();
         return history && history->messageCount() > 0 ? 0 : 2;
     }
-    const QString messages = argumentAfter(arguments, QStringLiteral("--messages"), QStringLiteral("1000000"));
-    const int runs = std::max(1, argumentAfter(arguments, QStringLiteral("--runs"), QStringLiteral("5")).toInt());
+    const QString messages =
+        argumentAfter(arguments, QStringLiteral("--messages"), QStringLiteral("1000000"));
+    const int runs = std::max(
+        1, argumentAfter(arguments, QStringLiteral("--runs"), QStringLiteral("5")).toInt());
     const QString textOption = argumentAfter(arguments, QStringLiteral("--text"), QString());
     const QString programFolder = QCoreApplication::applicationDirPath();
     const QString find = programFolder + QStringLiteral("/velmoran-find");
@@ -116,7 +118,8 @@ int main(int argc, char* argv[])
     const QString tar = folder.filePath(QStringLiteral("generated_export.tar"));
     const QString json = folder.filePath(QStringLiteral("messages.json"));
     const QString results = folder.filePath(QStringLiteral("results.txt"));
-    std::printf("generating %s messages into %s ...\n", qPrintable(messages), qPrintable(folder.path()));
+    std::printf("generating %s messages into %s ...\n", qPrintable(messages),
+                qPrintable(folder.path()));
     std::fflush(stdout);
     if (QProcess::execute(programFolder + QStringLiteral("/velmoran-generate-history"),
                           {QStringLiteral("--messages"), messages, QStringLiteral("--tar"), tar,
@@ -136,7 +139,8 @@ int main(int argc, char* argv[])
                 bodies += chat.peerHandle.isEmpty() || message.body.isEmpty() ? 0 : 1;
         }
         text = textOption.isEmpty() ? textNearShare(history, 0.01, &sampledShare) : textOption;
-        std::printf("export: %lld messages, messages.json %.1f MiB; text \"%s\" in %.2f%% of sampled bodies\n",
+        std::printf("export: %lld messages, messages.json %.1f MiB; text \"%s\" in %.2f%% of "
+                    "sampled bodies\n",
                     qlonglong(history.messageCount()), double(QFileInfo(json).size()) / 1048576,
                     qPrintable(text), sampledShare * 100);
     }
@@ -146,7 +150,8 @@ int main(int argc, char* argv[])
         const char* name;
         QStringList extra;
     };
-    const Case cases[] = {{"letter case counts", {}}, {"--ignore-case", {QStringLiteral("--ignore-case")}}};
+    const Case cases[] = {{"letter case counts", {}},
+                          {"--ignore-case", {QStringLiteral("--ignore-case")}}};
     const int grepRuns = formatsOnly ? -1 : runs;
     if (!formatsOnly)
         std::printf("\n%-8s %12s %16s %16s\n", "run", "grep -c s", cases[0].name, cases[1].name);
@@ -155,13 +160,16 @@ int main(int argc, char* argv[])
     qsizetype bodyRows[2] = {0, 0};
     QByteArray grepCount;
     for (int run = 0; run <= grepRuns; ++run) {
-        const double grep = timed(QStringLiteral("grep"), {QStringLiteral("-c"), QStringLiteral("-F"), text, json},
-                                  &grepCount);
+        const double grep =
+            timed(QStringLiteral("grep"), {QStringLiteral("-c"), QStringLiteral("-F"), text, json},
+                  &grepCount);
         double times[2];
         for (int c = 0; c < 2; ++c) {
             int status = -1;
-            times[c] = timed(find, cases[c].extra + QStringList{QStringLiteral("--output"), results,
-                                                                 tar, QStringLiteral("--"), text},
+            times[c] = timed(find,
+                             cases[c].extra
+                                 + QStringList{QStringLiteral("--output"), results, tar,
+                                               QStringLiteral("--"), text},
                              nullptr, &status);
             if (times[c] < 0 || status != 0) {
                 std::fprintf(stderr, "velmoran-find failed (status %d)\n", status);
@@ -170,16 +178,19 @@ int main(int argc, char* argv[])
             QFile written(results);
             rows[c] = bodyRows[c] = 0;
             if (written.open(QIODevice::ReadOnly)) {
-                // Values may hold line breaks, never a tab before one: every line ends in tab, CR LF.
+                // Values may hold line breaks, never a tab before one: every line ends in tab, CR
+                // LF.
                 const QByteArray bytes = written.readAll();
                 rows[c] = bytes.count("\t\r\n") - 1;
-                for (qsizetype at = bytes.indexOf("\tBody "); at >= 0; at = bytes.indexOf("\tBody ", at + 1))
+                for (qsizetype at = bytes.indexOf("\tBody "); at >= 0;
+                     at = bytes.indexOf("\tBody ", at + 1))
                     ++bodyRows[c];
             }
         }
         // The first run warms the page cache for all of them and is not counted.
-        std::printf("%-8s %12.3f %16.3f %16.3f\n", run == 0 ? "warm-up" : qPrintable(QString::number(run)), grep,
-                    times[0], times[1]);
+        std::printf("%-8s %12.3f %16.3f %16.3f\n",
+                    run == 0 ? "warm-up" : qPrintable(QString::number(run)), grep, times[0],
+                    times[1]);
         if (run == 0)
             continue;
         grepTimes.push_back(grep);
@@ -188,14 +199,18 @@ int main(int argc, char* argv[])
     }
     const double reference = median(grepTimes);
     if (!formatsOnly) {
-        std::printf("\nmedian of %d runs (velmoran-find: load the .tar, search, write the results file):\n", runs);
-        std::printf("  reference grep -c -F \"%s\" messages.json   %7.3f s   (%s lines)\n", qPrintable(text), reference,
-                    grepCount.constData());
+        std::printf(
+            "\nmedian of %d runs (velmoran-find: load the .tar, search, write the results file):\n",
+            runs);
+        std::printf("  reference grep -c -F \"%s\" messages.json   %7.3f s   (%s lines)\n",
+                    qPrintable(text), reference, grepCount.constData());
         for (int c = 0; c < 2; ++c) {
             const double m = median(findTimes[c]);
-            std::printf("  velmoran-find, %-22s %7.3f s   %.1f x grep   %lld rows, %.2f%% of %lld bodies   (target <= 3 s)\n",
+            std::printf("  velmoran-find, %-22s %7.3f s   %.1f x grep   %lld rows, %.2f%% of %lld "
+                        "bodies   (target <= 3 s)\n",
                         cases[c].name, m, reference > 0 ? m / reference : 0.0, qlonglong(rows[c]),
-                        bodies ? 100.0 * double(bodyRows[c]) / double(bodies) : 0.0, qlonglong(bodies));
+                        bodies ? 100.0 * double(bodyRows[c]) / double(bodies) : 0.0,
+                        qlonglong(bodies));
         }
     }
 
@@ -212,15 +227,24 @@ int main(int argc, char* argv[])
         std::vector<double> times;
     };
     Timed programs[] = {
-        {"load alone", QCoreApplication::applicationFilePath(), {QStringLiteral("--load-only"), tar}, {}},
-        {"text file", find, {QStringLiteral("--output"), results, tar, QStringLiteral("--"), text}, {}},
-        {"--format jsonl", find,
-         {QStringLiteral("--format"), QStringLiteral("jsonl"), QStringLiteral("--output"), jsonl, tar,
-          QStringLiteral("--"), text},
+        {"load alone",
+         QCoreApplication::applicationFilePath(),
+         {QStringLiteral("--load-only"), tar},
+         {}},
+        {"text file",
+         find,
+         {QStringLiteral("--output"), results, tar, QStringLiteral("--"), text},
+         {}},
+        {"--format jsonl",
+         find,
+         {QStringLiteral("--format"), QStringLiteral("jsonl"), QStringLiteral("--output"), jsonl,
+          tar, QStringLiteral("--"), text},
          {}},
         {"--list", find, {QStringLiteral("--list"), QStringLiteral("--output"), overview, tar}, {}},
-        {"--stats", find,
-         {QStringLiteral("--stats"), QStringLiteral("--all-chats"), QStringLiteral("--output"), overview, tar},
+        {"--stats",
+         find,
+         {QStringLiteral("--stats"), QStringLiteral("--all-chats"), QStringLiteral("--output"),
+          overview, tar},
          {}},
     };
     const int count = int(std::size(programs));
@@ -255,13 +279,15 @@ int main(int argc, char* argv[])
     std::printf("\nmedian of %d runs (each a whole process):\n", runs);
     std::printf("  load the .tar alone                        %7.3f s\n", load);
     std::printf("  velmoran-find, text file                   %7.3f s\n", textFile);
-    std::printf("  velmoran-find --format jsonl               %7.3f s   %.2f x text file   (target <= 1.2 x)   "
+    std::printf("  velmoran-find --format jsonl               %7.3f s   %.2f x text file   (target "
+                "<= 1.2 x)   "
                 "%.1f MiB written\n",
-                jsonlTime, textFile > 0 ? jsonlTime / textFile : 0.0, double(QFileInfo(jsonl).size()) / 1048576);
+                jsonlTime, textFile > 0 ? jsonlTime / textFile : 0.0,
+                double(QFileInfo(jsonl).size()) / 1048576);
     for (int i = 3; i < count; ++i) {
         const double m = median(programs[i].times);
-        std::printf("  velmoran-find %-28s %7.3f s   %.2f x load alone   (target <= 1.1 x)\n", programs[i].name, m,
-                    load > 0 ? m / load : 0.0);
+        std::printf("  velmoran-find %-28s %7.3f s   %.2f x load alone   (target <= 1.1 x)\n",
+                    programs[i].name, m, load > 0 ? m / load : 0.0);
     }
     return 0;
 }

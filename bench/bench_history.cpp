@@ -73,7 +73,8 @@ ChatHistoryPtr generateHistory(const HistoryOptions& options)
                 const qsizetype at = qsizetype(uniform(0, body.size() - Needle.size()));
                 const qsizetype safe = at > 0 && body[at - 1].isHighSurrogate() ? at - 1 : at;
                 body.replace(safe, Needle.size(), Needle);
-                if (body.size() > safe + Needle.size() && body[safe + Needle.size()].isLowSurrogate())
+                if (body.size() > safe + Needle.size()
+                    && body[safe + Needle.size()].isLowSurrogate())
                     body.remove(safe + Needle.size(), 1);
             }
             body.squeeze();
@@ -90,7 +91,9 @@ bool writeMessagesJson(const ChatHistory& history, const QString& path)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QByteArray out = "{\"userId\":\"8:live:me\",\"conversations\":[\n";
-    auto line = [](const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); };
+    auto line = [](const QJsonObject& object) {
+        return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    };
     for (size_t c = 0; c < history.chats.size(); ++c) {
         const HistoryChat& chat = history.chats[c];
         const QString id = QStringLiteral("8:") + chat.peerHandle;
@@ -104,7 +107,8 @@ bool writeMessagesJson(const ChatHistory& history, const QString& path)
             out += line({{QStringLiteral("from"), id},
                          {QStringLiteral("displayName"), m.senderDisplayName},
                          {QStringLiteral("originalarrivaltime"),
-                          QDateTime::fromMSecsSinceEpoch(m.timestampMs, Qt::UTC).toString(Qt::ISODateWithMs)},
+                          QDateTime::fromMSecsSinceEpoch(m.timestampMs, Qt::UTC)
+                              .toString(Qt::ISODateWithMs)},
                          {QStringLiteral("messagetype"), QStringLiteral("RichText")},
                          {QStringLiteral("content"), m.body}});
             if (out.size() > (8 << 20)) {

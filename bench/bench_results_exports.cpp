@@ -11,16 +11,16 @@
 //   workbook:  100,000 rows to a workbook (target: 5 s)
 
 #include "app/clipboard_copy.h"
+#include "app/progress_display.h"
+#include "app/results_model.h"
+#include "app/text_file_export.h"
+#include "app/workbook_export.h"
 #include "core/dialogs.h"
 #include "core/error_report.h"
 #include "core/event_pump.h"
 #include "core/platform.h"
-#include "app/progress_display.h"
-#include "app/results_model.h"
-#include "app/text_file_export.h"
-#include "results/text_table.h"
-#include "app/workbook_export.h"
 #include "quiet_platform.h"
+#include "results/text_table.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -51,10 +51,11 @@ ResultsModel& fill(ResultsModel& model, qsizetype rows)
     model.setDeferAnnouncements(true);
     for (qsizetype r = 0; r < rows; ++r) {
         const auto field = MessageField(r % 3);
-        model.append(contacts[r % 500], field,
-                     field == MessageField::Timestamp
-                         ? QStringLiteral("31/08/2021 10:%1:00").arg(r % 60, 2, 10, QLatin1Char('0'))
-                         : QStringLiteral("message %1 of the sample, with some words").arg(r));
+        model.append(
+            contacts[r % 500], field,
+            field == MessageField::Timestamp
+                ? QStringLiteral("31/08/2021 10:%1:00").arg(r % 60, 2, 10, QLatin1Char('0'))
+                : QStringLiteral("message %1 of the sample, with some words").arg(r));
     }
     model.setDeferAnnouncements(false);
     return model;
@@ -79,7 +80,8 @@ void appendBareLine(QString& text, const ResultsModel& model, qsizetype r, const
     const QString cells[3] = {model.contact(r), messageFieldText(model.field(r)), model.value(r)};
     for (int c = 0; c < 3; ++c) {
         text += cells[c];
-        text.resize(text.size() + std::max<qsizetype>(0, w[size_t(c)] - cells[c].size()), QLatin1Char(' '));
+        text.resize(text.size() + std::max<qsizetype>(0, w[size_t(c)] - cells[c].size()),
+                    QLatin1Char(' '));
         text += QLatin1Char('\t');
     }
 }
@@ -141,29 +143,39 @@ void benchText(int runs)
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("results.txt"));
     std::printf("text file, %lld rows (target 3 s):\n", qlonglong(rows));
-    print("SaveListviewProperlySpaced, progress bar and yields", medianSeconds([&] {
-        SaveListviewProperlySpaced(table, path, &window.progress, &window.pump, window.reporter);
-    }, runs));
+    print("SaveListviewProperlySpaced, progress bar and yields",
+          medianSeconds(
+              [&] {
+                  SaveListviewProperlySpaced(table, path, &window.progress, &window.pump,
+                                             window.reporter);
+              },
+              runs));
     const qint64 size = QFileInfo(path).size();
-    print("the same without a progress display", medianSeconds([&] {
-        SaveListviewProperlySpaced(table, path, nullptr, &window.pump, window.reporter);
-    }, runs));
-    print("reference: bare loop writing the same bytes", medianSeconds([&] {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        const Widths w = bareWidths(model, true);
-        QString block;
-        for (qsizetype r = 1; r <= rows; ++r) {
-            appendBareLine(block, model, r, w);
-            block += QLatin1String("\r\n");
-            if (block.size() > 65536) {
-                file.write(block.toUtf8());
-                block.truncate(0);
-            }
-        }
-        file.write(block.toUtf8());
-    }, runs));
+    print("the same without a progress display",
+          medianSeconds(
+              [&] {
+                  SaveListviewProperlySpaced(table, path, nullptr, &window.pump, window.reporter);
+              },
+              runs));
+    print("reference: bare loop writing the same bytes",
+          medianSeconds(
+              [&] {
+                  QFile file(path);
+                  if (!file.open(QIODevice::WriteOnly))
+                      return;
+                  const Widths w = bareWidths(model, true);
+                  QString block;
+                  for (qsizetype r = 1; r <= rows; ++r) {
+                      appendBareLine(block, model, r, w);
+                      block += QLatin1String("\r\n");
+                      if (block.size() > 65536) {
+                          file.write(block.toUtf8());
+                          block.truncate(0);
+                      }
+                  }
+                  file.write(block.toUtf8());
+              },
+              runs));
     std::printf("  file size %.1f MB\n", size / 1e6);
 }
 
@@ -176,22 +188,24 @@ void benchClipboard(int runs)
     Window& window = results.window;
     bench::TakingClipboard clipboard;
     std::printf("clipboard, %lld rows (target 2 s):\n", qlonglong(rows));
-    print("CopyListviewProperlySpaced with yields", medianSeconds([&] {
-        CopyListviewProperlySpaced(table, clipboard, &window.pump);
-    }, runs));
+    print("CopyListviewProperlySpaced with yields",
+          medianSeconds([&] { CopyListviewProperlySpaced(table, clipboard, &window.pump); }, runs));
     const qsizetype size = clipboard.text.size();
-    print("reference: bare loop building the same text", medianSeconds([&] {
-        const Widths w = bareWidths(model, false);
-        QString text;
-        for (qsizetype r = 1; r <= rows; ++r) {
-            appendBareLine(text, model, r, w);
-            text.chop(1);
-            while (text.endsWith(QLatin1Char(' ')))
-                text.chop(1);
-            text += QLatin1String("\r\n");
-        }
-        clipboard.setText(text, 0);
-    }, runs));
+    print("reference: bare loop building the same text",
+          medianSeconds(
+              [&] {
+                  const Widths w = bareWidths(model, false);
+                  QString text;
+                  for (qsizetype r = 1; r <= rows; ++r) {
+                      appendBareLine(text, model, r, w);
+                      text.chop(1);
+                      while (text.endsWith(QLatin1Char(' ')))
+                          text.chop(1);
+                      text += QLatin1String("\r\n");
+                  }
+                  clipboard.setText(text, 0);
+              },
+              runs));
     std::printf("  text of %.1f M characters\n", size / 1e6);
 }
 
@@ -205,20 +219,22 @@ void benchWorkbook(int runs)
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("results.xlsx"));
     std::printf("workbook, %lld rows (target 5 s):\n", qlonglong(rows));
-    print("writeWorkbook with yields", medianSeconds([&] {
-        writeWorkbook(table, path, &window.pump);
-    }, runs));
-    print("reference: bare libxlsxwriter loop, same cells", medianSeconds([&] {
-        const QByteArray file = QFile::encodeName(path);
-        lxw_workbook* workbook = workbook_new(file.constData());
-        lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
-        for (qsizetype r = 1; r <= rows; ++r) {
-            for (int c = 1; c <= 3; ++c)
-                worksheet_write_string(sheet, lxw_row_t(r), lxw_col_t(c - 1),
-                                       model.text(r, c).toUtf8().constData(), nullptr);
-        }
-        workbook_close(workbook);
-    }, runs));
+    print("writeWorkbook with yields",
+          medianSeconds([&] { writeWorkbook(table, path, &window.pump); }, runs));
+    print("reference: bare libxlsxwriter loop, same cells",
+          medianSeconds(
+              [&] {
+                  const QByteArray file = QFile::encodeName(path);
+                  lxw_workbook* workbook = workbook_new(file.constData());
+                  lxw_worksheet* sheet = workbook_add_worksheet(workbook, nullptr);
+                  for (qsizetype r = 1; r <= rows; ++r) {
+                      for (int c = 1; c <= 3; ++c)
+                          worksheet_write_string(sheet, lxw_row_t(r), lxw_col_t(c - 1),
+                                                 model.text(r, c).toUtf8().constData(), nullptr);
+                  }
+                  workbook_close(workbook);
+              },
+              runs));
     std::printf("  workbook of %.1f MB\n", QFileInfo(path).size() / 1e6);
 }
 

@@ -8,14 +8,14 @@
 // The reference, in the same go: rg -c -F over the same history written as messages.json.
 //
 // usage: bench_search [--messages N] [--chats C] [--runs R] [--only-exact 1] [--json KEPT.json]
+#include "app/contact_list_model.h"
+#include "app/form1.h"
+#include "app/results_model.h"
 #include "bench_figures.h"
 #include "bench_history.h"
 #include "chat/chat_service.h"
-#include "app/contact_list_model.h"
 #include "core/dialogs.h"
-#include "app/form1.h"
 #include "core/platform.h"
-#include "app/results_model.h"
 #include "quiet_platform.h"
 
 #include <QApplication>
@@ -85,7 +85,8 @@ public:
         m_ticker.stop();
         // The stretch from the last event handled to "Done." counts too.
         m_longestGap = std::max(m_longestGap, m_doneAt - m_lastTick);
-        return {double(m_doneAt) / 1e9, double(m_longestGap) / 1e6, m_window.results().size() - before};
+        return {double(m_doneAt) / 1e9, double(m_longestGap) / 1e6,
+                m_window.results().size() - before};
     }
 
     // Starts a run with an empty text and clicks "Stop Finding" after delayMs; answers the
@@ -194,18 +195,20 @@ int main(int argc, char** argv)
         }
         if (!keepLast)
             window.results().clear();
-        std::printf("%-34s median %.3f s (min %.3f, max %.3f), %lld rows, longest gap median %.1f ms "
-                    "(max %.1f)\n",
-                    what, median(seconds), *std::min_element(seconds.begin(), seconds.end()),
-                    *std::max_element(seconds.begin(), seconds.end()), qint64(rows), median(gaps),
-                    *std::max_element(gaps.begin(), gaps.end()));
+        std::printf(
+            "%-34s median %.3f s (min %.3f, max %.3f), %lld rows, longest gap median %.1f ms "
+            "(max %.1f)\n",
+            what, median(seconds), *std::min_element(seconds.begin(), seconds.end()),
+            *std::max_element(seconds.begin(), seconds.end()), qint64(rows), median(gaps),
+            *std::max_element(gaps.begin(), gaps.end()));
         return median(seconds);
     };
 
     const double exact = report("1% of bodies, Match case ticked", bench::Needle, true, false);
     if (onlyExact)
         return 0;
-    const double caseless = report("1% of bodies, Match case clear", bench::Needle.toLower(), false, false);
+    const double caseless =
+        report("1% of bodies, Match case clear", bench::Needle.toLower(), false, false);
     report("empty search text", QString(), true, true);
     std::printf("resident after the empty search (history + rows): %.0f MiB\n",
                 double(residentBytes()) / (1 << 20));
@@ -213,12 +216,13 @@ int main(int argc, char** argv)
     std::vector<double> stops;
     for (int r = 0; r < runs; ++r)
         stops.push_back(bench.stopAfter(300));
-    std::printf("Stop Finding click to the end of the run: median %.1f ms (max %.1f)\n", median(stops),
-                *std::max_element(stops.begin(), stops.end()));
+    std::printf("Stop Finding click to the end of the run: median %.1f ms (max %.1f)\n",
+                median(stops), *std::max_element(stops.begin(), stops.end()));
     window.results().clear();
 
     QTemporaryDir folder;
-    const QString json = jsonPath.isEmpty() ? folder.filePath(QStringLiteral("messages.json")) : jsonPath;
+    const QString json =
+        jsonPath.isEmpty() ? folder.filePath(QStringLiteral("messages.json")) : jsonPath;
     if (!bench::writeMessagesJson(*history, json)) {
         std::printf("could not write %s\n", qPrintable(json));
         return 1;

@@ -30,7 +30,9 @@ namespace {
 class Rows final : public SearchContacts {
 public:
     explicit Rows(const ContactListModel& contacts)
-        : m_contacts(contacts) {}
+        : m_contacts(contacts)
+    {
+    }
     qsizetype size() const override { return m_contacts.size(); }
     bool isChecked(qsizetype row) const override { return m_contacts.isChecked(row); }
     QString text(qsizetype row) const override { return m_contacts.text(row); }
@@ -56,7 +58,8 @@ public:
 // The walk before the index: every contact row is tested against every chat with messages.
 void plainWalk(GuardedRoutine& routine, ChatService& service, const SearchContacts& contacts,
                const SearchPattern& pattern, TimestampText& timestamps, SearchObserver& observer,
-               SearchSink& sink) {
+               SearchSink& sink)
+{
     auto matches = [&](QStringView field) {
         return pattern.matches(field, observer.caseSensitivity());
     };
@@ -107,7 +110,8 @@ struct Figures {
     int reports;
 };
 
-Figures timed(Search search, const ChatHistoryPtr& history, const ContactListModel& list) {
+Figures timed(Search search, const ChatHistoryPtr& history, const ContactListModel& list)
+{
     HistoryChatService service(history);
     Rows contacts(list);
     Quiet quiet;
@@ -123,7 +127,8 @@ Figures timed(Search search, const ChatHistoryPtr& history, const ContactListMod
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int chats =

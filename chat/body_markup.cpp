@@ -14,7 +14,8 @@ bool isAsciiLetter(char c)
 
 bool isNameChar(char c)
 {
-    return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == ':' || c == '.';
+    return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == ':'
+           || c == '.';
 }
 
 void appendUtf8(char32_t cp, std::string& out)
@@ -43,12 +44,11 @@ struct NamedEntity {
 
 // The XML entities and the HTML ones that message bodies actually carry.
 constexpr std::array<NamedEntity, 24> namedEntities{{
-    {"amp", U'&'},        {"lt", U'<'},         {"gt", U'>'},         {"quot", U'"'},
-    {"apos", U'\''},      {"nbsp", 0xA0},       {"copy", 0xA9},       {"reg", 0xAE},
-    {"trade", 0x2122},    {"hellip", 0x2026},   {"mdash", 0x2014},    {"ndash", 0x2013},
-    {"lsquo", 0x2018},    {"rsquo", 0x2019},    {"ldquo", 0x201C},    {"rdquo", 0x201D},
-    {"laquo", 0xAB},      {"raquo", 0xBB},      {"euro", 0x20AC},     {"pound", 0xA3},
-    {"times", 0xD7},      {"deg", 0xB0},        {"middot", 0xB7},     {"bull", 0x2022},
+    {"amp", U'&'},     {"lt", U'<'},      {"gt", U'>'},      {"quot", U'"'},    {"apos", U'\''},
+    {"nbsp", 0xA0},    {"copy", 0xA9},    {"reg", 0xAE},     {"trade", 0x2122}, {"hellip", 0x2026},
+    {"mdash", 0x2014}, {"ndash", 0x2013}, {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"ldquo", 0x201C},
+    {"rdquo", 0x201D}, {"laquo", 0xAB},   {"raquo", 0xBB},   {"euro", 0x20AC},  {"pound", 0xA3},
+    {"times", 0xD7},   {"deg", 0xB0},     {"middot", 0xB7},  {"bull", 0x2022},
 }};
 
 bool isValidCodePoint(char32_t cp)
@@ -179,7 +179,7 @@ bool mayHoldMarkup(std::string_view text)
     if (text.empty())
         return false; // and memchr must not see a null pointer
     return std::memchr(text.data(), '<', text.size()) != nullptr
-        || std::memchr(text.data(), '&', text.size()) != nullptr;
+           || std::memchr(text.data(), '&', text.size()) != nullptr;
 }
 
 void appendPlainText(std::string_view in, std::string& out)

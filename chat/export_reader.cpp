@@ -175,8 +175,8 @@ std::string_view unescapeWithReplacement(std::string_view token, std::string& ou
         }
         i += 4;
         char32_t low = 0;
-        if (unit >= 0xd800 && unit < 0xdc00 && token.substr(i, 2) == "\\u" && readHex4(token, i + 2, low)
-            && low >= 0xdc00 && low < 0xe000) {
+        if (unit >= 0xd800 && unit < 0xdc00 && token.substr(i, 2) == "\\u"
+            && readHex4(token, i + 2, low) && low >= 0xdc00 && low < 0xe000) {
             appendUtf8(out, 0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00));
             i += 6;
         } else if (unit >= 0xd800 && unit < 0xe000) {
@@ -198,8 +198,8 @@ simdjson::padded_string withUtf8Repaired(std::string_view bytes)
     size_t at = 0;
     while (at < bytes.size()) {
         size_t end = std::min(bytes.size(), at + piece);
-        for (int back = 0; back < 4 && end < bytes.size() && end > at + 1
-                           && (uchar(bytes[end]) & 0xc0) == 0x80;
+        for (int back = 0;
+             back < 4 && end < bytes.size() && end > at + 1 && (uchar(bytes[end]) & 0xc0) == 0x80;
              ++back)
             --end;
         repaired += QString::fromUtf8(bytes.data() + at, qsizetype(end - at)).toUtf8();
@@ -245,7 +245,8 @@ std::shared_ptr<const SharedFile> sharedFileOf(std::string_view content)
             file.fileName = xml.attributes().value(QLatin1String("v")).toString();
         } else if (name == u"FileSize") {
             bool ok = false;
-            const qint64 size = xml.attributes().value(QLatin1String("v")).trimmed().toLongLong(&ok);
+            const qint64 size =
+                xml.attributes().value(QLatin1String("v")).trimmed().toLongLong(&ok);
             if (ok && size >= 0)
                 file.size = size;
         }
@@ -269,8 +270,8 @@ public:
     // messages.json" for the member of a tar.
     // progress, when set, is told the part of the document read so far, scaled to the range
     // from progressFrom to progressTo.
-    ExportParser(QString fileName, QString subject, const ReadProgress* progress = nullptr, double progressFrom = 0,
-                 double progressTo = 1)
+    ExportParser(QString fileName, QString subject, const ReadProgress* progress = nullptr,
+                 double progressFrom = 0, double progressTo = 1)
         : m_fileName(std::move(fileName))
         , m_subject(std::move(subject))
         , m_progress(progress && *progress ? progress : nullptr)
@@ -281,7 +282,8 @@ public:
 
     ChatHistory parse(const simdjson::padded_string& json)
     {
-        return parse(std::string_view(json.data(), json.size()), json.size() + simdjson::SIMDJSON_PADDING);
+        return parse(std::string_view(json.data(), json.size()),
+                     json.size() + simdjson::SIMDJSON_PADDING);
     }
 
     // Parses json in place; capacity is how many bytes from json.data() on may be read, at
@@ -292,13 +294,16 @@ public:
         const size_t bom = json.starts_with("\xef\xbb\xbf") ? 3 : 0;
         std::string_view all = json;
         od::document doc;
-        simdjson::error_code error = m_parser.iterate(all.data() + bom, all.size() - bom, capacity - bom).get(doc);
+        simdjson::error_code error =
+            m_parser.iterate(all.data() + bom, all.size() - bom, capacity - bom).get(doc);
         if (error == simdjson::UTF8_ERROR) {
             // Bytes that are no UTF-8 become U+FFFD; the rest of the history is still worth
             // reading.
             m_repaired = withUtf8Repaired(json);
             all = std::string_view(m_repaired.data(), m_repaired.size());
-            error = m_parser.iterate(all.data() + bom, all.size() - bom, all.size() - bom + simdjson::SIMDJSON_PADDING)
+            error = m_parser
+                        .iterate(all.data() + bom, all.size() - bom,
+                                 all.size() - bom + simdjson::SIMDJSON_PADDING)
                         .get(doc);
         }
         m_doc = &doc;
@@ -324,7 +329,8 @@ public:
             }
         }
         if (!sawConversations)
-            fail(QStringLiteral("%1 has no \"conversations\" list, so it is no chat export").arg(m_subject));
+            fail(QStringLiteral("%1 has no \"conversations\" list, so it is no chat export")
+                     .arg(m_subject));
         const char* trailing = nullptr;
         if (doc.current_location().get(trailing) == simdjson::SUCCESS)
             failTrailing(all, size_t(trailing - all.data()));
@@ -338,7 +344,8 @@ private:
     {
         if (!m_progress)
             return;
-        const double fraction = m_progressFrom + (m_progressTo - m_progressFrom) * std::clamp(done, 0.0, 1.0);
+        const double fraction =
+            m_progressFrom + (m_progressTo - m_progressFrom) * std::clamp(done, 0.0, 1.0);
         if (fraction <= m_reported)
             return;
         m_reported = fraction;
@@ -349,7 +356,8 @@ private:
     void reportPosition()
     {
         const char* at = nullptr;
-        if (!m_progress || !m_doc || m_length == 0 || m_doc->current_location().get(at) != simdjson::SUCCESS)
+        if (!m_progress || !m_doc || m_length == 0
+            || m_doc->current_location().get(at) != simdjson::SUCCESS)
             return;
         report(double(at - m_start) / double(m_length));
     }
@@ -358,7 +366,8 @@ private:
     {
         fail(QStringLiteral("unexpected text after the JSON document at byte %1%2: %3")
                  .arg(at + 1)
-                 .arg(m_subject == QStringLiteral("it") ? QString() : QStringLiteral(" of ") + m_subject,
+                 .arg(m_subject == QStringLiteral("it") ? QString()
+                                                        : QStringLiteral(" of ") + m_subject,
                       quotedExcerpt(all.substr(at), 24)));
     }
 
@@ -374,7 +383,8 @@ private:
         if (at == std::string_view::npos)
             return;
         try {
-            ExportParser(m_fileName, m_subject).parse(simdjson::padded_string(all.substr(0, close + 1)));
+            ExportParser(m_fileName, m_subject)
+                .parse(simdjson::padded_string(all.substr(0, close + 1)));
         } catch (const Failure&) {
             return;
         }
@@ -393,7 +403,9 @@ private:
 
     QString where() const
     {
-        QString place = m_subject == QStringLiteral("it") ? QString() : QStringLiteral("in %1, ").arg(m_subject);
+        QString place = m_subject == QStringLiteral("it")
+                            ? QString()
+                            : QStringLiteral("in %1, ").arg(m_subject);
         place += QStringLiteral("conversation %1").arg(m_conversation);
         if (m_message > 0)
             place += QStringLiteral(", message %1").arg(m_message);
@@ -409,7 +421,8 @@ private:
     void checkType(simdjson::error_code error, const char* key, const char* expected) const
     {
         if (error == simdjson::INCORRECT_TYPE)
-            fail(QStringLiteral("%1: \"%2\" is not %3").arg(where(), QLatin1String(key), QLatin1String(expected)));
+            fail(QStringLiteral("%1: \"%2\" is not %3")
+                     .arg(where(), QLatin1String(key), QLatin1String(expected)));
         check(error);
     }
 
@@ -481,7 +494,8 @@ private:
             std::string_view id;
             if (type == od::json_type::object) {
                 od::object object;
-                if (member.get_object().get(object) || object.find_field_unordered("id").get_string().get(id))
+                if (member.get_object().get(object)
+                    || object.find_field_unordered("id").get_string().get(id))
                     continue;
             } else if (type != od::json_type::string || member.get_string().get(id)) {
                 continue;
@@ -520,7 +534,8 @@ private:
             m_message = 0;
             reportPosition();
             od::object conversation;
-            checkType(std::move(item).get_object().get(conversation), "conversations", "a list of objects");
+            checkType(std::move(item).get_object().get(conversation), "conversations",
+                      "a list of objects");
             readConversation(conversation);
         }
     }
@@ -616,7 +631,8 @@ private:
                                          .arg(m_firstSkipped->message)
                                          .arg(chat.id);
             if (!m_firstSkipped->messageId.isEmpty())
-                m_history.firstSkipped += QStringLiteral(" (message id \"%1\")").arg(m_firstSkipped->messageId);
+                m_history.firstSkipped +=
+                    QStringLiteral(" (message id \"%1\")").arg(m_firstSkipped->messageId);
             m_history.firstSkipped += QStringLiteral(", ") + m_firstSkipped->reason;
         }
         auto byTime = [](const HistoryMessage& a, const HistoryMessage& b) {
@@ -636,7 +652,8 @@ private:
             if ((++m_message & 255) == 0)
                 reportPosition();
             od::object message;
-            checkType(std::move(item).get_object().get(message), "MessageList", "a list of objects");
+            checkType(std::move(item).get_object().get(message), "MessageList",
+                      "a list of objects");
             HistoryMessage read;
             if (readMessage(message, read))
                 messages.push_back(std::move(read));
@@ -692,17 +709,20 @@ private:
             return false;
         }
         if (!parseIsoTimestampMs(time, result.timestampMs)) {
-            skip(idToken, QStringLiteral("whose time %1 is no possible date and time").arg(quotedExcerpt(time, 40)));
+            skip(idToken, QStringLiteral("whose time %1 is no possible date and time")
+                              .arg(quotedExcerpt(time, 40)));
             return false;
         }
         if (result.timestampMs < FirstPossibleMs || result.timestampMs >= EndOfPossibleMs) {
-            skip(idToken, QStringLiteral("whose time %1 is outside the years 1970 to 9999").arg(quotedExcerpt(time, 40)));
+            skip(idToken, QStringLiteral("whose time %1 is outside the years 1970 to 9999")
+                              .arg(quotedExcerpt(time, 40)));
             return false;
         }
         if (from.starts_with("8:"))
             from.remove_prefix(2);
         result.senderId = m_ids.intern(from);
-        result.senderDisplayName = displayName.empty() ? result.senderId : m_names.intern(displayName);
+        result.senderDisplayName =
+            displayName.empty() ? result.senderId : m_names.intern(displayName);
         if (isTextMessageType(type))
             result.body = plainBody(content, m_plainScratch);
         if (isFileMessageType(type))
@@ -745,7 +765,8 @@ void enableInProcessFilters(archive* reader)
         for (Support support : {archive_read_support_filter_gzip, archive_read_support_filter_bzip2,
                                 archive_read_support_filter_xz, archive_read_support_filter_zstd,
                                 archive_read_support_filter_lz4}) {
-            std::unique_ptr<archive, decltype(&archive_read_free)> probe(archive_read_new(), archive_read_free);
+            std::unique_ptr<archive, decltype(&archive_read_free)> probe(archive_read_new(),
+                                                                         archive_read_free);
             if (probe && support(probe.get()) == ARCHIVE_OK)
                 found.push_back(support);
         }
@@ -790,10 +811,12 @@ ArchiveMember readArchiveMember(const QString& path, bool inPlace, const ReadPro
 {
     const QString external = externalCompressionOf(path);
     if (!external.isEmpty())
-        failToRead(path, QStringLiteral("it is compressed with %1, which is not unpacked here (a tar may be "
-                                        "compressed with gzip, bzip2, xz, zstd or lz4); unpack it first")
+        failToRead(path, QStringLiteral(
+                             "it is compressed with %1, which is not unpacked here (a tar may be "
+                             "compressed with gzip, bzip2, xz, zstd or lz4); unpack it first")
                              .arg(external));
-    std::unique_ptr<archive, decltype(&archive_read_free)> reader(archive_read_new(), archive_read_free);
+    std::unique_ptr<archive, decltype(&archive_read_free)> reader(archive_read_new(),
+                                                                  archive_read_free);
     if (!reader)
         failToRead(path, QStringLiteral("there is not enough memory to open it"));
     enableInProcessFilters(reader.get());
@@ -803,9 +826,12 @@ ArchiveMember readArchiveMember(const QString& path, bool inPlace, const ReadPro
         const char* detail = archive_error_string(reader.get());
         if (error == ENOSPC || error == EIO)
             failToRead(path, QStringLiteral("%1: %2").arg(what, readErrorText(error, {})));
-        failToRead(path, detail ? QStringLiteral("%1 (%2)").arg(what, QString::fromLocal8Bit(detail)) : what);
+        failToRead(path, detail
+                             ? QStringLiteral("%1 (%2)").arg(what, QString::fromLocal8Bit(detail))
+                             : what);
     };
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(path).constData(), 1 << 20) != ARCHIVE_OK)
+    if (archive_read_open_filename(reader.get(), QFile::encodeName(path).constData(), 1 << 20)
+        != ARCHIVE_OK)
         archiveFailure(QStringLiteral("it is no tar archive"));
     ArchiveMember member;
     simdjson::padded_string& json = member.json;
@@ -813,9 +839,13 @@ ArchiveMember readArchiveMember(const QString& path, bool inPlace, const ReadPro
     double reported = 0;
     auto reportRead = [&] {
         // A tar read in place is only looked through here; its progress is that of the parse.
-        if (!progress || fileSize <= 0 || (inPlace && archive_filter_code(reader.get(), 0) == ARCHIVE_FILTER_NONE))
+        if (!progress || fileSize <= 0
+            || (inPlace && archive_filter_code(reader.get(), 0) == ARCHIVE_FILTER_NONE))
             return;
-        const double done = 0.5 * std::clamp(double(archive_filter_bytes(reader.get(), -1)) / double(fileSize), 0.0, 1.0);
+        const double done =
+            0.5
+            * std::clamp(double(archive_filter_bytes(reader.get(), -1)) / double(fileSize), 0.0,
+                         1.0);
         if (done > reported) {
             reported = done;
             progress(done);
@@ -853,7 +883,8 @@ ArchiveMember readArchiveMember(const QString& path, bool inPlace, const ReadPro
             failToRead(path, QStringLiteral("the size of its messages.json is not recorded"));
         const auto size = size_t(archive_entry_size(entry));
         if (size > simdjson::SIMDJSON_MAXSIZE_BYTES)
-            failToRead(path, QStringLiteral("its messages.json is larger than the 4 GiB that can be read"));
+            failToRead(path, QStringLiteral(
+                                 "its messages.json is larger than the 4 GiB that can be read"));
         if (inPlace && archive_filter_count(reader.get()) == 1
             && archive_filter_code(reader.get(), 0) == ARCHIVE_FILTER_NONE) {
             // The reader stands right after the member's header: where its data begins.
@@ -864,7 +895,8 @@ ArchiveMember readArchiveMember(const QString& path, bool inPlace, const ReadPro
         }
         json = simdjson::padded_string(size);
         if (size > 0 && json.data() == nullptr)
-            failToRead(path, QStringLiteral("there is not enough memory to read its messages.json"));
+            failToRead(path,
+                       QStringLiteral("there is not enough memory to read its messages.json"));
         size_t done = 0;
         while (done < size) {
             const la_ssize_t got = archive_read_data(reader.get(), json.data() + done, size - done);
@@ -887,7 +919,8 @@ ArchiveMember readArchiveMember(const QString& path, bool inPlace, const ReadPro
 // after a tar header block and within the file.
 bool memberFitsMapping(const MappedFile& map, qint64 offset, size_t size)
 {
-    if (offset < 512 || offset % 512 != 0 || size_t(offset) > map.size() || size > map.size() - size_t(offset))
+    if (offset < 512 || offset % 512 != 0 || size_t(offset) > map.size()
+        || size > map.size() - size_t(offset))
         return false;
     const std::string_view header(map.data() + offset - 512, 512);
     return header.substr(257, 5) == "ustar";
@@ -901,8 +934,8 @@ bool memberFitsMapping(const MappedFile& map, qint64 offset, size_t size)
 
 // Parses size bytes at offset of a mapped file in place. A file that is cut short or changed
 // meanwhile is refused, whatever the parse made of it.
-ChatHistory parseMapped(const QString& path, const MappedFile& map, qint64 offset, size_t size, QString subject,
-                        const ReadProgress& progress)
+ChatHistory parseMapped(const QString& path, const MappedFile& map, qint64 offset, size_t size,
+                        QString subject, const ReadProgress& progress)
 {
     const ReadProgress watched = [&](double done) {
         if (map.truncated())
@@ -913,7 +946,8 @@ ChatHistory parseMapped(const QString& path, const MappedFile& map, qint64 offse
     ChatHistory history;
     try {
         history = ExportParser(path, std::move(subject), &watched)
-                      .parse(std::string_view(map.data() + offset, size), map.capacity() - size_t(offset));
+                      .parse(std::string_view(map.data() + offset, size),
+                             map.capacity() - size_t(offset));
     } catch (const Failure&) {
         if (map.changed())
             failChanged(path, map);
@@ -929,10 +963,10 @@ ChatHistory parseMapped(const QString& path, const MappedFile& map, qint64 offse
 bool parseIsoTimestampMs(std::string_view text, qint64& ms)
 {
     int year, month, day, hour, minute, second;
-    if (!readDigits(text, 0, 4, year) || text.size() < 19 || text[4] != '-' || !readDigits(text, 5, 2, month)
-        || text[7] != '-' || !readDigits(text, 8, 2, day) || (text[10] != 'T' && text[10] != ' ')
-        || !readDigits(text, 11, 2, hour) || text[13] != ':' || !readDigits(text, 14, 2, minute)
-        || text[16] != ':' || !readDigits(text, 17, 2, second))
+    if (!readDigits(text, 0, 4, year) || text.size() < 19 || text[4] != '-'
+        || !readDigits(text, 5, 2, month) || text[7] != '-' || !readDigits(text, 8, 2, day)
+        || (text[10] != 'T' && text[10] != ' ') || !readDigits(text, 11, 2, hour) || text[13] != ':'
+        || !readDigits(text, 14, 2, minute) || text[16] != ':' || !readDigits(text, 17, 2, second))
         return false;
     if (hour > 23 || minute > 59 || second > 60)
         return false;

@@ -1,9 +1,9 @@
 #include "chat/history_loader.h"
 
 #include "chat/export_reader.h"
-#include "core/failure.h"
 #include "chat/history_file_error.h"
 #include "chat/legacy_db_reader.h"
+#include "core/failure.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,7 +21,8 @@ namespace {
 
 bool startsWith(const QByteArray& bytes, qsizetype at, QByteArrayView magic)
 {
-    return bytes.size() >= at + magic.size() && QByteArrayView(bytes).sliced(at, magic.size()) == magic;
+    return bytes.size() >= at + magic.size()
+           && QByteArrayView(bytes).sliced(at, magic.size()) == magic;
 }
 
 // Milliseconds rounded down to the start of their second.
@@ -41,14 +42,16 @@ bool sameSender(const HistoryMessage& a, const HistoryMessage& b)
         return a.senderDisplayName == b.senderDisplayName;
     const HistoryMessage& known = a.senderId.isEmpty() ? b : a;
     const HistoryMessage& unknown = a.senderId.isEmpty() ? a : b;
-    return unknown.senderDisplayName == known.senderId || unknown.senderDisplayName == known.senderDisplayName;
+    return unknown.senderDisplayName == known.senderId
+           || unknown.senderDisplayName == known.senderDisplayName;
 }
 
 // One message held by two sources: the same sender, body and second. Sources differ in what
 // they hold beyond that (the database keeps whole seconds; the export often lacks the name).
 bool sameMessage(const HistoryMessage& a, const HistoryMessage& b)
 {
-    return secondOf(a.timestampMs) == secondOf(b.timestampMs) && a.body == b.body && sameSender(a, b);
+    return secondOf(a.timestampMs) == secondOf(b.timestampMs) && a.body == b.body
+           && sameSender(a, b);
 }
 
 bool nameIsOnlyTheId(const HistoryMessage& m)
@@ -136,13 +139,15 @@ void completeFrom(HistoryChat& merged, const HistoryChat& later)
 QString skippedMessagesNotice(const QString& path, const ChatHistory& history)
 {
     const QString file = QDir::toNativeSeparators(path);
-    QString text = history.skippedMessages == 1
-        ? QStringLiteral("1 message of \"%1\" could not be read and was left out").arg(file)
-        : QStringLiteral("%1 messages of \"%2\" could not be read and were left out")
-              .arg(history.skippedMessages)
-              .arg(file);
+    QString text =
+        history.skippedMessages == 1
+            ? QStringLiteral("1 message of \"%1\" could not be read and was left out").arg(file)
+            : QStringLiteral("%1 messages of \"%2\" could not be read and were left out")
+                  .arg(history.skippedMessages)
+                  .arg(file);
     if (!history.firstSkipped.isEmpty())
-        text += (history.skippedMessages == 1 ? QStringLiteral(": ") : QStringLiteral("; the first is "))
+        text += (history.skippedMessages == 1 ? QStringLiteral(": ")
+                                              : QStringLiteral("; the first is "))
                 + history.firstSkipped;
     return text + QLatin1Char('.');
 }
@@ -153,7 +158,8 @@ HistoryFileKind sniffHistoryFile(const QString& path)
 {
     QFile file(path);
     if (!QFileInfo(path).isFile())
-        failToRead(path, QFileInfo::exists(path) ? QStringLiteral("it is no file") : QStringLiteral("there is no such file"));
+        failToRead(path, QFileInfo::exists(path) ? QStringLiteral("it is no file")
+                                                 : QStringLiteral("there is no such file"));
     if (!file.open(QIODevice::ReadOnly))
         failToRead(path, file.errorString());
     const QByteArray head = file.read(512);
@@ -165,17 +171,22 @@ HistoryFileKind sniffHistoryFile(const QString& path)
         return HistoryFileKind::ExportArchive;
     // A compressed tar: gzip, bzip2, xz, zstd, lz4; and those the reader refuses to unpack
     // (lzop, lrzip, grzip), so they are told as such.
-    if (startsWith(head, 0, "\x1f\x8b") || startsWith(head, 0, "BZh") || startsWith(head, 0, "\xfd" "7zXZ")
+    if (startsWith(head, 0, "\x1f\x8b") || startsWith(head, 0, "BZh")
+        || startsWith(head, 0,
+                      "\xfd"
+                      "7zXZ")
         || startsWith(head, 0, "\x28\xb5\x2f\xfd") || startsWith(head, 0, "\x04\x22\x4d\x18")
-        || startsWith(head, 0, QByteArrayView("\x89LZO\x00\r\n\x1a\n", 9)) || startsWith(head, 0, "LRZI")
-        || startsWith(head, 0, "GRZipII"))
+        || startsWith(head, 0, QByteArrayView("\x89LZO\x00\r\n\x1a\n", 9))
+        || startsWith(head, 0, "LRZI") || startsWith(head, 0, "GRZipII"))
         return HistoryFileKind::ExportArchive;
     qsizetype i = startsWith(head, 0, "\xef\xbb\xbf") ? 3 : 0;
-    while (i < head.size() && (head[i] == ' ' || head[i] == '\n' || head[i] == '\r' || head[i] == '\t'))
+    while (i < head.size()
+           && (head[i] == ' ' || head[i] == '\n' || head[i] == '\r' || head[i] == '\t'))
         ++i;
     if (i < head.size() && head[i] == '{')
         return HistoryFileKind::ExportJson;
-    failToRead(path, QStringLiteral("it is neither a chat export (.tar or messages.json) nor a legacy chat database (main.db)"));
+    failToRead(path, QStringLiteral("it is neither a chat export (.tar or messages.json) nor a "
+                                    "legacy chat database (main.db)"));
 }
 
 namespace {
@@ -188,7 +199,8 @@ ChatHistory readHistoryOfKind(const QString& path, const ReadProgress& progress)
     case HistoryFileKind::ExportJson:
         return readExportJson(path, progress);
     case HistoryFileKind::LegacyDatabase: {
-        ChatHistory history = progress ? readLegacyDatabase(path, [&progress] { progress(0); }) : readLegacyDatabase(path);
+        ChatHistory history = progress ? readLegacyDatabase(path, [&progress] { progress(0); })
+                                       : readLegacyDatabase(path);
         if (progress)
             progress(1);
         return history;
@@ -252,15 +264,17 @@ QStringList discoverHistoryFiles(const QString& downloadFolder, const QString& h
 {
     QStringList found;
     if (!downloadFolder.isEmpty()) {
-        const QFileInfoList exports = QDir(downloadFolder).entryInfoList(
-            {QStringLiteral("*_export.tar")}, QDir::Files | QDir::Readable, QDir::Time);
+        const QFileInfoList exports = QDir(downloadFolder)
+                                          .entryInfoList({QStringLiteral("*_export.tar")},
+                                                         QDir::Files | QDir::Readable, QDir::Time);
         for (const QFileInfo& file : exports)
             found << file.absoluteFilePath();
     }
     if (!homeFolder.isEmpty()) {
         // The old client kept one profile folder per account, each with its main.db.
-        const QFileInfoList profiles = QDir(homeFolder + QStringLiteral("/.Skype"))
-                                           .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        const QFileInfoList profiles =
+            QDir(homeFolder + QStringLiteral("/.Skype"))
+                .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         for (const QFileInfo& profile : profiles) {
             const QFileInfo db(profile.absoluteFilePath() + QStringLiteral("/main.db"));
             if (db.isFile())
@@ -278,10 +292,11 @@ QStringList discoverUserHistoryFiles()
 
 QString historyArgumentHelp()
 {
-    return QStringLiteral("A chat history: the client's data export (.tar or its messages.json) or its "
-                          "legacy database (main.db). Several are searched as one history. Without "
-                          "any, exports in the download folder and legacy databases in the old "
-                          "profile folder are used.");
+    return QStringLiteral(
+        "A chat history: the client's data export (.tar or its messages.json) or its "
+        "legacy database (main.db). Several are searched as one history. Without "
+        "any, exports in the download folder and legacy databases in the old "
+        "profile folder are used.");
 }
 
 HistoryLoader::HistoryLoader(QStringList files, Discovery discover)
@@ -316,16 +331,19 @@ bool HistoryLoader::isCurrent(const QString& path) const
     const QFileInfo info(path);
     const qint64 size = info.exists() ? info.size() : -1;
     const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
-    auto entry = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.path == path; });
+    auto entry = std::find_if(m_entries.begin(), m_entries.end(),
+                              [&](const Entry& e) { return e.path == path; });
     return entry != m_entries.end() && entry->size == size && entry->modified == modified;
 }
 
-const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path, const ReadProgress& progress)
+const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path,
+                                                    const ReadProgress& progress)
 {
     const QFileInfo info(path);
     const qint64 size = info.exists() ? info.size() : -1;
     const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
-    auto entry = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.path == path; });
+    auto entry = std::find_if(m_entries.begin(), m_entries.end(),
+                              [&](const Entry& e) { return e.path == path; });
     if (entry != m_entries.end() && entry->size == size && entry->modified == modified)
         return *entry;
     if (entry == m_entries.end())
@@ -341,8 +359,10 @@ const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path, const R
     } catch (const Failure& failure) {
         entry->failure = failure.description();
     } catch (const std::bad_alloc&) {
-        entry->failure = QStringLiteral("The chat history \"%1\" cannot be read: there is not enough memory for it.")
-                             .arg(QDir::toNativeSeparators(path));
+        entry->failure =
+            QStringLiteral(
+                "The chat history \"%1\" cannot be read: there is not enough memory for it.")
+                .arg(QDir::toNativeSeparators(path));
     }
     entry->size = size;
     entry->modified = modified;
@@ -371,7 +391,8 @@ ChatHistoryPtr HistoryLoader::load()
         const bool reading = !isCurrent(path);
         if (m_progress && reading) {
             progress = [&, share](double fraction) {
-                reported = std::max(reported, (double(done) + fraction * double(share)) / double(total));
+                reported =
+                    std::max(reported, (double(done) + fraction * double(share)) / double(total));
                 m_progress(reported);
             };
         }

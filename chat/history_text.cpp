@@ -8,7 +8,10 @@ const QString& NamePool::intern(std::string_view utf8)
 {
     auto found = m_names.find(utf8);
     if (found == m_names.end())
-        found = m_names.emplace(std::string(utf8), QString::fromUtf8(utf8.data(), qsizetype(utf8.size()))).first;
+        found =
+            m_names
+                .emplace(std::string(utf8), QString::fromUtf8(utf8.data(), qsizetype(utf8.size())))
+                .first;
     return found->second;
 }
 

@@ -50,7 +50,8 @@ constexpr int snapshotAttempts = 8;
 std::string_view columnText(sqlite3_stmt* statement, int column)
 {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return text ? std::string_view(text, size_t(sqlite3_column_bytes(statement, column))) : std::string_view();
+    return text ? std::string_view(text, size_t(sqlite3_column_bytes(statement, column)))
+                : std::string_view();
 }
 
 QString columnString(sqlite3_stmt* statement, int column)
@@ -91,7 +92,8 @@ FileState stateOf(const QString& path)
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
-    return {true, qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+    return {true, qint64(info.st_size),
+            qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
             qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec, quint64(info.st_ino)};
 }
 
@@ -103,7 +105,8 @@ struct DatabaseFiles {
 
 DatabaseFiles filesOf(const QString& path)
 {
-    return {stateOf(path), stateOf(path + QStringLiteral("-journal")), stateOf(path + QStringLiteral("-wal"))};
+    return {stateOf(path), stateOf(path + QStringLiteral("-journal")),
+            stateOf(path + QStringLiteral("-wal"))};
 }
 
 // The part of the 100-byte database header that tells the mode and the size.
@@ -249,10 +252,12 @@ private:
         if (inPlace) {
             // immutable=1: SQLite takes no locks, never writes and creates no file beside it.
             const QByteArray uri = QUrl::fromLocalFile(file).toEncoded() + "?mode=ro&immutable=1";
-            status = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+            status = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                                     nullptr);
         } else {
             // A private copy: SQLite may roll back and check point in it.
-            status = sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+            status = sqlite3_open_v2(QFile::encodeName(file).constData(), &db,
+                                     SQLITE_OPEN_READWRITE, nullptr);
         }
         m_db.reset(db);
         if (!db)
@@ -306,7 +311,8 @@ private:
         const Header header = readHeader(m_file);
         const qint64 size = QFileInfo(m_file).size();
         if (header.sqlite && header.pageCount > 0 && header.pageCount * header.pageSize > size)
-            fail(QStringLiteral("the database is damaged: the file is cut short (%1 of its %2 bytes)")
+            fail(QStringLiteral(
+                     "the database is damaged: the file is cut short (%1 of its %2 bytes)")
                      .arg(size)
                      .arg(header.pageCount * header.pageSize));
     }
@@ -322,22 +328,27 @@ private:
     // The kind of a schema object ("table", "view", …, "virtual table"), "" when none.
     QString kindOf(const char* name) const
     {
-        Statement statement = prepare("SELECT type, sql FROM sqlite_master WHERE lower(name) = lower(?1)"
-                                      " AND type IN ('table', 'view', 'index', 'trigger')");
+        Statement statement =
+            prepare("SELECT type, sql FROM sqlite_master WHERE lower(name) = lower(?1)"
+                    " AND type IN ('table', 'view', 'index', 'trigger')");
         sqlite3_bind_text(statement.get(), 1, name, -1, SQLITE_STATIC);
         if (!next(statement.get()))
             return {};
         const QString type = columnString(statement.get(), 0);
         if (type == QLatin1String("table")
-            && columnString(statement.get(), 1).simplified().startsWith(QLatin1String("CREATE VIRTUAL"), Qt::CaseInsensitive))
+            && columnString(statement.get(), 1)
+                   .simplified()
+                   .startsWith(QLatin1String("CREATE VIRTUAL"), Qt::CaseInsensitive))
             return QStringLiteral("virtual table");
         return type;
     }
 
     QSet<QString> columnsOf(const char* table) const
     {
-        const Statement statement = prepare(
-            QByteArray("SELECT name FROM pragma_table_info('").append(table).append("')").constData());
+        const Statement statement = prepare(QByteArray("SELECT name FROM pragma_table_info('")
+                                                .append(table)
+                                                .append("')")
+                                                .constData());
         QSet<QString> columns;
         while (next(statement.get()))
             columns.insert(columnString(statement.get(), 0).toLower());
@@ -354,7 +365,9 @@ private:
         const Need needs[] = {
             {"Contacts", {"skypename"}, &m_contactColumns},
             {"Conversations", {"id", "identity", "type"}, &m_conversationColumns},
-            {"Messages", {"id", "convo_id", "timestamp", "author", "from_dispname", "body_xml"}, nullptr},
+            {"Messages",
+             {"id", "convo_id", "timestamp", "author", "from_dispname", "body_xml"},
+             nullptr},
         };
         for (const Need& need : needs) {
             const QString kind = kindOf(need.table);
@@ -363,11 +376,13 @@ private:
                 fail(QStringLiteral("it has no %1 table, so it is no chat database").arg(table));
             // A view or virtual table runs code of the file's making on every read.
             if (kind != QLatin1String("table"))
-                fail(QStringLiteral("its %1 is a %2, not a table, so it is no chat database").arg(table, kind));
+                fail(QStringLiteral("its %1 is a %2, not a table, so it is no chat database")
+                         .arg(table, kind));
             const QSet<QString> columns = columnsOf(need.table);
             for (const char* column : need.columns) {
                 if (!columns.contains(QLatin1String(column)))
-                    fail(QStringLiteral("its %1 table has no %2 column").arg(table, QLatin1String(column)));
+                    fail(QStringLiteral("its %1 table has no %2 column")
+                             .arg(table, QLatin1String(column)));
             }
             if (need.found)
                 *need.found = columns;
@@ -377,9 +392,10 @@ private:
     // The name people see for each handle, the first one given in table order.
     void readContactNames()
     {
-        const QByteArray sql = "SELECT skypename, "
-                               + selectable(m_contactColumns, {"given_displayname", "displayname", "fullname"})
-                               + " FROM Contacts";
+        const QByteArray sql =
+            "SELECT skypename, "
+            + selectable(m_contactColumns, {"given_displayname", "displayname", "fullname"})
+            + " FROM Contacts";
         const Statement statement = prepare(sql.constData());
         sqlite3_stmt* row = statement.get();
         while (next(row)) {
@@ -400,9 +416,10 @@ private:
 
     void readConversations()
     {
-        const QByteArray sql = "SELECT id, identity, type, "
-                               + selectable(m_conversationColumns, {"meta_topic", "given_displayname", "displayname"})
-                               + " FROM Conversations ORDER BY id";
+        const QByteArray sql =
+            "SELECT id, identity, type, "
+            + selectable(m_conversationColumns, {"meta_topic", "given_displayname", "displayname"})
+            + " FROM Conversations ORDER BY id";
         const Statement statement = prepare(sql.constData());
         sqlite3_stmt* row = statement.get();
         QHash<QString, size_t> chatOfPartner;
@@ -452,7 +469,8 @@ private:
         if (kindOf("Participants") != QLatin1String("table"))
             return;
         const QSet<QString> columns = columnsOf("Participants");
-        if (!columns.contains(QStringLiteral("convo_id")) || !columns.contains(QStringLiteral("identity")))
+        if (!columns.contains(QStringLiteral("convo_id"))
+            || !columns.contains(QStringLiteral("identity")))
             return;
         const Statement statement = prepare("SELECT convo_id, identity FROM Participants");
         sqlite3_stmt* row = statement.get();
@@ -471,7 +489,8 @@ private:
     // The account's own handle, left out of the names of untitled groups.
     QString ownHandle() const
     {
-        if (kindOf("Accounts") != QLatin1String("table") || !columnsOf("Accounts").contains(QStringLiteral("skypename")))
+        if (kindOf("Accounts") != QLatin1String("table")
+            || !columnsOf("Accounts").contains(QStringLiteral("skypename")))
             return {};
         const Statement statement = prepare("SELECT skypename FROM Accounts");
         return next(statement.get()) ? columnString(statement.get(), 0) : QString();
@@ -485,7 +504,8 @@ private:
                 continue;
             QStringList names;
             for (const QString& member : std::as_const(chat.members)) {
-                const QString handle = member.startsWith(QLatin1String("8:")) ? member.mid(2) : member;
+                const QString handle =
+                    member.startsWith(QLatin1String("8:")) ? member.mid(2) : member;
                 if (handle != own)
                     names << nameOf(handle);
             }
@@ -505,8 +525,9 @@ private:
     // order afterwards.
     void readMessages()
     {
-        const Statement statement = prepare("SELECT convo_id, id, timestamp, from_dispname, author, body_xml"
-                                            " FROM Messages");
+        const Statement statement =
+            prepare("SELECT convo_id, id, timestamp, from_dispname, author, body_xml"
+                    " FROM Messages");
         sqlite3_stmt* row = statement.get();
         qint64 currentConversation = 0;
         std::optional<size_t> chatIndex;
@@ -517,13 +538,15 @@ private:
                 started = true;
                 currentConversation = conversation;
                 const auto found = m_chatOfConversation.find(conversation);
-                chatIndex = found == m_chatOfConversation.end() ? std::nullopt : std::optional(found->second);
+                chatIndex = found == m_chatOfConversation.end() ? std::nullopt
+                                                                : std::optional(found->second);
             }
             if (!chatIndex)
                 continue; // a message of no known conversation belongs to no chat
             const qint64 id = sqlite3_column_int64(row, 1);
             const qint64 seconds = sqlite3_column_int64(row, 2);
-            if (sqlite3_column_type(row, 2) != SQLITE_INTEGER || seconds < firstSecond || seconds > lastSecond) {
+            if (sqlite3_column_type(row, 2) != SQLITE_INTEGER || seconds < firstSecond
+                || seconds > lastSecond) {
                 skip(conversation, id);
                 continue;
             }
@@ -545,11 +568,13 @@ private:
             putInTimeOrder(m_history.chats[c].messages, m_sortKeys[c]);
     }
 
-    static void putInTimeOrder(std::vector<HistoryMessage>& messages, const std::vector<qint64>& ids)
+    static void putInTimeOrder(std::vector<HistoryMessage>& messages,
+                               const std::vector<qint64>& ids)
     {
         auto before = [&](size_t a, size_t b) {
-            return messages[a].timestampMs != messages[b].timestampMs ? messages[a].timestampMs < messages[b].timestampMs
-                                                                      : ids[a] < ids[b];
+            return messages[a].timestampMs != messages[b].timestampMs
+                       ? messages[a].timestampMs < messages[b].timestampMs
+                       : ids[a] < ids[b];
         };
         std::vector<size_t> order(messages.size());
         std::iota(order.begin(), order.end(), size_t(0));
@@ -628,7 +653,8 @@ private:
             return false;
         QFile target(to);
         if (!target.open(QIODevice::WriteOnly))
-            fail(QStringLiteral("no copy can be made in the temporary folder (%1)").arg(target.errorString()));
+            fail(QStringLiteral("no copy can be made in the temporary folder (%1)")
+                     .arg(target.errorString()));
         QByteArray piece(4 << 20, Qt::Uninitialized);
         for (;;) {
             const qint64 got = source.read(piece.data(), piece.size());
@@ -637,7 +663,8 @@ private:
             if (got == 0)
                 break;
             if (target.write(piece.constData(), got) != got)
-                fail(QStringLiteral("no copy can be made in the temporary folder (%1)").arg(target.errorString()));
+                fail(QStringLiteral("no copy can be made in the temporary folder (%1)")
+                         .arg(target.errorString()));
             tick();
         }
         return true;
@@ -650,14 +677,16 @@ private:
                 QThread::msleep(20UL << std::min(attempt, 5));
             QTemporaryDir folder;
             if (!folder.isValid())
-                fail(QStringLiteral("no temporary folder can be made for a copy (%1)").arg(folder.errorString()));
+                fail(QStringLiteral("no temporary folder can be made for a copy (%1)")
+                         .arg(folder.errorString()));
             const QString copyPath = folder.filePath(QStringLiteral("main.db"));
             const DatabaseFiles before = filesOf(m_path);
             if (!before.database.exists)
                 fail(QStringLiteral("there is no such file"));
             bool complete = copy(m_path, copyPath);
             if (complete && before.journal.exists)
-                complete = copy(m_path + QStringLiteral("-journal"), copyPath + QStringLiteral("-journal"));
+                complete = copy(m_path + QStringLiteral("-journal"),
+                                copyPath + QStringLiteral("-journal"));
             if (complete && before.wal.exists)
                 complete = copy(m_path + QStringLiteral("-wal"), copyPath + QStringLiteral("-wal"));
             // A copy made while a writer wrote may mix two states: made again.
@@ -665,8 +694,9 @@ private:
                 continue;
             return DatabaseReader(m_path, m_progress).read(copyPath, false);
         }
-        fail(QStringLiteral("another program kept writing to it while it was copied; try again when that program "
-                            "has finished"));
+        fail(QStringLiteral(
+            "another program kept writing to it while it was copied; try again when that program "
+            "has finished"));
     }
 
     QString m_path;

@@ -44,8 +44,8 @@ void onBusError(int signal, siginfo_t* info, void* context)
         // The file lost this page: read zeros from here on. The reader learns of it through
         // the guard and throws away what it read.
         const auto page = reinterpret_cast<uintptr_t>(address) & ~uintptr_t(pageSize() - 1);
-        if (mmap(reinterpret_cast<void*>(page), pageSize(), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
-                 0)
+        if (mmap(reinterpret_cast<void*>(page), pageSize(), PROT_READ,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0)
             == MAP_FAILED)
             break;
         guard->faulted = 1;

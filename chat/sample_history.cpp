@@ -18,35 +18,40 @@ const char16_t* const OwnId = u"sam.carter";
 
 // Their lines and ours alternate; each list is walked round-robin.
 const SampleChat SampleChats[] = {
-    {u"anna.kowalska", u"Anna Kowalska",
+    {u"anna.kowalska",
+     u"Anna Kowalska",
      {u"Cześć! Jak się masz?", u"Lunch tomorrow at noon?", u"Zażółć gęślą jaźń — test klawiatury",
       u"The report is ready, sending it now.", u"Dziękuję bardzo!",
       u"<b>Important</b>: meeting moved to 3 pm", u"Did you see the new budget figures?",
       u"Wesołych Świąt 🎄"},
      {u"Hi Anna, all good here.", u"Sure, lunch works for me.", u"Thanks, got the report.",
       u"See you at the meeting.", u"Budget looks fine to me."}},
-    {u"kenji.tanaka", u"田中 健二",
+    {u"kenji.tanaka",
+     u"田中 健二",
      {u"こんにちは！", u"来週の会議は火曜日です。", u"The server migration finished at 02:30.",
       u"ありがとうございます 🙏", u"東京は雨です ☔", u"Can you review pull request 42?",
       u"お疲れ様でした"},
      {u"Konnichiwa Kenji!", u"Tuesday is fine.", u"Great news about the migration.",
       u"Reviewing it now.", u"Have a good weekend."}},
-    {u"olga.petrova", u"Ольга Петрова",
+    {u"olga.petrova",
+     u"Ольга Петрова",
      {u"Привет! Как дела?", u"Отправила тебе файл с отчётом.", u"Lunch at the usual place?",
       u"С днём рождения! 🎂", u"Встреча в 10:00 в понедельник.", u"Спасибо за помощь!"},
      {u"Privet Olga, fine thanks.", u"Got the file, thank you.", u"Monday at ten, noted.",
       u"Happy to help.", u"LUNCH sounds good."}},
-    {u"mohammed.haddad", u"محمد حداد",
+    {u"mohammed.haddad",
+     u"محمد حداد",
      {u"مرحبا، كيف حالك؟", u"The invoice total is =SUM(A1:A9)", u"شكرا جزيلا",
       u"Flight lands at 18:45 tomorrow.", u"رمضان كريم 🌙", u"Let's catch up next week."},
-     {u"Marhaba Mohammed!", u"I'll check the invoice.", u"Safe travels.",
-      u"Next week works.", u"Thanks for the update."}},
-    {u"lucia.fernandez", u"Lucía Fernández",
+     {u"Marhaba Mohammed!", u"I'll check the invoice.", u"Safe travels.", u"Next week works.",
+      u"Thanks for the update."}},
+    {u"lucia.fernandez",
+     u"Lucía Fernández",
      {u"¡Hola! ¿Qué tal?", u"Mañana llego a las 9.", u"Γειά σου! Learning Greek now 😄",
       u"The café on the corner has great churros.", u"¡Feliz año nuevo! 🎉",
       u"Photos from the trip are in the shared folder."},
-     {u"Hola Lucía!", u"See you tomorrow morning.", u"Impressive, keep going!",
-      u"Churros it is.", u"Happy new year to you too!"}},
+     {u"Hola Lucía!", u"See you tomorrow morning.", u"Impressive, keep going!", u"Churros it is.",
+      u"Happy new year to you too!"}},
 };
 
 const char16_t* const FriendWithoutMessages = u"dave.miller";
@@ -56,8 +61,7 @@ QString text(const char16_t* s)
     return QString::fromUtf16(s);
 }
 
-template <typename List>
-const char16_t* nth(const List& list, size_t i)
+template <typename List> const char16_t* nth(const List& list, size_t i)
 {
     return *(list.begin() + (i % list.size()));
 }
@@ -71,8 +75,7 @@ ChatHistoryPtr sampleHistory()
     const QString ownId = text(OwnId);
     // Start of the history: 2019-03-04 08:15 UTC. Messages step forward by varied amounts so
     // they spread over several years and all times of day.
-    const qint64 start = QDateTime(QDate(2019, 3, 4), QTime(8, 15), Qt::UTC)
-                             .toMSecsSinceEpoch();
+    const qint64 start = QDateTime(QDate(2019, 3, 4), QTime(8, 15), Qt::UTC).toMSecsSinceEpoch();
     const qint64 minute = 60 * 1000;
 
     int chatNumber = 0;
@@ -91,7 +94,8 @@ ChatHistoryPtr sampleHistory()
             message.timestampMs = when;
             message.senderId = theirs ? chat.peerHandle : ownId;
             message.senderDisplayName = theirs ? theirName : ownName;
-            message.body = text(theirs ? nth(sample.theirLines, i / 2) : nth(sample.myLines, i / 2));
+            message.body =
+                text(theirs ? nth(sample.theirLines, i / 2) : nth(sample.myLines, i / 2));
             chat.messages.push_back(std::move(message));
             // Roughly two months apart, with a varying time of day.
             when += (61 * 24 * 60 + qint64((i * 37 + chatNumber * 11) % 720)) * minute;
@@ -118,14 +122,20 @@ ChatHistoryPtr sampleHistory()
     group.id = QStringLiteral("19:team-chat@thread.skype");
     group.name = QStringLiteral("Team chat");
     group.kind = ConversationKind::Group;
-    const char16_t* const groupLines[] = {
-        u"Welcome to the team chat!", u"Stand-up moved to 9:30.", u"Who has the projector key?",
-        u"Пицца в пятницу?", u"金曜日はピザ！", u"Pizza on Friday 🍕", u"Lunch order closes at 11.",
-        u"Release 2.1 is out.", u"Great work everyone!", u"Reminder: timesheets due today."};
+    const char16_t* const groupLines[] = {u"Welcome to the team chat!",
+                                          u"Stand-up moved to 9:30.",
+                                          u"Who has the projector key?",
+                                          u"Пицца в пятницу?",
+                                          u"金曜日はピザ！",
+                                          u"Pizza on Friday 🍕",
+                                          u"Lunch order closes at 11.",
+                                          u"Release 2.1 is out.",
+                                          u"Great work everyone!",
+                                          u"Reminder: timesheets due today."};
     const char16_t* const groupNames[] = {u"Anna Kowalska", u"田中 健二", u"Ольга Петрова",
                                           u"Sam Carter", u"Lucía Fernández"};
-    const char16_t* const groupIds[] = {u"anna.kowalska", u"kenji.tanaka", u"olga.petrova",
-                                        OwnId, u"lucia.fernandez"};
+    const char16_t* const groupIds[] = {u"anna.kowalska", u"kenji.tanaka", u"olga.petrova", OwnId,
+                                        u"lucia.fernandez"};
     for (const char16_t* id : groupIds)
         group.members << QStringLiteral("8:") + text(id);
     qint64 when = start + 3 * 24 * 60 * minute;

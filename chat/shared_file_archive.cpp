@@ -17,20 +17,22 @@ namespace {
 
 using ArchiveReader = std::unique_ptr<archive, decltype(&archive_read_free)>;
 
-ArchiveReader openArchive(const QString& path) {
+ArchiveReader openArchive(const QString& path)
+{
     ArchiveReader reader(archive_read_new(), archive_read_free);
     if (!reader)
         failToRead(path, QStringLiteral("there is not enough memory to open it"));
     archive_read_support_filter_all(reader.get());
     archive_read_support_format_tar(reader.get());
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(path).constData(), 1 << 20) !=
-        ARCHIVE_OK)
+    if (archive_read_open_filename(reader.get(), QFile::encodeName(path).constData(), 1 << 20)
+        != ARCHIVE_OK)
         failToRead(path, QStringLiteral("it is no tar archive"));
     return reader;
 }
 
 // Calls visit(name, entry) for every member until it answers false.
-template <typename Visit> void walkArchive(const QString& path, archive* reader, Visit&& visit) {
+template <typename Visit> void walkArchive(const QString& path, archive* reader, Visit&& visit)
+{
     for (;;) {
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(reader, &entry);
@@ -47,13 +49,15 @@ template <typename Visit> void walkArchive(const QString& path, archive* reader,
     }
 }
 
-bool isRegularFile(archive_entry* entry) {
-    return archive_entry_filetype(entry) == AE_IFREG && archive_entry_hardlink(entry) == nullptr &&
-           archive_entry_symlink(entry) == nullptr;
+bool isRegularFile(archive_entry* entry)
+{
+    return archive_entry_filetype(entry) == AE_IFREG && archive_entry_hardlink(entry) == nullptr
+           && archive_entry_symlink(entry) == nullptr;
 }
 
 // The part of a member name after its media folder, or "" when it lies in none.
-QStringView underMediaFolder(QStringView name) {
+QStringView underMediaFolder(QStringView name)
+{
     qsizetype start = 0;
     for (;;) {
         const qsizetype slash = name.indexOf(u'/', start);
@@ -65,14 +69,16 @@ QStringView underMediaFolder(QStringView name) {
     }
 }
 
-QStringView baseName(QStringView path) {
+QStringView baseName(QStringView path)
+{
     const qsizetype slash = path.lastIndexOf(u'/');
     return slash < 0 ? path : path.sliced(slash + 1);
 }
 
 } // namespace
 
-QString findSharedFileMember(const QString& archivePath, const SharedFile& file) {
+QString findSharedFileMember(const QString& archivePath, const SharedFile& file)
+{
     if (file.objectId.isEmpty() && file.fileName.isEmpty())
         return {};
     ArchiveReader reader = openArchive(archivePath);
@@ -103,7 +109,8 @@ QString findSharedFileMember(const QString& archivePath, const SharedFile& file)
 }
 
 void extractArchiveMember(const QString& archivePath, const QString& member,
-                          const QString& destinationPath) {
+                          const QString& destinationPath)
+{
     ArchiveReader reader = openArchive(archivePath);
     bool written = false;
     walkArchive(archivePath, reader.get(), [&](const QString& name, archive_entry* entry) {
@@ -135,7 +142,8 @@ void extractArchiveMember(const QString& archivePath, const QString& member,
         failToRead(archivePath, QStringLiteral("it holds no file \"%1\"").arg(member));
 }
 
-QString safeFileName(const QString& name, const QString& fallback) {
+QString safeFileName(const QString& name, const QString& fallback)
+{
     QString base = name;
     const qsizetype slash = std::max(base.lastIndexOf(u'/'), base.lastIndexOf(u'\\'));
     if (slash >= 0)
@@ -143,8 +151,8 @@ QString safeFileName(const QString& name, const QString& fallback) {
     QString safe;
     safe.reserve(base.size());
     for (const QChar c : std::as_const(base)) {
-        if (c.category() == QChar::Other_Control || c == u':' || c == u'*' || c == u'?' ||
-            c == u'"' || c == u'<' || c == u'>' || c == u'|')
+        if (c.category() == QChar::Other_Control || c == u':' || c == u'*' || c == u'?' || c == u'"'
+            || c == u'<' || c == u'>' || c == u'|')
             safe += u'_';
         else
             safe += c;

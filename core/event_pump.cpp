@@ -19,7 +19,8 @@ void EventPump::throwIfClosing() const
 
 bool EventPump::isDue() const
 {
-    return m_closing || m_minimumIntervalMs <= 0 || m_sinceLastYield.elapsed() >= m_minimumIntervalMs;
+    return m_closing || m_minimumIntervalMs <= 0
+           || m_sinceLastYield.elapsed() >= m_minimumIntervalMs;
 }
 
 void EventPump::yield()

@@ -21,7 +21,6 @@ private:
 // Thrown from a yield once the main window has been closed: it unwinds whatever command is
 // running so that nothing of it runs afterwards. It is deliberately not a Failure nor a
 // std::exception, so no guarded step catches it; only the command entry point does.
-struct ProgramClosing {
-};
+struct ProgramClosing {};
 
 } // namespace velmoran

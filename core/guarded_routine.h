@@ -31,30 +31,23 @@ public:
     {
     }
 
-    template <typename F>
-    void step(int label, F&& f)
-    {
-        attempt(label, std::forward<F>(f));
-    }
+    template <typename F> void step(int label, F&& f) { attempt(label, std::forward<F>(f)); }
 
-    template <typename F>
-    bool test(int label, F&& condition)
+    template <typename F> bool test(int label, F&& condition)
     {
         bool result = true;
         attempt(label, [&] { result = bool(condition()); });
         return result;
     }
 
-    template <typename F>
-    auto loopBound(int label, F&& bound)
+    template <typename F> auto loopBound(int label, F&& bound)
     {
         decltype(bound()) result = 1;
         attempt(label, [&] { result = bound(); });
         return result;
     }
 
-    template <typename F, typename T>
-    auto value(int label, F&& f, T fallback)
+    template <typename F, typename T> auto value(int label, F&& f, T fallback)
     {
         std::decay_t<decltype(f())> result = fallback;
         attempt(label, [&] { result = f(); });
@@ -68,8 +61,7 @@ public:
     }
 
 private:
-    template <typename F>
-    void attempt(int label, F&& f)
+    template <typename F> void attempt(int label, F&& f)
     {
         // Catch only here and report after the handler has left the catch block, so the
         // step's temporaries are released before the (modal) report is shown.

@@ -8,16 +8,18 @@
 
 namespace velmoran {
 
-bool MessageFilter::accepts(const HistoryMessage& message) const {
+bool MessageFilter::accepts(const HistoryMessage& message) const
+{
     if (afterMs && message.timestampMs < *afterMs)
         return false;
     if (beforeMs && message.timestampMs >= *beforeMs)
         return false;
-    return sender.isEmpty() || message.senderId.contains(sender, Qt::CaseInsensitive) ||
-           message.senderDisplayName.contains(sender, Qt::CaseInsensitive);
+    return sender.isEmpty() || message.senderId.contains(sender, Qt::CaseInsensitive)
+           || message.senderDisplayName.contains(sender, Qt::CaseInsensitive);
 }
 
-std::optional<qint64> parseMoment(const QString& text) {
+std::optional<qint64> parseMoment(const QString& text)
+{
     static const QRegularExpression form(QStringLiteral(
         R"(^(\d{4})-(\d{2})-(\d{2})(?:T(\d{2}):(\d{2})(?::(\d{2}))?(Z|[+-]\d{2}:\d{2})?)?$)"));
     const QRegularExpressionMatch match = form.match(text);
@@ -41,8 +43,8 @@ std::optional<qint64> parseMoment(const QString& text) {
         // becomes the day's first moment.
         const qint64 wall = QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch();
         const qint64 dayMs = 24 * 60 * 60 * 1000;
-        const int before
-            = QDateTime::fromMSecsSinceEpoch(wall - dayMs, Qt::LocalTime).offsetFromUtc();
+        const int before =
+            QDateTime::fromMSecsSinceEpoch(wall - dayMs, Qt::LocalTime).offsetFromUtc();
         return wall - qint64(before) * 1000;
     }
     int offsetSeconds = 0;
@@ -58,7 +60,8 @@ std::optional<qint64> parseMoment(const QString& text) {
 
 ConversationView::ConversationView(ChatHistoryPtr history, bool otherOnly,
                                    const MessageFilter& filter)
-    : m_history(std::move(history)) {
+    : m_history(std::move(history))
+{
     const bool filtered = !filter.isEmpty();
     for (const HistoryChat& chat : m_history->chats) {
         if (otherOnly && !chat.peerHandle.isEmpty())
@@ -74,15 +77,18 @@ ConversationView::ConversationView(ChatHistoryPtr history, bool otherOnly,
     }
 }
 
-ConversationView ConversationView::allChats(ChatHistoryPtr history, const MessageFilter& filter) {
+ConversationView ConversationView::allChats(ChatHistoryPtr history, const MessageFilter& filter)
+{
     return ConversationView(std::move(history), false, filter);
 }
 
-ConversationView ConversationView::otherChats(ChatHistoryPtr history, const MessageFilter& filter) {
+ConversationView ConversationView::otherChats(ChatHistoryPtr history, const MessageFilter& filter)
+{
     return ConversationView(std::move(history), true, filter);
 }
 
-QStringList ConversationView::peers() const {
+QStringList ConversationView::peers() const
+{
     QStringList peers;
     for (const Entry& entry : m_chats) {
         if (!peers.contains(entry.peer))
@@ -91,26 +97,31 @@ QStringList ConversationView::peers() const {
     return peers;
 }
 
-const ConversationView::Entry& ConversationView::entry(qint32 chat) const {
+const ConversationView::Entry& ConversationView::entry(qint32 chat) const
+{
     if (chat < 1 || size_t(chat) > m_chats.size())
         throw Failure(QStringLiteral("Chat position %1 is out of range.").arg(chat));
     return m_chats[size_t(chat) - 1];
 }
 
-const HistoryChat& ConversationView::chat(qint32 chat) const {
+const HistoryChat& ConversationView::chat(qint32 chat) const
+{
     return *entry(chat).chat;
 }
 
-QString ConversationView::peerHandle(qint32 chat) {
+QString ConversationView::peerHandle(qint32 chat)
+{
     return entry(chat).peer;
 }
 
-qint32 ConversationView::messageCount(qint32 chat) {
+qint32 ConversationView::messageCount(qint32 chat)
+{
     const Entry& e = entry(chat);
     return qint32(e.filtered ? e.messages.size() : e.chat->messages.size());
 }
 
-const HistoryMessage& ConversationView::messageAt(qint32 chat, qint32 message) {
+const HistoryMessage& ConversationView::messageAt(qint32 chat, qint32 message)
+{
     const Entry& e = entry(chat);
     const size_t count = e.filtered ? e.messages.size() : e.chat->messages.size();
     if (message < 1 || size_t(message) > count)

@@ -194,8 +194,8 @@ void put(QIODevice& device, const QString& text)
 
 int fail(QIODevice& errors, const QString& description)
 {
-    put(errors, QLatin1String(ProgramName) + QStringLiteral(": ") + description
-                    + QLatin1Char('\n'));
+    put(errors,
+        QLatin1String(ProgramName) + QStringLiteral(": ") + description + QLatin1Char('\n'));
     return 2;
 }
 
@@ -250,8 +250,9 @@ void appendFoundRow(QByteArray& out, OutputFormat format, const FoundRow& row)
         row.chat ? &row.chat->id : &none,
         row.chat ? &row.chat->name : &none,
     };
-    static const char* const names[] = {"contact", "field", "value", "time", "sender",
-                                        "sender_name", "conversation", "conversation_name"};
+    static const char* const names[] = {
+        "contact", "field",       "value",        "time",
+        "sender",  "sender_name", "conversation", "conversation_name"};
     if (format == OutputFormat::Csv) {
         for (size_t i = 0; i < std::size(values); ++i) {
             if (i > 0)
@@ -299,8 +300,9 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
                        "order (a contact given twice is searched twice). Default: every contact "
                        "of the history."),
         QStringLiteral("HANDLE"));
-    const QCommandLineOption ignoreCase(QStringList{QStringLiteral("i"), QStringLiteral("ignore-case")},
-                                        QStringLiteral("Letter case does not count."));
+    const QCommandLineOption ignoreCase(
+        QStringList{QStringLiteral("i"), QStringLiteral("ignore-case")},
+        QStringLiteral("Letter case does not count."));
     const QCommandLineOption outputFile(
         QStringList{QStringLiteral("o"), QStringLiteral("output")},
         QStringLiteral("Write the results into FILE, replacing it only once it is written "
@@ -344,10 +346,8 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
                        "year (UTC), instead of searching."));
     parser.addOptions({sample, contact, ignoreCase, outputFile, format, allChats, after, before,
                        from, regex, list, count, stats});
-    parser.addPositionalArgument(
-        QStringLiteral("HISTORY"),
-        historyArgumentHelp(),
-        QStringLiteral("[--sample | HISTORY...]"));
+    parser.addPositionalArgument(QStringLiteral("HISTORY"), historyArgumentHelp(),
+                                 QStringLiteral("[--sample | HISTORY...]"));
     parser.addPositionalArgument(QStringLiteral("TEXT"),
                                  QStringLiteral("The text to find; \"\" finds every non-empty "
                                                 "field. Not given with --list or --stats."));
@@ -359,8 +359,8 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        put(output, QLatin1String(ProgramName) + QLatin1Char(' ')
-                        + QStringLiteral(VELMORAN_VERSION) + QLatin1Char('\n'));
+        put(output, QLatin1String(ProgramName) + QLatin1Char(' ') + QStringLiteral(VELMORAN_VERSION)
+                        + QLatin1Char('\n'));
         return 0;
     }
 
@@ -371,8 +371,9 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     else if (formatName == u"jsonl")
         outputFormat = OutputFormat::JsonLines;
     else if (formatName != u"text")
-        return usageError(errors, QStringLiteral("Unknown format \"%1\"; use text, csv or jsonl.")
-                                      .arg(formatName));
+        return usageError(
+            errors,
+            QStringLiteral("Unknown format \"%1\"; use text, csv or jsonl.").arg(formatName));
     const int modes = int(parser.isSet(list)) + int(parser.isSet(count)) + int(parser.isSet(stats));
     if (modes > 1)
         return usageError(errors, QStringLiteral("Only one of --list, --count and --stats goes "
@@ -424,9 +425,9 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     }
 
     QString failure;
-    const ChatHistoryPtr history = givenHistory ? givenHistory
-        : parser.isSet(sample)                  ? sampleHistory()
-                                                : loadHistory(loader, failure, errors);
+    const ChatHistoryPtr history = givenHistory           ? givenHistory
+                                   : parser.isSet(sample) ? sampleHistory()
+                                                          : loadHistory(loader, failure, errors);
     if (!history)
         return fail(errors, failure);
 
@@ -472,8 +473,8 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
             found.detailed = &rows;
     }
     {
-        GuardedRoutine routine(reporter, routineLabel(QStringLiteral("Form1"),
-                                                      QStringLiteral("PushButton7_Click")));
+        GuardedRoutine routine(
+            reporter, routineLabel(QStringLiteral("Form1"), QStringLiteral("PushButton7_Click")));
         TimestampText timestamps;
         FixedCase observer(parser.isSet(ignoreCase) ? Qt::CaseInsensitive : Qt::CaseSensitive);
         ConversationView chats = ConversationView::allChats(history, filter);
@@ -496,18 +497,20 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     }
 
     if (outputFormat == OutputFormat::Text) {
-        const ResultsTable table(results, {QStringLiteral("Contact"), QStringLiteral("Field"),
-                                           QStringLiteral("Value")});
-        const bool written = target.kind() == OutputTarget::Kind::Replaced
-            ? SaveListviewProperlySpaced(table, target.path(), nullptr, nullptr, reporter)
-            : SaveListviewProperlySpaced(table, *target.device(), target.name(), nullptr,
-                                         nullptr, reporter);
+        const ResultsTable table(
+            results, {QStringLiteral("Contact"), QStringLiteral("Field"), QStringLiteral("Value")});
+        const bool written =
+            target.kind() == OutputTarget::Kind::Replaced
+                ? SaveListviewProperlySpaced(table, target.path(), nullptr, nullptr, reporter)
+                : SaveListviewProperlySpaced(table, *target.device(), target.name(), nullptr,
+                                             nullptr, reporter);
         if (written)
             return status;
         if (readerGone(target.device()))
             return status;
-        return fail(errors, reporter.failed() ? reporter.description()
-                                              : QStringLiteral("The results could not be written."));
+        return fail(errors, reporter.failed()
+                                ? reporter.description()
+                                : QStringLiteral("The results could not be written."));
     }
 
     ChunkedOutput chunks(target);

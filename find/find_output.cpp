@@ -14,11 +14,13 @@
 
 namespace velmoran {
 
-QString isoUtcTime(qint64 utcMilliseconds) {
+QString isoUtcTime(qint64 utcMilliseconds)
+{
     return QDateTime::fromMSecsSinceEpoch(utcMilliseconds, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
-void appendCsvField(QByteArray& out, QStringView text) {
+void appendCsvField(QByteArray& out, QStringView text)
+{
     const QByteArray bytes = text.toUtf8();
     bool quote = false;
     for (const char c : bytes) {
@@ -40,7 +42,8 @@ void appendCsvField(QByteArray& out, QStringView text) {
     out += '"';
 }
 
-void appendJsonString(QByteArray& out, QStringView text) {
+void appendJsonString(QByteArray& out, QStringView text)
+{
     static const char hex[] = "0123456789abcdef";
     const QByteArray bytes = text.toUtf8();
     out += '"';
@@ -85,7 +88,8 @@ namespace {
 
 // The descriptor a path names without naming a file: /dev/stdout, /dev/stderr, /dev/stdin,
 // /dev/fd/N, /proc/self/fd/N; -1 for any other path.
-int namedDescriptor(const QString& path) {
+int namedDescriptor(const QString& path)
+{
     if (path == u"/dev/stdout")
         return 1;
     if (path == u"/dev/stderr")
@@ -101,7 +105,8 @@ int namedDescriptor(const QString& path) {
 
 OutputTarget::OutputTarget(QIODevice& standardOutput, const QString& path)
     : m_standardOutput(standardOutput)
-    , m_path(path) {
+    , m_path(path)
+{
     if (path.isNull()) {
         m_kind = Kind::StandardOutput;
         m_device = &m_standardOutput;
@@ -120,8 +125,8 @@ OutputTarget::OutputTarget(QIODevice& standardOutput, const QString& path)
         return;
     }
     struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode) &&
-        !S_ISDIR(status.st_mode)) {
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode)
+        && !S_ISDIR(status.st_mode)) {
         m_kind = Kind::StraightThrough;
         m_own = std::make_unique<DescriptorDevice>(path);
     } else {
@@ -131,11 +136,13 @@ OutputTarget::OutputTarget(QIODevice& standardOutput, const QString& path)
     m_device = m_own.get();
 }
 
-QString OutputTarget::name() const {
+QString OutputTarget::name() const
+{
     return m_path.isNull() ? QStringLiteral("standard output") : m_path;
 }
 
-QString OutputTarget::conflictWith(const QStringList& readFiles) const {
+QString OutputTarget::conflictWith(const QStringList& readFiles) const
+{
     if (m_path.isNull())
         return {};
     struct stat out {};
@@ -143,8 +150,8 @@ QString OutputTarget::conflictWith(const QStringList& readFiles) const {
         return {};
     for (const QString& file : readFiles) {
         struct stat in {};
-        if (::stat(QFile::encodeName(file).constData(), &in) == 0 && in.st_dev == out.st_dev &&
-            in.st_ino == out.st_ino)
+        if (::stat(QFile::encodeName(file).constData(), &in) == 0 && in.st_dev == out.st_dev
+            && in.st_ino == out.st_ino)
             return QStringLiteral("The output file %1 is the history file %2, which is being read; "
                                   "choose another output file.")
                 .arg(m_path, file);
@@ -152,17 +159,20 @@ QString OutputTarget::conflictWith(const QStringList& readFiles) const {
     return {};
 }
 
-QIODevice* OutputTarget::device() {
+QIODevice* OutputTarget::device()
+{
     return m_kind == Kind::Replaced ? nullptr : m_device;
 }
 
-bool OutputTarget::failed(const QString& what, const QString& reason) {
+bool OutputTarget::failed(const QString& what, const QString& reason)
+{
     if (m_error.isEmpty())
         m_error = what.arg(name(), reason);
     return false;
 }
 
-bool OutputTarget::open() {
+bool OutputTarget::open()
+{
     if (!m_error.isEmpty())
         return false;
     if (m_device->isOpen())
@@ -172,7 +182,8 @@ bool OutputTarget::open() {
     return true;
 }
 
-bool OutputTarget::write(const QByteArray& bytes) {
+bool OutputTarget::write(const QByteArray& bytes)
+{
     if (!open())
         return false;
     if (m_device->write(bytes) != bytes.size())
@@ -180,7 +191,8 @@ bool OutputTarget::write(const QByteArray& bytes) {
     return true;
 }
 
-bool OutputTarget::finish() {
+bool OutputTarget::finish()
+{
     if (!open())
         return false;
     if (auto* saveFile = qobject_cast<QSaveFile*>(m_device)) {
@@ -192,7 +204,8 @@ bool OutputTarget::finish() {
     return true;
 }
 
-bool ChunkedOutput::flush() {
+bool ChunkedOutput::flush()
+{
     if (m_ok && !m_buffer.isEmpty())
         m_ok = m_target.write(m_buffer);
     m_buffer.resize(0);

@@ -69,7 +69,8 @@ private:
 class ChunkedOutput {
 public:
     explicit ChunkedOutput(OutputTarget& target)
-        : m_target(target) {
+        : m_target(target)
+    {
         m_buffer.reserve(Flush + 4096);
     }
     QByteArray& buffer() { return m_buffer; }

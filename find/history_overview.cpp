@@ -17,7 +17,8 @@ constexpr qint64 DayMs = 24 * 60 * 60 * 1000;
 // The UTC year of a time; the last day asked is remembered, as messages come in time order.
 class YearOfTime {
 public:
-    int operator()(qint64 utcMs) {
+    int operator()(qint64 utcMs)
+    {
         const qint64 day = utcMs >= 0 ? utcMs / DayMs : (utcMs - DayMs + 1) / DayMs;
         if (!m_have || day != m_day) {
             m_have = true;
@@ -33,7 +34,8 @@ private:
     int m_year = 0;
 };
 
-QString oneLine(QString text) {
+QString oneLine(QString text)
+{
     for (QChar& c : text) {
         if (c == u'\t' || c == u'\n' || c == u'\r')
             c = u' ';
@@ -42,7 +44,8 @@ QString oneLine(QString text) {
 }
 
 // Writes a record as a tab-separated line (Text) or a CSV record (Csv).
-void appendRecord(QByteArray& out, OutputFormat format, const QStringList& values) {
+void appendRecord(QByteArray& out, OutputFormat format, const QStringList& values)
+{
     const bool csv = format == OutputFormat::Csv;
     for (qsizetype i = 0; i < values.size(); ++i) {
         if (i > 0)
@@ -57,7 +60,8 @@ void appendRecord(QByteArray& out, OutputFormat format, const QStringList& value
 
 // A JSON object of the named fields; the numeric ones as JSON numbers (null when empty).
 void appendJsonNumberRecord(QByteArray& out, const QStringList& names, const QStringList& values,
-                            const QList<bool>& numeric) {
+                            const QList<bool>& numeric)
+{
     for (qsizetype i = 0; i < values.size(); ++i) {
         out += i > 0 ? "," : "{";
         appendJsonString(out, names[i]);
@@ -73,20 +77,23 @@ void appendJsonNumberRecord(QByteArray& out, const QStringList& names, const QSt
 }
 
 void appendRow(QByteArray& out, OutputFormat format, const QStringList& names,
-               const QStringList& values, const QList<bool>& numeric) {
+               const QStringList& values, const QList<bool>& numeric)
+{
     if (format == OutputFormat::JsonLines)
         appendJsonNumberRecord(out, names, values, numeric);
     else
         appendRecord(out, format, values);
 }
 
-void appendHeader(QByteArray& out, OutputFormat format, const QStringList& names) {
+void appendHeader(QByteArray& out, OutputFormat format, const QStringList& names)
+{
     if (format == OutputFormat::Csv)
         appendRecord(out, format, names);
 }
 
 // Left-aligned or right-aligned columns of text separated by two blanks, lines ending in LF.
-QByteArray alignedTable(const std::vector<QStringList>& lines, const QList<bool>& rightAligned) {
+QByteArray alignedTable(const std::vector<QStringList>& lines, const QList<bool>& rightAligned)
+{
     QList<qsizetype> widths(rightAligned.size(), 0);
     for (const QStringList& line : lines) {
         for (qsizetype i = 0; i < line.size(); ++i)
@@ -113,7 +120,8 @@ QByteArray alignedTable(const std::vector<QStringList>& lines, const QList<bool>
 
 } // namespace
 
-bool writeConversationList(const ChatHistory& history, OutputFormat format, OutputSink sink) {
+bool writeConversationList(const ChatHistory& history, OutputFormat format, OutputSink sink)
+{
     const QStringList names{QStringLiteral("conversation"),
                             QStringLiteral("kind"),
                             QStringLiteral("conversation_name"),
@@ -145,7 +153,8 @@ bool writeConversationList(const ChatHistory& history, OutputFormat format, Outp
 }
 
 bool writeStatistics(const std::vector<const HistoryChat*>& chats, const MessageFilter& filter,
-                     OutputFormat format, OutputSink sink) {
+                     OutputFormat format, OutputSink sink)
+{
     struct Counted {
         const HistoryChat* chat;
         qint64 total = 0;

@@ -31,4 +31,3 @@ inline void appendCellField(QString& line, const QString& text, qsizetype width)
 }
 
 } // namespace velmoran
-

@@ -12,8 +12,8 @@ namespace velmoran {
 
 QString FileNameFromPath(const QString& path)
 {
-    const qsizetype separator = std::max(path.lastIndexOf(QLatin1Char('\\')),
-                                         path.lastIndexOf(QLatin1Char('/')));
+    const qsizetype separator =
+        std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
     return separator < 0 ? path : path.mid(separator + 1);
 }
 
@@ -84,8 +84,8 @@ bool SpacedTextWriter::flush(int label)
     m_block.truncate(0);
     if (m_device.write(bytes) == bytes.size())
         return true;
-    m_routine.report(label, QStringLiteral("Cannot write the file %1: %2")
-                                .arg(m_path, m_device.errorString()));
+    m_routine.report(
+        label, QStringLiteral("Cannot write the file %1: %2").arg(m_path, m_device.errorString()));
     return false;
 }
 
@@ -96,8 +96,9 @@ bool SpacedTextWriter::run()
     showProgress(142, 10);
 
     if (!m_device.open(QIODevice::WriteOnly)) {
-        m_routine.report(156, QStringLiteral("Cannot create the file %1: %2")
-                                  .arg(m_path, m_device.errorString()));
+        m_routine.report(
+            156,
+            QStringLiteral("Cannot create the file %1: %2").arg(m_path, m_device.errorString()));
         return false;
     }
 
@@ -209,8 +210,8 @@ bool SaveListviewProperlySpaced(const TextTable& list, QIODevice& device, const 
     return written;
 }
 
-bool SaveListviewProperlySpaced(const TextTable& list, const QString& path,
-                                ProgressSink* progress, EventPump* pump, ErrorReporter& reporter)
+bool SaveListviewProperlySpaced(const TextTable& list, const QString& path, ProgressSink* progress,
+                                EventPump* pump, ErrorReporter& reporter)
 {
     QSaveFile file(path);
     return SaveListviewProperlySpaced(list, file, path, progress, pump, reporter);

@@ -31,8 +31,8 @@ QString FileNameFromPath(const QString& path);
 // beside it that takes its place at the end. Any failure (the file cannot be created, a write
 // fails, the disk is full) is reported once, leaves an existing file as it was, and answers
 // false. progress and pump may be null (no progress, no events).
-bool SaveListviewProperlySpaced(const TextTable& list, const QString& path,
-                                ProgressSink* progress, EventPump* pump, ErrorReporter& reporter);
+bool SaveListviewProperlySpaced(const TextTable& list, const QString& path, ProgressSink* progress,
+                                EventPump* pump, ErrorReporter& reporter);
 
 // The same over a device that is not yet open; path names it in messages and progress texts.
 // A QSaveFile is committed at the end, any other device closed.

@@ -31,8 +31,7 @@ struct WorkbookDiscarder {
     void operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
 };
 
-struct RowsExhausted {
-};
+struct RowsExhausted {};
 
 bool isHexDigit(QChar c)
 {
@@ -113,7 +112,8 @@ public:
             text.truncate(cut);
         }
         const QByteArray utf8 = cellXmlText(text).toUtf8();
-        const lxw_error error = worksheet_write_string(m_sheet, row, column, utf8.constData(), nullptr);
+        const lxw_error error =
+            worksheet_write_string(m_sheet, row, column, utf8.constData(), nullptr);
         if (error != LXW_NO_ERROR)
             throw Failure(workbookFailure(m_path, error));
         if (size_t(column) >= m_widths.size())

@@ -147,7 +147,8 @@ void searchChats(GuardedRoutine& routine, ChatService& service, const SearchCont
                     continue;
                 if (!routine.test(130, [&] { return contacts.text(j) == service.peerHandle(i); }))
                     continue;
-                const qint32 messages = routine.loopBound(132, [&] { return service.messageCount(i); });
+                const qint32 messages =
+                    routine.loopBound(132, [&] { return service.messageCount(i); });
                 for (qint32 k = 1; k <= messages; ++k) {
                     routine.step(134, [&] { observer.readingMessage(k, service.messageCount(i)); });
                     routine.step(136, [&] { observer.letEventsRun(); });

@@ -12,8 +12,8 @@ SearchPattern SearchPattern::regularExpression(const QString& expression)
     SearchPattern pattern(expression);
     auto expressions = std::make_shared<Expressions>();
     expressions->exact = QRegularExpression(expression);
-    expressions->caseless
-        = QRegularExpression(expression, QRegularExpression::CaseInsensitiveOption);
+    expressions->caseless =
+        QRegularExpression(expression, QRegularExpression::CaseInsensitiveOption);
     // Compiled now rather than at the first field tested.
     expressions->exact.optimize();
     expressions->caseless.optimize();
@@ -38,8 +38,8 @@ qsizetype SearchPattern::errorOffset() const
 
 bool SearchPattern::expressionMatches(QStringView field, Qt::CaseSensitivity cs) const
 {
-    const QRegularExpression& expression
-        = cs == Qt::CaseSensitive ? m_expressions->exact : m_expressions->caseless;
+    const QRegularExpression& expression =
+        cs == Qt::CaseSensitive ? m_expressions->exact : m_expressions->caseless;
     return expression.isValid() && expression.match(field).hasMatch();
 }
 

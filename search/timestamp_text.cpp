@@ -105,9 +105,10 @@ bool TimestampText::compileTimeFormat()
             if (withP && f[i + 1].isUpper() != c.isUpper())
                 return false;
             const bool upper = c == u'A';
-            m_timeTokens.push_back({TimeToken::DayHalf, false,
-                                    upper ? m_locale.amText().toUpper() : m_locale.amText().toLower(),
-                                    upper ? m_locale.pmText().toUpper() : m_locale.pmText().toLower()});
+            m_timeTokens.push_back(
+                {TimeToken::DayHalf, false,
+                 upper ? m_locale.amText().toUpper() : m_locale.amText().toLower(),
+                 upper ? m_locale.pmText().toUpper() : m_locale.pmText().toLower()});
             twelveHour = true;
             i += withP ? 2 : 1;
             continue;
@@ -201,9 +202,10 @@ const TimestampText::UtcDay& TimestampText::utcDay(qint64 utcMilliseconds)
     auto found = m_utcDays.constFind(day);
     if (found == m_utcDays.constEnd()) {
         // Offsets change at most once within a day; equal offsets at both ends mean none did.
-        const int first = QDateTime::fromMSecsSinceEpoch(day * MsPerDay, Qt::LocalTime).offsetFromUtc();
-        const int last = QDateTime::fromMSecsSinceEpoch((day + 1) * MsPerDay - 1, Qt::LocalTime)
-                             .offsetFromUtc();
+        const int first =
+            QDateTime::fromMSecsSinceEpoch(day * MsPerDay, Qt::LocalTime).offsetFromUtc();
+        const int last =
+            QDateTime::fromMSecsSinceEpoch((day + 1) * MsPerDay - 1, Qt::LocalTime).offsetFromUtc();
         found = m_utcDays.insert(day, UtcDay{day, first * 1000, first == last});
     }
     m_lastUtcDay = *found;

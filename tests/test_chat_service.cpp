@@ -1,6 +1,6 @@
 #include "chat/chat_service.h"
-#include "core/failure.h"
 #include "chat/sample_history.h"
+#include "core/failure.h"
 
 #include <QSet>
 #include <QTest>

@@ -1,7 +1,7 @@
-#include "app/results_model.h"
 #include "app/clipboard_copy.h"
-#include "memory_table.h"
+#include "app/results_model.h"
 #include "app/results_removal_lock.h"
+#include "memory_table.h"
 #include "window_harness.h"
 
 #include <QTest>
@@ -31,13 +31,13 @@ private slots:
     void workedExampleThroughTheWindow()
     {
         WindowHarness f;
-        f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi there")},
-                    {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
+        f.addResults(
+            {{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi there")},
+             {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
         f.fake.clipboard.text = QStringLiteral("before");
         f.press(8);
-        QCOMPARE(f.fake.clipboard.text,
-                 QStringLiteral("alice\tBody             \thi there\r\n"
-                                "bob  \tFrom Display Name\tBob\r\n"));
+        QCOMPARE(f.fake.clipboard.text, QStringLiteral("alice\tBody             \thi there\r\n"
+                                                       "bob  \tFrom Display Name\tBob\r\n"));
         QCOMPARE(f.fake.clipboard.format, 0);
         QCOMPARE(f.fake.clipboard.clearCalls, 1);
         QCOMPARE(f.fake.clipboard.setTextCalls, 1);
@@ -67,7 +67,8 @@ private slots:
     {
         QFETCH(QStringList, rows);
         QFETCH(QString, expected);
-        MemoryTable table({QStringLiteral("Contact"), QStringLiteral("Field"), QStringLiteral("Value")});
+        MemoryTable table(
+            {QStringLiteral("Contact"), QStringLiteral("Field"), QStringLiteral("Value")});
         for (const QString& row : rows) {
             const QStringList parts = row.split(QLatin1Char('|'));
             table.add(parts.mid(0, 3), parts[3] == QLatin1String("1"));
@@ -116,8 +117,7 @@ private slots:
         QCOMPARE(f.fake.clipboard.setTextCalls, setTextCalls);
         QCOMPARE(f.fake.clipboard.text,
                  copied ? QStringLiteral("alice\tBody\thi\r\n") : QStringLiteral("before"));
-        QCOMPARE(f.fake.dialogs.messages(),
-                 QStringList{copied ? Copied : Busy});
+        QCOMPARE(f.fake.dialogs.messages(), QStringList{copied ? Copied : Busy});
         QVERIFY(f.fake.dialogs.errorReports().isEmpty());
     }
 
@@ -125,7 +125,7 @@ private slots:
     {
         WindowHarness f;
         f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi")},
-                    {QStringLiteral("bob"), MessageField::Body, QStringLiteral("yo")}});
+                      {QStringLiteral("bob"), MessageField::Body, QStringLiteral("yo")}});
         bool removalAllowed = true;
         QTimer::singleShot(0, &f.window, [&] {
             removalAllowed = f.window.resultsRemoval().removalAllowed();

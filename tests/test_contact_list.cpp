@@ -12,8 +12,8 @@
 #include <QTest>
 
 using namespace velmoran;
-using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
+using velmoran::test::WindowHarness;
 
 namespace {
 
@@ -42,8 +42,8 @@ void compareReports(const QStringList& reports, const QString& routine,
 }
 
 const QStringList SampleContacts = {
-    QStringLiteral("anna.kowalska"), QStringLiteral("kenji.tanaka"),
-    QStringLiteral("olga.petrova"),  QStringLiteral("mohammed.haddad"),
+    QStringLiteral("anna.kowalska"),   QStringLiteral("kenji.tanaka"),
+    QStringLiteral("olga.petrova"),    QStringLiteral("mohammed.haddad"),
     QStringLiteral("lucia.fernandez"), QStringLiteral("dave.miller")};
 
 } // namespace
@@ -75,8 +75,10 @@ private slots:
     {
         WindowHarness f;
         f.serveSample();
-        const QString first = QStringLiteral("2 messages of \"a.tar\" could not be read and were left out.");
-        const QString second = QStringLiteral("1 message of \"b.json\" could not be read and was left out.");
+        const QString first =
+            QStringLiteral("2 messages of \"a.tar\" could not be read and were left out.");
+        const QString second =
+            QStringLiteral("1 message of \"b.json\" could not be read and was left out.");
         f.chats.addNotice(first);
         f.chats.addNotice(second);
         QStringList listedWhenTold;
@@ -123,13 +125,13 @@ private slots:
         QTest::addColumn<QStringList>("second");
         QTest::addColumn<QStringList>("rows");
         const QString a = QStringLiteral("a"), b = QStringLiteral("b"), e;
-        QTest::newRow("empty handles skipped") << QStringList{e, a, e, b, e} << QStringList{}
-                                               << QStringList{a, b};
+        QTest::newRow("empty handles skipped")
+            << QStringList{e, a, e, b, e} << QStringList{} << QStringList{a, b};
         QTest::newRow("only empty handles") << QStringList{e, e} << QStringList{e} << QStringList{};
-        QTest::newRow("second listing appends again") << QStringList{a, b} << QStringList{b, a}
-                                                       << QStringList{a, b, b, a};
-        QTest::newRow("repeated handles kept") << QStringList{a, a} << QStringList{a}
-                                                << QStringList{a, a, a};
+        QTest::newRow("second listing appends again")
+            << QStringList{a, b} << QStringList{b, a} << QStringList{a, b, b, a};
+        QTest::newRow("repeated handles kept")
+            << QStringList{a, a} << QStringList{a} << QStringList{a, a, a};
     }
     void listingSkipsEmptyHandlesAndTicksOldRowsToo()
     {
@@ -236,7 +238,8 @@ private slots:
         QCOMPARE(f.contactTicks(), (QList<bool>{false, true}));
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
         QCOMPARE(f.fake.dialogs.shown[0].kind, ShownDialog::Question);
-        QCOMPARE(f.fake.dialogs.shown[0].text, mainWindowHelpText(QStringLiteral("List Contacts In Skype")));
+        QCOMPARE(f.fake.dialogs.shown[0].text,
+                 mainWindowHelpText(QStringLiteral("List Contacts In Skype")));
         QCOMPARE(pointerDuringHelp, 0);
         QCOMPARE(f.window.mousePointer().value(), 0);
         QCOMPARE(f.fake.shell.documents.size(), wantsVideo ? 1 : 0);
@@ -255,11 +258,12 @@ private slots:
         const QStringList old = {QStringLiteral("old")};
         // A failed creation fails the running test too, which then counts as "not running".
         QTest::newRow("create") << QStringLiteral("create") << QList<int>{102, 104}
-                                << QStringList{QStringLiteral("Cannot create the chat service"), notCreated}
+                                << QStringList{QStringLiteral("Cannot create the chat service"),
+                                               notCreated}
                                 << true << old;
-        QTest::newRow("running test") << QStringLiteral("running") << QList<int>{104}
-                                      << QStringList{QStringLiteral("The client did not answer")}
-                                      << true << old;
+        QTest::newRow("running test")
+            << QStringLiteral("running") << QList<int>{104}
+            << QStringList{QStringLiteral("The client did not answer")} << true << old;
         // The walk's body runs once for a contact that is not there; no row is added and the
         // tick pass still ticks the rows already listed.
         QTest::newRow("contacts") << QStringLiteral("contacts") << QList<int>{110, 112, 114}

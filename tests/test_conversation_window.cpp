@@ -47,16 +47,18 @@ struct Window : WindowHarness {
         window.show();
     }
     // Lists the contacts and searches for text.
-    void search(const QString& text, bool matchCase) {
+    void search(const QString& text, bool matchCase)
+    {
         press(2);
         find(text, matchCase);
     }
     ConversationWindow* conversation() { return form.conversations().window(); }
     // The 1-based results row whose value is text, the n-th of them (1-based).
-    int resultsRow(const QString& contact, const QString& value, int nth = 1) {
+    int resultsRow(const QString& contact, const QString& value, int nth = 1)
+    {
         for (qsizetype row = 1; row <= form.results().size(); ++row) {
-            if (form.results().contact(row) == contact && form.results().value(row) == value &&
-                --nth == 0)
+            if (form.results().contact(row) == contact && form.results().value(row) == value
+                && --nth == 0)
                 return int(row);
         }
         return -1;
@@ -66,7 +68,8 @@ struct Window : WindowHarness {
     Form1& form = window;
 };
 
-int chatOf(const ChatHistory& history, const QString& handle) {
+int chatOf(const ChatHistory& history, const QString& handle)
+{
     for (size_t i = 0; i < history.chats.size(); ++i) {
         if (history.chats[i].peerHandle == handle || history.chats[i].id == handle)
             return int(i);
@@ -75,8 +78,8 @@ int chatOf(const ChatHistory& history, const QString& handle) {
 }
 
 // The messages of a chat whose body or sender contains text, as the find bar should count them.
-QList<int> messagesContaining(const HistoryChat& chat, const QString& text,
-                              Qt::CaseSensitivity cs) {
+QList<int> messagesContaining(const HistoryChat& chat, const QString& text, Qt::CaseSensitivity cs)
+{
     QList<int> found;
     for (size_t i = 0; i < chat.messages.size(); ++i) {
         const HistoryMessage& m = chat.messages[i];
@@ -87,7 +90,8 @@ QList<int> messagesContaining(const HistoryChat& chat, const QString& text,
 }
 
 // Opens the context menu of a view's row and triggers the item with the given text.
-bool chooseFromMenu(QAbstractItemView* view, int row, const QString& item) {
+bool chooseFromMenu(QAbstractItemView* view, int row, const QString& item)
+{
     const QPoint pos = view->visualRect(view->model()->index(row, 0)).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, view->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(view->viewport(), &event);
@@ -106,7 +110,8 @@ bool chooseFromMenu(QAbstractItemView* view, int row, const QString& item) {
     return false;
 }
 
-QString toolTipAt(QAbstractItemView* view, const QPoint& pos) {
+QString toolTipAt(QAbstractItemView* view, const QPoint& pos)
+{
     QToolTip::hideText();
     QHelpEvent event(QEvent::ToolTip, pos, view->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(view->viewport(), &event);
@@ -119,12 +124,13 @@ struct TarMember {
     QByteArray symlink = {};
 };
 
-bool writeTar(const QString& path, const QList<TarMember>& members) {
+bool writeTar(const QString& path, const QList<TarMember>& members)
+{
     std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(),
                                                                    archive_write_free);
-    if (archive_write_set_format_ustar(writer.get()) != ARCHIVE_OK ||
-        archive_write_open_filename(writer.get(), QFile::encodeName(path).constData()) !=
-            ARCHIVE_OK)
+    if (archive_write_set_format_ustar(writer.get()) != ARCHIVE_OK
+        || archive_write_open_filename(writer.get(), QFile::encodeName(path).constData())
+               != ARCHIVE_OK)
         return false;
     for (const TarMember& member : members) {
         std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
@@ -141,15 +147,17 @@ bool writeTar(const QString& path, const QList<TarMember>& members) {
         archive_entry_set_perm(entry.get(), 0644);
         if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
             return false;
-        if (member.symlink.isEmpty() && !member.content.isEmpty() &&
-            archive_write_data(writer.get(), member.content.constData(),
-                               size_t(member.content.size())) != member.content.size())
+        if (member.symlink.isEmpty() && !member.content.isEmpty()
+            && archive_write_data(writer.get(), member.content.constData(),
+                                  size_t(member.content.size()))
+                   != member.content.size())
             return false;
     }
     return archive_write_close(writer.get()) == ARCHIVE_OK;
 }
 
-QStringList filesUnder(const QString& folder) {
+QStringList filesUnder(const QString& folder)
+{
     QStringList files;
     QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
@@ -164,14 +172,16 @@ QStringList filesUnder(const QString& folder) {
 class TestConversationWindow : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("velmoran"));
         QCoreApplication::setApplicationName(QStringLiteral("velmoran"));
         QSettings().clear();
     }
 
-    void conversationListShowsEveryChatNewestFirst() {
+    void conversationListShowsEveryChatNewestFirst()
+    {
         const ChatHistoryPtr history = sampleHistory();
         ConversationListModel model;
         model.setHistory(history);
@@ -194,7 +204,8 @@ private slots:
         QVERIFY(groupListed);
     }
 
-    void messageRowsAndDateRowsAgree() {
+    void messageRowsAndDateRowsAgree()
+    {
         const ChatHistoryPtr history = sampleHistory();
         MessageListModel model;
         for (int chat = 0; chat < int(history->chats.size()); ++chat) {
@@ -223,12 +234,14 @@ private slots:
         }
     }
 
-    void opensFromResultsRow_data() {
+    void opensFromResultsRow_data()
+    {
         QTest::addColumn<QString>("way");
         QTest::newRow("context menu") << "menu";
         QTest::newRow("Enter key") << "enter";
     }
-    void opensFromResultsRow() {
+    void opensFromResultsRow()
+    {
         QFETCH(QString, way);
         Window w;
         w.search(QStringLiteral("Lunch"), true);
@@ -283,7 +296,8 @@ private slots:
             QStringLiteral("Lunch tomorrow at noon?"));
     }
 
-    void findBarStepsThroughMatches_data() {
+    void findBarStepsThroughMatches_data()
+    {
         QTest::addColumn<QString>("chat");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("matchCase");
@@ -296,7 +310,8 @@ private slots:
         QTest::newRow("sender name") << "19:team-chat@thread.skype"
                                      << "Ольга" << true;
     }
-    void findBarStepsThroughMatches() {
+    void findBarStepsThroughMatches()
+    {
         QFETCH(QString, chat);
         QFETCH(QString, text);
         QFETCH(bool, matchCase);
@@ -350,7 +365,8 @@ private slots:
         QCOMPARE(c->findCountText(), QStringLiteral("No matches"));
     }
 
-    void copyWritesDateTimeSenderAndText() {
+    void copyWritesDateTimeSenderAndText()
+    {
         Window w;
         QVERIFY(w.form.conversations().showContact(QStringLiteral("kenji.tanaka")));
         ConversationWindow* c = w.conversation();
@@ -369,16 +385,17 @@ private slots:
         for (const int m : {0, 3, 4}) {
             const HistoryMessage& message = kenji.messages[size_t(m)];
             const QDateTime when = QDateTime::fromMSecsSinceEpoch(message.timestampMs);
-            expected += locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-                        locale.toString(when.time(), QLocale::ShortFormat) + QStringLiteral(", ") +
-                        message.senderDisplayName + QStringLiteral(": ") + message.body +
-                        QLatin1Char('\n');
+            expected += locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+                        + locale.toString(when.time(), QLocale::ShortFormat) + QStringLiteral(", ")
+                        + message.senderDisplayName + QStringLiteral(": ") + message.body
+                        + QLatin1Char('\n');
         }
         QCOMPARE(w.fake.clipboard.text, expected);
         QCOMPARE(w.fake.clipboard.format, 0);
     }
 
-    void tooltipsNameWhoIsBehindARow() {
+    void tooltipsNameWhoIsBehindARow()
+    {
         Window w;
         w.search(QStringLiteral("Lunch at"), true);
         QTableView* contacts = w.form.contactListView();
@@ -415,21 +432,23 @@ private slots:
         const HistoryMessage& message = chat.messages[size_t(lastSame)];
         const QDateTime when = QDateTime::fromMSecsSinceEpoch(message.timestampMs);
         const QString expected =
-            chat.name + QLatin1Char('\n') + QLocale().toString(when.date(), QLocale::ShortFormat) +
-            QLatin1Char(' ') + QLocale().toString(when.time(), QLocale::ShortFormat) +
-            QStringLiteral(", ") + message.senderDisplayName + QLatin1Char('\n') + resultsHint;
+            chat.name + QLatin1Char('\n') + QLocale().toString(when.date(), QLocale::ShortFormat)
+            + QLatin1Char(' ') + QLocale().toString(when.time(), QLocale::ShortFormat)
+            + QStringLiteral(", ") + message.senderDisplayName + QLatin1Char('\n') + resultsHint;
         results->scrollTo(results->model()->index(row - 1, 2));
         QCOMPARE(
             toolTipAt(results, results->visualRect(results->model()->index(row - 1, 2)).center()),
             expected);
     }
 
-    void messageFoundAgainOrGoneAfterReload_data() {
+    void messageFoundAgainOrGoneAfterReload_data()
+    {
         QTest::addColumn<bool>("keep");
         QTest::newRow("still there, elsewhere") << true;
         QTest::newRow("gone") << false;
     }
-    void messageFoundAgainOrGoneAfterReload() {
+    void messageFoundAgainOrGoneAfterReload()
+    {
         QFETCH(bool, keep);
         Window w;
         w.search(QStringLiteral("Lunch at"), true);
@@ -468,7 +487,8 @@ private slots:
         QCOMPARE(shown.body, wanted.body);
     }
 
-    void contactMenuAndCommandLineOpenTheLatestMessage() {
+    void contactMenuAndCommandLineOpenTheLatestMessage()
+    {
         {
             Window w;
             w.form.button(2)->click();
@@ -508,7 +528,8 @@ private slots:
         QCOMPARE(c->windowTitle(), kenji.name + QStringLiteral(" - Velmoran"));
     }
 
-    void filterBoxNarrowsTheConversations() {
+    void filterBoxNarrowsTheConversations()
+    {
         Window w;
         QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
         ConversationWindow* c = w.conversation();
@@ -522,7 +543,8 @@ private slots:
         QCOMPARE(c->conversationList()->model()->rowCount(), 1);
     }
 
-    void sizeAndSplitterAreRemembered() {
+    void sizeAndSplitterAreRemembered()
+    {
         QSize size;
         QList<int> sizes;
         {
@@ -541,7 +563,8 @@ private slots:
         QCOMPARE(w.conversation()->splitter()->sizes(), sizes);
     }
 
-    void sharedFilesComeOutOfTheExport_data() {
+    void sharedFilesComeOutOfTheExport_data()
+    {
         QTest::addColumn<QString>("objectId");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QByteArray>("content"); // empty: the export holds no copy
@@ -564,7 +587,8 @@ private slots:
         QTest::newRow("no copy") << "0-weu-missing"
                                  << "gone.png" << QByteArray() << "menu";
     }
-    void sharedFilesComeOutOfTheExport() {
+    void sharedFilesComeOutOfTheExport()
+    {
         QFETCH(QString, objectId);
         QFETCH(QString, fileName);
         QFETCH(QByteArray, content);
@@ -639,9 +663,9 @@ private slots:
         QVERIFY(!folder.isEmpty());
         QVERIFY(QFileInfo(opened).canonicalFilePath().startsWith(
             QFileInfo(folder).canonicalFilePath() + QLatin1Char('/')));
-        QCOMPARE(QFileInfo(folder).permissions() &
-                     (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
-                      QFile::WriteOther | QFile::ExeOther),
+        QCOMPARE(QFileInfo(folder).permissions()
+                     & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+                        | QFile::WriteOther | QFile::ExeOther),
                  QFileDevice::Permissions());
         QCOMPARE(filesUnder(folder), QStringList{opened});
         QFile file(opened);
@@ -659,7 +683,8 @@ private slots:
         QCOMPARE(w.fake.shell.urls, QList<QUrl>{QUrl(QStringLiteral("https://example.org/a"))});
     }
 
-    void emojiIsDrawnInColour() {
+    void emojiIsDrawnInColour()
+    {
         bool colourEmoji = false;
         for (const QString& family : QFontDatabase::families())
             colourEmoji |= family.contains(QLatin1String("Color Emoji"), Qt::CaseInsensitive);

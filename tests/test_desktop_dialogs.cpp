@@ -1,5 +1,5 @@
-#include "core/application_title.h"
 #include "app/desktop_platform.h"
+#include "core/application_title.h"
 
 #include <QApplication>
 #include <QInputDialog>
@@ -15,8 +15,7 @@ using namespace velmoran;
 namespace {
 
 // Runs inspect on the first modal dialog that opens, then lets it answer.
-template <typename Dialog, typename Inspect>
-void whenDialogOpens(Inspect inspect)
+template <typename Dialog, typename Inspect> void whenDialogOpens(Inspect inspect)
 {
     QTimer::singleShot(0, [inspect] {
         auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
@@ -60,7 +59,8 @@ private slots:
             QTest::keyClick(box, Qt::Key_Return);
         });
         QVERIFY(dialogs.question(QStringLiteral("Overwrite?")));
-        whenDialogOpens<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
+        whenDialogOpens<QMessageBox>(
+            [](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
         QVERIFY(!dialogs.question(QStringLiteral("Overwrite?")));
     }
 
@@ -108,8 +108,9 @@ private slots:
 
     void fileDialogFiltersAndQuotedPaths()
     {
-        QCOMPARE(qtFileDialogFilter(QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|")),
-                 QStringLiteral("Text Files (*.txt);;All Files (*.*)"));
+        QCOMPARE(
+            qtFileDialogFilter(QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|")),
+            QStringLiteral("Text Files (*.txt);;All Files (*.*)"));
         QCOMPARE(unquotedPath(QStringLiteral("\"/opt/my apps/v.avi\"")),
                  QStringLiteral("/opt/my apps/v.avi"));
         QCOMPARE(unquotedPath(QStringLiteral("/plain")), QStringLiteral("/plain"));

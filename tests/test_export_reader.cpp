@@ -48,7 +48,8 @@ QByteArray exportOf(const QByteArray& conversations)
 // A text message at a time, with more fields when given (",\"from\":\"8:a\"").
 QByteArray messageAt(const QByteArray& time, const QByteArray& more = {})
 {
-    return "{\"id\":\"m1\",\"originalarrivaltime\":" + time + ",\"messagetype\":\"Text\",\"content\":\"x\"" + more + "}";
+    return "{\"id\":\"m1\",\"originalarrivaltime\":" + time
+           + ",\"messagetype\":\"Text\",\"content\":\"x\"" + more + "}";
 }
 
 const ChatHistory& parsed(const QByteArray& json, ChatHistory& history)
@@ -98,11 +99,13 @@ private slots:
 
     void missingOrNullContentIsAnEmptyBody()
     {
-        const ChatHistory history = parseExportJson(
-            "{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":["
-            "{\"originalarrivaltime\":\"2021-03-04T05:06:07Z\",\"messagetype\":\"Text\",\"from\":\"8:a\"},"
-            "{\"originalarrivaltime\":\"2021-03-04T05:06:08Z\",\"messagetype\":\"RichText\",\"content\":null}]}]}",
-            QStringLiteral("messages.json"));
+        const ChatHistory history =
+            parseExportJson("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":["
+                            "{\"originalarrivaltime\":\"2021-03-04T05:06:07Z\",\"messagetype\":"
+                            "\"Text\",\"from\":\"8:a\"},"
+                            "{\"originalarrivaltime\":\"2021-03-04T05:06:08Z\",\"messagetype\":"
+                            "\"RichText\",\"content\":null}]}]}",
+                            QStringLiteral("messages.json"));
         QCOMPARE(history.chats[0].messages.size(), size_t(2));
         QCOMPARE(history.chats[0].messages[0].body, QString());
         QCOMPARE(history.chats[0].messages[1].body, QString());
@@ -121,42 +124,65 @@ private slots:
         const QStringList two = {QStringLiteral("8:live:anna"), QStringLiteral("8:bob")};
         const QByteArray annaAndBob = "[\\\"8:live:anna\\\",\\\"8:bob\\\"]";
         // Messages that name anna, so a group without a topic can be named after its members.
-        const QByteArray annaSpeaks = "\"MessageList\":[" + messageAt("\"2021-01-01T00:00:00Z\"", ",\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"") + "]";
-        QTest::newRow("one-to-one, named") << QByteArray("{\"id\":\"8:live:anna\",\"displayName\":\"Anna K\",\"MessageList\":[]}")
-                                           << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
-                                           << QStringLiteral("Anna K") << QStringList();
-        QTest::newRow("one-to-one, unnamed") << QByteArray("{\"displayName\":null,\"MessageList\":[],\"id\":\"8:live:anna\"}")
-                                             << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
-                                             << QStringLiteral("live:anna") << QStringList();
+        const QByteArray annaSpeaks =
+            "\"MessageList\":["
+            + messageAt("\"2021-01-01T00:00:00Z\"",
+                        ",\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"")
+            + "]";
+        QTest::newRow("one-to-one, named")
+            << QByteArray("{\"id\":\"8:live:anna\",\"displayName\":\"Anna K\",\"MessageList\":[]}")
+            << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
+            << QStringLiteral("Anna K") << QStringList();
+        QTest::newRow("one-to-one, unnamed")
+            << QByteArray("{\"displayName\":null,\"MessageList\":[],\"id\":\"8:live:anna\"}")
+            << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
+            << QStringLiteral("live:anna") << QStringList();
         QTest::newRow("group with topic")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"displayName\":\"Old\",\"threadProperties\":{\"topic\":\"Trip\",\"members\":\"" + annaAndBob + "\"},\"MessageList\":[]}")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"displayName\":\"Old\","
+                          "\"threadProperties\":{\"topic\":\"Trip\",\"members\":\""
+                          + annaAndBob + "\"},\"MessageList\":[]}")
             << group << int(ConversationKind::Group) << QStringLiteral("Trip") << two;
         QTest::newRow("group, topic after the messages")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\"," + annaSpeaks + ",\"threadProperties\":{\"members\":\"" + annaAndBob + "\",\"topic\":\"Trip\"}}")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\"," + annaSpeaks
+                          + ",\"threadProperties\":{\"members\":\"" + annaAndBob
+                          + "\",\"topic\":\"Trip\"}}")
             << group << int(ConversationKind::Group) << QStringLiteral("Trip") << two;
         QTest::newRow("group without topic")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"displayName\":\"Team\",\"threadProperties\":{\"topic\":null},\"MessageList\":[]}")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"displayName\":\"Team\","
+                          "\"threadProperties\":{\"topic\":null},\"MessageList\":[]}")
             << group << int(ConversationKind::Group) << QStringLiteral("Team") << QStringList();
         QTest::newRow("group named by its members")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":\"" + annaAndBob + "\"}," + annaSpeaks + "}")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":\""
+                          + annaAndBob + "\"}," + annaSpeaks + "}")
             << group << int(ConversationKind::Group) << QStringLiteral("Anna K, bob") << two;
-        QTest::newRow("group without anything") << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":null,\"MessageList\":[]}")
-                                                << group << int(ConversationKind::Group) << group << QStringList();
+        QTest::newRow("group without anything")
+            << QByteArray(
+                   "{\"id\":\"19:abc@thread.skype\",\"threadProperties\":null,\"MessageList\":[]}")
+            << group << int(ConversationKind::Group) << group << QStringList();
         QTest::newRow("members a real list")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":[\"8:live:anna\",{\"id\":\"8:bob\",\"role\":\"User\"},7]},\"MessageList\":[]}")
+            << QByteArray(
+                   "{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":[\"8:live:"
+                   "anna\",{\"id\":\"8:bob\",\"role\":\"User\"},7]},\"MessageList\":[]}")
             << group << int(ConversationKind::Group) << QStringLiteral("live:anna, bob") << two;
         QTest::newRow("members garbage")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":\"[\\\"8:a\\\", oops\"},\"MessageList\":[]}")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":\"["
+                          "\\\"8:a\\\", oops\"},\"MessageList\":[]}")
             << group << int(ConversationKind::Group) << group << QStringList();
-        QTest::newRow("members a number") << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":5,\"topic\":7},\"MessageList\":[]}")
-                                          << group << int(ConversationKind::Group) << group << QStringList();
-        QTest::newRow("properties a text") << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":\"x\",\"MessageList\":[]}")
-                                           << group << int(ConversationKind::Group) << group << QStringList();
-        QTest::newRow("bot") << QByteArray("{\"id\":\"28:concierge\",\"displayName\":\"Concierge\",\"MessageList\":[]}")
-                             << QStringLiteral("28:concierge") << int(ConversationKind::Bot) << QStringLiteral("Concierge")
-                             << QStringList();
-        QTest::newRow("other") << QByteArray("{\"id\":\"48:notes\",\"MessageList\":[]}") << QStringLiteral("48:notes")
-                               << int(ConversationKind::Other) << QStringLiteral("48:notes") << QStringList();
+        QTest::newRow("members a number")
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":5,"
+                          "\"topic\":7},\"MessageList\":[]}")
+            << group << int(ConversationKind::Group) << group << QStringList();
+        QTest::newRow("properties a text")
+            << QByteArray(
+                   "{\"id\":\"19:abc@thread.skype\",\"threadProperties\":\"x\",\"MessageList\":[]}")
+            << group << int(ConversationKind::Group) << group << QStringList();
+        QTest::newRow("bot") << QByteArray(
+            "{\"id\":\"28:concierge\",\"displayName\":\"Concierge\",\"MessageList\":[]}")
+                             << QStringLiteral("28:concierge") << int(ConversationKind::Bot)
+                             << QStringLiteral("Concierge") << QStringList();
+        QTest::newRow("other") << QByteArray("{\"id\":\"48:notes\",\"MessageList\":[]}")
+                               << QStringLiteral("48:notes") << int(ConversationKind::Other)
+                               << QStringLiteral("48:notes") << QStringList();
     }
 
     void conversationsKeepIdKindNameAndMembers()
@@ -189,37 +215,49 @@ private slots:
         QTest::addColumn<QString>("objectId");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<qint64>("size");
-        const QByteArray file = "<URIObject uri=\"https://api.asm.skype.com/v1/objects/0-weu-d3-abc\" type=\"File.1\">"
-                                "To view this file, go to: <a href=\"https://x.example/?a=1&amp;b=2\">link</a>"
-                                "<OriginalName v=\"notes &amp; plans.pdf\"></OriginalName><FileSize v=\"12345\"></FileSize></URIObject>";
-        QTest::newRow("ordinary account") << QByteArray("Text") << QByteArray("8:live:anna") << QByteArray("hi")
-                                          << QStringLiteral("live:anna") << false << QString() << QString() << qint64(-1);
-        QTest::newRow("bot keeps its prefix") << QByteArray("Text") << QByteArray("28:concierge") << QByteArray("hi")
-                                              << QStringLiteral("28:concierge") << false << QString() << QString() << qint64(-1);
-        QTest::newRow("generic file") << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob") << file
-                                      << QStringLiteral("bob") << true << QStringLiteral("0-weu-d3-abc")
-                                      << QStringLiteral("notes & plans.pdf") << qint64(12345);
+        const QByteArray file =
+            "<URIObject uri=\"https://api.asm.skype.com/v1/objects/0-weu-d3-abc\" type=\"File.1\">"
+            "To view this file, go to: <a href=\"https://x.example/?a=1&amp;b=2\">link</a>"
+            "<OriginalName v=\"notes &amp; plans.pdf\"></OriginalName><FileSize "
+            "v=\"12345\"></FileSize></URIObject>";
+        QTest::newRow("ordinary account")
+            << QByteArray("Text") << QByteArray("8:live:anna") << QByteArray("hi")
+            << QStringLiteral("live:anna") << false << QString() << QString() << qint64(-1);
+        QTest::newRow("bot keeps its prefix")
+            << QByteArray("Text") << QByteArray("28:concierge") << QByteArray("hi")
+            << QStringLiteral("28:concierge") << false << QString() << QString() << qint64(-1);
+        QTest::newRow("generic file")
+            << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob") << file
+            << QStringLiteral("bob") << true << QStringLiteral("0-weu-d3-abc")
+            << QStringLiteral("notes & plans.pdf") << qint64(12345);
         QTest::newRow("uri object with text before it")
-            << QByteArray("RichText/UriObject") << QByteArray("8:bob") << QByteArray("Sent a photo: " + file)
-            << QStringLiteral("bob") << true << QStringLiteral("0-weu-d3-abc") << QStringLiteral("notes & plans.pdf")
+            << QByteArray("RichText/UriObject") << QByteArray("8:bob")
+            << QByteArray("Sent a photo: " + file) << QStringLiteral("bob") << true
+            << QStringLiteral("0-weu-d3-abc") << QStringLiteral("notes & plans.pdf")
             << qint64(12345);
         QTest::newRow("video, uri with slash and query")
             << QByteArray("RichText/Media_Video") << QByteArray("8:bob")
-            << QByteArray("<URIObject uri=\"https://h/v1/objects/0-neu-d1-99/?v=1\"><OriginalName v=\"clip.mp4\"/><FileSize v=\" 7 \"/></URIObject>")
-            << QStringLiteral("bob") << true << QStringLiteral("0-neu-d1-99") << QStringLiteral("clip.mp4") << qint64(7);
+            << QByteArray("<URIObject uri=\"https://h/v1/objects/0-neu-d1-99/?v=1\"><OriginalName "
+                          "v=\"clip.mp4\"/><FileSize v=\" 7 \"/></URIObject>")
+            << QStringLiteral("bob") << true << QStringLiteral("0-neu-d1-99")
+            << QStringLiteral("clip.mp4") << qint64(7);
         QTest::newRow("flaw after the name keeps what came before")
             << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob")
-            << QByteArray("<URIObject uri=\"u/0-x\"><OriginalName v=\"a.txt\"/>&nbsp;<FileSize v=\"9\"/></URIObject>")
-            << QStringLiteral("bob") << true << QStringLiteral("0-x") << QStringLiteral("a.txt") << qint64(-1);
+            << QByteArray("<URIObject uri=\"u/0-x\"><OriginalName v=\"a.txt\"/>&nbsp;<FileSize "
+                          "v=\"9\"/></URIObject>")
+            << QStringLiteral("bob") << true << QStringLiteral("0-x") << QStringLiteral("a.txt")
+            << qint64(-1);
         QTest::newRow("size that is no number")
             << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob")
             << QByteArray("<URIObject uri=\"u/0-x\"><FileSize v=\"-5\"/></URIObject>")
             << QStringLiteral("bob") << true << QStringLiteral("0-x") << QString() << qint64(-1);
-        QTest::newRow("file message without markup") << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob")
-                                                     << QByteArray("a file") << QStringLiteral("bob") << false
-                                                     << QString() << QString() << qint64(-1);
-        QTest::newRow("text that quotes the markup") << QByteArray("Text") << QByteArray("8:bob") << file
-                                                     << QStringLiteral("bob") << false << QString() << QString() << qint64(-1);
+        QTest::newRow("file message without markup")
+            << QByteArray("RichText/Media_GenericFile") << QByteArray("8:bob")
+            << QByteArray("a file") << QStringLiteral("bob") << false << QString() << QString()
+            << qint64(-1);
+        QTest::newRow("text that quotes the markup")
+            << QByteArray("Text") << QByteArray("8:bob") << file << QStringLiteral("bob") << false
+            << QString() << QString() << qint64(-1);
     }
 
     void messagesKeepTheirSenderAndSharedFile()
@@ -234,9 +272,13 @@ private slots:
         QFETCH(qint64, size);
         QByteArray escaped = content;
         escaped.replace("\"", "\\\"");
-        const QByteArray json = exportOf("{\"id\":\"8:bob\",\"MessageList\":[{\"originalarrivaltime\":\"2021-01-01T00:00:00Z\","
-                                         "\"messagetype\":\"" + type + "\",\"from\":\"" + from + "\",\"content\":\"" + escaped + "\"},"
-                                         "{\"originalarrivaltime\":\"2021-01-01T00:00:01Z\",\"messagetype\":\"" + type + "\",\"from\":\"" + from + "\",\"content\":\"" + escaped + "\"}]}");
+        const QByteArray json = exportOf(
+            "{\"id\":\"8:bob\",\"MessageList\":[{\"originalarrivaltime\":\"2021-01-01T00:00:00Z\","
+            "\"messagetype\":\""
+            + type + "\",\"from\":\"" + from + "\",\"content\":\"" + escaped
+            + "\"},"
+              "{\"originalarrivaltime\":\"2021-01-01T00:00:01Z\",\"messagetype\":\""
+            + type + "\",\"from\":\"" + from + "\",\"content\":\"" + escaped + "\"}]}");
         ChatHistory history;
         const auto& messages = parsed(json, history).chats.at(0).messages;
         QCOMPARE(messages.size(), size_t(2));
@@ -245,7 +287,8 @@ private slots:
         // Without a display name the sender is shown by its id, as before.
         QCOMPARE(message.senderDisplayName, senderId);
         // The body is what it always was: the plain text of text kinds, empty for the others.
-        QCOMPARE(message.body, type.startsWith("RichText") || type == "Text" ? plain(content) : QString());
+        QCOMPARE(message.body,
+                 type.startsWith("RichText") || type == "Text" ? plain(content) : QString());
         QCOMPARE(bool(message.file), hasFile);
         if (hasFile) {
             QCOMPARE(message.file->objectId, objectId);
@@ -258,26 +301,34 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("body");
-        QTest::newRow("lone high surrogate at the end") << QByteArray("hello \\ud83d") << QStringLiteral("hello \ufffd");
-        QTest::newRow("lone high surrogate before text") << QByteArray("a\\ud800x") << QStringLiteral("a\ufffdx");
+        QTest::newRow("lone high surrogate at the end")
+            << QByteArray("hello \\ud83d") << QStringLiteral("hello \ufffd");
+        QTest::newRow("lone high surrogate before text")
+            << QByteArray("a\\ud800x") << QStringLiteral("a\ufffdx");
         QTest::newRow("lone low surrogate") << QByteArray("\\ude00!") << QStringLiteral("\ufffd!");
-        QTest::newRow("two high surrogates") << QByteArray("\\ud83d\\ud83d\\ude00") << QStringLiteral("\ufffd\U0001F600");
+        QTest::newRow("two high surrogates")
+            << QByteArray("\\ud83d\\ud83d\\ude00") << QStringLiteral("\ufffd\U0001F600");
         QTest::newRow("high surrogate and an escape")
             << QByteArray("\\ud83d\\n\\u00e9\\\"") << QStringLiteral("\ufffd\n\u00e9\"");
         QTest::newRow("unknown escape") << QByteArray("a\\qb") << QStringLiteral("a\ufffdb");
-        QTest::newRow("short unicode escape") << QByteArray("\\ud83d\\u12") << QStringLiteral("\ufffd\ufffd12");
-        QTest::newRow("bytes that are no UTF-8") << QByteArray("caf\xe9 \xff ok") << QStringLiteral("caf\ufffd \ufffd ok");
-        QTest::newRow("cut multi-byte sequence") << QByteArray("\xe2\x82 x") << QStringLiteral("\ufffd\ufffd x");
+        QTest::newRow("short unicode escape")
+            << QByteArray("\\ud83d\\u12") << QStringLiteral("\ufffd\ufffd12");
+        QTest::newRow("bytes that are no UTF-8")
+            << QByteArray("caf\xe9 \xff ok") << QStringLiteral("caf\ufffd \ufffd ok");
+        QTest::newRow("cut multi-byte sequence")
+            << QByteArray("\xe2\x82 x") << QStringLiteral("\ufffd\ufffd x");
     }
 
     void badTextIsRepairedNotRefused()
     {
         QFETCH(QByteArray, content);
         QFETCH(QString, body);
-        const QByteArray json = exportOf(
-            "{\"id\":\"8:a\",\"MessageList\":[{\"originalarrivaltime\":\"2021-01-01T00:00:00Z\",\"messagetype\":\"Text\","
-            "\"displayName\":\"Ann \\ud83d\",\"content\":\"" + content + "\"},"
-            + messageAt("\"2021-01-01T00:00:01Z\"", ",\"content\":\"next\"") + "]}");
+        const QByteArray json =
+            exportOf("{\"id\":\"8:a\",\"MessageList\":[{\"originalarrivaltime\":\"2021-01-01T00:00:"
+                     "00Z\",\"messagetype\":\"Text\","
+                     "\"displayName\":\"Ann \\ud83d\",\"content\":\""
+                     + content + "\"},"
+                     + messageAt("\"2021-01-01T00:00:01Z\"", ",\"content\":\"next\"") + "]}");
         ChatHistory history;
         const auto& messages = parsed(json, history).chats.at(0).messages;
         QCOMPARE(messages.size(), size_t(2));
@@ -293,17 +344,22 @@ private slots:
         QTest::addColumn<QString>("reason"); // empty: the message is kept
         QTest::newRow("first possible") << QByteArray("\"1970-01-01T00:00:00Z\"") << QString();
         QTest::newRow("last possible") << QByteArray("\"9999-12-31T23:59:59.999Z\"") << QString();
-        QTest::newRow("30 February") << QByteArray("\"2020-02-30T10:00:00Z\"")
-                                     << QStringLiteral("whose time \"2020-02-30T10:00:00Z\" is no possible date and time");
-        QTest::newRow("29 February of no leap year") << QByteArray("\"2021-02-29T10:00:00Z\"")
-                                                     << QStringLiteral("is no possible date and time");
+        QTest::newRow("30 February")
+            << QByteArray("\"2020-02-30T10:00:00Z\"")
+            << QStringLiteral("whose time \"2020-02-30T10:00:00Z\" is no possible date and time");
+        QTest::newRow("29 February of no leap year")
+            << QByteArray("\"2021-02-29T10:00:00Z\"")
+            << QStringLiteral("is no possible date and time");
         QTest::newRow("before 1970") << QByteArray("\"1969-12-31T23:59:59.999Z\"")
                                      << QStringLiteral("is outside the years 1970 to 9999");
-        QTest::newRow("year 0") << QByteArray("\"0000-01-01T00:00:00Z\"") << QStringLiteral("outside the years");
-        QTest::newRow("1970 by its offset only") << QByteArray("\"1970-01-01T00:30:00+01:00\"")
-                                                 << QStringLiteral("outside the years");
-        QTest::newRow("five-digit year") << QByteArray("\"10000-01-01T00:00:00Z\"") << QStringLiteral("no possible date");
-        QTest::newRow("no date at all") << QByteArray("\"yesterday\"") << QStringLiteral("\"yesterday\" is no possible");
+        QTest::newRow("year 0") << QByteArray("\"0000-01-01T00:00:00Z\"")
+                                << QStringLiteral("outside the years");
+        QTest::newRow("1970 by its offset only")
+            << QByteArray("\"1970-01-01T00:30:00+01:00\"") << QStringLiteral("outside the years");
+        QTest::newRow("five-digit year")
+            << QByteArray("\"10000-01-01T00:00:00Z\"") << QStringLiteral("no possible date");
+        QTest::newRow("no date at all")
+            << QByteArray("\"yesterday\"") << QStringLiteral("\"yesterday\" is no possible");
         QTest::newRow("empty") << QByteArray("\"\"") << QStringLiteral("which has no time");
         QTest::newRow("null") << QByteArray("null") << QStringLiteral("which has no time");
     }
@@ -313,11 +369,16 @@ private slots:
         QFETCH(QByteArray, time);
         QFETCH(QString, reason);
         // The conversation's id comes after its messages: the place is still told by it.
-        const QByteArray json = exportOf(
-            "{\"id\":\"8:a\",\"MessageList\":[" + messageAt("\"2021-01-01T00:00:00Z\"") + "]},"
-            "{\"MessageList\":[" + messageAt("\"2021-01-01T00:00:00Z\"") + ","
-            "{\"id\":\"1617\",\"originalarrivaltime\":" + time + ",\"messagetype\":\"Text\",\"content\":\"bad\"},"
-            + messageAt("\"2021-01-01T00:00:02Z\"", ",\"content\":\"after\"") + "],\"id\":\"19:g@thread.skype\"}");
+        const QByteArray json =
+            exportOf("{\"id\":\"8:a\",\"MessageList\":[" + messageAt("\"2021-01-01T00:00:00Z\"")
+                     + "]},"
+                       "{\"MessageList\":["
+                     + messageAt("\"2021-01-01T00:00:00Z\"")
+                     + ","
+                       "{\"id\":\"1617\",\"originalarrivaltime\":"
+                     + time + ",\"messagetype\":\"Text\",\"content\":\"bad\"},"
+                     + messageAt("\"2021-01-01T00:00:02Z\"", ",\"content\":\"after\"")
+                     + "],\"id\":\"19:g@thread.skype\"}");
         ChatHistory history;
         parsed(json, history);
         QCOMPARE(history.chats.size(), size_t(2));
@@ -331,28 +392,31 @@ private slots:
         QCOMPARE(messages.size(), size_t(2));
         QCOMPARE(messages[1].body, QStringLiteral("after"));
         QCOMPARE(history.skippedMessages, qsizetype(1));
-        QVERIFY2(history.firstSkipped.startsWith(
-                     QStringLiteral("message 2 of conversation \"19:g@thread.skype\" (message id \"1617\"), ")),
+        QVERIFY2(history.firstSkipped.startsWith(QStringLiteral(
+                     "message 2 of conversation \"19:g@thread.skype\" (message id \"1617\"), ")),
                  qPrintable(history.firstSkipped));
         QVERIFY2(history.firstSkipped.contains(reason), qPrintable(history.firstSkipped));
     }
 
     void theFixtureMapsEveryNewField()
     {
-        const ChatHistory history = parseExportJson(readFixture("export_varied.json"), QStringLiteral("messages.json"));
+        const ChatHistory history =
+            parseExportJson(readFixture("export_varied.json"), QStringLiteral("messages.json"));
         QCOMPARE(history.contacts, QStringList{QStringLiteral("live:anna")});
         QCOMPARE(history.chats.size(), size_t(5));
         QStringList names;
         for (const HistoryChat& chat : history.chats)
             names << chat.name;
-        QCOMPARE(names, QStringList({QStringLiteral("Anna Kowalska"), QStringLiteral("Trip to Krak\u00f3w"),
-                                     QStringLiteral("live:anna, Bob B"), QStringLiteral("Concierge"),
-                                     QStringLiteral("48:notes")}));
+        QCOMPARE(names, QStringList({QStringLiteral("Anna Kowalska"),
+                                     QStringLiteral("Trip to Krak\u00f3w"),
+                                     QStringLiteral("live:anna, Bob B"),
+                                     QStringLiteral("Concierge"), QStringLiteral("48:notes")}));
         // Feb 30, year 999 and 1969 are left out; the first of them is told.
         QCOMPARE(history.skippedMessages, qsizetype(3));
         QCOMPARE(history.firstSkipped,
-                 QStringLiteral("message 2 of conversation \"8:live:anna\" (message id \"1002\"), whose time "
-                                "\"2020-02-30T10:00:00Z\" is no possible date and time"));
+                 QStringLiteral(
+                     "message 2 of conversation \"8:live:anna\" (message id \"1002\"), whose time "
+                     "\"2020-02-30T10:00:00Z\" is no possible date and time"));
         QCOMPARE(history.messageCount(), qsizetype(6));
         const auto& anna = history.chats[0].messages;
         QCOMPARE(anna.size(), size_t(3));
@@ -381,28 +445,43 @@ private slots:
         QTest::addColumn<QByteArray>("markup");
         QTest::addColumn<QString>("text");
         QTest::newRow("plain") << QByteArray("just text") << QStringLiteral("just text");
-        QTest::newRow("tags keep inner text") << QByteArray("<b>a</b><i>b</i><s>c</s>") << QStringLiteral("abc");
+        QTest::newRow("tags keep inner text")
+            << QByteArray("<b>a</b><i>b</i><s>c</s>") << QStringLiteral("abc");
         QTest::newRow("attributes with > inside quotes")
             << QByteArray("<a href=\"x>y\" title='1>2'>go</a>") << QStringLiteral("go");
         QTest::newRow("self-closing") << QByteArray("a<br/>b") << QStringLiteral("ab");
-        QTest::newRow("emoticon keeps its text") << QByteArray("<ss type=\"smile\">:)</ss>") << QStringLiteral(":)");
+        QTest::newRow("emoticon keeps its text")
+            << QByteArray("<ss type=\"smile\">:)</ss>") << QStringLiteral(":)");
         QTest::newRow("edit marker dropped")
             << QByteArray("fixed<e_m ts=\"1\" a=\"x\" t=\"61\"></e_m>") << QStringLiteral("fixed");
-        QTest::newRow("self-closing edit marker") << QByteArray("fixed<e_m ts=\"1\"/>!") << QStringLiteral("fixed!");
-        QTest::newRow("xml entities") << QByteArray("&lt;&gt;&amp;&quot;&apos;") << QStringLiteral("<>&\"'");
-        QTest::newRow("html entities") << QByteArray("a&nbsp;b&hellip;&euro;") << QStringLiteral("a\u00a0b\u2026\u20ac");
-        QTest::newRow("numeric references") << QByteArray("&#39;&#x1F600;&#X41;") << QStringLiteral("'\U0001F600A");
-        QTest::newRow("double-escaped stays once decoded") << QByteArray("&amp;lt;") << QStringLiteral("&lt;");
-        QTest::newRow("unknown entity kept") << QByteArray("&bogus; &amp") << QStringLiteral("&bogus; &amp");
+        QTest::newRow("self-closing edit marker")
+            << QByteArray("fixed<e_m ts=\"1\"/>!") << QStringLiteral("fixed!");
+        QTest::newRow("xml entities")
+            << QByteArray("&lt;&gt;&amp;&quot;&apos;") << QStringLiteral("<>&\"'");
+        QTest::newRow("html entities")
+            << QByteArray("a&nbsp;b&hellip;&euro;") << QStringLiteral("a\u00a0b\u2026\u20ac");
+        QTest::newRow("numeric references")
+            << QByteArray("&#39;&#x1F600;&#X41;") << QStringLiteral("'\U0001F600A");
+        QTest::newRow("double-escaped stays once decoded")
+            << QByteArray("&amp;lt;") << QStringLiteral("&lt;");
+        QTest::newRow("unknown entity kept")
+            << QByteArray("&bogus; &amp") << QStringLiteral("&bogus; &amp");
         QTest::newRow("invalid code points kept")
-            << QByteArray("&#0;&#xD800;&#x110000;&#99999999999;") << QStringLiteral("&#0;&#xD800;&#x110000;&#99999999999;");
-        QTest::newRow("lone angle brackets") << QByteArray("a < b > c <3 <") << QStringLiteral("a < b > c <3 <");
-        QTest::newRow("unterminated tag") << QByteArray("x <b unterminated") << QStringLiteral("x <b unterminated");
-        QTest::newRow("unterminated quote") << QByteArray("<a href=\"x>y") << QStringLiteral("<a href=\"x>y");
-        QTest::newRow("comment dropped") << QByteArray("a<!-- <b>no</b> -->b") << QStringLiteral("ab");
-        QTest::newRow("cdata kept") << QByteArray("<![CDATA[<b>&amp;</b>]]>") << QStringLiteral("<b>&amp;</b>");
-        QTest::newRow("nested quote") << QByteArray("<quote author=\"a\"><legacyquote>[1] a: </legacyquote>hi</quote>ok")
-                                      << QStringLiteral("[1] a: hiok");
+            << QByteArray("&#0;&#xD800;&#x110000;&#99999999999;")
+            << QStringLiteral("&#0;&#xD800;&#x110000;&#99999999999;");
+        QTest::newRow("lone angle brackets")
+            << QByteArray("a < b > c <3 <") << QStringLiteral("a < b > c <3 <");
+        QTest::newRow("unterminated tag")
+            << QByteArray("x <b unterminated") << QStringLiteral("x <b unterminated");
+        QTest::newRow("unterminated quote")
+            << QByteArray("<a href=\"x>y") << QStringLiteral("<a href=\"x>y");
+        QTest::newRow("comment dropped")
+            << QByteArray("a<!-- <b>no</b> -->b") << QStringLiteral("ab");
+        QTest::newRow("cdata kept")
+            << QByteArray("<![CDATA[<b>&amp;</b>]]>") << QStringLiteral("<b>&amp;</b>");
+        QTest::newRow("nested quote")
+            << QByteArray("<quote author=\"a\"><legacyquote>[1] a: </legacyquote>hi</quote>ok")
+            << QStringLiteral("[1] a: hiok");
     }
 
     void markupBecomesPlainText()
@@ -420,18 +499,28 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::addColumn<qint64>("expected");
         QTest::newRow("epoch") << QStringLiteral("1970-01-01T00:00:00Z") << true << qint64(0);
-        QTest::newRow("one digit") << QStringLiteral("1970-01-01T00:00:00.5Z") << true << qint64(500);
-        QTest::newRow("two digits") << QStringLiteral("1970-01-01T00:00:00.05Z") << true << qint64(50);
-        QTest::newRow("three digits") << QStringLiteral("2021-03-04T05:06:07.890Z") << true << qint64(1614834367890);
-        QTest::newRow("more digits cut") << QStringLiteral("2021-03-04T05:06:07.8909Z") << true << qint64(1614834367890);
-        QTest::newRow("offset") << QStringLiteral("2021-03-04T07:06:07.890+02:00") << true << qint64(1614834367890);
-        QTest::newRow("leap day") << QStringLiteral("2020-02-29T12:00:00Z") << true << qint64(1582977600000);
-        QTest::newRow("before epoch") << QStringLiteral("1969-12-31T23:59:59Z") << true << qint64(-1000);
+        QTest::newRow("one digit")
+            << QStringLiteral("1970-01-01T00:00:00.5Z") << true << qint64(500);
+        QTest::newRow("two digits")
+            << QStringLiteral("1970-01-01T00:00:00.05Z") << true << qint64(50);
+        QTest::newRow("three digits")
+            << QStringLiteral("2021-03-04T05:06:07.890Z") << true << qint64(1614834367890);
+        QTest::newRow("more digits cut")
+            << QStringLiteral("2021-03-04T05:06:07.8909Z") << true << qint64(1614834367890);
+        QTest::newRow("offset") << QStringLiteral("2021-03-04T07:06:07.890+02:00") << true
+                                << qint64(1614834367890);
+        QTest::newRow("leap day") << QStringLiteral("2020-02-29T12:00:00Z") << true
+                                  << qint64(1582977600000);
+        QTest::newRow("before epoch")
+            << QStringLiteral("1969-12-31T23:59:59Z") << true << qint64(-1000);
         QTest::newRow("no zone") << QStringLiteral("2021-03-04T05:06:07") << false << qint64(0);
-        QTest::newRow("no day 30 in February") << QStringLiteral("2021-02-30T05:06:07Z") << false << qint64(0);
+        QTest::newRow("no day 30 in February")
+            << QStringLiteral("2021-02-30T05:06:07Z") << false << qint64(0);
         QTest::newRow("hour 24") << QStringLiteral("2021-03-04T24:00:00Z") << false << qint64(0);
-        QTest::newRow("empty fraction") << QStringLiteral("2021-03-04T05:06:07.Z") << false << qint64(0);
-        QTest::newRow("trailing text") << QStringLiteral("2021-03-04T05:06:07Zx") << false << qint64(0);
+        QTest::newRow("empty fraction")
+            << QStringLiteral("2021-03-04T05:06:07.Z") << false << qint64(0);
+        QTest::newRow("trailing text")
+            << QStringLiteral("2021-03-04T05:06:07Zx") << false << qint64(0);
         QTest::newRow("letters") << QStringLiteral("2021-0a-04T05:06:07Z") << false << qint64(0);
         QTest::newRow("short") << QStringLiteral("2021-03-04") << false << qint64(0);
         QTest::newRow("empty") << QString() << false << qint64(0);
@@ -444,7 +533,9 @@ private slots:
         QFETCH(qint64, expected);
         const QByteArray utf8 = text.toUtf8();
         qint64 value = 0;
-        QCOMPARE(parseIsoTimestampMs(std::string_view(utf8.constData(), size_t(utf8.size())), value), valid);
+        QCOMPARE(
+            parseIsoTimestampMs(std::string_view(utf8.constData(), size_t(utf8.size())), value),
+            valid);
         if (valid)
             QCOMPARE(value, expected);
     }
@@ -453,52 +544,74 @@ private slots:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("reason");
-        const QByteArray message = "{\"id\":\"1\",\"originalarrivaltime\":\"2021-03-04T05:06:07Z\",\"messagetype\":\"Text\",\"content\":\"x\",\"from\":\"8:a\"}";
+        const QByteArray message = "{\"id\":\"1\",\"originalarrivaltime\":\"2021-03-04T05:06:07Z\","
+                                   "\"messagetype\":\"Text\",\"content\":\"x\",\"from\":\"8:a\"}";
         QTest::newRow("empty") << QByteArray() << QStringLiteral("no JSON");
         QTest::newRow("blank") << QByteArray("   \n") << QStringLiteral("no JSON");
-        QTest::newRow("truncated") << exportJson.left(exportJson.size() / 2) << QStringLiteral("not valid JSON");
-        QTest::newRow("truncated in a string") << QByteArray("{\"conversations\":[{\"id\":\"8:a") << QStringLiteral("not valid JSON");
+        QTest::newRow("truncated")
+            << exportJson.left(exportJson.size() / 2) << QStringLiteral("not valid JSON");
+        QTest::newRow("truncated in a string")
+            << QByteArray("{\"conversations\":[{\"id\":\"8:a") << QStringLiteral("not valid JSON");
         QTest::newRow("garbage") << QByteArray("hello") << QStringLiteral("not a JSON object");
-        QTest::newRow("not an object") << QByteArray("[1,2]") << QStringLiteral("not a JSON object");
-        QTest::newRow("no conversations") << QByteArray("{\"userId\":\"8:x\"}") << QStringLiteral("no \"conversations\"");
-        QTest::newRow("conversations not a list") << QByteArray("{\"conversations\":5}")
-                                                  << QStringLiteral("\"conversations\" is not a list");
-        QTest::newRow("conversation not an object") << QByteArray("{\"conversations\":[true]}")
-                                                    << QStringLiteral("a list of objects");
-        QTest::newRow("no id") << QByteArray("{\"conversations\":[{\"MessageList\":[]}]}") << QStringLiteral("conversation 1 has no \"id\"");
-        QTest::newRow("id a number") << QByteArray("{\"conversations\":[{\"id\":8,\"MessageList\":[]}]}")
-                                     << QStringLiteral("\"id\" is not a text");
-        QTest::newRow("no message list") << QByteArray("{\"conversations\":[{\"id\":\"8:a\"}]}") << QStringLiteral("no \"MessageList\"");
-        QTest::newRow("message list an object") << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":{}}]}")
-                                                << QStringLiteral("\"MessageList\" is not a list");
+        QTest::newRow("not an object")
+            << QByteArray("[1,2]") << QStringLiteral("not a JSON object");
+        QTest::newRow("no conversations")
+            << QByteArray("{\"userId\":\"8:x\"}") << QStringLiteral("no \"conversations\"");
+        QTest::newRow("conversations not a list")
+            << QByteArray("{\"conversations\":5}")
+            << QStringLiteral("\"conversations\" is not a list");
+        QTest::newRow("conversation not an object")
+            << QByteArray("{\"conversations\":[true]}") << QStringLiteral("a list of objects");
+        QTest::newRow("no id") << QByteArray("{\"conversations\":[{\"MessageList\":[]}]}")
+                               << QStringLiteral("conversation 1 has no \"id\"");
+        QTest::newRow("id a number")
+            << QByteArray("{\"conversations\":[{\"id\":8,\"MessageList\":[]}]}")
+            << QStringLiteral("\"id\" is not a text");
+        QTest::newRow("no message list") << QByteArray("{\"conversations\":[{\"id\":\"8:a\"}]}")
+                                         << QStringLiteral("no \"MessageList\"");
+        QTest::newRow("message list an object")
+            << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":{}}]}")
+            << QStringLiteral("\"MessageList\" is not a list");
         QTest::newRow("content a number")
-            << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":[" + message + ",{\"originalarrivaltime\":\"2021-03-04T05:06:07Z\",\"content\":5}]}]}")
+            << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":[" + message
+                          + ",{\"originalarrivaltime\":\"2021-03-04T05:06:07Z\",\"content\":5}]}]}")
             << QStringLiteral("conversation 1, message 2: \"content\" is not a text");
-        QTest::newRow("absurd nesting") << QByteArray("{\"conversations\":") + QByteArray(100000, '[') + QByteArray(100000, ']') + "}"
-                                        << QStringLiteral("a list of objects");
-        QTest::newRow("absurd nesting left open") << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"properties\":") + QByteArray(100000, '[')
-                                                  << QStringLiteral("not valid JSON");
-        QTest::newRow("second document") << QByteArray("{\"conversations\":[]} {\"x\":1}")
-                                         << QStringLiteral(": unexpected text after the JSON document at byte 22: \"{\"x\":1}\".");
+        QTest::newRow("absurd nesting")
+            << QByteArray("{\"conversations\":") + QByteArray(100000, '[') + QByteArray(100000, ']')
+                   + "}"
+            << QStringLiteral("a list of objects");
+        QTest::newRow("absurd nesting left open")
+            << QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"properties\":")
+                   + QByteArray(100000, '[')
+            << QStringLiteral("not valid JSON");
+        QTest::newRow("second document")
+            << QByteArray("{\"conversations\":[]} {\"x\":1}")
+            << QStringLiteral(
+                   ": unexpected text after the JSON document at byte 22: \"{\"x\":1}\".");
         QTest::newRow("text after the document")
             << QByteArray("{\"conversations\":[]}\n\n  and then some words that go on and on\n")
-            << QStringLiteral("unexpected text after the JSON document at byte 25: \"and then some words that\u2026\"");
+            << QStringLiteral("unexpected text after the JSON document at byte 25: \"and then some "
+                              "words that\u2026\"");
     }
 
     void badJsonFailsWithTheReason()
     {
         QFETCH(QByteArray, json);
         QFETCH(QString, reason);
-        const QString description = failureOf([&] { parseExportJson(json, QStringLiteral("/tmp/some messages.json")); });
+        const QString description =
+            failureOf([&] { parseExportJson(json, QStringLiteral("/tmp/some messages.json")); });
         QVERIFY2(description.contains(reason), qPrintable(description));
-        QVERIFY2(description.contains(QStringLiteral("\"/tmp/some messages.json\" cannot be read")), qPrintable(description));
+        QVERIFY2(description.contains(QStringLiteral("\"/tmp/some messages.json\" cannot be read")),
+                 qPrintable(description));
     }
 
     void deepNestingInIgnoredFieldsIsSkipped()
     {
-        const QByteArray json = QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"properties\":") + QByteArray(100000, '[')
-                                + QByteArray(100000, ']') + QByteArray(",\"MessageList\":[]}]}");
-        QCOMPARE(parseExportJson(json, QStringLiteral("deep.json")).contacts, QStringList{QStringLiteral("a")});
+        const QByteArray json = QByteArray("{\"conversations\":[{\"id\":\"8:a\",\"properties\":")
+                                + QByteArray(100000, '[') + QByteArray(100000, ']')
+                                + QByteArray(",\"MessageList\":[]}]}");
+        QCOMPARE(parseExportJson(json, QStringLiteral("deep.json")).contacts,
+                 QStringList{QStringLiteral("a")});
     }
 
     void readsTheTarAndThePlainFileAlike()
@@ -526,16 +639,21 @@ private slots:
         const QString json = dir.filePath(QStringLiteral("history.json"));
         QVERIFY(test::writeBytes(json, noId));
         const QString fromJson = failureOf([&] { readExportJson(json); });
-        QCOMPARE(fromJson, QStringLiteral("The chat history \"%1\" cannot be read: conversation 1 has no \"id\".")
-                               .arg(QDir::toNativeSeparators(json)));
+        QCOMPARE(
+            fromJson,
+            QStringLiteral("The chat history \"%1\" cannot be read: conversation 1 has no \"id\".")
+                .arg(QDir::toNativeSeparators(json)));
 
         const QString tar = dir.filePath(QStringLiteral("old.tar"));
         QVERIFY(test::writeTar(tar, {{QStringLiteral("messages.json"), noId}}));
         QVERIFY(failureOf([&] { readExportArchive(tar); })
-                    .endsWith(QStringLiteral("\" cannot be read: in its messages.json, conversation 1 has no \"id\".")));
-        QVERIFY(test::writeTar(tar, {{QStringLiteral("messages.json"), "{\"conversations\":[]} x"}}));
+                    .endsWith(QStringLiteral(
+                        "\" cannot be read: in its messages.json, conversation 1 has no \"id\".")));
+        QVERIFY(
+            test::writeTar(tar, {{QStringLiteral("messages.json"), "{\"conversations\":[]} x"}}));
         QVERIFY(failureOf([&] { readExportArchive(tar); })
-                    .endsWith(QStringLiteral("unexpected text after the JSON document at byte 22 of its messages.json: \"x\".")));
+                    .endsWith(QStringLiteral("unexpected text after the JSON document at byte 22 "
+                                             "of its messages.json: \"x\".")));
     }
 
     void tarsInEveryCompressionUnpackedHereAreRead_data()
@@ -550,7 +668,8 @@ private slots:
         QFETCH(QByteArray, filter);
         QTemporaryDir dir;
         const QString tar = dir.filePath(QStringLiteral("export.tar"));
-        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), exportJson}}, filter.constData()));
+        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), exportJson}},
+                                      filter.constData()));
         QCOMPARE(readExportArchive(tar).messageCount(), qsizetype(7));
     }
 
@@ -566,14 +685,17 @@ private slots:
         QCOMPARE(readExportArchive(tar).contacts, QStringList{QStringLiteral("last")});
 
         // A link replaced by a file is read; a file replaced by a link is not.
-        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), {}, QStringLiteral("/etc/passwd")},
-                                            {QStringLiteral("messages.json"), last}}));
+        QVERIFY(test::writeTarEntries(
+            tar, {{QStringLiteral("messages.json"), {}, QStringLiteral("/etc/passwd")},
+                  {QStringLiteral("messages.json"), last}}));
         QCOMPARE(readExportArchive(tar).contacts, QStringList{QStringLiteral("last")});
-        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), first},
-                                            {QStringLiteral("messages.json"), {}, QStringLiteral("other.json")},
-                                            {QStringLiteral("other.json"), last}}));
+        QVERIFY(test::writeTarEntries(
+            tar, {{QStringLiteral("messages.json"), first},
+                  {QStringLiteral("messages.json"), {}, QStringLiteral("other.json")},
+                  {QStringLiteral("other.json"), last}}));
         const QString description = failureOf([&] { readExportArchive(tar); });
-        QVERIFY2(description.endsWith(QStringLiteral("its messages.json is a link, and links in an export are not followed.")),
+        QVERIFY2(description.endsWith(QStringLiteral(
+                     "its messages.json is a link, and links in an export are not followed.")),
                  qPrintable(description));
     }
 
@@ -586,11 +708,14 @@ private slots:
         QTest::addColumn<QString>("reason");
         const QByteArray lzop("\x89LZO\x00\r\n\x1a\n\x10\x30\x20\xa0\x09\x40\x01", 16);
         QTest::newRow("lzop") << lzop << false
-                              << QStringLiteral("it is compressed with lzop, which is not unpacked here");
+                              << QStringLiteral(
+                                     "it is compressed with lzop, which is not unpacked here");
         QTest::newRow("lrzip") << QByteArray("LRZI\x00\x06", 6) << false
-                               << QStringLiteral("it is compressed with lrzip, which is not unpacked here");
+                               << QStringLiteral(
+                                      "it is compressed with lrzip, which is not unpacked here");
         QTest::newRow("grzip") << QByteArray("GRZipII\x00\x02\x04:)", 12) << false
-                               << QStringLiteral("it is compressed with grzip, which is not unpacked here");
+                               << QStringLiteral(
+                                      "it is compressed with grzip, which is not unpacked here");
         QTest::newRow("lzop inside gzip") << lzop << true << QStringLiteral("it is no tar archive");
     }
 
@@ -603,7 +728,8 @@ private slots:
         const QString marker = dir.filePath(QStringLiteral("started"));
         for (const char* name : {"lzop", "lrzip", "grzip"}) {
             const QString stub = dir.filePath(QLatin1String(name));
-            QVERIFY(test::writeBytes(stub, "#!/bin/sh\necho \"$0 $*\" >> '" + QFile::encodeName(marker) + "'\ncat\n"));
+            QVERIFY(test::writeBytes(stub, "#!/bin/sh\necho \"$0 $*\" >> '"
+                                               + QFile::encodeName(marker) + "'\ncat\n"));
             QVERIFY(QFile::setPermissions(stub, QFile::permissions(stub) | QFile::ExeOwner));
         }
         QByteArray bytes = magic + QByteArray(1024 - magic.size(), '\0');
@@ -627,7 +753,8 @@ private slots:
         const QString tar = dir.filePath(QStringLiteral("linked.tar"));
         QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), {}, target}}));
         const QString description = failureOf([&] { readExportArchive(tar); });
-        QVERIFY2(description.contains(QStringLiteral("its messages.json is a link, and links in an export are not followed")),
+        QVERIFY2(description.contains(QStringLiteral(
+                     "its messages.json is a link, and links in an export are not followed")),
                  qPrintable(description));
     }
 
@@ -635,8 +762,11 @@ private slots:
     {
         QTemporaryDir dir;
         const QString noJson = dir.filePath(QStringLiteral("a.tar"));
-        QVERIFY(test::writeTar(noJson, {{QStringLiteral("media/photo.jpg"), QByteArray(100, 'j')}}));
-        QVERIFY(failureOf([&] { readExportArchive(noJson); }).contains(QStringLiteral("holds no messages.json")));
+        QVERIFY(
+            test::writeTar(noJson, {{QStringLiteral("media/photo.jpg"), QByteArray(100, 'j')}}));
+        QVERIFY(failureOf([&] {
+                    readExportArchive(noJson);
+                }).contains(QStringLiteral("holds no messages.json")));
 
         const QString full = dir.filePath(QStringLiteral("b.tar"));
         QVERIFY(test::writeTar(full, {{QStringLiteral("messages.json"), exportJson}}));
@@ -645,14 +775,21 @@ private slots:
         const QByteArray bytes = file.readAll();
         const QString cut = dir.filePath(QStringLiteral("c.tar"));
         QVERIFY(test::writeBytes(cut, bytes.left(512 + exportJson.size() / 2)));
-        QVERIFY(failureOf([&] { readExportArchive(cut); }).contains(QStringLiteral("\"") + cut + QStringLiteral("\" cannot be read")));
+        QVERIFY(failureOf([&] {
+                    readExportArchive(cut);
+                }).contains(QStringLiteral("\"") + cut + QStringLiteral("\" cannot be read")));
 
         const QString text = dir.filePath(QStringLiteral("d.tar"));
-        QVERIFY(test::writeBytes(text, QByteArray("this is no archive at all, just a line of text\n")));
+        QVERIFY(
+            test::writeBytes(text, QByteArray("this is no archive at all, just a line of text\n")));
         QVERIFY(!failureOf([&] { readExportArchive(text); }).isEmpty());
 
-        QVERIFY(failureOf([&] { readExportArchive(dir.filePath(QStringLiteral("missing.tar"))); }).contains(QStringLiteral("missing.tar")));
-        QVERIFY(failureOf([&] { readExportJson(dir.filePath(QStringLiteral("missing.json"))); }).contains(QStringLiteral("missing.json")));
+        QVERIFY(failureOf([&] {
+                    readExportArchive(dir.filePath(QStringLiteral("missing.tar")));
+                }).contains(QStringLiteral("missing.tar")));
+        QVERIFY(failureOf([&] {
+                    readExportJson(dir.filePath(QStringLiteral("missing.json")));
+                }).contains(QStringLiteral("missing.json")));
     }
 };
 

@@ -1,8 +1,8 @@
 #include "core/application_title.h"
 #include "core/dialogs.h"
 #include "core/error_report.h"
-#include "fake_platform.h"
 #include "core/guarded_routine.h"
+#include "fake_platform.h"
 
 #include <QTest>
 
@@ -17,8 +17,8 @@ class FailureReportTest : public QObject {
 private slots:
     void reportTextIsExact()
     {
-        const QString label = routineLabel(QStringLiteral("Form1"),
-                                           QStringLiteral("PushButton2_Click"));
+        const QString label =
+            routineLabel(QStringLiteral("Form1"), QStringLiteral("PushButton2_Click"));
         QCOMPARE(label, QStringLiteral("in Velmoran2021/08/31.Form1.PushButton2_Click "));
         QCOMPARE(errorReportText(QStringLiteral("Object required"), label, 104),
                  QStringLiteral("Object required\r\nin Velmoran2021/08/31.Form1.PushButton2_Click "
@@ -32,16 +32,22 @@ private slots:
         DialogErrorReporter reporter(fake.dialogs);
         GuardedRoutine routine(reporter, routineLabel(QStringLiteral("Main"), QStringLiteral("R")));
         QStringList ran;
-        routine.step(100, [&] { ran << QStringLiteral("100"); throw Failure(QStringLiteral("first")); });
+        routine.step(100, [&] {
+            ran << QStringLiteral("100");
+            throw Failure(QStringLiteral("first"));
+        });
         routine.step(102, [&] { ran << QStringLiteral("102"); });
         routine.step(104, [&] { throw std::runtime_error("second"); });
         routine.step(106, [&] { ran << QStringLiteral("106"); });
 
-        QCOMPARE(ran, (QStringList{QStringLiteral("100"), QStringLiteral("102"), QStringLiteral("106")}));
+        QCOMPARE(ran, (QStringList{QStringLiteral("100"), QStringLiteral("102"),
+                                   QStringLiteral("106")}));
         const QStringList reports = fake.dialogs.errorReports();
         QCOMPARE(reports.size(), 2);
-        QVERIFY(reports[0].startsWith(QStringLiteral("first\r\nin Velmoran2021/08/31.Main.R at line 100\r\r")));
-        QVERIFY(reports[1].startsWith(QStringLiteral("second\r\nin Velmoran2021/08/31.Main.R at line 104\r\r")));
+        QVERIFY(reports[0].startsWith(
+            QStringLiteral("first\r\nin Velmoran2021/08/31.Main.R at line 100\r\r")));
+        QVERIFY(reports[1].startsWith(
+            QStringLiteral("second\r\nin Velmoran2021/08/31.Main.R at line 104\r\r")));
     }
 
     void failedTestRunsTheGuardedBranch()
@@ -49,7 +55,7 @@ private slots:
         FakePlatform fake;
         DialogErrorReporter reporter(fake.dialogs);
         GuardedRoutine routine(reporter, QStringLiteral("label "));
-        QVERIFY(routine.test(104, [] () -> bool { throw Failure(QStringLiteral("boom")); }));
+        QVERIFY(routine.test(104, []() -> bool { throw Failure(QStringLiteral("boom")); }));
         QVERIFY(!routine.test(106, [] { return false; }));
         QVERIFY(routine.test(108, [] { return true; }));
         QCOMPARE(fake.dialogs.errorReports().size(), 1);
@@ -62,13 +68,15 @@ private slots:
         DialogErrorReporter reporter(fake.dialogs);
         GuardedRoutine routine(reporter, QStringLiteral("label "));
         int passes = 0;
-        const int bound = routine.loopBound(118, [] () -> int { throw Failure(QStringLiteral("no count")); });
+        const int bound =
+            routine.loopBound(118, []() -> int { throw Failure(QStringLiteral("no count")); });
         for (int i = 1; i <= bound; ++i)
             ++passes;
         QCOMPARE(passes, 1);
         QCOMPARE(routine.loopBound(118, [] { return 7; }), 7);
-        QCOMPARE(routine.value(120, [] () -> QString { throw Failure(QStringLiteral("x")); },
-                               QStringLiteral("fallback")),
+        QCOMPARE(routine.value(
+                     120, []() -> QString { throw Failure(QStringLiteral("x")); },
+                     QStringLiteral("fallback")),
                  QStringLiteral("fallback"));
         QCOMPARE(fake.dialogs.errorReports().size(), 2);
     }
@@ -109,7 +117,8 @@ private slots:
     {
         QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("title");
-        QTest::newRow("product name") << QStringLiteral("Velmoran Software") << QStringLiteral("Velmoran");
+        QTest::newRow("product name")
+            << QStringLiteral("Velmoran Software") << QStringLiteral("Velmoran");
         QTest::newRow("cut at least once") << QStringLiteral("A B C") << QStringLiteral("A B");
         QTest::newRow("cut until 40 or less")
             << QStringLiteral("Aaaaaaaaaa Bbbbbbbbbb Cccccccccc Dddddddddd Eeeeeeeeee")

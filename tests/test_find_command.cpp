@@ -1,17 +1,17 @@
 // velmoran-find against the window: the same history and search give the same file, byte for
 // byte; and the command's exit statuses and error lines.
 #include "app/contact_list_model.h"
+#include "app/results_model.h"
 #include "find/find_command.h"
 #include "history_files.h"
 #include "history_generator.h"
-#include "app/results_model.h"
 #include "window_harness.h"
 
-#include <QPushButton>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -98,22 +98,31 @@ private slots:
         const QList<int> all;
         QTest::newRow("sample, case counts") << History::Sample << "lunch" << true << 1 << all;
         QTest::newRow("sample, case ignored") << History::Sample << "lunch" << false << 1 << all;
-        QTest::newRow("sample, capitals, case counts") << History::Sample << "LUNCH" << true << 1 << all;
-        QTest::newRow("sample, capitals ignored, Cyrillic") << History::Sample << "ПРИВЕТ" << false << 1 << all;
+        QTest::newRow("sample, capitals, case counts")
+            << History::Sample << "LUNCH" << true << 1 << all;
+        QTest::newRow("sample, capitals ignored, Cyrillic")
+            << History::Sample << "ПРИВЕТ" << false << 1 << all;
         QTest::newRow("sample, empty text") << History::Sample << "" << true << 1 << all;
         QTest::newRow("sample, in timestamps") << History::Sample << "19" << true << 1 << all;
-        QTest::newRow("sample, nothing found") << History::Sample << "no such words" << false << 1 << all;
-        QTest::newRow("sample, some contacts") << History::Sample << "a" << false << 1 << QList<int>{2, 5};
-        QTest::newRow("sample, a contact twice") << History::Sample << "e" << true << 2
-                                                 << QList<int>{1, 3, 7};
-        QTest::newRow("fixture, markup and entities") << History::Fixture << "&" << true << 1 << all;
+        QTest::newRow("sample, nothing found")
+            << History::Sample << "no such words" << false << 1 << all;
+        QTest::newRow("sample, some contacts")
+            << History::Sample << "a" << false << 1 << QList<int>{2, 5};
+        QTest::newRow("sample, a contact twice")
+            << History::Sample << "e" << true << 2 << QList<int>{1, 3, 7};
+        QTest::newRow("fixture, markup and entities")
+            << History::Fixture << "&" << true << 1 << all;
         QTest::newRow("fixture, empty text") << History::Fixture << "" << false << 1 << all;
-        QTest::newRow("generated, case counts") << History::GeneratedExport << "the" << true << 1 << all;
-        QTest::newRow("generated, case ignored") << History::GeneratedExport << "THE" << false << 1 << all;
-        QTest::newRow("generated, empty text") << History::GeneratedExport << "" << true << 1 << all;
-        QTest::newRow("export and database merged") << History::ExportAndDatabase << "o" << false << 1 << all;
-        QTest::newRow("merged, repeated contacts") << History::ExportAndDatabase << ":" << true << 2
-                                                   << QList<int>{1, 2, 4};
+        QTest::newRow("generated, case counts")
+            << History::GeneratedExport << "the" << true << 1 << all;
+        QTest::newRow("generated, case ignored")
+            << History::GeneratedExport << "THE" << false << 1 << all;
+        QTest::newRow("generated, empty text")
+            << History::GeneratedExport << "" << true << 1 << all;
+        QTest::newRow("export and database merged")
+            << History::ExportAndDatabase << "o" << false << 1 << all;
+        QTest::newRow("merged, repeated contacts")
+            << History::ExportAndDatabase << ":" << true << 2 << QList<int>{1, 2, 4};
     }
     void windowAndCommandWriteTheSameBytes()
     {
@@ -193,7 +202,8 @@ private slots:
             QVERIFY(old.open(QIODevice::WriteOnly));
             old.write(QByteArray(expected.size() + 100, 'x'));
         }
-        const Run program = runProgram(QStringList{QStringLiteral("--output"), commandFile} + arguments);
+        const Run program =
+            runProgram(QStringList{QStringLiteral("--output"), commandFile} + arguments);
         QCOMPARE(program.err, QByteArray());
         QCOMPARE(program.status, expectedStatus);
         QCOMPARE(program.out, QByteArray());
@@ -211,31 +221,38 @@ private slots:
         QTest::addColumn<QByteArray>("outputStarts");
 
         const QString missing = QStringLiteral("/nonexistent folder/messages.json");
-        QTest::newRow("rows found") << QStringList{QStringLiteral("--sample"), QStringLiteral("Lunch")}
-                                    << 0 << QStringList() << QByteArray("Contact");
-        QTest::newRow("none found") << QStringList{QStringLiteral("--sample"), QStringLiteral("lunch at mars")}
-                                    << 1 << QStringList() << QByteArray("Contact\tField\tValue\t\r\n");
-        QTest::newRow("no such history") << QStringList{missing, QStringLiteral("x")} << 2
-                                         << QStringList{missing, QStringLiteral("no such file")}
-                                         << QByteArray();
-        QTest::newRow("not a history") << QStringList{QStringLiteral("@notahistory@"), QStringLiteral("x")}
-                                       << 2 << QStringList{QStringLiteral("notes.txt")} << QByteArray();
+        QTest::newRow("rows found")
+            << QStringList{QStringLiteral("--sample"), QStringLiteral("Lunch")} << 0
+            << QStringList() << QByteArray("Contact");
+        QTest::newRow("none found")
+            << QStringList{QStringLiteral("--sample"), QStringLiteral("lunch at mars")} << 1
+            << QStringList() << QByteArray("Contact\tField\tValue\t\r\n");
+        QTest::newRow("no such history")
+            << QStringList{missing, QStringLiteral("x")} << 2
+            << QStringList{missing, QStringLiteral("no such file")} << QByteArray();
+        QTest::newRow("not a history")
+            << QStringList{QStringLiteral("@notahistory@"), QStringLiteral("x")} << 2
+            << QStringList{QStringLiteral("notes.txt")} << QByteArray();
         QTest::newRow("output folder missing")
-            << QStringList{QStringLiteral("--sample"), QStringLiteral("-o"), missing, QStringLiteral("a")}
+            << QStringList{QStringLiteral("--sample"), QStringLiteral("-o"), missing,
+                           QStringLiteral("a")}
             << 2 << QStringList{missing} << QByteArray();
         QTest::newRow("output is a folder")
-            << QStringList{QStringLiteral("--sample"), QStringLiteral("--output"), QStringLiteral("@dir@"),
-                           QStringLiteral("a")}
+            << QStringList{QStringLiteral("--sample"), QStringLiteral("--output"),
+                           QStringLiteral("@dir@"), QStringLiteral("a")}
             << 2 << QStringList{QStringLiteral("@dir@")} << QByteArray();
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--sample"), QStringLiteral("--frobnicate"),
-                                                       QStringLiteral("a")}
-                                        << 2 << QStringList{QStringLiteral("frobnicate")} << QByteArray();
+        QTest::newRow("unknown option")
+            << QStringList{QStringLiteral("--sample"), QStringLiteral("--frobnicate"),
+                           QStringLiteral("a")}
+            << 2 << QStringList{QStringLiteral("frobnicate")} << QByteArray();
         QTest::newRow("no text") << QStringList{QStringLiteral("--sample")} << 2
                                  << QStringList{QStringLiteral("text")} << QByteArray();
-        QTest::newRow("option without its value") << QStringList{QStringLiteral("--sample"), QStringLiteral("--contact")}
-                                                  << 2 << QStringList{QStringLiteral("contact")} << QByteArray();
-        QTest::newRow("sample and files") << QStringList{QStringLiteral("--sample"), missing, QStringLiteral("a")}
-                                          << 2 << QStringList{QStringLiteral("--sample")} << QByteArray();
+        QTest::newRow("option without its value")
+            << QStringList{QStringLiteral("--sample"), QStringLiteral("--contact")} << 2
+            << QStringList{QStringLiteral("contact")} << QByteArray();
+        QTest::newRow("sample and files")
+            << QStringList{QStringLiteral("--sample"), missing, QStringLiteral("a")} << 2
+            << QStringList{QStringLiteral("--sample")} << QByteArray();
         QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << QStringList()
                               << QByteArray("Usage: ");
         QTest::newRow("version") << QStringList{QStringLiteral("--version")} << 0 << QStringList()
@@ -314,7 +331,8 @@ private slots:
         const Run nothing = run({QStringLiteral("the")});
         QCOMPARE(nothing.status, 2);
         QCOMPARE(nothing.out, QByteArray());
-        QVERIFY2(nothing.err.startsWith("velmoran-find: No chat history was found") && nothing.err.count('\n') == 1,
+        QVERIFY2(nothing.err.startsWith("velmoran-find: No chat history was found")
+                     && nothing.err.count('\n') == 1,
                  nothing.err.constData());
 
         QVERIFY(QDir(home.path()).mkpath(QStringLiteral("Downloads")));
@@ -337,7 +355,9 @@ private slots:
     {
         auto message = [](const char* id, const char* time, const char* content) {
             return QByteArray("{\"id\":\"") + id + "\",\"originalarrivaltime\":\"" + time
-                   + "\",\"displayName\":\"Anna\",\"messagetype\":\"Text\",\"from\":\"8:anna\",\"content\":\"" + content + "\"}";
+                   + "\",\"displayName\":\"Anna\",\"messagetype\":\"Text\",\"from\":\"8:anna\","
+                     "\"content\":\""
+                   + content + "\"}";
         };
         auto history = [](const QByteArray& messages) {
             return "{\"conversations\":[{\"id\":\"8:anna\",\"MessageList\":[" + messages + "]}]}";
@@ -346,10 +366,13 @@ private slots:
         const QString clean = m_dir.filePath(QStringLiteral("clean.json"));
         const QString withBad = m_dir.filePath(QStringLiteral("with bad.json"));
         QVERIFY(test::writeBytes(clean, history(kept)));
-        QVERIFY(test::writeBytes(withBad, history(kept + "," + message("2", "2020-02-30T10:00:00Z", "lunch never"))));
-        const QByteArray notice = "velmoran-find: 1 message of \"" + QDir::toNativeSeparators(withBad).toUtf8()
-                                  + "\" could not be read and was left out: message 2 of conversation \"8:anna\" "
-                                    "(message id \"2\"), whose time \"2020-02-30T10:00:00Z\" is no possible date and time.\n";
+        QVERIFY(test::writeBytes(
+            withBad, history(kept + "," + message("2", "2020-02-30T10:00:00Z", "lunch never"))));
+        const QByteArray notice =
+            "velmoran-find: 1 message of \"" + QDir::toNativeSeparators(withBad).toUtf8()
+            + "\" could not be read and was left out: message 2 of conversation \"8:anna\" "
+              "(message id \"2\"), whose time \"2020-02-30T10:00:00Z\" is no possible date and "
+              "time.\n";
         for (const QString& text : {QStringLiteral("lunch"), QStringLiteral("dinner")}) {
             const Run expected = runInProcess({clean, text});
             const Run got = runInProcess({withBad, text});
@@ -376,12 +399,13 @@ private slots:
             }
         } out;
         QBuffer err;
-        const int status = runFind({QStringLiteral("velmoran-find"), QStringLiteral("--sample"),
-                                    QStringLiteral("a")},
-                                   out, err);
+        const int status = runFind(
+            {QStringLiteral("velmoran-find"), QStringLiteral("--sample"), QStringLiteral("a")}, out,
+            err);
         QCOMPARE(status, 2);
-        QCOMPARE(err.data(), QByteArray("velmoran-find: Cannot write the file standard output: No space "
-                                        "left on device\n"));
+        QCOMPARE(err.data(),
+                 QByteArray("velmoran-find: Cannot write the file standard output: No space "
+                            "left on device\n"));
     }
 
     // An output file is replaced only once the results are written whole: a failure keeps it.
@@ -393,8 +417,9 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("old content\r\n");
         }
-        const Run run = runProgram({QStringLiteral("--output"), path, m_dir.filePath(QStringLiteral("missing.tar")),
-                                    QStringLiteral("a")});
+        const Run run =
+            runProgram({QStringLiteral("--output"), path,
+                        m_dir.filePath(QStringLiteral("missing.tar")), QStringLiteral("a")});
         QCOMPARE(run.status, 2);
         QCOMPARE(readAll(path), QByteArray("old content\r\n"));
     }

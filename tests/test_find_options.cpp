@@ -44,7 +44,8 @@ struct Run {
     QByteArray err;
 };
 
-Run runIn(const QStringList& arguments, ChatHistoryPtr history = nullptr) {
+Run runIn(const QStringList& arguments, ChatHistoryPtr history = nullptr)
+{
     QBuffer out;
     QBuffer err;
     Run run;
@@ -56,7 +57,8 @@ Run runIn(const QStringList& arguments, ChatHistoryPtr history = nullptr) {
 }
 
 Run runProgram(const QStringList& arguments,
-               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+{
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(FindProgram, arguments);
@@ -71,7 +73,8 @@ Run runProgram(const QStringList& arguments,
 
 // A CSV reader after RFC 4180, strict: every record ends in CR LF, quotes only around a whole
 // field. Answers no records when the text breaks the rules.
-std::vector<QStringList> parseCsv(const QByteArray& bytes, bool* ok) {
+std::vector<QStringList> parseCsv(const QByteArray& bytes, bool* ok)
+{
     std::vector<QStringList> records;
     QStringList record;
     QByteArray field;
@@ -119,7 +122,8 @@ std::vector<QStringList> parseCsv(const QByteArray& bytes, bool* ok) {
 
 // jsonl: every line one object with exactly the given keys in that order, all strings.
 std::vector<QStringList> parseJsonLines(const QByteArray& bytes, const QStringList& keys,
-                                        QString* problem) {
+                                        QString* problem)
+{
     std::vector<QStringList> records;
     if (!bytes.isEmpty() && !bytes.endsWith('\n')) {
         *problem = QStringLiteral("last line without LF");
@@ -159,12 +163,14 @@ std::vector<QStringList> parseJsonLines(const QByteArray& bytes, const QStringLi
     return records;
 }
 
-qint64 utc(const char* iso) {
+qint64 utc(const char* iso)
+{
     return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs).toMSecsSinceEpoch();
 }
 
 HistoryMessage message(qint64 timeMs, const QString& senderId, const QString& name,
-                       const QString& body) {
+                       const QString& body)
+{
     HistoryMessage m;
     m.timestampMs = timeMs;
     m.senderId = senderId;
@@ -173,8 +179,8 @@ HistoryMessage message(qint64 timeMs, const QString& senderId, const QString& na
     return m;
 }
 
-HistoryChat chat(const QString& peer, const QString& id, const QString& name,
-                 ConversationKind kind) {
+HistoryChat chat(const QString& peer, const QString& id, const QString& name, ConversationKind kind)
+{
     HistoryChat c;
     c.peerHandle = peer;
     c.id = id;
@@ -185,7 +191,8 @@ HistoryChat chat(const QString& peer, const QString& id, const QString& name,
 
 // Messages around summer-time changes: New York on 2021-03-14 (07:00Z), Berlin on 2021-03-28
 // (01:00Z) and 2021-10-31 (01:00Z); each body is its own UTC time, so rows tell which passed.
-ChatHistoryPtr momentsHistory() {
+ChatHistoryPtr momentsHistory()
+{
     auto history = std::make_shared<ChatHistory>();
     history->contacts << QStringLiteral("ann");
     HistoryChat c = chat(QStringLiteral("ann"), QStringLiteral("8:ann"), QStringLiteral("Ann"),
@@ -216,7 +223,8 @@ ChatHistoryPtr momentsHistory() {
 }
 
 // Values that CSV and JSON must escape, and text they must leave as it is.
-ChatHistoryPtr awkwardHistory() {
+ChatHistoryPtr awkwardHistory()
+{
     auto history = std::make_shared<ChatHistory>();
     history->contacts << QStringLiteral("zoë");
     HistoryChat c = chat(QStringLiteral("zoë"), QStringLiteral("8:zoë"),
@@ -240,12 +248,14 @@ ChatHistoryPtr awkwardHistory() {
 }
 
 // Sets the local time zone of this process (the search reads the C library's local time).
-void setTimeZone(const QByteArray& zone) {
+void setTimeZone(const QByteArray& zone)
+{
     qputenv("TZ", zone);
     ::tzset();
 }
 
-QByteArray digest(const QString& path) {
+QByteArray digest(const QString& path)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -258,7 +268,8 @@ class FindOptionsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_dir.isValid());
         QVERIFY(QFile::exists(FindProgram));
         m_zone = qgetenv("TZ");
@@ -272,7 +283,8 @@ private slots:
 
     // csv and jsonl hold the text file's rows in its order, and each row leads back to the
     // very message it came from.
-    void rowsLeadBackToTheirMessage_data() {
+    void rowsLeadBackToTheirMessage_data()
+    {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("case ignored") << QStringList{QStringLiteral("-i"), QStringLiteral("lunch")};
         QTest::newRow("timestamps") << QStringList{QStringLiteral("19")};
@@ -284,7 +296,8 @@ private slots:
                            QStringLiteral("-c"), QStringLiteral("olga.petrova"),
                            QStringLiteral("a")};
     }
-    void rowsLeadBackToTheirMessage() {
+    void rowsLeadBackToTheirMessage()
+    {
         QFETCH(QStringList, arguments);
         const ChatHistoryPtr history = sampleHistory();
         const QStringList search = QStringList{QStringLiteral("--sample")} + arguments;
@@ -347,12 +360,14 @@ private slots:
     }
 
     // Both readers give every column: times, senders, conversation ids and names.
-    void historyFilesFillEveryColumn_data() {
+    void historyFilesFillEveryColumn_data()
+    {
         QTest::addColumn<bool>("database");
         QTest::newRow("export") << false;
         QTest::newRow("legacy database") << true;
     }
-    void historyFilesFillEveryColumn() {
+    void historyFilesFillEveryColumn()
+    {
         QFETCH(bool, database);
         QString db = m_tar;
         if (database) {
@@ -385,14 +400,15 @@ private slots:
         const Run list = runIn({QStringLiteral("--list"), db});
         QCOMPARE(list.status, 0);
         for (const QString& id : std::as_const(otherConversations))
-            QVERIFY2(list.out.contains("\n" + id.toUtf8() + '\t') ||
-                         list.out.startsWith(id.toUtf8() + '\t'),
+            QVERIFY2(list.out.contains("\n" + id.toUtf8() + '\t')
+                         || list.out.startsWith(id.toUtf8() + '\t'),
                      qPrintable(id));
         QVERIFY(list.out.contains("\tgroup\t"));
     }
 
     // Commas, quotes, line breaks, control characters and non-ASCII text survive both formats.
-    void awkwardValuesSurvive() {
+    void awkwardValuesSurvive()
+    {
         const ChatHistoryPtr history = awkwardHistory();
         const Run csv =
             runIn({QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("")}, history);
@@ -436,7 +452,8 @@ private slots:
 
     // The other conversations follow the one-to-one rows, in the history's order, their ids in
     // the contact column.
-    void otherConversationsFollow() {
+    void otherConversationsFollow()
+    {
         auto history = std::make_shared<ChatHistory>();
         history->contacts << QStringLiteral("ann") << QStringLiteral("bob");
         HistoryChat bot =
@@ -475,8 +492,9 @@ private slots:
                  (QStringList{QStringLiteral("ann/tea?"), QStringLiteral("bob/green tea")}));
         const QStringList all =
             contactsAndValues({QStringLiteral("--all-chats"), QStringLiteral("tea")});
-        QCOMPARE(all, oneToOne + (QStringList{QStringLiteral("28:helper/tea time"),
-                                              QStringLiteral("19:g@thread.skype/more tea")}));
+        QCOMPARE(all, oneToOne
+                          + (QStringList{QStringLiteral("28:helper/tea time"),
+                                         QStringLiteral("19:g@thread.skype/more tea")}));
         // Contacts narrow the one-to-one chats only; filters narrow every chat.
         QCOMPARE(contactsAndValues({QStringLiteral("--all-chats"), QStringLiteral("-c"),
                                     QStringLiteral("bob"), QStringLiteral("--from"),
@@ -495,7 +513,8 @@ private slots:
 
     // --after is inclusive, --before exclusive; dates are local time unless they end in Z or an
     // offset, and a day is whatever its local midnights enclose (23 or 25 hours on a change).
-    void timeFilters_data() {
+    void timeFilters_data()
+    {
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("passed"); // bodies of the messages searched, in order
@@ -582,7 +601,8 @@ private slots:
             << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"),
                            QStringLiteral("2021-03-14T07:00:00.000Z")};
     }
-    void timeFilters() {
+    void timeFilters()
+    {
         QFETCH(QByteArray, zone);
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, passed);
@@ -594,8 +614,8 @@ private slots:
                          : zone == "America/New_York" ? -5 * 3600
                                                       : -3 * 3600);
 
-        const Run run = runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} +
-                                  arguments + QStringList{QStringLiteral("Z")},
+        const Run run = runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")}
+                                  + arguments + QStringList{QStringLiteral("Z")},
                               momentsHistory());
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(run.status, passed.isEmpty() ? 1 : 0);
@@ -610,7 +630,8 @@ private slots:
         QCOMPARE(bodies, passed);
     }
 
-    void badOptionValues_data() {
+    void badOptionValues_data()
+    {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("errorHolds");
         QTest::newRow("no such day")
@@ -621,10 +642,9 @@ private slots:
             << QStringList{QStringLiteral("--before"), QStringLiteral("2021-3-04"),
                            QStringLiteral("a")}
             << QStringLiteral("--before 2021-3-04");
-        QTest::newRow("hour 24") << QStringList{QStringLiteral("--after"),
-                                                QStringLiteral("2021-03-04T24:00"),
-                                                QStringLiteral("a")}
-                                 << QStringLiteral("2021-03-04T24:00");
+        QTest::newRow("hour 24") << QStringList{
+            QStringLiteral("--after"), QStringLiteral("2021-03-04T24:00"),
+            QStringLiteral("a")} << QStringLiteral("2021-03-04T24:00");
         QTest::newRow("offset without time")
             << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-04+01:00"),
                            QStringLiteral("a")}
@@ -645,7 +665,8 @@ private slots:
             << QStringList{QStringLiteral("-E"), QStringLiteral("ab*+?+")}
             << QStringLiteral("position ");
     }
-    void badOptionValues() {
+    void badOptionValues()
+    {
         QFETCH(QStringList, arguments);
         QFETCH(QString, errorHolds);
         const Run run = runIn(QStringList{QStringLiteral("--sample")} + arguments);
@@ -657,7 +678,8 @@ private slots:
     }
 
     // A regular expression is tested in the same three fields; -i makes it ignore case.
-    void regularExpressions_data() {
+    void regularExpressions_data()
+    {
         QTest::addColumn<QString>("expression");
         QTest::addColumn<bool>("ignoreCase");
         QTest::addColumn<QString>("sameAsPlain"); // a plain search finding the same rows, or ""
@@ -669,7 +691,8 @@ private slots:
         QTest::newRow("character class, Cyrillic") << "[Пп]ривет" << false << "привет" << true;
         QTest::newRow("empty expression") << "" << false << "" << false;
     }
-    void regularExpressions() {
+    void regularExpressions()
+    {
         QFETCH(QString, expression);
         QFETCH(bool, ignoreCase);
         QFETCH(QString, sameAsPlain);
@@ -708,7 +731,8 @@ private slots:
 
     // --list: every conversation of the history in its order; --count: the rows a search
     // writes; --stats: the messages it reads, per conversation and per year, adding up.
-    void listCountAndStatistics() {
+    void listCountAndStatistics()
+    {
         const ChatHistoryPtr history = sampleHistory();
         const Run list = runIn({QStringLiteral("--sample"), QStringLiteral("--list")});
         QCOMPARE(list.status, 0);
@@ -742,8 +766,8 @@ private slots:
               QStringList{QStringLiteral("--all-chats"), QStringLiteral("")},
               QStringList{QStringLiteral("nothing like this")}}) {
             const Run rows = runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("-f"),
-                                               QStringLiteral("jsonl")} +
-                                   search);
+                                               QStringLiteral("jsonl")}
+                                   + search);
             const Run count =
                 runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("--count")} + search);
             QCOMPARE(count.status, rows.status);
@@ -753,8 +777,8 @@ private slots:
         // --stats: the conversations searched and the messages in them, with totals that add up.
         auto statistics = [&](const QStringList& arguments) {
             const Run csv = runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("--stats"),
-                                              QStringLiteral("--format"), QStringLiteral("csv")} +
-                                  arguments);
+                                              QStringLiteral("--format"), QStringLiteral("csv")}
+                                  + arguments);
             bool ok = false;
             std::vector<QStringList> records = parseCsv(csv.out, &ok);
             return ok && csv.status == 0 ? records : std::vector<QStringList>();
@@ -805,7 +829,8 @@ private slots:
     }
 
     // The output file never replaces a history that is being read, whatever path leads to it.
-    void outputNeverReplacesAHistory_data() {
+    void outputNeverReplacesAHistory_data()
+    {
         QTest::addColumn<QString>("how");
         QTest::newRow("the same path") << "same";
         QTest::newRow("a symbolic link to it") << "symlink";
@@ -813,7 +838,8 @@ private slots:
         QTest::newRow("another way to write the path") << "dotted";
         QTest::newRow("a history found without a name") << "discovered";
     }
-    void outputNeverReplacesAHistory() {
+    void outputNeverReplacesAHistory()
+    {
         QFETCH(QString, how);
         QTemporaryDir home;
         QVERIFY(home.isValid());
@@ -850,8 +876,8 @@ private slots:
                 arguments + QStringList{QStringLiteral("-f"), format, QStringLiteral("the")},
                 environment);
             QCOMPARE(run.status, 2);
-            QVERIFY2(run.err.startsWith("velmoran-find: The output file ") &&
-                         run.err.count('\n') == 1,
+            QVERIFY2(run.err.startsWith("velmoran-find: The output file ")
+                         && run.err.count('\n') == 1,
                      run.err.constData());
             QVERIFY(run.err.contains(history.toUtf8()));
         }
@@ -871,7 +897,8 @@ private slots:
     }
 
     // FIFOs, devices and descriptor names are written straight through, never replaced.
-    void specialOutputsAreWrittenThrough() {
+    void specialOutputsAreWrittenThrough()
+    {
         const QStringList search{QStringLiteral("-f"), QStringLiteral("csv"), m_tar,
                                  QStringLiteral("the")};
         const Run plain = runProgram(search);
@@ -938,13 +965,15 @@ private slots:
             QCOMPARE(after.st_ino, before.st_ino);
             QFile written(file);
             QVERIFY(written.open(QIODevice::ReadOnly));
-            QVERIFY(written.readAll() ==
-                    runProgram({QStringLiteral("-f"), format, m_tar, QStringLiteral("the")}).out);
+            QVERIFY(
+                written.readAll()
+                == runProgram({QStringLiteral("-f"), format, m_tar, QStringLiteral("the")}).out);
         }
     }
 
     // A reader that stops early (| head -c1) ends the program quietly, whatever it writes.
-    void closedPipeEndsQuietly_data() {
+    void closedPipeEndsQuietly_data()
+    {
         QTest::addColumn<QString>("options");
         QTest::newRow("text") << "";
         QTest::newRow("csv") << "-f csv";
@@ -952,7 +981,8 @@ private slots:
         QTest::newRow("list") << "--list";
         QTest::newRow("text into /dev/stdout") << "-o /dev/stdout";
     }
-    void closedPipeEndsQuietly() {
+    void closedPipeEndsQuietly()
+    {
         QFETCH(QString, options);
         // Enough rows to fill any pipe buffer many times over.
         const QString script =

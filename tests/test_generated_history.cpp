@@ -15,7 +15,8 @@ namespace {
 constexpr std::uint64_t messages = 3000;
 
 // Markup or an entity left in a body: the decoding missed something.
-const QRegularExpression leftoverMarkup(QStringLiteral("</?[A-Za-z_]+[ />]|&(amp|lt|gt|quot|apos|#[0-9]+|#x[0-9A-Fa-f]+);"));
+const QRegularExpression leftoverMarkup(
+    QStringLiteral("</?[A-Za-z_]+[ />]|&(amp|lt|gt|quot|apos|#[0-9]+|#x[0-9A-Fa-f]+);"));
 
 } // namespace
 
@@ -29,8 +30,11 @@ private slots:
         m_tar = m_dir.filePath(QStringLiteral("generated_export.tar"));
         m_db = m_dir.filePath(QStringLiteral("main.db"));
         const generator::Options options{messages, 7, 0};
-        QCOMPARE(QString::fromStdString(generator::writeExportTar(m_tar.toStdString(), options)), QString());
-        QCOMPARE(QString::fromStdString(generator::writeLegacyDatabase(m_db.toStdString(), options)), QString());
+        QCOMPARE(QString::fromStdString(generator::writeExportTar(m_tar.toStdString(), options)),
+                 QString());
+        QCOMPARE(
+            QString::fromStdString(generator::writeLegacyDatabase(m_db.toStdString(), options)),
+            QString());
         m_export = readExportArchive(m_tar);
         m_legacy = readLegacyDatabase(m_db);
     }
@@ -55,10 +59,13 @@ private slots:
                 QVERIFY(!m.senderDisplayName.isEmpty());
                 QVERIFY2(!leftoverMarkup.match(m.body).hasMatch(), qPrintable(m.body));
                 emptyBodies += m.body.isEmpty() ? 1 : 0;
-                nonLatin += m.body.contains(QRegularExpression(QStringLiteral("[\\x{0400}-\\x{04FF}\\x{4E00}-\\x{9FFF}]"))) ? 1 : 0;
+                nonLatin += m.body.contains(QRegularExpression(
+                                QStringLiteral("[\\x{0400}-\\x{04FF}\\x{4E00}-\\x{9FFF}]")))
+                                ? 1
+                                : 0;
             }
         }
-        QCOMPARE(groups, 3); // two group chats and a bot
+        QCOMPARE(groups, 3);                                         // two group chats and a bot
         QVERIFY(emptyBodies > 0 && emptyBodies < int(messages) / 5); // calls and thread activity
         QVERIFY(nonLatin > int(messages) / 10);
     }
@@ -83,7 +90,8 @@ private slots:
             QCOMPARE(fromDb.messages.size(), fromExport.messages.size());
             for (size_t i = 0; i < fromExport.messages.size(); ++i) {
                 QCOMPARE(fromDb.messages[i].body, fromExport.messages[i].body);
-                QCOMPARE(fromDb.messages[i].timestampMs / 1000, fromExport.messages[i].timestampMs / 1000);
+                QCOMPARE(fromDb.messages[i].timestampMs / 1000,
+                         fromExport.messages[i].timestampMs / 1000);
                 QVERIFY(!fromDb.messages[i].senderId.isEmpty());
             }
         }
@@ -102,7 +110,8 @@ private slots:
             for (size_t i = 0; i < m_export.chats[c].messages.size(); ++i) {
                 const HistoryMessage& fromExport = m_export.chats[c].messages[i];
                 const HistoryMessage& fromDb = m_legacy.chats[c].messages[i];
-                unmatchable += fromExport.senderId.isEmpty() && fromDb.senderDisplayName == fromDb.senderId
+                unmatchable += fromExport.senderId.isEmpty()
+                                       && fromDb.senderDisplayName == fromDb.senderId
                                        && fromExport.senderDisplayName != fromDb.senderId
                                    ? 1
                                    : 0;

@@ -11,8 +11,8 @@
 #include <QtEndian>
 
 using namespace velmoran;
-using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
+using velmoran::test::WindowHarness;
 
 namespace {
 
@@ -26,12 +26,12 @@ QString expectedHelp(const QString& caption)
                "In order to use this software, please make sure that you have Skype open and you "
                "are logged into your account.\r\r"
                "Also, after clicking the '")
-        + caption
-        + QStringLiteral(
-            "' button, Skype will ask if this software has permission to can access it. You "
-            "will have to switch from looking at this software to looking at Skype and click "
-            "'Allow'.\r\r"
-            "Would you like to see a video showing how this 'Allow' message appears in Skype?");
+           + caption
+           + QStringLiteral(
+               "' button, Skype will ask if this software has permission to can access it. You "
+               "will have to switch from looking at this software to looking at Skype and click "
+               "'Allow'.\r\r"
+               "Would you like to see a video showing how this 'Allow' message appears in Skype?");
 }
 
 // Checks the one request that opens the video beside the program.
@@ -39,8 +39,8 @@ void compareVideoRequest(const QList<ShellOpenRequest>& requests, const QString&
 {
     QCOMPARE(requests.size(), 1);
     const ShellOpenRequest& request = requests[0];
-    QCOMPARE(request.file, QLatin1Char('"') + programFolder
-                               + QStringLiteral("/Help Video/Skype Allow.avi\""));
+    QCOMPARE(request.file,
+             QLatin1Char('"') + programFolder + QStringLiteral("/Help Video/Skype Allow.avi\""));
     QVERIFY(request.operation.isEmpty());
     QVERIFY(request.parameters.isEmpty());
     QCOMPARE(request.workingFolder, QStringLiteral("/"));
@@ -79,8 +79,9 @@ private slots:
         f.press(13);
         const QStringList questions = f.fake.dialogs.texts(ShownDialog::Question);
         QCOMPARE(questions.size(), 1);
-        QCOMPARE(questions[0], expectedHelp(caption.isNull() ? QStringLiteral("List Contacts In Skype")
-                                                             : caption));
+        QCOMPARE(
+            questions[0],
+            expectedHelp(caption.isNull() ? QStringLiteral("List Contacts In Skype") : caption));
         // Carriage returns only: the dialog shows each as a line break.
         QVERIFY(!questions[0].contains(QLatin1Char('\n')));
         QCOMPARE(questions[0].count(QStringLiteral("\r\r")), 3);
@@ -169,7 +170,8 @@ private slots:
     {
         QTest::addColumn<int>("button");
         QTest::addColumn<QString>("ending");
-        QTest::newRow("Help, after Yes") << 13 << QStringLiteral("PushButton13_Click at line 102\r\r");
+        QTest::newRow("Help, after Yes")
+            << 13 << QStringLiteral("PushButton13_Click at line 102\r\r");
         QTest::newRow("Allow access") << 1 << QStringLiteral("PushButton1_Click at line 100\r\r");
     }
     void shellFailureIsReportedUnderTheRequestingStep()
@@ -183,8 +185,8 @@ private slots:
         f.press(button);
         const QStringList reports = f.reports();
         QCOMPARE(reports.size(), 1);
-        QVERIFY(reports[0].startsWith(QStringLiteral("The shell is not available\r\nin Velmoran2021/08/31.Form1.")
-                                      + ending));
+        QVERIFY(reports[0].startsWith(
+            QStringLiteral("The shell is not available\r\nin Velmoran2021/08/31.Form1.") + ending));
     }
 
     void videoLiesBesideTheProgramAsAShortClip()
@@ -200,7 +202,9 @@ private slots:
         QCOMPARE(head.left(4), QByteArray("RIFF"));
         QCOMPARE(head.mid(8, 4), QByteArray("AVI "));
         QCOMPARE(head.mid(24, 4), QByteArray("avih"));
-        const auto word = [&](int offset) { return qFromLittleEndian<quint32>(head.constData() + offset); };
+        const auto word = [&](int offset) {
+            return qFromLittleEndian<quint32>(head.constData() + offset);
+        };
         const double seconds = double(word(48)) * word(32) / 1e6; // frames times frame length
         QVERIFY2(seconds >= 2 && seconds <= 15, qPrintable(QString::number(seconds)));
     }

@@ -21,7 +21,8 @@ namespace {
 
 const QByteArray oneContactExport =
     "{\"conversations\":[{\"id\":\"8:dropped.contact\",\"MessageList\":[{\"originalarrivaltime\":"
-    "\"2021-03-04T05:06:07Z\",\"messagetype\":\"Text\",\"content\":\"hi\",\"from\":\"8:dropped.contact\"}]}]}";
+    "\"2021-03-04T05:06:07Z\",\"messagetype\":\"Text\",\"content\":\"hi\",\"from\":\"8:dropped."
+    "contact\"}]}]}";
 
 // The window shown, its history given only by what is dropped on it.
 struct DropWindow : WindowHarness {
@@ -49,7 +50,8 @@ struct DropWindow : WindowHarness {
     {
         QMimeData mime;
         mime.setUrls(urls);
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
         QApplication::sendEvent(&window, &enter);
         if (!enter.isAccepted())
             return false;

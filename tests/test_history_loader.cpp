@@ -1,7 +1,7 @@
 #include "chat/chat_service.h"
+#include "chat/history_loader.h"
 #include "core/failure.h"
 #include "history_files.h"
-#include "chat/history_loader.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,30 +17,38 @@ namespace {
 
 QByteArray exportWith(const QByteArray& conversations)
 {
-    return "{\"userId\":\"8:me\",\"exportDate\":\"2024-01-01\",\"conversations\":[" + conversations + "]}";
+    return "{\"userId\":\"8:me\",\"exportDate\":\"2024-01-01\",\"conversations\":[" + conversations
+           + "]}";
 }
 
 // A text message of the export; a null name is written as JSON null.
 QByteArray textMessage(const char* time, const char* name, const char* content, const char* from)
 {
     const QByteArray displayName = name ? "\"" + QByteArray(name) + "\"" : QByteArray("null");
-    return QByteArray("{\"id\":\"1\",\"originalarrivaltime\":\"") + time + "\",\"displayName\":" + displayName
-           + ",\"messagetype\":\"Text\",\"from\":\"" + from + "\",\"content\":\"" + content + "\"}";
+    return QByteArray("{\"id\":\"1\",\"originalarrivaltime\":\"") + time
+           + "\",\"displayName\":" + displayName + ",\"messagetype\":\"Text\",\"from\":\"" + from
+           + "\",\"content\":\"" + content + "\"}";
 }
 
 // An export with one-to-one chats with anna and carl and a group chat.
-const QByteArray newerExport = exportWith(
-    "{\"id\":\"8:anna\",\"MessageList\":["
-    + textMessage("2020-09-13T12:26:40.250Z", "Anna", "overlap", "8:anna") + ","   // the database's 12:26:40
-    + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna") + ","
-    + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna") + "]},"  // twice in one source: both kept
-      "{\"id\":\"19:team@thread\",\"MessageList\":[" + textMessage("2021-01-01T00:00:00Z", "Bob", "group", "8:bob") + "]},"
-      "{\"id\":\"8:carl\",\"MessageList\":[" + textMessage("2021-01-01T00:00:00Z", "Carl", "hi", "8:carl") + "]}");
+const QByteArray newerExport =
+    exportWith("{\"id\":\"8:anna\",\"MessageList\":["
+               + textMessage("2020-09-13T12:26:40.250Z", "Anna", "overlap", "8:anna")
+               + "," // the database's 12:26:40
+               + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna") + ","
+               + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna")
+               + "]}," // twice in one source: both kept
+                 "{\"id\":\"19:team@thread\",\"MessageList\":["
+               + textMessage("2021-01-01T00:00:00Z", "Bob", "group", "8:bob")
+               + "]},"
+                 "{\"id\":\"8:carl\",\"MessageList\":["
+               + textMessage("2021-01-01T00:00:00Z", "Carl", "hi", "8:carl") + "]}");
 
 const QByteArray olderDatabase =
     "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT);"
     "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);"
-    "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, from_dispname TEXT,"
+    "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, from_dispname "
+    "TEXT,"
     " timestamp INTEGER, body_xml TEXT);"
     "INSERT INTO Contacts VALUES (1, 1, 'bert'), (2, 1, 'anna');"
     "INSERT INTO Conversations VALUES (1, 'bert', 1), (2, 'anna', 1), (3, '#anna/$x', 2);"
@@ -88,17 +96,28 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("failure");
-        QTest::newRow("tar") << QStringLiteral("tar") << int(HistoryFileKind::ExportArchive) << QString();
-        QTest::newRow("gzip tar") << QStringLiteral("tar.gz") << int(HistoryFileKind::ExportArchive) << QString();
-        QTest::newRow("lz4 tar") << QStringLiteral("tar.lz4") << int(HistoryFileKind::ExportArchive) << QString();
-        QTest::newRow("lzop tar") << QStringLiteral("tar.lzo") << -1 << QStringLiteral("it is compressed with lzop");
-        QTest::newRow("json named .tar") << QStringLiteral("json") << int(HistoryFileKind::ExportJson) << QString();
-        QTest::newRow("json with BOM") << QStringLiteral("bom.json") << int(HistoryFileKind::ExportJson) << QString();
-        QTest::newRow("database") << QStringLiteral("db") << int(HistoryFileKind::LegacyDatabase) << QString();
-        QTest::newRow("empty") << QStringLiteral("empty") << -1 << QStringLiteral("the file is empty");
-        QTest::newRow("text") << QStringLiteral("text") << -1 << QStringLiteral("neither a chat export");
-        QTest::newRow("folder") << QStringLiteral("folder") << -1 << QStringLiteral("it is no file");
-        QTest::newRow("missing") << QStringLiteral("missing") << -1 << QStringLiteral("no such file");
+        QTest::newRow("tar") << QStringLiteral("tar") << int(HistoryFileKind::ExportArchive)
+                             << QString();
+        QTest::newRow("gzip tar") << QStringLiteral("tar.gz") << int(HistoryFileKind::ExportArchive)
+                                  << QString();
+        QTest::newRow("lz4 tar") << QStringLiteral("tar.lz4") << int(HistoryFileKind::ExportArchive)
+                                 << QString();
+        QTest::newRow("lzop tar") << QStringLiteral("tar.lzo") << -1
+                                  << QStringLiteral("it is compressed with lzop");
+        QTest::newRow("json named .tar")
+            << QStringLiteral("json") << int(HistoryFileKind::ExportJson) << QString();
+        QTest::newRow("json with BOM")
+            << QStringLiteral("bom.json") << int(HistoryFileKind::ExportJson) << QString();
+        QTest::newRow("database") << QStringLiteral("db") << int(HistoryFileKind::LegacyDatabase)
+                                  << QString();
+        QTest::newRow("empty") << QStringLiteral("empty") << -1
+                               << QStringLiteral("the file is empty");
+        QTest::newRow("text") << QStringLiteral("text") << -1
+                              << QStringLiteral("neither a chat export");
+        QTest::newRow("folder") << QStringLiteral("folder") << -1
+                                << QStringLiteral("it is no file");
+        QTest::newRow("missing") << QStringLiteral("missing") << -1
+                                 << QStringLiteral("no such file");
     }
 
     void kindIsToldByContent()
@@ -113,9 +132,11 @@ private slots:
         else if (name == QStringLiteral("tar.gz"))
             QVERIFY(test::writeTar(path, {{QStringLiteral("messages.json"), newerExport}}, true));
         else if (name == QStringLiteral("tar.lz4"))
-            QVERIFY(test::writeTarEntries(path, {{QStringLiteral("messages.json"), newerExport}}, "lz4"));
+            QVERIFY(test::writeTarEntries(path, {{QStringLiteral("messages.json"), newerExport}},
+                                          "lz4"));
         else if (name == QStringLiteral("tar.lzo"))
-            QVERIFY(test::writeBytes(path, QByteArray("\x89LZO\x00\r\n\x1a\n", 9) + QByteArray(600, '\0')));
+            QVERIFY(test::writeBytes(path, QByteArray("\x89LZO\x00\r\n\x1a\n", 9)
+                                               + QByteArray(600, '\0')));
         else if (name == QStringLiteral("json"))
             QVERIFY(test::writeBytes(path, "\n  " + newerExport));
         else if (name == QStringLiteral("bom.json"))
@@ -146,14 +167,16 @@ private slots:
         const auto older = std::make_shared<const ChatHistory>(readHistoryFile(m_database));
         const auto newer = std::make_shared<const ChatHistory>(readHistoryFile(m_export));
         const ChatHistory merged = mergeHistories({older, newer});
-        QCOMPARE(merged.contacts, QStringList({QStringLiteral("bert"), QStringLiteral("anna"), QStringLiteral("carl")}));
-        QCOMPARE(peers(merged), QStringList({QStringLiteral("bert"), QStringLiteral("anna"), QString(), QString(),
-                                             QStringLiteral("carl")}));
+        QCOMPARE(merged.contacts, QStringList({QStringLiteral("bert"), QStringLiteral("anna"),
+                                               QStringLiteral("carl")}));
+        QCOMPARE(peers(merged), QStringList({QStringLiteral("bert"), QStringLiteral("anna"),
+                                             QString(), QString(), QStringLiteral("carl")}));
         // The database's whole-second "overlap" and the export's 12:26:40.250 are one message;
         // the export's own repeated "later" stays twice.
         QCOMPARE(bodies(merged.chats[1]),
-                 QStringList({QStringLiteral("older"), QStringLiteral("overlap"), QStringLiteral("overlap but other text"),
-                              QStringLiteral("later"), QStringLiteral("later")}));
+                 QStringList({QStringLiteral("older"), QStringLiteral("overlap"),
+                              QStringLiteral("overlap but other text"), QStringLiteral("later"),
+                              QStringLiteral("later")}));
         QCOMPARE(bodies(merged.chats[0]), QStringList{QStringLiteral("bert says")});
         QCOMPARE(bodies(merged.chats[2]), QStringList{QStringLiteral("in a group")});
         QCOMPARE(bodies(merged.chats[3]), QStringList{QStringLiteral("group")});
@@ -163,14 +186,16 @@ private slots:
     {
         ChatHistory a, b;
         a.contacts = {QStringLiteral("p")};
-        a.chats.push_back({QStringLiteral("p"), {{1000, QStringLiteral("P"), QStringLiteral("x")},
-                                                 {3000, QStringLiteral("P"), QStringLiteral("z")}}});
-        b.chats.push_back({QStringLiteral("p"), {{2000, QStringLiteral("P"), QStringLiteral("y")},
-                                                 {3000, QStringLiteral("Q"), QStringLiteral("z")},
-                                                 {3000, QStringLiteral("P"), QStringLiteral("z")},
-                                                 {3500, QStringLiteral("P"), QStringLiteral("z")}}});
-        const ChatHistory merged = mergeHistories({std::make_shared<const ChatHistory>(a),
-                                                   std::make_shared<const ChatHistory>(b)});
+        a.chats.push_back({QStringLiteral("p"),
+                           {{1000, QStringLiteral("P"), QStringLiteral("x")},
+                            {3000, QStringLiteral("P"), QStringLiteral("z")}}});
+        b.chats.push_back({QStringLiteral("p"),
+                           {{2000, QStringLiteral("P"), QStringLiteral("y")},
+                            {3000, QStringLiteral("Q"), QStringLiteral("z")},
+                            {3000, QStringLiteral("P"), QStringLiteral("z")},
+                            {3500, QStringLiteral("P"), QStringLiteral("z")}}});
+        const ChatHistory merged = mergeHistories(
+            {std::make_shared<const ChatHistory>(a), std::make_shared<const ChatHistory>(b)});
         QCOMPARE(merged.chats.size(), size_t(1));
         const auto& m = merged.chats[0].messages;
         // The first source's (3000, P, z) stands for one of the second's two; the other stays.
@@ -198,26 +223,36 @@ private slots:
             m.body = QString::fromUtf8(body);
             return m;
         };
-        QTest::newRow("name only in the first") << message(1000, "anna", "Anna") << message(1250, "anna", "anna") << 1
-                                                << u"Anna"_s << u"anna"_s;
-        QTest::newRow("name only in the second") << message(1000, "anna", "anna") << message(1250, "anna", "Anna") << 1
-                                                 << u"Anna"_s << u"anna"_s;
-        QTest::newRow("names differ, ids agree") << message(1999, "anna", "Anna S.") << message(1000, "anna", "Anna") << 1
-                                                 << u"Anna"_s << u"anna"_s;
-        QTest::newRow("same name, other ids") << message(1000, "alex.1", "Alex") << message(1000, "alex.2", "Alex") << 2
-                                              << u"Alex"_s << u"alex.1"_s;
-        QTest::newRow("no id in one, its name is the id") << message(1000, "", "anna") << message(1400, "anna", "Anna") << 1
-                                                          << u"Anna"_s << u"anna"_s;
-        QTest::newRow("no id in one, another name") << message(1000, "", "Bob") << message(1400, "anna", "Anna") << 2
-                                                    << u"Bob"_s << u""_s;
-        QTest::newRow("no ids, same name") << message(1000, "", "Anna") << message(1999, "", "Anna") << 1 << u"Anna"_s << u""_s;
-        QTest::newRow("next second") << message(1999, "anna", "Anna") << message(2000, "anna", "Anna") << 2 << u"Anna"_s
-                                     << u"anna"_s;
-        QTest::newRow("other body") << message(1000, "anna", "Anna") << message(1000, "anna", "Anna", "hi!") << 2
-                                    << u"Anna"_s << u"anna"_s;
+        QTest::newRow("name only in the first")
+            << message(1000, "anna", "Anna") << message(1250, "anna", "anna") << 1 << u"Anna"_s
+            << u"anna"_s;
+        QTest::newRow("name only in the second")
+            << message(1000, "anna", "anna") << message(1250, "anna", "Anna") << 1 << u"Anna"_s
+            << u"anna"_s;
+        QTest::newRow("names differ, ids agree")
+            << message(1999, "anna", "Anna S.") << message(1000, "anna", "Anna") << 1 << u"Anna"_s
+            << u"anna"_s;
+        QTest::newRow("same name, other ids")
+            << message(1000, "alex.1", "Alex") << message(1000, "alex.2", "Alex") << 2 << u"Alex"_s
+            << u"alex.1"_s;
+        QTest::newRow("no id in one, its name is the id")
+            << message(1000, "", "anna") << message(1400, "anna", "Anna") << 1 << u"Anna"_s
+            << u"anna"_s;
+        QTest::newRow("no id in one, another name")
+            << message(1000, "", "Bob") << message(1400, "anna", "Anna") << 2 << u"Bob"_s << u""_s;
+        QTest::newRow("no ids, same name")
+            << message(1000, "", "Anna") << message(1999, "", "Anna") << 1 << u"Anna"_s << u""_s;
+        QTest::newRow("next second")
+            << message(1999, "anna", "Anna") << message(2000, "anna", "Anna") << 2 << u"Anna"_s
+            << u"anna"_s;
+        QTest::newRow("other body")
+            << message(1000, "anna", "Anna") << message(1000, "anna", "Anna", "hi!") << 2
+            << u"Anna"_s << u"anna"_s;
         HistoryMessage withFile = message(1000, "anna", "Anna");
-        withFile.file = std::make_shared<const SharedFile>(SharedFile{u"0-weu-d1-1"_s, u"a.jpg"_s, 10});
-        QTest::newRow("file only in the second") << message(1000, "anna", "Anna") << withFile << 1 << u"Anna"_s << u"anna"_s;
+        withFile.file =
+            std::make_shared<const SharedFile>(SharedFile{u"0-weu-d1-1"_s, u"a.jpg"_s, 10});
+        QTest::newRow("file only in the second")
+            << message(1000, "anna", "Anna") << withFile << 1 << u"Anna"_s << u"anna"_s;
     }
 
     void mergeMatchesOnSenderIdBodyAndSecond()
@@ -230,8 +265,8 @@ private slots:
         ChatHistory a, b;
         a.chats.push_back({QStringLiteral("anna"), {first}});
         b.chats.push_back({QStringLiteral("anna"), {second}});
-        const ChatHistory merged = mergeHistories({std::make_shared<const ChatHistory>(a),
-                                                   std::make_shared<const ChatHistory>(b)});
+        const ChatHistory merged = mergeHistories(
+            {std::make_shared<const ChatHistory>(a), std::make_shared<const ChatHistory>(b)});
         QCOMPARE(merged.chats.size(), size_t(1));
         const auto& m = merged.chats[0].messages;
         QCOMPARE(int(m.size()), count);
@@ -245,25 +280,32 @@ private slots:
     {
         // The same conversation in an export and in the database: the export leaves some
         // names out (null), the database others (from_dispname NULL).
-        const QByteArray json = exportWith(
-            "{\"id\":\"8:anna\",\"MessageList\":["
-            + textMessage("2020-09-13T12:26:40.250Z", nullptr, "hello", "8:anna") + ","
-            + textMessage("2020-09-13T12:26:41.999Z", "Me Myself", "reply", "8:me") + ","
-            + textMessage("2020-09-13T12:26:42.000Z", nullptr, "ok", "8:anna") + ","
-            + textMessage("2020-09-13T12:26:44.100Z", nullptr, "ok", "8:anna") + ","      // the next second
-            + textMessage("2020-09-13T12:26:45.500Z", "Me Myself", "hello", "8:me") + "," // another sender
-            + textMessage("2020-09-13T12:26:46.100Z", nullptr, "ok!", "8:anna") + ","     // twice in the export,
-            + textMessage("2020-09-13T12:26:46.700Z", nullptr, "ok!", "8:anna") + "]}");  // once in the database
+        const QByteArray json =
+            exportWith("{\"id\":\"8:anna\",\"MessageList\":["
+                       + textMessage("2020-09-13T12:26:40.250Z", nullptr, "hello", "8:anna") + ","
+                       + textMessage("2020-09-13T12:26:41.999Z", "Me Myself", "reply", "8:me") + ","
+                       + textMessage("2020-09-13T12:26:42.000Z", nullptr, "ok", "8:anna") + ","
+                       + textMessage("2020-09-13T12:26:44.100Z", nullptr, "ok", "8:anna")
+                       + "," // the next second
+                       + textMessage("2020-09-13T12:26:45.500Z", "Me Myself", "hello", "8:me")
+                       + "," // another sender
+                       + textMessage("2020-09-13T12:26:46.100Z", nullptr, "ok!", "8:anna")
+                       + "," // twice in the export,
+                       + textMessage("2020-09-13T12:26:46.700Z", nullptr, "ok!", "8:anna")
+                       + "]}"); // once in the database
         const QByteArray sql =
             "CREATE TABLE Contacts (skypename TEXT, displayname TEXT);"
             "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);"
-            "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, from_dispname TEXT,"
+            "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, "
+            "from_dispname TEXT,"
             " timestamp INTEGER, body_xml TEXT);"
             "INSERT INTO Contacts VALUES ('anna', 'Anna Smith');"
             "INSERT INTO Conversations VALUES (1, 'anna', 1);"
             "INSERT INTO Messages VALUES (1, 1, 'anna', 'Anna Smith', 1600000000, 'hello'),"
-            " (2, 1, 'me', 'Me Myself', 1600000001, 'reply'), (3, 1, 'anna', NULL, 1600000002, 'ok'),"
-            " (4, 1, 'anna', 'Anna Smith', 1600000003, 'ok'), (5, 1, 'anna', 'Anna Smith', 1600000005, 'hello'),"
+            " (2, 1, 'me', 'Me Myself', 1600000001, 'reply'), (3, 1, 'anna', NULL, 1600000002, "
+            "'ok'),"
+            " (4, 1, 'anna', 'Anna Smith', 1600000003, 'ok'), (5, 1, 'anna', 'Anna Smith', "
+            "1600000005, 'hello'),"
             " (6, 1, 'anna', 'Anna Smith', 1600000006, 'ok!');";
         QTemporaryDir dir;
         const QString exportPath = dir.filePath(QStringLiteral("messages.json"));
@@ -271,7 +313,8 @@ private slots:
         QVERIFY(test::writeBytes(exportPath, json));
         QCOMPARE(test::writeDatabase(dbPath, sql), QString());
         for (const bool exportFirst : {true, false}) {
-            HistoryLoader loader(exportFirst ? QStringList{exportPath, dbPath} : QStringList{dbPath, exportPath});
+            HistoryLoader loader(exportFirst ? QStringList{exportPath, dbPath}
+                                             : QStringList{dbPath, exportPath});
             const ChatHistoryPtr merged = loader.load();
             QVERIFY(merged);
             QCOMPARE(merged->contacts, QStringList{QStringLiteral("anna")});
@@ -279,13 +322,17 @@ private slots:
             const HistoryChat& chat = merged->chats[0];
             QCOMPARE(chat.id, QStringLiteral("8:anna"));
             QCOMPARE(chat.name, QStringLiteral("Anna Smith"));
-            QCOMPARE(conversationKindText(chat.kind), conversationKindText(ConversationKind::OneToOne));
+            QCOMPARE(conversationKindText(chat.kind),
+                     conversationKindText(ConversationKind::OneToOne));
             QStringList seen;
             for (const HistoryMessage& m : chat.messages)
-                seen << QStringLiteral("%1 %2 %3").arg(m.timestampMs / 1000 - 1600000000).arg(m.senderDisplayName, m.body);
-            QCOMPARE(seen, QStringList({u"0 Anna Smith hello"_s, u"1 Me Myself reply"_s, u"2 anna ok"_s, u"3 Anna Smith ok"_s,
-                                        u"4 anna ok"_s, u"5 Anna Smith hello"_s, u"5 Me Myself hello"_s, u"6 Anna Smith ok!"_s,
-                                        u"6 anna ok!"_s}));
+                seen << QStringLiteral("%1 %2 %3")
+                            .arg(m.timestampMs / 1000 - 1600000000)
+                            .arg(m.senderDisplayName, m.body);
+            QCOMPARE(seen,
+                     QStringList({u"0 Anna Smith hello"_s, u"1 Me Myself reply"_s, u"2 anna ok"_s,
+                                  u"3 Anna Smith ok"_s, u"4 anna ok"_s, u"5 Anna Smith hello"_s,
+                                  u"5 Me Myself hello"_s, u"6 Anna Smith ok!"_s, u"6 anna ok!"_s}));
         }
     }
 
@@ -299,7 +346,8 @@ private slots:
         titled.name = QStringLiteral("Team");
         titled.kind = ConversationKind::Other;
         titled.members = {QStringLiteral("8:a"), QStringLiteral("8:b")};
-        titled.messages = {{1000, QStringLiteral("A"), QStringLiteral("one")}, {2000, QStringLiteral("B"), QStringLiteral("two")}};
+        titled.messages = {{1000, QStringLiteral("A"), QStringLiteral("one")},
+                           {2000, QStringLiteral("B"), QStringLiteral("two")}};
         HistoryChat renamed = titled;
         renamed.name = QStringLiteral("Renamed");
         renamed.members = {QStringLiteral("8:c")};
@@ -315,7 +363,8 @@ private slots:
         c.chats = {renamed};
         c.skippedMessages = 1;
         c.firstSkipped = QStringLiteral("conversation 8:y, message 1");
-        const ChatHistory merged = mergeHistories({std::make_shared<const ChatHistory>(a), std::make_shared<const ChatHistory>(b),
+        const ChatHistory merged = mergeHistories({std::make_shared<const ChatHistory>(a),
+                                                   std::make_shared<const ChatHistory>(b),
                                                    std::make_shared<const ChatHistory>(c)});
         QCOMPARE(merged.chats.size(), size_t(3));
         const HistoryChat& group = merged.chats[0];
@@ -346,7 +395,8 @@ private slots:
         // Same size: only the modification time tells the change.
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                                 QFileDevice::FileModificationTime));
         file.close();
         const ChatHistoryPtr second = loader.load();
         QVERIFY(second && second != first);
@@ -375,7 +425,8 @@ private slots:
         QVERIFY(history);
         QCOMPARE(history->contacts, QStringList({QStringLiteral("anna"), QStringLiteral("carl")}));
         QCOMPARE(told.size(), 1);
-        QVERIFY2(told[0].contains(QDir::toNativeSeparators(bad)) && told[0].contains(QStringLiteral("not valid JSON")),
+        QVERIFY2(told[0].contains(QDir::toNativeSeparators(bad))
+                     && told[0].contains(QStringLiteral("not valid JSON")),
                  qPrintable(told[0]));
     }
 
@@ -385,27 +436,35 @@ private slots:
     {
         QTemporaryDir dir;
         const QString json = dir.filePath(QStringLiteral("history.json"));
-        const QByteArray twoBad = exportWith(
-            "{\"id\":\"8:anna\",\"MessageList\":[" + textMessage("2020-02-30T10:00:00Z", "Anna", "a", "8:anna") + ","
-            + textMessage("2021-01-01T00:00:00Z", "Anna", "kept", "8:anna") + ","
-            + textMessage("1960-01-01T00:00:00Z", "Anna", "b", "8:anna") + "]}");
+        const QByteArray twoBad =
+            exportWith("{\"id\":\"8:anna\",\"MessageList\":["
+                       + textMessage("2020-02-30T10:00:00Z", "Anna", "a", "8:anna") + ","
+                       + textMessage("2021-01-01T00:00:00Z", "Anna", "kept", "8:anna") + ","
+                       + textMessage("1960-01-01T00:00:00Z", "Anna", "b", "8:anna") + "]}");
         QVERIFY(test::writeBytes(json, twoBad));
         const QString tar = dir.filePath(QStringLiteral("one_export.tar"));
-        QVERIFY(test::writeTar(tar, {{QStringLiteral("messages.json"),
-                                      exportWith("{\"id\":\"8:bo\",\"MessageList\":[" + textMessage("yesterday", "Bo", "b", "8:bo") + "]}")}}));
+        QVERIFY(test::writeTar(
+            tar, {{QStringLiteral("messages.json"),
+                   exportWith("{\"id\":\"8:bo\",\"MessageList\":["
+                              + textMessage("yesterday", "Bo", "b", "8:bo") + "]}")}}));
         QStringList told;
         HistoryLoader loader({json, m_export, tar});
         loader.setNotice([&](const QString& notice) { told << notice; });
         const ChatHistoryPtr history = loader.load();
         QVERIFY(history);
-        QCOMPARE(history->contacts, QStringList({QStringLiteral("anna"), QStringLiteral("carl"), QStringLiteral("bo")}));
-        QCOMPARE(told, QStringList({
-            QStringLiteral("2 messages of \"%1\" could not be read and were left out; the first is message 1 of "
-                           "conversation \"8:anna\" (message id \"1\"), whose time \"2020-02-30T10:00:00Z\" is no "
-                           "possible date and time.").arg(QDir::toNativeSeparators(json)),
-            QStringLiteral("1 message of \"%1\" could not be read and was left out: message 1 of conversation "
-                           "\"8:bo\" (message id \"1\"), whose time \"yesterday\" is no possible date and time.")
-                .arg(QDir::toNativeSeparators(tar))}));
+        QCOMPARE(history->contacts, QStringList({QStringLiteral("anna"), QStringLiteral("carl"),
+                                                 QStringLiteral("bo")}));
+        QCOMPARE(told, QStringList({QStringLiteral("2 messages of \"%1\" could not be read and "
+                                                   "were left out; the first is message 1 of "
+                                                   "conversation \"8:anna\" (message id \"1\"), "
+                                                   "whose time \"2020-02-30T10:00:00Z\" is no "
+                                                   "possible date and time.")
+                                        .arg(QDir::toNativeSeparators(json)),
+                                    QStringLiteral("1 message of \"%1\" could not be read and was "
+                                                   "left out: message 1 of conversation "
+                                                   "\"8:bo\" (message id \"1\"), whose time "
+                                                   "\"yesterday\" is no possible date and time.")
+                                        .arg(QDir::toNativeSeparators(tar))}));
 
         // Reused, not read again: nothing more is told.
         QVERIFY(loader.load());
@@ -416,7 +475,8 @@ private slots:
         told.clear();
         QVERIFY(loader.load());
         QCOMPARE(told.size(), 1);
-        QVERIFY(told[0].startsWith(QStringLiteral("2 messages of \"%1\"").arg(QDir::toNativeSeparators(json))));
+        QVERIFY(told[0].startsWith(
+            QStringLiteral("2 messages of \"%1\"").arg(QDir::toNativeSeparators(json))));
     }
 
     void unreadableOnlyFileIsAClientThatIsNotRunning()
@@ -472,8 +532,11 @@ private slots:
         QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".Skype/shared_dynco")));
         QVERIFY(test::writeBytes(home.filePath(QStringLiteral(".Skype/anna.k/main.db")), "x"));
         const QStringList found = discoverHistoryFiles(downloads.path(), home.path());
-        QCOMPARE(found, QStringList({QFileInfo(downloads.filePath(QStringLiteral("anna_export.tar"))).absoluteFilePath(),
-                                     QFileInfo(home.filePath(QStringLiteral(".Skype/anna.k/main.db"))).absoluteFilePath()}));
+        QCOMPARE(found,
+                 QStringList({QFileInfo(downloads.filePath(QStringLiteral("anna_export.tar")))
+                                  .absoluteFilePath(),
+                              QFileInfo(home.filePath(QStringLiteral(".Skype/anna.k/main.db")))
+                                  .absoluteFilePath()}));
         QCOMPARE(discoverHistoryFiles(QString(), QString()), QStringList());
     }
 

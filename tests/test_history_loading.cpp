@@ -1,12 +1,12 @@
 // Reading histories in place from a mapping of the file, the progress of a read, and loading
 // through the real window while it keeps handling events.
 #include "app/contact_list_model.h"
-#include "history_files.h"
-#include "window_harness.h"
 #include "app/history_load_progress.h"
 #include "chat/export_reader.h"
 #include "chat/history_loader.h"
 #include "core/failure.h"
+#include "history_files.h"
+#include "window_harness.h"
 
 #include <QFile>
 #include <QProgressBar>
@@ -28,15 +28,17 @@ QByteArray generatedExport(int conversations, int messages)
     for (int c = 0; c < conversations; ++c) {
         if (c > 0)
             json += ',';
-        json += "{\"id\":\"8:friend" + QByteArray::number(c) + "\",\"displayName\":\"Friend " + QByteArray::number(c)
-              + "\",\"MessageList\":[";
+        json += "{\"id\":\"8:friend" + QByteArray::number(c) + "\",\"displayName\":\"Friend "
+                + QByteArray::number(c) + "\",\"MessageList\":[";
         for (int m = 0; m < messages; ++m) {
             if (m > 0)
                 json += ',';
-            json += "{\"id\":\"" + QByteArray::number(m) + "\",\"displayName\":\"Friend\",\"from\":\"8:friend"
-                  + QByteArray::number(c) + "\",\"messagetype\":\"Text\",\"content\":\"hello number "
-                  + QByteArray::number(c * 100000 + m) + " \\u00e9\",\"originalarrivaltime\":\"2021-03-04T05:"
-                  + QByteArray::number(10 + m % 50) + ":07.890Z\"}";
+            json += "{\"id\":\"" + QByteArray::number(m)
+                    + "\",\"displayName\":\"Friend\",\"from\":\"8:friend" + QByteArray::number(c)
+                    + "\",\"messagetype\":\"Text\",\"content\":\"hello number "
+                    + QByteArray::number(c * 100000 + m)
+                    + " \\u00e9\",\"originalarrivaltime\":\"2021-03-04T05:"
+                    + QByteArray::number(10 + m % 50) + ":07.890Z\"}";
         }
         json += "]}";
     }
@@ -50,7 +52,9 @@ QStringList describe(const ChatHistory& history)
     for (const HistoryChat& chat : history.chats) {
         lines << chat.id + QLatin1Char('|') + chat.name;
         for (const HistoryMessage& m : chat.messages)
-            lines << QStringLiteral("%1|%2|%3|%4").arg(m.timestampMs).arg(m.senderId, m.senderDisplayName, m.body);
+            lines << QStringLiteral("%1|%2|%3|%4")
+                         .arg(m.timestampMs)
+                         .arg(m.senderId, m.senderDisplayName, m.body);
     }
     return lines;
 }
@@ -87,8 +91,10 @@ private slots:
         // Nothing readable after the file's last byte but the mapping's own zero page.
         QTest::newRow("a whole number of pages") << paddedTo(json, (json.size() / page + 2) * page);
         // A tar member that ends on a block boundary, right before the end-of-archive blocks.
-        QTest::newRow("a whole number of tar blocks") << paddedTo(json, (json.size() / 512 + 1) * 512);
-        QTest::newRow("a byte short of a page") << paddedTo(json, (json.size() / page + 1) * page - 1);
+        QTest::newRow("a whole number of tar blocks")
+            << paddedTo(json, (json.size() / 512 + 1) * 512);
+        QTest::newRow("a byte short of a page")
+            << paddedTo(json, (json.size() / page + 1) * page - 1);
     }
 
     void inPlaceReadsMatchTheUnpackedRead()
@@ -103,8 +109,9 @@ private slots:
         QVERIFY(test::writeTar(plain, {{QStringLiteral("media/photo.jpg"), QByteArray(5000, 'j')},
                                        {QStringLiteral("messages.json"), content},
                                        {QStringLiteral("endpoints.json"), QByteArray("{}")}}));
-        QVERIFY(test::writeTar(lastMember, {{QStringLiteral("messages.json"), "{\"conversations\":[]}"},
-                                            {QStringLiteral("messages.json"), content}}));
+        QVERIFY(
+            test::writeTar(lastMember, {{QStringLiteral("messages.json"), "{\"conversations\":[]}"},
+                                        {QStringLiteral("messages.json"), content}}));
         QVERIFY(test::writeTar(gzip, {{QStringLiteral("messages.json"), content}}, true));
         const QStringList expected = describe(readExportArchive(gzip));
         QCOMPARE(expected.size(), 7 + 7 + 7 * 40);
@@ -133,15 +140,18 @@ private slots:
         if (kind == QStringLiteral("json"))
             QVERIFY(test::writeBytes(path, json));
         else
-            QVERIFY(test::writeTar(path, {{QStringLiteral("messages.json"), json}}, kind.endsWith(QStringLiteral("gz"))));
+            QVERIFY(test::writeTar(path, {{QStringLiteral("messages.json"), json}},
+                                   kind.endsWith(QStringLiteral("gz"))));
         std::vector<double> seen;
-        const ChatHistory history = readHistoryFile(path, [&](double done) { seen.push_back(done); });
+        const ChatHistory history =
+            readHistoryFile(path, [&](double done) { seen.push_back(done); });
         QCOMPARE(history.messageCount(), qsizetype(20 * 300));
         QVERIFY2(seen.size() >= 10, qPrintable(QString::number(seen.size())));
         QCOMPARE(seen.back(), 1.0);
         QVERIFY(seen.front() >= 0);
         for (size_t i = 1; i < seen.size(); ++i)
-            QVERIFY2(seen[i] > seen[i - 1], qPrintable(QStringLiteral("%1 after %2").arg(seen[i]).arg(seen[i - 1])));
+            QVERIFY2(seen[i] > seen[i - 1],
+                     qPrintable(QStringLiteral("%1 after %2").arg(seen[i]).arg(seen[i - 1])));
     }
 
     void aFileCutShortWhileItIsReadIsRefusedWithoutACrash_data()
@@ -156,8 +166,10 @@ private slots:
         QFETCH(bool, tar);
         QTemporaryDir dir;
         const QByteArray json = generatedExport(40, 400);
-        const QString path = dir.filePath(tar ? QStringLiteral("export.tar") : QStringLiteral("messages.json"));
-        QVERIFY(tar ? test::writeTar(path, {{QStringLiteral("messages.json"), json}}) : test::writeBytes(path, json));
+        const QString path =
+            dir.filePath(tar ? QStringLiteral("export.tar") : QStringLiteral("messages.json"));
+        QVERIFY(tar ? test::writeTar(path, {{QStringLiteral("messages.json"), json}})
+                    : test::writeBytes(path, json));
         bool cut = false;
         const QString failure = failureOf([&] {
             readHistoryFile(path, [&](double done) {
@@ -168,7 +180,8 @@ private slots:
             });
         });
         QVERIFY(cut);
-        QVERIFY2(failure.endsWith(QStringLiteral("cannot be read: it became shorter while it was read.")),
+        QVERIFY2(failure.endsWith(
+                     QStringLiteral("cannot be read: it became shorter while it was read.")),
                  qPrintable(failure));
     }
 
@@ -190,7 +203,8 @@ private slots:
             });
         });
         QVERIFY(grown);
-        QVERIFY2(failure.endsWith(QStringLiteral("it changed while it was read.")), qPrintable(failure));
+        QVERIFY2(failure.endsWith(QStringLiteral("it changed while it was read.")),
+                 qPrintable(failure));
         // Read again once it stays put.
         QCOMPARE(readExportJson(path).messageCount(), qsizetype(10 * 200));
     }
@@ -217,7 +231,9 @@ private slots:
         QCOMPARE(f.contactTexts().size(), 50);
         QVERIFY2(shown.size() >= 3, qPrintable(shown.join(QLatin1Char(';'))));
         for (const QString& text : std::as_const(shown))
-            QVERIFY2(QRegularExpression(QStringLiteral("^Reading chat history: \\d{1,2}%$")).match(text).hasMatch(),
+            QVERIFY2(QRegularExpression(QStringLiteral("^Reading chat history: \\d{1,2}%$"))
+                         .match(text)
+                         .hasMatch(),
                      qPrintable(text));
         // Once loaded, the bar shows what it showed before.
         QCOMPARE(f.window.progress().text(), before);
@@ -242,7 +258,8 @@ private slots:
         QTimer timer;
         timer.setInterval(0);
         QObject::connect(&timer, &QTimer::timeout, [&] {
-            if (!closed && f.window.progress().text().startsWith(QStringLiteral("Reading chat history"))) {
+            if (!closed
+                && f.window.progress().text().startsWith(QStringLiteral("Reading chat history"))) {
                 closed = true;
                 f.window.close();
             }

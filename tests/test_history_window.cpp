@@ -18,7 +18,8 @@ class HistoryWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_dir.isValid());
         m_tar = m_dir.filePath(QStringLiteral("generated_export.tar"));
         const generator::Options options{3000, 7, 0};
@@ -27,7 +28,8 @@ private slots:
         m_export = readExportArchive(m_tar);
     }
 
-    void windowListsTheContactsOfAGeneratedExport() {
+    void windowListsTheContactsOfAGeneratedExport()
+    {
         WindowHarness f;
         f.readHistoryFiles({m_tar});
         f.press(2);
@@ -36,7 +38,8 @@ private slots:
         QVERIFY(f.fake.dialogs.shown.isEmpty());
     }
 
-    void windowSearchesAGeneratedExport() {
+    void windowSearchesAGeneratedExport()
+    {
         WindowHarness f;
         f.readHistoryFiles({m_tar});
         f.press(2);
@@ -58,7 +61,8 @@ private slots:
         QCOMPARE(f.resultRows(), expected);
     }
 
-    void unreadableHistoryIsToldThenTreatedAsNoClient() {
+    void unreadableHistoryIsToldThenTreatedAsNoClient()
+    {
         const QString broken = m_dir.filePath(QStringLiteral("broken_export.tar"));
         QFile tar(m_tar);
         QVERIFY(tar.open(QIODevice::ReadOnly));
@@ -68,8 +72,8 @@ private slots:
         f.press(2);
         QCOMPARE(f.contactTexts(), QStringList());
         QVERIFY(f.fake.dialogs.shown.size() >= 2);
-        QVERIFY2(f.fake.dialogs.shown[0].text.contains(QDir::toNativeSeparators(broken) +
-                                                       QStringLiteral("\" cannot be read")),
+        QVERIFY2(f.fake.dialogs.shown[0].text.contains(QDir::toNativeSeparators(broken)
+                                                       + QStringLiteral("\" cannot be read")),
                  qPrintable(f.fake.dialogs.shown[0].text));
         // Then what a client that is not running gets: the help.
         QVERIFY(f.fake.dialogs.shown[1].text.contains(QStringLiteral("Skype")));

@@ -1,6 +1,6 @@
+#include "chat/legacy_db_reader.h"
 #include "core/failure.h"
 #include "history_files.h"
-#include "chat/legacy_db_reader.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -28,9 +28,11 @@ namespace {
 // does not, with rows covering every case of the mapping.
 const QByteArray schema =
     "CREATE TABLE Accounts (id INTEGER PRIMARY KEY, skypename TEXT);"
-    "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT, fullname TEXT,"
+    "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT, fullname "
+    "TEXT,"
     " displayname TEXT);"
-    "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, is_permanent INTEGER, identity TEXT, type INTEGER,"
+    "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, is_permanent INTEGER, identity TEXT, type "
+    "INTEGER,"
     " displayname TEXT, meta_topic TEXT);"
     "CREATE TABLE Participants (id INTEGER PRIMARY KEY, convo_id INTEGER, identity TEXT);"
     "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, chatname TEXT, author TEXT,"
@@ -38,11 +40,13 @@ const QByteArray schema =
 
 const QByteArray rows =
     "INSERT INTO Accounts VALUES (1, 'me');"
-    "INSERT INTO Contacts VALUES (1, 1, 'zoe.w', 'Zoe Full', NULL), (2, 0, 'stranger', 'Not a buddy', 'Stranger D'),"
+    "INSERT INTO Contacts VALUES (1, 1, 'zoe.w', 'Zoe Full', NULL), (2, 0, 'stranger', 'Not a "
+    "buddy', 'Stranger D'),"
     " (3, 1, 'echo123', 'Echo', 'Echo Service'), (4, 1, 'zoe.w', 'Zoe again', 'Zoe later'),"
     " (5, 1, NULL, 'No handle', NULL), (6, 1, 'lurker', 'Lurker', NULL);"
     // Conversations out of id order on insertion: chats follow ids.
-    "INSERT INTO Conversations VALUES (7, 1, 'echo123', 1, 'Echo conv', NULL), (3, 1, 'zoe.w', 1, 'Zoe', NULL),"
+    "INSERT INTO Conversations VALUES (7, 1, 'echo123', 1, 'Echo conv', NULL), (3, 1, 'zoe.w', 1, "
+    "'Zoe', NULL),"
     " (5, 1, '#zoe.w/$abc', 2, 'Group', 'Topic'),"
     " (9, 0, 'stranger', 1, NULL, NULL),"             // a dialog with someone who is no buddy
     " (11, 1, '19:abc@thread.skype', 2, NULL, NULL)," // untitled: named after its members
@@ -51,7 +55,8 @@ const QByteArray rows =
     " (14, 1, 'nobody.known', 1, NULL, NULL),"        // a partner missing from Contacts
     " (15, 1, 'zoe.w', 1, NULL, NULL),"               // a second dialog with zoe.w
     " (16, 1, 'x', 4, 'Other thing', NULL);"
-    "INSERT INTO Participants VALUES (1, 11, 'zoe.w'), (2, 11, 'me'), (3, 11, 'ghost.x'), (4, 11, 'zoe.w'),"
+    "INSERT INTO Participants VALUES (1, 11, 'zoe.w'), (2, 11, 'me'), (3, 11, 'ghost.x'), (4, 11, "
+    "'zoe.w'),"
     " (5, 5, 'zoe.w'), (6, 5, '28:concierge'), (7, 99, 'nobody');"
     "INSERT INTO Messages VALUES"
     " (30, 3, '', 'zoe.w', 'Zoe W', 1600000010, 61, 'second &amp; <b>bold</b>'),"
@@ -60,7 +65,8 @@ const QByteArray rows =
     " (40, 3, '', 'zoe.w', 'Zoe W', 1600000020, 61, NULL),"
     " (80, 15, '', 'zoe.w', 'Zoe W', 1600000015, 61, 'from the other dialog'),"
     " (50, 5, '', 'bob', 'Bob', 1500000000, 61, 'group hello'),"
-    " (60, 7, '', 'echo123', 'Echo', 1400000000, 61, '\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 \xf0\x9f\x98\x80'),"
+    " (60, 7, '', 'echo123', 'Echo', 1400000000, 61, "
+    "'\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 \xf0\x9f\x98\x80'),"
     " (70, 99, '', 'ghost', 'Ghost', 1400000000, 61, 'of no conversation');";
 
 QByteArray fileHash(const QString& path)
@@ -134,12 +140,16 @@ public:
             for (int i = 0; i < 100000 && access(stop.c_str(), F_OK) != 0; ++i) {
                 // Every transaction rewrites all of conversation 5: a read mixing two states
                 // shows two versions there.
-                const std::string sql = "BEGIN; UPDATE Messages SET body_xml = 'version " + std::to_string(i)
-                                        + "' WHERE convo_id = 5;"
-                                        " INSERT INTO Messages (convo_id, author, from_dispname, timestamp, body_xml)"
-                                        " VALUES (3, 'zoe.w', 'Zoe', 1700000000, 'pair " + std::to_string(i) + "a');"
-                                        " INSERT INTO Messages (convo_id, author, from_dispname, timestamp, body_xml)"
-                                        " VALUES (3, 'me', 'Me', 1700000000, '" + std::string(300, 'b') + "'); COMMIT;";
+                const std::string sql =
+                    "BEGIN; UPDATE Messages SET body_xml = 'version " + std::to_string(i)
+                    + "' WHERE convo_id = 5;"
+                      " INSERT INTO Messages (convo_id, author, from_dispname, timestamp, body_xml)"
+                      " VALUES (3, 'zoe.w', 'Zoe', 1700000000, 'pair "
+                    + std::to_string(i)
+                    + "a');"
+                      " INSERT INTO Messages (convo_id, author, from_dispname, timestamp, body_xml)"
+                      " VALUES (3, 'me', 'Me', 1700000000, '"
+                    + std::string(300, 'b') + "'); COMMIT;";
                 if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
                     _exit(1);
                 // A client commits a few times a second at most; a writer that never pauses
@@ -164,8 +174,7 @@ private:
     pid_t m_child = -1;
 };
 
-struct StopReading {
-};
+struct StopReading {};
 
 } // namespace
 
@@ -185,8 +194,9 @@ private slots:
     {
         const ChatHistory history = readLegacyDatabase(m_db);
         // The partners of one-to-one chats in conversation order, buddies or not, each once.
-        QCOMPARE(history.contacts, QStringList({QStringLiteral("zoe.w"), QStringLiteral("echo123"),
-                                                QStringLiteral("stranger"), QStringLiteral("nobody.known")}));
+        QCOMPARE(history.contacts,
+                 QStringList({QStringLiteral("zoe.w"), QStringLiteral("echo123"),
+                              QStringLiteral("stranger"), QStringLiteral("nobody.known")}));
         struct Expected {
             QString id, peer, name;
             ConversationKind kind;
@@ -195,13 +205,25 @@ private slots:
         const QString zoe = QStringLiteral("Zoe Full"); // the first Contacts row of the handle
         const Expected expected[] = {
             {u"8:zoe.w"_s, u"zoe.w"_s, zoe, ConversationKind::OneToOne, {}},
-            {u"#zoe.w/$abc"_s, u""_s, u"Topic"_s, ConversationKind::Group, {u"8:zoe.w"_s, u"28:concierge"_s}},
+            {u"#zoe.w/$abc"_s,
+             u""_s,
+             u"Topic"_s,
+             ConversationKind::Group,
+             {u"8:zoe.w"_s, u"28:concierge"_s}},
             {u"8:echo123"_s, u"echo123"_s, u"Echo Service"_s, ConversationKind::OneToOne, {}},
             {u"8:stranger"_s, u"stranger"_s, u"Stranger D"_s, ConversationKind::OneToOne, {}},
-            {u"19:abc@thread.skype"_s, u""_s, zoe + u", ghost.x"_s, ConversationKind::Group, {u"8:zoe.w"_s, u"8:me"_s, u"8:ghost.x"_s}},
+            {u"19:abc@thread.skype"_s,
+             u""_s,
+             zoe + u", ghost.x"_s,
+             ConversationKind::Group,
+             {u"8:zoe.w"_s, u"8:me"_s, u"8:ghost.x"_s}},
             {u"#x/$y"_s, u""_s, u"#x/$y"_s, ConversationKind::Group, {}},
             {u"28:concierge"_s, u""_s, u"Concierge"_s, ConversationKind::Bot, {}},
-            {u"8:nobody.known"_s, u"nobody.known"_s, u"nobody.known"_s, ConversationKind::OneToOne, {}},
+            {u"8:nobody.known"_s,
+             u"nobody.known"_s,
+             u"nobody.known"_s,
+             ConversationKind::OneToOne,
+             {}},
             {u"8:x"_s, u""_s, u"Other thing"_s, ConversationKind::Other, {}},
         };
         QCOMPARE(history.chats.size(), std::size(expected));
@@ -229,7 +251,8 @@ private slots:
             senders << m.senderDisplayName;
             ids << m.senderId;
         }
-        QCOMPARE(bodies, QStringList({u"first"_s, u"same second, smaller id"_s, u"second & bold"_s, u"from the other dialog"_s, u""_s}));
+        QCOMPARE(bodies, QStringList({u"first"_s, u"same second, smaller id"_s, u"second & bold"_s,
+                                      u"from the other dialog"_s, u""_s}));
         QCOMPARE(senders, QStringList({u"me"_s, u"8:zoe.w"_s, u"Zoe W"_s, u"Zoe W"_s, u"Zoe W"_s}));
         QCOMPARE(ids, QStringList({u"me"_s, u"zoe.w"_s, u"zoe.w"_s, u"zoe.w"_s, u"zoe.w"_s}));
         QCOMPARE(zoe[0].timestampMs, qint64(1600000000000));
@@ -237,23 +260,27 @@ private slots:
         QVERIFY(zoe[2].senderDisplayName.isSharedWith(zoe[4].senderDisplayName));
 
         QCOMPARE(history.chats[1].messages.size(), size_t(1));
-        QCOMPARE(history.chats[2].messages[0].body, QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 \U0001F600"));
+        QCOMPARE(history.chats[2].messages[0].body,
+                 QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 \U0001F600"));
         QCOMPARE(history.messageCount(), qsizetype(7));
     }
 
     void oneBadMessageIsNoBadHistory()
     {
-        QCOMPARE(test::writeDatabase(m_db, "INSERT INTO Messages (id, convo_id, author, from_dispname, timestamp, body_xml)"
-                                           " VALUES (100, 7, 'echo123', 'E', 9223372036854775807, 'int64 max'),"
-                                           " (101, 7, 'echo123', 'E', -1, 'before 1970'),"
-                                           " (102, 7, 'echo123', 'E', 253402300800, 'after 9999'),"
-                                           " (103, 7, 'echo123', 'E', NULL, 'no time'),"
-                                           " (104, 7, 'echo123', 'E', 'noon', 'a text for a time'),"
-                                           " (105, 7, 'echo123', 'E', 0, 'at 1970'),"
-                                           " (106, 7, 'echo123', 'E', 253402300799, 'last second of 9999'),"
-                                           " (107, 7, 'echo123', CAST(x'c3' AS TEXT), 1400000001,"
-                                           "  CAST(x'6f6b20ff20656e6420e282' AS TEXT));"),
-                 QString());
+        QCOMPARE(
+            test::writeDatabase(
+                m_db,
+                "INSERT INTO Messages (id, convo_id, author, from_dispname, timestamp, body_xml)"
+                " VALUES (100, 7, 'echo123', 'E', 9223372036854775807, 'int64 max'),"
+                " (101, 7, 'echo123', 'E', -1, 'before 1970'),"
+                " (102, 7, 'echo123', 'E', 253402300800, 'after 9999'),"
+                " (103, 7, 'echo123', 'E', NULL, 'no time'),"
+                " (104, 7, 'echo123', 'E', 'noon', 'a text for a time'),"
+                " (105, 7, 'echo123', 'E', 0, 'at 1970'),"
+                " (106, 7, 'echo123', 'E', 253402300799, 'last second of 9999'),"
+                " (107, 7, 'echo123', CAST(x'c3' AS TEXT), 1400000001,"
+                "  CAST(x'6f6b20ff20656e6420e282' AS TEXT));"),
+            QString());
         const ChatHistory history = readLegacyDatabase(m_db);
         QCOMPARE(history.skippedMessages, qsizetype(5));
         QCOMPARE(history.firstSkipped, QStringLiteral("conversation 8:echo123, message 100"));
@@ -264,7 +291,8 @@ private slots:
         QCOMPARE(echo[3].body, QStringLiteral("last second of 9999"));
         QCOMPARE(echo[3].timestampMs, qint64(253402300799000));
         // Invalid UTF-8 becomes replacement characters, the rest of the text stays.
-        QVERIFY2(echo[2].body.startsWith(QStringLiteral("ok \uFFFD end \uFFFD")), qPrintable(echo[2].body));
+        QVERIFY2(echo[2].body.startsWith(QStringLiteral("ok \uFFFD end \uFFFD")),
+                 qPrintable(echo[2].body));
         QCOMPARE(echo[2].senderDisplayName, QStringLiteral("\uFFFD"));
     }
 
@@ -273,25 +301,30 @@ private slots:
         QTest::addColumn<QByteArray>("sql");
         QTest::addColumn<QString>("reason");
         // A view that never ends: reading it would hang.
-        QTest::newRow("endless view")
-            << QByteArray("DROP TABLE Messages; CREATE VIEW Messages AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL"
-                          " SELECT i + 1 FROM n) SELECT i AS id, 3 AS convo_id, i AS timestamp, 'a' AS author,"
-                          " 'A' AS from_dispname, 'x' AS body_xml FROM n;")
-            << QStringLiteral("its Messages is a view, not a table");
+        QTest::newRow("endless view") << QByteArray(
+            "DROP TABLE Messages; CREATE VIEW Messages AS WITH RECURSIVE n(i) AS (SELECT 1 UNION "
+            "ALL"
+            " SELECT i + 1 FROM n) SELECT i AS id, 3 AS convo_id, i AS timestamp, 'a' AS author,"
+            " 'A' AS from_dispname, 'x' AS body_xml FROM n;")
+                                      << QStringLiteral("its Messages is a view, not a table");
         QTest::newRow("virtual table")
-            << QByteArray("DROP TABLE Contacts; CREATE VIRTUAL TABLE Contacts USING fts5(skypename);")
+            << QByteArray(
+                   "DROP TABLE Contacts; CREATE VIRTUAL TABLE Contacts USING fts5(skypename);")
             << QStringLiteral("its Contacts is a virtual table, not a table");
         QTest::newRow("view of a table")
-            << QByteArray("ALTER TABLE Conversations RENAME TO Real; CREATE VIEW conversations AS SELECT * FROM Real;")
+            << QByteArray("ALTER TABLE Conversations RENAME TO Real; CREATE VIEW conversations AS "
+                          "SELECT * FROM Real;")
             << QStringLiteral("its Conversations is a view, not a table");
         QTest::newRow("missing table") << QByteArray("DROP TABLE Conversations;")
                                        << QStringLiteral("it has no Conversations table");
         QTest::newRow("missing column")
-            << QByteArray("ALTER TABLE Messages DROP COLUMN author;") << QStringLiteral("its Messages table has no author column");
-        QTest::newRow("a view of participants is ignored")
-            << QByteArray("DROP TABLE Participants; CREATE VIEW Participants AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL"
-                          " SELECT i + 1 FROM n) SELECT 11 AS convo_id, 'p' || i AS identity FROM n;")
-            << QString();
+            << QByteArray("ALTER TABLE Messages DROP COLUMN author;")
+            << QStringLiteral("its Messages table has no author column");
+        QTest::newRow("a view of participants is ignored") << QByteArray(
+            "DROP TABLE Participants; CREATE VIEW Participants AS WITH RECURSIVE n(i) AS (SELECT 1 "
+            "UNION ALL"
+            " SELECT i + 1 FROM n) SELECT 11 AS convo_id, 'p' || i AS identity FROM n;")
+                                                           << QString();
     }
 
     void refusesWhatIsNoPlainTable()
@@ -313,9 +346,10 @@ private slots:
 
     void progressHookIsCalledAndCanStopTheRead()
     {
-        QByteArray many = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)"
-                          " INSERT INTO Messages (convo_id, author, from_dispname, timestamp, body_xml)"
-                          " SELECT 3, 'zoe.w', 'Zoe', 1600000000 + i, 'message ' || i FROM n;";
+        QByteArray many =
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)"
+            " INSERT INTO Messages (convo_id, author, from_dispname, timestamp, body_xml)"
+            " SELECT 3, 'zoe.w', 'Zoe', 1600000000 + i, 'message ' || i FROM n;";
         QCOMPARE(test::writeDatabase(m_db, many), QString());
         int calls = 0;
         const ChatHistory history = readLegacyDatabase(m_db, [&] { ++calls; });
@@ -345,9 +379,12 @@ private slots:
         // Another connection holds the database with a write transaction under way.
         sqlite3* other = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(m_db).constData(), &other), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE; INSERT INTO Conversations VALUES (90, 1, 'late', 1, '', '');",
-                              nullptr, nullptr, nullptr),
-                 SQLITE_OK);
+        QCOMPARE(
+            sqlite3_exec(
+                other,
+                "BEGIN EXCLUSIVE; INSERT INTO Conversations VALUES (90, 1, 'late', 1, '', '');",
+                nullptr, nullptr, nullptr),
+            SQLITE_OK);
         const ChatHistory history = readLegacyDatabase(m_db);
         QCOMPARE(history.contacts.size(), 4);
         sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
@@ -361,13 +398,16 @@ private slots:
         const ChatHistory committed = readLegacyDatabase(m_db);
         const QByteArray original = fileHash(m_db);
         // More than the writer's cache holds, so uncommitted pages reach the database file.
-        QCOMPARE(runAndDieInChild(m_db, "PRAGMA journal_mode = DELETE; PRAGMA cache_size = 10; BEGIN;"
-                                        "UPDATE Messages SET body_xml = 'uncommitted';"
-                                        "INSERT INTO Conversations VALUES (91, 1, 'uncommitted.peer', 1, '', '');"
-                                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
-                                        " INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
-                                        " SELECT 3, 'zoe.w', 1600000000, printf('%0300d', i) FROM n;"),
-                 QString());
+        QCOMPARE(
+            runAndDieInChild(
+                m_db,
+                "PRAGMA journal_mode = DELETE; PRAGMA cache_size = 10; BEGIN;"
+                "UPDATE Messages SET body_xml = 'uncommitted';"
+                "INSERT INTO Conversations VALUES (91, 1, 'uncommitted.peer', 1, '', '');"
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
+                " INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
+                " SELECT 3, 'zoe.w', 1600000000, printf('%0300d', i) FROM n;"),
+            QString());
         QVERIFY(QFileInfo(m_db + QStringLiteral("-journal")).size() > 0);
         QVERIFY(fileHash(m_db) != original); // the uncommitted pages are in the file
         const auto before = folderState(m_dir->path());
@@ -383,16 +423,19 @@ private slots:
     void walFramesAreReadUpToTheLastCommit()
     {
         const ChatHistory before = readLegacyDatabase(m_db);
-        QCOMPARE(runAndDieInChild(m_db, "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
-                                        "INSERT INTO Conversations VALUES (92, 1, 'committed.peer', 1, '', '');"
-                                        "INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
-                                        " VALUES (92, 'committed.peer', 1650000000, 'only in the WAL');"
-                                        "PRAGMA cache_size = 10; BEGIN;"
-                                        "UPDATE Messages SET body_xml = 'uncommitted';"
-                                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
-                                        " INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
-                                        " SELECT 3, 'zoe.w', 1600000000, printf('%0300d', i) FROM n;"),
-                 QString());
+        QCOMPARE(
+            runAndDieInChild(
+                m_db,
+                "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
+                "INSERT INTO Conversations VALUES (92, 1, 'committed.peer', 1, '', '');"
+                "INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
+                " VALUES (92, 'committed.peer', 1650000000, 'only in the WAL');"
+                "PRAGMA cache_size = 10; BEGIN;"
+                "UPDATE Messages SET body_xml = 'uncommitted';"
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
+                " INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
+                " SELECT 3, 'zoe.w', 1600000000, printf('%0300d', i) FROM n;"),
+            QString());
         QVERIFY(QFileInfo(m_db + QStringLiteral("-wal")).size() > 0);
         const auto files = folderState(m_dir->path());
 
@@ -416,11 +459,14 @@ private slots:
     {
         QFETCH(QByteArray, setup);
         // Large enough that a read in place takes a while: writes land in the middle of reads.
-        QCOMPARE(test::writeDatabase(m_db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)"
-                                           " INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
-                                           " SELECT 5, 'bob', 1500000000 + i, printf('%0100d', i) FROM n;"
-                                           "UPDATE Messages SET body_xml = 'version start' WHERE convo_id = 5;"),
-                 QString());
+        QCOMPARE(
+            test::writeDatabase(
+                m_db,
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)"
+                " INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
+                " SELECT 5, 'bob', 1500000000 + i, printf('%0100d', i) FROM n;"
+                "UPDATE Messages SET body_xml = 'version start' WHERE convo_id = 5;"),
+            QString());
         const size_t start = readLegacyDatabase(m_db).chats[0].messages.size();
         ConcurrentWriter writer(m_db, setup, m_dir->filePath(QStringLiteral("stop")));
         QElapsedTimer clock;
@@ -438,7 +484,8 @@ private slots:
                 const auto& group = history.chats[1].messages;
                 for (const HistoryMessage& m : group) {
                     if (m.body != group.front().body)
-                        throw Failure(QStringLiteral("read \"%1\" beside \"%2\"").arg(m.body, group.front().body));
+                        throw Failure(QStringLiteral("read \"%1\" beside \"%2\"")
+                                          .arg(m.body, group.front().body));
                 }
                 last = now;
             });
@@ -446,17 +493,22 @@ private slots:
         }
         QVERIFY(writer.stop());
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
-        QVERIFY2(last >= start + 20, qPrintable(QStringLiteral("%1 reads, %2 messages").arg(reads).arg(last)));
+        QVERIFY2(last >= start + 20,
+                 qPrintable(QStringLiteral("%1 reads, %2 messages").arg(reads).arg(last)));
     }
 
     void damagedDatabasesAreToldSo_data()
     {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("cut short") << QStringLiteral("cut") << QStringLiteral("damaged: the file is cut short");
-        QTest::newRow("cut short in WAL mode") << QStringLiteral("cut wal") << QStringLiteral("damaged");
-        QTest::newRow("page of an unread table") << QStringLiteral("page") << QStringLiteral("damaged");
-        QTest::newRow("every page but the first") << QStringLiteral("all") << QStringLiteral("cannot be read");
+        QTest::newRow("cut short")
+            << QStringLiteral("cut") << QStringLiteral("damaged: the file is cut short");
+        QTest::newRow("cut short in WAL mode")
+            << QStringLiteral("cut wal") << QStringLiteral("damaged");
+        QTest::newRow("page of an unread table")
+            << QStringLiteral("page") << QStringLiteral("damaged");
+        QTest::newRow("every page but the first")
+            << QStringLiteral("all") << QStringLiteral("cannot be read");
     }
 
     void damagedDatabasesAreToldSo()
@@ -464,11 +516,15 @@ private slots:
         QFETCH(QString, damage);
         QFETCH(QString, reason);
         // A table the reader never reads, filling pages of its own.
-        QCOMPARE(test::writeDatabase(m_db, "CREATE TABLE Notes (text TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL"
-                                           " SELECT i + 1 FROM n WHERE i < 200) INSERT INTO Notes"
-                                           " SELECT printf('%0100d', i) FROM n;"
-                                           + QByteArray(damage == QStringLiteral("cut wal") ? "PRAGMA journal_mode = WAL;" : "")),
-                 QString());
+        QCOMPARE(
+            test::writeDatabase(
+                m_db,
+                "CREATE TABLE Notes (text TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL"
+                " SELECT i + 1 FROM n WHERE i < 200) INSERT INTO Notes"
+                " SELECT printf('%0100d', i) FROM n;"
+                    + QByteArray(damage == QStringLiteral("cut wal") ? "PRAGMA journal_mode = WAL;"
+                                                                     : "")),
+            QString());
         QFile file(m_db);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QByteArray bytes = file.readAll();
@@ -476,9 +532,12 @@ private slots:
             bytes.truncate(bytes.size() - 4096);
         } else if (damage == QStringLiteral("page")) {
             sqlite3* db = nullptr;
-            QCOMPARE(sqlite3_open_v2(QFile::encodeName(m_db).constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+            QCOMPARE(sqlite3_open_v2(QFile::encodeName(m_db).constData(), &db, SQLITE_OPEN_READONLY,
+                                     nullptr),
+                     SQLITE_OK);
             sqlite3_stmt* statement = nullptr;
-            sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 'Notes'", -1, &statement, nullptr);
+            sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 'Notes'", -1,
+                               &statement, nullptr);
             QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
             const qint64 page = sqlite3_column_int64(statement, 0);
             sqlite3_finalize(statement);
@@ -522,8 +581,9 @@ private slots:
 
     void missingFileFails()
     {
-        QVERIFY(failureOf([&] { readLegacyDatabase(m_dir->filePath(QStringLiteral("gone.db"))); })
-                    .contains(QStringLiteral("no such file")));
+        QVERIFY(failureOf([&] {
+                    readLegacyDatabase(m_dir->filePath(QStringLiteral("gone.db")));
+                }).contains(QStringLiteral("no such file")));
         QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("gone.db"))));
     }
 

@@ -20,7 +20,8 @@ namespace {
 
 constexpr auto ReportToQtTest = QAbstractItemModelTester::FailureReportingMode::QtTest;
 
-QStringList handles(int first, int last) {
+QStringList handles(int first, int last)
+{
     QStringList result;
     for (int i = first; i <= last; ++i)
         result << QStringLiteral("c%1").arg(i);
@@ -28,7 +29,8 @@ QStringList handles(int first, int last) {
 }
 
 // The model's rows as the view reads them: the first column's text, and "+" for a shown tick.
-QStringList viewRows(const QAbstractItemModel& model) {
+QStringList viewRows(const QAbstractItemModel& model)
+{
     QStringList rows;
     for (int row = 0; row < model.rowCount(); ++row) {
         const QModelIndex first = model.index(row, 0);
@@ -48,7 +50,8 @@ class AnnouncedRows {
 public:
     explicit AnnouncedRows(const QAbstractItemModel& model)
         : m_model(model)
-        , m_rows(viewRows(model)) {
+        , m_rows(viewRows(model))
+    {
         QObject::connect(&model, &QAbstractItemModel::rowsInserted, &m_context,
                          [this](const QModelIndex&, int first, int last) {
                              for (int row = first; row <= last; ++row)
@@ -74,7 +77,8 @@ public:
     const QStringList& rows() const { return m_rows; }
 
 private:
-    QString rowText(int row) const {
+    QString rowText(int row) const
+    {
         const QModelIndex first = m_model.index(row, 0);
         QString text = m_model.data(first, Qt::DisplayRole).toString();
         if (m_model.data(first, Qt::CheckStateRole).toInt() == Qt::Checked)
@@ -87,7 +91,8 @@ private:
 };
 
 // A results list with three columns and rows "1".."rows", announced.
-void fillResults(ResultsModel& model, int rows) {
+void fillResults(ResultsModel& model, int rows)
+{
     for (const char* header : {"Contact", "Field", "Value"})
         model.addColumn(QString::fromLatin1(header));
     for (int r = 1; r <= rows; ++r)
@@ -95,7 +100,8 @@ void fillResults(ResultsModel& model, int rows) {
 }
 
 // The contacts of every row, announced or not, as the program reads them.
-QStringList contactsOf(const ResultsModel& model) {
+QStringList contactsOf(const ResultsModel& model)
+{
     QStringList result;
     for (qsizetype row = 1; row <= model.size(); ++row)
         result << model.contact(row);
@@ -108,7 +114,8 @@ class ListModelsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void contactListAppendsTicksAndAddsColumns() {
+    void contactListAppendsTicksAndAddsColumns()
+    {
         ContactListModel model;
         QAbstractItemModelTester tester(&model, ReportToQtTest);
         AnnouncedRows view(model);
@@ -140,7 +147,8 @@ private slots:
         QVERIFY(!model.setData(model.index(0, 1), Qt::Checked, Qt::CheckStateRole));
     }
 
-    void contactTickOutOfRangeChangesNothing() {
+    void contactTickOutOfRangeChangesNothing()
+    {
         ContactListModel model;
         QAbstractItemModelTester tester(&model, ReportToQtTest);
         model.addColumn(QStringLiteral("Contacts"));
@@ -158,7 +166,8 @@ private slots:
         QVERIFY(!model.setData(model.index(3, 0), Qt::Checked, Qt::CheckStateRole));
     }
 
-    void resultsAppendedAtOnceOrInBatches() {
+    void resultsAppendedAtOnceOrInBatches()
+    {
         ResultsModel model;
         QAbstractItemModelTester tester(&model, ReportToQtTest);
         AnnouncedRows view(model);
@@ -197,7 +206,8 @@ private slots:
                               QStringLiteral("10+")}));
     }
 
-    void resultsRemovals_data() {
+    void resultsRemovals_data()
+    {
         QTest::addColumn<int>("rows");
         QTest::addColumn<int>("pending"); // rows appended, unannounced, before the removal
         QTest::addColumn<QList<int>>("positions");
@@ -215,7 +225,8 @@ private slots:
         QTest::newRow("many scattered rows, some pending") << 250 << 50 << scattered;
         QTest::newRow("nothing") << 3 << 2 << QList<int>{};
     }
-    void resultsRemovals() {
+    void resultsRemovals()
+    {
         QFETCH(int, rows);
         QFETCH(int, pending);
         QFETCH(QList<int>, positions);
@@ -252,7 +263,8 @@ private slots:
         QCOMPARE(viewRows(model), expected);
     }
 
-    void resultsClearedAndRefilled() {
+    void resultsClearedAndRefilled()
+    {
         ResultsModel model;
         QAbstractItemModelTester tester(&model, ReportToQtTest);
         AnnouncedRows view(model);
@@ -279,7 +291,8 @@ private slots:
 
     // The window's own lists while the commands run on them: listing, ticking, a search that
     // announces its rows in batches, a filter, a double-click and Clear Results.
-    void windowListsThroughTheCommands() {
+    void windowListsThroughTheCommands()
+    {
         WindowHarness f(WindowHarness::Start::NotLoaded);
         QAbstractItemModelTester contactsTester(&f.window.contacts(), ReportToQtTest);
         QAbstractItemModelTester resultsTester(&f.window.results(), ReportToQtTest);

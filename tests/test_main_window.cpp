@@ -80,7 +80,8 @@ private slots:
             {1, "2. Click 'Allow access' In Skype", twips(120, 9810, 3840, 405)},
         };
         for (const auto& b : buttons) {
-            QPushButton* button = w.findChild<QPushButton*>(QStringLiteral("PushButton%1").arg(b.number));
+            QPushButton* button =
+                w.findChild<QPushButton*>(QStringLiteral("PushButton%1").arg(b.number));
             QVERIFY2(button, b.caption);
             QCOMPARE(button->text(), QString::fromUtf8(b.caption));
             QCOMPARE(button->geometry(), b.geometry);
@@ -107,10 +108,9 @@ private slots:
         QCOMPARE(w.progress().text(), QStringLiteral("Progress Bar"));
         QCOMPARE(w.progressBar()->text(), QStringLiteral("Progress Bar"));
         QCOMPARE(w.progress().value(), 0.0);
-        for (QWidget* control : {static_cast<QWidget*>(w.matchOptionFrame()),
-                                 static_cast<QWidget*>(w.searchFrame()),
-                                 static_cast<QWidget*>(w.matchCase()),
-                                 static_cast<QWidget*>(w.searchText())}) {
+        for (QWidget* control :
+             {static_cast<QWidget*>(w.matchOptionFrame()), static_cast<QWidget*>(w.searchFrame()),
+              static_cast<QWidget*>(w.matchCase()), static_cast<QWidget*>(w.searchText())}) {
             QCOMPARE(control->font().pointSizeF(), 9.0);
             QVERIFY(control->font().bold());
         }
@@ -136,7 +136,8 @@ private slots:
                                      QStringLiteral("Value")};
         const int widths[] = {2000, 2300, 3000};
         for (int c = 0; c < 3; ++c) {
-            QCOMPARE(w.results().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), headers[c]);
+            QCOMPARE(w.results().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
+                     headers[c]);
             QCOMPARE(w.resultsListView()->columnWidth(c), twipsToPixels(widths[c]));
         }
         QCOMPARE(w.results().rowCount(), 0);
@@ -165,8 +166,8 @@ private slots:
             option.initFrom(view);
             option.rect = view->visualRect(view->model()->index(0, 0));
             option.features |= QStyleOptionViewItem::HasCheckIndicator;
-            const QRect tick = view->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator,
-                                                             &option, view);
+            const QRect tick =
+                view->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, view);
             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, tick.center());
         };
         clickTick(w.contactListView());
@@ -194,9 +195,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QCOMPARE(QApplication::focusWidget(), w.contactListView());
         const QList<QWidget*> expected = {
-            w.button(2), w.button(13), w.button(1), w.button(3), w.button(4), w.searchText(),
-            w.matchCase(), w.resultsListView(), w.button(5), w.button(6), w.button(17),
-            w.button(11), w.button(8), w.button(14), w.button(7), w.contactListView()};
+            w.button(2), w.button(13),   w.button(1),   w.button(3),
+            w.button(4), w.searchText(), w.matchCase(), w.resultsListView(),
+            w.button(5), w.button(6),    w.button(17),  w.button(11),
+            w.button(8), w.button(14),   w.button(7),   w.contactListView()};
         for (QWidget* next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
@@ -232,7 +234,8 @@ private slots:
         f.load();
         const QStringList reports = f.fake.dialogs.errorReports();
         QCOMPARE(reports.size(), 1);
-        QVERIFY(reports[0].contains(QStringLiteral("in Velmoran2021/08/31.Form1.Form_Load at line 106\r\r")));
+        QVERIFY(reports[0].contains(
+            QStringLiteral("in Velmoran2021/08/31.Form1.Form_Load at line 106\r\r")));
         QVERIFY(!f.window.mousePointer().icon());
         // Start-up went on to the end.
         QCOMPARE(f.window.results().columnCount(), 3);
@@ -329,7 +332,8 @@ private slots:
         QTest::mouseMove(w.progressBar(), QPoint(3, 3));
         QCOMPARE(pointer.value(), 99);
         // Frames and lists are surfaces.
-        QTest::mouseMove(w.searchFrame(), QPoint(w.searchFrame()->width() - 3, w.searchFrame()->height() - 3));
+        QTest::mouseMove(w.searchFrame(),
+                         QPoint(w.searchFrame()->width() - 3, w.searchFrame()->height() - 3));
         QCOMPARE(pointer.value(), 0);
         QTest::mouseMove(w.button(5), QPoint(5, 5));
         QTest::mouseMove(w.resultsListView()->viewport(), QPoint(20, 20));

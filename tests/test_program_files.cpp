@@ -97,10 +97,12 @@ private slots:
         QVERIFY(real.open(QIODevice::ReadOnly));
         const QByteArray cursor = real.readAll();
         QTest::newRow("everything") << cursor << true << true << true << QStringLiteral("loaded");
-        QTest::newRow("hand pointer only") << cursor << false << false << true << QStringLiteral("loaded");
-        QTest::newRow("no hand pointer") << QByteArray() << true << false << false << QStringLiteral("absent");
-        QTest::newRow("broken hand pointer")
-            << QByteArray("not a cursor") << false << false << false << QStringLiteral("unreadable");
+        QTest::newRow("hand pointer only")
+            << cursor << false << false << true << QStringLiteral("loaded");
+        QTest::newRow("no hand pointer")
+            << QByteArray() << true << false << false << QStringLiteral("absent");
+        QTest::newRow("broken hand pointer") << QByteArray("not a cursor") << false << false
+                                             << false << QStringLiteral("unreadable");
     }
 
     void checkReportsWhatIsBesideTheProgram()
@@ -129,8 +131,10 @@ private slots:
         QVERIFY2(lines[1].startsWith(QStringLiteral("hand pointer: ") + folder
                                      + QStringLiteral("/HAND-M.CUR ") + handState),
                  qPrintable(lines[1]));
-        QCOMPARE(lines[2], QStringLiteral("help video: ") + folder + QStringLiteral("/Help Video/Skype Allow.avi ")
-                               + (withVideo ? QStringLiteral("present") : QStringLiteral("absent")));
+        QCOMPARE(lines[2],
+                 QStringLiteral("help video: ") + folder
+                     + QStringLiteral("/Help Video/Skype Allow.avi ")
+                     + (withVideo ? QStringLiteral("present") : QStringLiteral("absent")));
         QCOMPARE(lines[3], QStringLiteral("skin: ") + folder + QStringLiteral("/x/o.cjs ")
                                + (withSkin ? QStringLiteral("present") : QStringLiteral("absent")));
         QCOMPARE(lines[4], QStringLiteral("program icon: drawn"));
@@ -149,7 +153,8 @@ private slots:
                                  << QStringList{};
         QTest::newRow("help") << QStringList{QStringLiteral("--help")} << true << 0
                               << QStringList{QStringLiteral("Usage: "), QStringLiteral("--version"),
-                                             QStringLiteral("--sample"), QStringLiteral("--check-files"),
+                                             QStringLiteral("--sample"),
+                                             QStringLiteral("--check-files"),
                                              QStringLiteral("Searches a chat history")}
                               << QStringList{};
         QTest::newRow("-h with another option")
@@ -158,17 +163,18 @@ private slots:
         QTest::newRow("unknown option beside --version")
             << QStringList{QStringLiteral("--bogus"), QStringLiteral("--version")} << true << 2
             << QStringList{} << QStringList{QStringLiteral("velmoran: Unknown option 'bogus'")};
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--no-such-option")} << false << 2
-                                        << QStringList{}
-                                        << QStringList{QStringLiteral("velmoran: Unknown option 'no-such-option'")};
+        QTest::newRow("unknown option")
+            << QStringList{QStringLiteral("--no-such-option")} << false << 2 << QStringList{}
+            << QStringList{QStringLiteral("velmoran: Unknown option 'no-such-option'")};
         // The build tree is a program folder like the installed one: the hand pointer sits
         // beside the executable.
-        QTest::newRow("check files") << QStringList{QStringLiteral("--check-files")} << false << 0
-                                     << QStringList{QStringLiteral("program folder: ")
-                                                        + QFileInfo(ProgramPath).absolutePath() + QLatin1Char('\n'),
-                                                    QStringLiteral("/HAND-M.CUR loaded\n"),
-                                                    QStringLiteral("program icon: drawn\n")}
-                                     << QStringList{};
+        QTest::newRow("check files")
+            << QStringList{QStringLiteral("--check-files")} << false << 0
+            << QStringList{QStringLiteral("program folder: ")
+                               + QFileInfo(ProgramPath).absolutePath() + QLatin1Char('\n'),
+                           QStringLiteral("/HAND-M.CUR loaded\n"),
+                           QStringLiteral("program icon: drawn\n")}
+            << QStringList{};
     }
 
     void programAnswersOnItsCommandLine()
@@ -194,17 +200,20 @@ private slots:
         QTemporaryDir dir;
         const QString json = QStringLiteral(VELMORAN_TEST_DATA "/export_small.json");
         const QString database = dir.filePath(QStringLiteral("main.db"));
-        QCOMPARE(test::writeDatabase(
-                     database,
-                     "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT);"
-                     "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);"
-                     "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT,"
-                     " from_dispname TEXT, timestamp INTEGER, body_xml TEXT);"
-                     "INSERT INTO Contacts VALUES (1, 1, 'zed.only');"
-                     "INSERT INTO Conversations VALUES (1, 'zed.only', 1);"
-                     "INSERT INTO Messages VALUES (1, 1, 'zed.only', 'Zed', 1500000000, 'hi');"),
-                 QString());
-        const CommandLine withFiles = parseCommandLine({QStringLiteral("velmoran"), json, database});
+        QCOMPARE(
+            test::writeDatabase(
+                database,
+                "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename "
+                "TEXT);"
+                "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);"
+                "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT,"
+                " from_dispname TEXT, timestamp INTEGER, body_xml TEXT);"
+                "INSERT INTO Contacts VALUES (1, 1, 'zed.only');"
+                "INSERT INTO Conversations VALUES (1, 'zed.only', 1);"
+                "INSERT INTO Messages VALUES (1, 1, 'zed.only', 'Zed', 1500000000, 'hi');"),
+            QString());
+        const CommandLine withFiles =
+            parseCommandLine({QStringLiteral("velmoran"), json, database});
         QVERIFY(!withFiles.exitCode);
         QVERIFY(withFiles.historyLoader);
         QCOMPARE(withFiles.historyLoader->files(), QStringList({json, database}));
@@ -214,7 +223,8 @@ private slots:
         QVERIFY(history->contacts.contains(QStringLiteral("zed.only")));
         QVERIFY(history->contacts.size() > 1);
 
-        const CommandLine sample = parseCommandLine({QStringLiteral("velmoran"), QStringLiteral("--sample")});
+        const CommandLine sample =
+            parseCommandLine({QStringLiteral("velmoran"), QStringLiteral("--sample")});
         QVERIFY(!sample.historyLoader);
         QVERIFY(sample.historyProvider());
     }

@@ -1,7 +1,7 @@
-#include "app/results_model.h"
-#include "core/failure.h"
 #include "app/results_filters.h"
+#include "app/results_model.h"
 #include "app/results_removal_lock.h"
+#include "core/failure.h"
 #include "window_harness.h"
 
 #include <QPushButton>
@@ -10,8 +10,8 @@
 #include <QTimer>
 
 using namespace velmoran;
-using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
+using velmoran::test::WindowHarness;
 
 namespace {
 
@@ -67,15 +67,16 @@ private slots:
             << 11 << QStringList{QString(), QStringLiteral("x")} << QStringLiteral("x")
             << QStringList{QStringLiteral("x")};
         QTest::newRow("blanks are a text of their own")
-            << 17 << QStringList{QStringLiteral("a  b"), QStringLiteral("a b"), QStringLiteral("ab")}
+            << 17
+            << QStringList{QStringLiteral("a  b"), QStringLiteral("a b"), QStringLiteral("ab")}
             << QStringLiteral("  ") << QStringList{QStringLiteral("a b"), QStringLiteral("ab")};
         QTest::newRow("answer is not trimmed")
             << 17 << QStringList{QStringLiteral("bob"), QStringLiteral("bob ")}
             << QStringLiteral("bob ") << QStringList{QStringLiteral("bob")};
         QTest::newRow("not containing a text nobody has empties the list")
             << 11 << five << QStringLiteral("zzz") << QStringList{};
-        QTest::newRow("containing on an empty list") << 17 << QStringList{} << QStringLiteral("a")
-                                                      << QStringList{};
+        QTest::newRow("containing on an empty list")
+            << 17 << QStringList{} << QStringLiteral("a") << QStringList{};
         QTest::newRow("not containing on an empty list")
             << 11 << QStringList{} << QStringLiteral("a") << QStringList{};
     }
@@ -135,14 +136,16 @@ private slots:
         QTimer::singleShot(0, &f.window, [&] {
             pointerDuringScan = f.window.mousePointer().value();
             removalButtonsEnabled = f.window.button(6)->isEnabled()
-                || f.window.button(11)->isEnabled() || f.window.button(17)->isEnabled();
+                                    || f.window.button(11)->isEnabled()
+                                    || f.window.button(17)->isEnabled();
             lockAllowed = f.window.resultsRemoval().removalAllowed();
             f.fake.dialogs.answerInput(QStringLiteral("bob"));
             f.press(6);
             f.press(11);
             // Even a call that bypasses the disabled buttons changes nothing.
             f.window.runCommand([&] { f.window.button(6)->clicked(); });
-            f.window.results().append(QStringLiteral("alice3"), MessageField::Body, QStringLiteral("late"));
+            f.window.results().append(QStringLiteral("alice3"), MessageField::Body,
+                                      QStringLiteral("late"));
         });
         f.fake.dialogs.answerInput(QStringLiteral("ALICE"));
         f.press(17);
@@ -153,7 +156,7 @@ private slots:
         // Only the filter's own prompt was shown; the row appended during the scan stays.
         QCOMPARE(f.fake.dialogs.shown.size(), 1);
         QCOMPARE(f.resultContacts(), (QStringList{QStringLiteral("bob"), QStringLiteral("carl"),
-                                            QStringLiteral("alice3")}));
+                                                  QStringLiteral("alice3")}));
         QVERIFY(f.window.button(6)->isEnabled());
         QVERIFY(f.window.button(11)->isEnabled());
         QVERIFY(f.window.button(17)->isEnabled());

@@ -36,7 +36,8 @@ public:
     quint64 version = 0;
 
 private:
-    const Row& rowAt(qsizetype row) const {
+    const Row& rowAt(qsizetype row) const
+    {
         if (row < 1 || row > size() || !rows[size_t(row - 1)].readable)
             throw Failure(QStringLiteral("Contact row %1 cannot be read.").arg(row));
         return rows[size_t(row - 1)];
@@ -49,13 +50,15 @@ public:
     bool isClientRunning() override { return true; }
     QStringList enumerateContacts() override { return {}; }
     qint32 chatCount() override { return qint32(chats.size()); }
-    QString peerHandle(qint32 chat) override {
+    QString peerHandle(qint32 chat) override
+    {
         if (failingPeers.contains(chat))
             throw Failure(QStringLiteral("The client lost chat %1.").arg(chat));
         return chatAt(chat).peerHandle;
     }
     qint32 messageCount(qint32 chat) override { return qint32(chatAt(chat).messages.size()); }
-    const HistoryMessage& messageAt(qint32 chat, qint32 message) override {
+    const HistoryMessage& messageAt(qint32 chat, qint32 message) override
+    {
         reads << std::make_pair(chat, message);
         return chatAt(chat).messages.at(size_t(message - 1));
     }
@@ -78,8 +81,11 @@ struct Trace {
 class TraceReporter final : public ErrorReporter {
 public:
     explicit TraceReporter(Trace& trace)
-        : m_trace(trace) {}
-    void report(const QString& description, const QString&, int step) override {
+        : m_trace(trace)
+    {
+    }
+    void report(const QString& description, const QString&, int step) override
+    {
         m_trace.reports << QString::number(step) + u' ' + description;
     }
 
@@ -90,8 +96,11 @@ private:
 class TraceSink final : public SearchSink {
 public:
     explicit TraceSink(Trace& trace)
-        : m_trace(trace) {}
-    void found(const QString& contact, MessageField field, const QString& value) override {
+        : m_trace(trace)
+    {
+    }
+    void found(const QString& contact, MessageField field, const QString& value) override
+    {
         m_trace.rows << contact + u'|' + messageFieldText(field) + u'|' + value;
     }
 
@@ -104,7 +113,9 @@ class YieldingObserver final : public SearchObserver {
 public:
     YieldingObserver(Trace& trace, std::function<void(int)> onYield)
         : m_trace(trace)
-        , m_onYield(std::move(onYield)) {}
+        , m_onYield(std::move(onYield))
+    {
+    }
     Qt::CaseSensitivity caseSensitivity() const override { return Qt::CaseSensitive; }
     bool stopRequested() const override { return stop; }
     void letEventsRun() override { m_onYield(++m_trace.yields); }
@@ -119,7 +130,8 @@ private:
 // The search as a plain walk: every contact row is tested against every chat.
 void referenceSearch(GuardedRoutine& routine, ChatService& service, const SearchContacts& contacts,
                      const SearchPattern& pattern, TimestampText& timestamps,
-                     SearchObserver& observer, SearchSink& sink) {
+                     SearchObserver& observer, SearchSink& sink)
+{
     auto matches = [&](QStringView field) {
         return pattern.matches(field, observer.caseSensitivity());
     };
@@ -182,7 +194,8 @@ enum Change : int {
     Stop = 32,      // a stop is asked at some yield
 };
 
-QString handle(QRandomGenerator& random, int handles) {
+QString handle(QRandomGenerator& random, int handles)
+{
     return QStringLiteral("h%1").arg(random.bounded(handles));
 }
 
@@ -193,7 +206,8 @@ struct Scenario {
 
 // A history of chats with handles from a small pool (so several chats and rows share one),
 // some chats without messages, and a contact list with duplicates and unticked rows.
-void fill(Scenario& s, quint32 seed, int changes) {
+void fill(Scenario& s, quint32 seed, int changes)
+{
     QRandomGenerator random(seed);
     const int handles = 12;
     const int chatCount = 10 + random.bounded(40);
@@ -220,7 +234,8 @@ void fill(Scenario& s, quint32 seed, int changes) {
 
 // One change to the list (or a stop) at a yield, drawn from the scenario's own generator so
 // that two searches that yield alike see the same changes.
-void change(Scenario& s, YieldingObserver& observer, QRandomGenerator& random, int changes) {
+void change(Scenario& s, YieldingObserver& observer, QRandomGenerator& random, int changes)
+{
     if (random.bounded(3) != 0)
         return;
     std::vector<MemoryContacts::Row>& rows = s.contacts.rows;
@@ -259,7 +274,8 @@ void change(Scenario& s, YieldingObserver& observer, QRandomGenerator& random, i
 using SearchFunction = void (*)(GuardedRoutine&, ChatService&, const SearchContacts&,
                                 const SearchPattern&, TimestampText&, SearchObserver&, SearchSink&);
 
-Trace run(SearchFunction search, quint32 seed, int changes, const QString& text) {
+Trace run(SearchFunction search, quint32 seed, int changes, const QString& text)
+{
     Scenario s;
     fill(s, seed, changes);
     Trace trace;
@@ -285,7 +301,8 @@ private slots:
     // The indexed search finds the same rows in the same order, reads the same messages, yields
     // as often and reports the same failures as testing every row against every chat, while
     // rows are ticked, unticked, appended, renamed or lost in its yields.
-    void sameRowsAsTestingEveryRow_data() {
+    void sameRowsAsTestingEveryRow_data()
+    {
         QTest::addColumn<int>("changes");
         QTest::addColumn<QString>("text");
         QTest::newRow("fixed list") << 0 << QString();
@@ -298,7 +315,8 @@ private slots:
         QTest::newRow("everything")
             << int(Ticks | Appends | Renames | Unreadable | LostPeers | Stop) << QString();
     }
-    void sameRowsAsTestingEveryRow() {
+    void sameRowsAsTestingEveryRow()
+    {
         QFETCH(int, changes);
         QFETCH(QString, text);
         qsizetype rows = 0;
@@ -322,7 +340,8 @@ private slots:
 
     // A sink that cannot take a row is reported once, under the step that appends it, and the
     // search then ends, keeping the rows it has.
-    void failingSinkEndsTheSearchAfterOneReport_data() {
+    void failingSinkEndsTheSearchAfterOneReport_data()
+    {
         QTest::addColumn<int>("accepted");
         QTest::addColumn<int>("step");
         // Every message gives three rows: name, body, timestamp.
@@ -330,12 +349,14 @@ private slots:
         QTest::newRow("a body") << 4 << 148;
         QTest::newRow("a timestamp") << 5 << 156;
     }
-    void failingSinkEndsTheSearchAfterOneReport() {
+    void failingSinkEndsTheSearchAfterOneReport()
+    {
         QFETCH(int, accepted);
         QFETCH(int, step);
         class FullSink final : public SearchSink {
         public:
-            void found(const QString& contact, MessageField, const QString&) override {
+            void found(const QString& contact, MessageField, const QString&) override
+            {
                 if (rows.size() == limit)
                     throw std::bad_alloc();
                 rows << contact;
@@ -357,8 +378,8 @@ private slots:
         TimestampText timestamps(QLocale::c());
         searchChats(routine, s.chats, s.contacts, SearchPattern(QString()), timestamps, observer,
                     sink);
-        QCOMPARE(trace.reports, QStringList{QString::number(step) + u' ' +
-                                            QString::fromLatin1(std::bad_alloc().what())});
+        QCOMPARE(trace.reports, QStringList{QString::number(step) + u' '
+                                            + QString::fromLatin1(std::bad_alloc().what())});
         QCOMPARE(sink.rows.size(), accepted);
         // Nothing is read after the message whose row failed.
         QCOMPARE(s.chats.reads.constLast(), std::make_pair(1, accepted / 3 + 1));

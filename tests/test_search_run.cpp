@@ -14,10 +14,9 @@
 #include <QTest>
 #include <QTimer>
 
-
 using namespace velmoran;
-using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
+using velmoran::test::WindowHarness;
 
 namespace {
 
@@ -86,19 +85,32 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<bool>("exact");
         QTest::addColumn<bool>("matches");
-        QTest::newRow("substring") << "ell" << "hello" << true << true;
-        QTest::newRow("whole field") << "hello" << "hello" << true << true;
-        QTest::newRow("longer than field") << "hello!" << "hello" << true << false;
-        QTest::newRow("case counts") << "HELLO" << "hello" << true << false;
-        QTest::newRow("case ignored") << "HELLO" << "hello" << false << true;
-        QTest::newRow("case ignored, accented") << "ÄRGER" << "viel ärger" << false << true;
-        QTest::newRow("case ignored, Cyrillic") << "ПРИВЕТ" << "ну привет" << false << true;
-        QTest::newRow("accent is not case") << "arger" << "ärger" << false << false;
-        QTest::newRow("empty text, field") << "" << "x" << true << true;
-        QTest::newRow("empty text, caseless") << "" << "x" << false << true;
-        QTest::newRow("empty field") << "" << "" << true << false;
-        QTest::newRow("text, empty field") << "a" << "" << false << false;
-        QTest::newRow("surrogate pair") << "😀" << "ok 😀!" << true << true;
+        QTest::newRow("substring") << "ell"
+                                   << "hello" << true << true;
+        QTest::newRow("whole field") << "hello"
+                                     << "hello" << true << true;
+        QTest::newRow("longer than field") << "hello!"
+                                           << "hello" << true << false;
+        QTest::newRow("case counts") << "HELLO"
+                                     << "hello" << true << false;
+        QTest::newRow("case ignored") << "HELLO"
+                                      << "hello" << false << true;
+        QTest::newRow("case ignored, accented") << "ÄRGER"
+                                                << "viel ärger" << false << true;
+        QTest::newRow("case ignored, Cyrillic") << "ПРИВЕТ"
+                                                << "ну привет" << false << true;
+        QTest::newRow("accent is not case") << "arger"
+                                            << "ärger" << false << false;
+        QTest::newRow("empty text, field") << ""
+                                           << "x" << true << true;
+        QTest::newRow("empty text, caseless") << ""
+                                              << "x" << false << true;
+        QTest::newRow("empty field") << ""
+                                     << "" << true << false;
+        QTest::newRow("text, empty field") << "a"
+                                           << "" << false << false;
+        QTest::newRow("surrogate pair") << "😀"
+                                        << "ok 😀!" << true << true;
     }
     void matchRule()
     {
@@ -153,10 +165,10 @@ private slots:
         QTest::addColumn<bool>("matchCase");
         QTest::addColumn<QStringList>("bodies");
         QTest::newRow("capitals, case counts") << "HELLO" << true << strings({"HELLO again"});
-        QTest::newRow("capitals, case ignored") << "HELLO" << false
-                                                << strings({"hello Bob", "HELLO again", "hello from bob"});
-        QTest::newRow("small, case counts") << "hello" << true
-                                            << strings({"hello Bob", "hello from bob"});
+        QTest::newRow("capitals, case ignored")
+            << "HELLO" << false << strings({"hello Bob", "HELLO again", "hello from bob"});
+        QTest::newRow("small, case counts")
+            << "hello" << true << strings({"hello Bob", "hello from bob"});
     }
     void letterCaseFollowsMatchCase()
     {
@@ -177,12 +189,12 @@ private slots:
         f.addContacts({QStringLiteral("bob")});
         f.find(QString());
         QCOMPARE(f.resultRows(), (QStringList{
-                               QStringLiteral("bob|From Display Name|Bob"),
-                               QStringLiteral("bob|Body|hello from bob"),
-                               QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:10"),
-                               QStringLiteral("bob|From Display Name|Bob"),
-                               QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:11"),
-                           }));
+                                     QStringLiteral("bob|From Display Name|Bob"),
+                                     QStringLiteral("bob|Body|hello from bob"),
+                                     QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:10"),
+                                     QStringLiteral("bob|From Display Name|Bob"),
+                                     QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:11"),
+                                 }));
     }
 
     void timestampTextIsSearchedAndStored()
@@ -193,7 +205,7 @@ private slots:
         f.find(QStringLiteral("Mar 2021"));
         // The message at midnight shows its date alone.
         QCOMPARE(f.resultRows(), (QStringList{QStringLiteral("alice|Timestamp|4 Mar 2021 10:00:05"),
-                                        QStringLiteral("alice|Timestamp|5 Mar 2021")}));
+                                              QStringLiteral("alice|Timestamp|5 Mar 2021")}));
     }
 
     void chatsDifferingInCaseOnlyAreNotSearched()
@@ -222,7 +234,8 @@ private slots:
         f.chats.history = smallHistory();
         f.find(QStringLiteral("x"));
         QCOMPARE(f.fake.dialogs.messages(),
-                 QStringList{QStringLiteral("Contacts list is empty. Please click 'List Contacts In Skype'.")});
+                 QStringList{QStringLiteral(
+                     "Contacts list is empty. Please click 'List Contacts In Skype'.")});
         QCOMPARE(f.chats.created, 0);
         QCOMPARE(f.window.button(7)->text(), QStringLiteral("Start Finding"));
         QCOMPARE(f.window.mousePointer().value(), 0);
@@ -270,15 +283,18 @@ private slots:
         f.addContacts(f.chats.history->contacts);
         QStringList seen;
         f.chats.onMessage = [&](qint32 chat, qint32) {
-            seen << QStringLiteral("%1 %2 %3").arg(f.window.progress().value())
+            seen << QStringLiteral("%1 %2 %3")
+                        .arg(f.window.progress().value())
                         .arg(f.window.progress().text())
                         .arg(chat);
         };
         f.find(QStringLiteral("nothing"));
-        QCOMPARE(seen, (strings({"33 Reading 1 of 4 1", "33 Reading 2 of 4 1", "33 Reading 3 of 4 1",
-                                    "33 Reading 4 of 4 1", "66 Reading 1 of 4 2", "66 Reading 2 of 4 2",
-                                    "66 Reading 3 of 4 2", "66 Reading 4 of 4 2", "100 Reading 1 of 4 3",
-                                    "100 Reading 2 of 4 3", "100 Reading 3 of 4 3", "100 Reading 4 of 4 3"})));
+        QCOMPARE(
+            seen,
+            (strings({"33 Reading 1 of 4 1", "33 Reading 2 of 4 1", "33 Reading 3 of 4 1",
+                      "33 Reading 4 of 4 1", "66 Reading 1 of 4 2", "66 Reading 2 of 4 2",
+                      "66 Reading 3 of 4 2", "66 Reading 4 of 4 2", "100 Reading 1 of 4 3",
+                      "100 Reading 2 of 4 3", "100 Reading 3 of 4 3", "100 Reading 4 of 4 3"})));
         QCOMPARE(f.window.progress().value(), 0.0);
         QCOMPARE(f.window.progress().text(), QStringLiteral("Progress Bar"));
     }
@@ -426,7 +442,8 @@ private slots:
             lines << report.section(u'\r', 1, 1).mid(1);
         }
         // A failed test runs what it guards; the rows then miss their values.
-        const QString label = QStringLiteral("in Velmoran2021/08/31.Form1.PushButton7_Click at line %1");
+        const QString label =
+            QStringLiteral("in Velmoran2021/08/31.Form1.PushButton7_Click at line %1");
         QCOMPARE(lines, (QStringList{label.arg(138), label.arg(144), label.arg(146), label.arg(152),
                                      label.arg(154), label.arg(160)}));
         QCOMPARE(f.resultBodies(), (strings({"m1", "", "m3"})));
@@ -452,8 +469,10 @@ private slots:
         WindowHarness f;
         f.chats.history = uniformHistory(3, 10);
         f.addContacts(f.chats.history->contacts);
-        f.window.results().append(QStringLiteral("earlier"), MessageField::Body, QStringLiteral("a"));
-        f.window.results().append(QStringLiteral("earlier"), MessageField::Body, QStringLiteral("b"));
+        f.window.results().append(QStringLiteral("earlier"), MessageField::Body,
+                                  QStringLiteral("a"));
+        f.window.results().append(QStringLiteral("earlier"), MessageField::Body,
+                                  QStringLiteral("b"));
         f.window.results().setAppendCheck([&](qsizetype rows) {
             if (rows >= accepted)
                 throw std::bad_alloc();
@@ -462,16 +481,19 @@ private slots:
 
         const QStringList reports = f.fake.dialogs.errorReports();
         QCOMPARE(reports.size(), 1);
-        QVERIFY2(reports[0].startsWith(QString::fromLatin1(std::bad_alloc().what())
-                                       + QStringLiteral("\r\nin Velmoran2021/08/31.Form1.PushButton7_Click "
-                                                        "at line %1\r\r").arg(step)),
+        QVERIFY2(reports[0].startsWith(
+                     QString::fromLatin1(std::bad_alloc().what())
+                     + QStringLiteral("\r\nin Velmoran2021/08/31.Form1.PushButton7_Click "
+                                      "at line %1\r\r")
+                           .arg(step)),
                  qPrintable(reports[0]));
         QCOMPARE(f.window.results().size(), accepted);
         QCOMPARE(f.resultRows().mid(0, 2), (strings({"earlier|Body|a", "earlier|Body|b"})));
         // The run's rows up to the failing one: chat 1, message by message, three fields each.
         QStringList expected;
         for (int k = 1; k <= 3; ++k)
-            expected << QStringLiteral("peer1|From Display Name|peer1") << QStringLiteral("peer1|Body|m%1").arg(k)
+            expected << QStringLiteral("peer1|From Display Name|peer1")
+                     << QStringLiteral("peer1|Body|m%1").arg(k)
                      << QStringLiteral("peer1|Timestamp|");
         expected = expected.mid(0, accepted - 2);
         QStringList kept = f.resultRows().mid(2);
@@ -489,7 +511,8 @@ private slots:
         // With memory again, the next run appends after the rows kept.
         f.window.results().setAppendCheck({});
         f.find(QStringLiteral("m10"));
-        QCOMPARE(f.resultBodies().mid(f.resultBodies().size() - 3), (strings({"m10", "m10", "m10"})));
+        QCOMPARE(f.resultBodies().mid(f.resultBodies().size() - 3),
+                 (strings({"m10", "m10", "m10"})));
         QCOMPARE(f.fake.dialogs.errorReports().size(), 1);
     }
 
@@ -512,11 +535,11 @@ private slots:
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, second.center());
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, second.center());
         QCOMPARE(f.resultRows(), (QStringList{
-                               QStringLiteral("bob|From Display Name|Bob"),
-                               QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:10"),
-                               QStringLiteral("bob|From Display Name|Bob"),
-                               QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:11"),
-                           }));
+                                     QStringLiteral("bob|From Display Name|Bob"),
+                                     QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:10"),
+                                     QStringLiteral("bob|From Display Name|Bob"),
+                                     QStringLiteral("bob|Timestamp|7 Jun 2021 08:09:11"),
+                                 }));
     }
 };
 

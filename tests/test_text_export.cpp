@@ -12,20 +12,19 @@
 #include <sys/resource.h>
 
 using namespace velmoran;
-using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
+using velmoran::test::WindowHarness;
 
 namespace {
 
-const QByteArray WorkedExample = QByteArrayLiteral(
-    "Contact\tField            \tValue   \t\r\n"
-    "alice  \tBody             \thi there\t\r\n"
-    "bob    \tFrom Display Name\tBob     \t\r\n");
+const QByteArray WorkedExample = QByteArrayLiteral("Contact\tField            \tValue   \t\r\n"
+                                                   "alice  \tBody             \thi there\t\r\n"
+                                                   "bob    \tFrom Display Name\tBob     \t\r\n");
 
 void fillWorkedExample(WindowHarness& f)
 {
     f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("hi there")},
-                {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
+                  {QStringLiteral("bob"), MessageField::FromDisplayName, QStringLiteral("Bob")}});
 }
 
 QByteArray readAll(const QString& path)
@@ -101,7 +100,8 @@ private slots:
         for (const QString& row : rows) {
             const QStringList parts = row.split(QLatin1Char('|'));
             f.window.results().append(parts[0], MessageField::Body, parts[1]);
-            f.window.results().setChecked(f.window.results().size(), parts[2] == QLatin1String("1"));
+            f.window.results().setChecked(f.window.results().size(),
+                                          parts[2] == QLatin1String("1"));
         }
         const QString path = f.folder.filePath(QStringLiteral("out.txt"));
         f.fake.dialogs.answerSaveFile(path);
@@ -152,7 +152,8 @@ private slots:
         const QString path = f.folder.filePath(QStringLiteral("results"));
         f.fake.dialogs.answerSaveFile(path);
         f.press(5);
-        QCOMPARE(QDir(f.folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("results")});
+        QCOMPARE(QDir(f.folder.path()).entryList(QDir::Files),
+                 QStringList{QStringLiteral("results")});
     }
 
     void fileThatCannotBeCreatedIsReportedOnce()
@@ -166,10 +167,11 @@ private slots:
 
         const QStringList reports = f.fake.dialogs.errorReports();
         QCOMPARE(reports.size(), 1);
-        QVERIFY2(reports[0].startsWith(QStringLiteral("Cannot create the file ") + path + QStringLiteral(": ")),
+        QVERIFY2(reports[0].startsWith(QStringLiteral("Cannot create the file ") + path
+                                       + QStringLiteral(": ")),
                  qPrintable(reports[0]));
-        QVERIFY(reports[0].contains(
-            QStringLiteral("\r\nin Velmoran2021/08/31.Main.SaveListviewProperlySpaced at line 156\r\r")));
+        QVERIFY(reports[0].contains(QStringLiteral(
+            "\r\nin Velmoran2021/08/31.Main.SaveListviewProperlySpaced at line 156\r\r")));
         QVERIFY(f.fake.dialogs.messages().isEmpty());
         QCOMPARE(f.window.progress().text(), QStringLiteral("Progress Bar"));
         QCOMPARE(f.window.progress().value(), 0.0);

@@ -25,11 +25,13 @@ struct RecordingProgress final : ProgressSink {
         QString text;
         bool isText;
     };
-    void setValue(double v) override {
+    void setValue(double v) override
+    {
         states.push_back({v, current, false});
         value = v;
     }
-    void setText(const QString& t) override {
+    void setText(const QString& t) override
+    {
         current = t;
         states.push_back({value, t, true});
     }
@@ -42,12 +44,15 @@ struct RecordingProgress final : ProgressSink {
 class FailingDevice final : public QIODevice {
 public:
     explicit FailingDevice(qint64 capacity)
-        : m_capacity(capacity) {}
+        : m_capacity(capacity)
+    {
+    }
     QByteArray written;
 
 protected:
     qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 size) override {
+    qint64 writeData(const char* data, qint64 size) override
+    {
         if (written.size() + size > m_capacity) {
             setErrorString(QStringLiteral("No space left on device"));
             return -1;
@@ -66,7 +71,8 @@ class TextFileWriterTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void deviceFailingPartWayIsReportedOnce() {
+    void deviceFailingPartWayIsReportedOnce()
+    {
         MemoryTable table({QStringLiteral("A"), QStringLiteral("B")});
         for (int i = 0; i < 30000; ++i)
             table.add({QStringLiteral("row %1").arg(i), QStringLiteral("text")});
@@ -87,7 +93,8 @@ private slots:
         QCOMPARE(progress.value, 0.0);
     }
 
-    void bufferGetsTheSameBytes() {
+    void bufferGetsTheSameBytes()
+    {
         MemoryTable table(
             {QStringLiteral("Contact"), QStringLiteral("Field"), QStringLiteral("Value")});
         table.add({QStringLiteral("alice"), QStringLiteral("Body"), QStringLiteral("hi there")});
@@ -103,7 +110,8 @@ private slots:
         QVERIFY(fake.dialogs.shown.isEmpty());
     }
 
-    void progressGoesThroughItsStates() {
+    void progressGoesThroughItsStates()
+    {
         MemoryTable table({QStringLiteral("A")});
         for (int i = 1; i <= 4000; ++i)
             table.add({QString::number(i)}, i != 3);
@@ -147,7 +155,8 @@ private slots:
         QCOMPARE(bytes.count("\r\n"), 4000);
     }
 
-    void fileNameFromPath_data() {
+    void fileNameFromPath_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("name");
         QTest::newRow("backslashes")
@@ -159,7 +168,8 @@ private slots:
         QTest::newRow("no separator") << QStringLiteral("results") << QStringLiteral("results");
         QTest::newRow("trailing separator") << QStringLiteral("/tmp/") << QString();
     }
-    void fileNameFromPath() {
+    void fileNameFromPath()
+    {
         QFETCH(QString, path);
         QFETCH(QString, name);
         QCOMPARE(FileNameFromPath(path), name);

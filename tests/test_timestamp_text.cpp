@@ -31,7 +31,8 @@ private:
 
 qint64 utcMs(const char* isoText)
 {
-    return QDateTime::fromString(QString::fromLatin1(isoText), Qt::ISODateWithMs).toMSecsSinceEpoch();
+    return QDateTime::fromString(QString::fromLatin1(isoText), Qt::ISODateWithMs)
+        .toMSecsSinceEpoch();
 }
 
 } // namespace
@@ -51,13 +52,17 @@ private slots:
         QTest::newRow("midnight: date alone") << "C" << QByteArray("UTC") << "2021-06-07T00:00:00Z"
                                               << "7 Jun 2021";
         QTest::newRow("a millisecond past midnight")
-            << "C" << QByteArray("UTC") << "2021-06-07T00:00:00.001Z" << "7 Jun 2021 00:00:00";
-        QTest::newRow("US, local time") << "en_US" << QByteArray("America/New_York")
-                                        << "2021-06-07T03:09:10Z" << "6/6/21 11:09:10 PM";
-        QTest::newRow("German, local midnight") << "de_DE" << QByteArray("Europe/Berlin")
-                                                << "2021-06-06T22:00:00Z" << "07.06.21";
-        QTest::newRow("German, winter") << "de_DE" << QByteArray("Europe/Berlin")
-                                        << "2021-01-06T22:00:00Z" << "06.01.21 23:00:00";
+            << "C" << QByteArray("UTC") << "2021-06-07T00:00:00.001Z"
+            << "7 Jun 2021 00:00:00";
+        QTest::newRow("US, local time")
+            << "en_US" << QByteArray("America/New_York") << "2021-06-07T03:09:10Z"
+            << "6/6/21 11:09:10 PM";
+        QTest::newRow("German, local midnight")
+            << "de_DE" << QByteArray("Europe/Berlin") << "2021-06-06T22:00:00Z"
+            << "07.06.21";
+        QTest::newRow("German, winter")
+            << "de_DE" << QByteArray("Europe/Berlin") << "2021-01-06T22:00:00Z"
+            << "06.01.21 23:00:00";
     }
     void formatsInTheLocalesGeneralDateFormat()
     {
@@ -82,8 +87,8 @@ private slots:
         QTest::newRow("Berlin spring") << QByteArray("Europe/Berlin") << "2021-03-27T00:00:00Z";
         QTest::newRow("Berlin autumn") << QByteArray("Europe/Berlin") << "2021-10-30T00:00:00Z";
         QTest::newRow("Adelaide") << QByteArray("Australia/Adelaide") << "2021-04-02T00:00:00Z";
-        QTest::newRow("Sao Paulo midnight change") << QByteArray("America/Sao_Paulo")
-                                                   << "2018-11-03T00:00:00Z";
+        QTest::newRow("Sao Paulo midnight change")
+            << QByteArray("America/Sao_Paulo") << "2018-11-03T00:00:00Z";
         QTest::newRow("Kolkata") << QByteArray("Asia/Kolkata") << "2021-01-01T00:00:00Z";
         QTest::newRow("before 1970") << QByteArray("America/New_York") << "1969-12-30T00:00:00Z";
     }

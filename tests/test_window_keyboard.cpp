@@ -24,8 +24,8 @@
 #include <QTimer>
 
 using namespace velmoran;
-using velmoran::test::WindowHarness;
 using velmoran::test::ShownDialog;
+using velmoran::test::WindowHarness;
 
 namespace {
 
@@ -73,10 +73,10 @@ struct FirstUseWindow : WindowHarness {
 // The focus order of the window design, starting after the contact list.
 QList<QWidget*> focusOrder(Form1& w)
 {
-    return {w.button(2),         w.button(13), w.button(1),  w.button(3), w.button(4),
-            w.searchText(),      w.matchCase(), w.resultsListView(), w.button(5), w.button(6),
-            w.button(17),        w.button(11), w.button(8),  w.button(14), w.button(7),
-            w.contactListView()};
+    return {w.button(2), w.button(13),   w.button(1),   w.button(3),
+            w.button(4), w.searchText(), w.matchCase(), w.resultsListView(),
+            w.button(5), w.button(6),    w.button(17),  w.button(11),
+            w.button(8), w.button(14),   w.button(7),   w.contactListView()};
 }
 
 // Pixels of the image that are clearly coloured rather than black, white or grey.
@@ -86,8 +86,8 @@ int colouredPixels(const QImage& image)
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            const int spread = std::max({c.red(), c.green(), c.blue()})
-                               - std::min({c.red(), c.green(), c.blue()});
+            const int spread =
+                std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
             coloured += spread > 60 ? 1 : 0;
         }
     }
@@ -159,8 +159,8 @@ private slots:
         QVERIFY(w.active());
         w.fillBothLists(QStringLiteral("Lunch"));
         QTableView* view = results ? w.resultsView() : w.contactsView();
-        ReportListModel& model = results ? static_cast<ReportListModel&>(w.window.results())
-                                         : w.window.contacts();
+        ReportListModel& model =
+            results ? static_cast<ReportListModel&>(w.window.results()) : w.window.contacts();
         auto ticked = [&](int row) {
             return results ? w.window.results().isChecked(row) : w.window.contacts().isChecked(row);
         };
@@ -179,7 +179,8 @@ private slots:
         QVERIFY(ticked(2));
 
         // A held key ticks once; Shift+Space ticks as Space does, once.
-        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "),
+                         true);
         QApplication::sendEvent(view, &repeat);
         QVERIFY(ticked(2));
         QTest::keyClick(view, Qt::Key_Space, Qt::ShiftModifier);
@@ -237,8 +238,8 @@ private slots:
         }
         const qsizetype shown = w.fake.dialogs.shown.size();
         w.window.searchText()->setText(QStringLiteral("Lunch"));
-        for (QWidget* widget : QList<QWidget*>{w.window.searchText(), w.window.matchCase(),
-                                               w.contactsView()}) {
+        for (QWidget* widget :
+             QList<QWidget*>{w.window.searchText(), w.window.matchCase(), w.contactsView()}) {
             widget->setFocus();
             QTest::keyClick(widget, Qt::Key(key));
         }
@@ -333,9 +334,9 @@ private slots:
         heard << bar->text(QAccessible::Name);
 
         QVERIFY(w.window.results().size() > 0);
-        QVERIFY2(!heard.filter(QRegularExpression(QStringLiteral("^Reading \\d+ of \\d+$")))
-                      .isEmpty(),
-                 qPrintable(heard.join(QStringLiteral(" | "))));
+        QVERIFY2(
+            !heard.filter(QRegularExpression(QStringLiteral("^Reading \\d+ of \\d+$"))).isEmpty(),
+            qPrintable(heard.join(QStringLiteral(" | "))));
         QCOMPARE(heard.constLast(), QStringLiteral("Progress Bar"));
         QCOMPARE(bar->text(QAccessible::Name), w.window.progressBar()->format());
 
@@ -353,7 +354,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
         w.fillBothLists(QStringLiteral("\U0001F384"));
         QVERIFY(w.window.results().size() >= 1);
-        QVERIFY(w.window.results().data(w.window.results().index(0, 2), Qt::DisplayRole)
+        QVERIFY(w.window.results()
+                    .data(w.window.results().index(0, 2), Qt::DisplayRole)
                     .toString()
                     .endsWith(QStringLiteral("\U0001F384")));
 
@@ -366,7 +368,8 @@ private slots:
         const QRect field = view->visualRect(w.window.results().index(0, 1));
         // The tree is green and red; the text beside it and the plain cell are black on white.
         QVERIFY2(colouredPixels(image.copy(value)) > 20,
-                 qPrintable(QStringLiteral("%1 coloured pixels").arg(colouredPixels(image.copy(value)))));
+                 qPrintable(
+                     QStringLiteral("%1 coloured pixels").arg(colouredPixels(image.copy(value)))));
         QCOMPARE(colouredPixels(image.copy(field)), 0);
     }
 };

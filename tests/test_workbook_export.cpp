@@ -31,7 +31,8 @@ bool setModified(const QString& path, const QDateTime& when)
 {
     const timespec time{time_t(when.toSecsSinceEpoch()), 0};
     const timespec times[2] = {time, time};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW)
+           == 0;
 }
 
 bool writeFile(const QString& path)
@@ -56,8 +57,9 @@ private slots:
         WindowHarness f;
         f.fake.shell.defaultApplications.insert(Mime, QStringLiteral("gnumeric.desktop"));
         f.addResults({{QStringLiteral("alice"), MessageField::Body, QStringLiteral("=1+1")},
-                    {QStringLiteral("a=b"), MessageField::FromDisplayName, QStringLiteral("x")},
-                    {QStringLiteral("carl"), MessageField::Timestamp, QStringLiteral("2021-08-31 10:00:00")}});
+                      {QStringLiteral("a=b"), MessageField::FromDisplayName, QStringLiteral("x")},
+                      {QStringLiteral("carl"), MessageField::Timestamp,
+                       QStringLiteral("2021-08-31 10:00:00")}});
         f.window.results().setChecked(3, false);
         f.press(14);
 
@@ -106,7 +108,8 @@ private slots:
         QCOMPARE(request.file, QStringLiteral("\"libreoffice\""));
         QVERIFY(request.parameters.startsWith(QLatin1String("-n \"")));
         const QString path = unquoted(request.parameters.mid(3));
-        QCOMPARE(readWorkbookSheet(path).cells.value(QStringLiteral("A2")), QStringLiteral("alice"));
+        QCOMPARE(readWorkbookSheet(path).cells.value(QStringLiteral("A2")),
+                 QStringLiteral("alice"));
         QDir(QFileInfo(path).path()).removeRecursively();
     }
 
@@ -167,10 +170,13 @@ private slots:
         QTest::addColumn<bool>("installed");
         QTest::addColumn<QString>("handles");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("registered default") << true << true << Mime << QStringLiteral("fakecalc.desktop");
+        QTest::newRow("registered default")
+            << true << true << Mime << QStringLiteral("fakecalc.desktop");
         QTest::newRow("registered, application gone") << true << false << Mime << QString();
-        QTest::newRow("installed, handles the type") << false << true << Mime << QStringLiteral("fakecalc.desktop");
-        QTest::newRow("installed, handles other types") << false << true << QStringLiteral("text/plain") << QString();
+        QTest::newRow("installed, handles the type")
+            << false << true << Mime << QStringLiteral("fakecalc.desktop");
+        QTest::newRow("installed, handles other types")
+            << false << true << QStringLiteral("text/plain") << QString();
     }
     void desktopShellAsksTheMimeDatabase()
     {
@@ -192,7 +198,8 @@ private slots:
             entry.write("[Desktop Entry]\nType=Application\nName=Fake Calc\nExec=true %U\nMimeType="
                         + handles.toUtf8() + ";\n");
         }
-        const QByteArray names[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"};
+        const QByteArray names[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS",
+                                    "XDG_DATA_DIRS"};
         QByteArray saved[4];
         for (int i = 0; i < 4; ++i)
             saved[i] = qgetenv(names[i].constData());
@@ -216,26 +223,46 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("ageHours");
         QTest::addColumn<bool>("removed");
-        QTest::newRow("workbook, two days") << "velmoran-aBcDeF" << "workbook" << 48 << true;
-        QTest::newRow("empty, two days") << "velmoran-ZZZZZZ" << "empty" << 48 << true;
-        QTest::newRow("workbook, 25 hours") << "velmoran-abcxyz" << "workbook" << 25 << true;
-        QTest::newRow("workbook, a day") << "velmoran-abcxyz" << "workbook" << 24 << true;
-        QTest::newRow("digits") << "velmoran-abc123" << "workbook" << 48 << false;
-        QTest::newRow("workbook, an hour") << "velmoran-aBcDeF" << "workbook" << 1 << false;
-        QTest::newRow("workbook, 23 hours") << "velmoran-aBcDeF" << "workbook" << 23 << false;
-        QTest::newRow("workbook changed lately") << "velmoran-aBcDeF" << "fresh workbook" << 48 << false;
-        QTest::newRow("lock file beside") << "velmoran-aBcDeF" << "locked" << 48 << false;
-        QTest::newRow("other file") << "velmoran-aBcDeF" << "other" << 48 << false;
-        QTest::newRow("folder named as the workbook") << "velmoran-aBcDeF" << "subfolder" << 48 << false;
-        QTest::newRow("workbook is a link") << "velmoran-aBcDeF" << "linked workbook" << 48 << false;
-        QTest::newRow("folder is a link") << "velmoran-aBcDeF" << "link" << 48 << false;
-        QTest::newRow("plain file") << "velmoran-aBcDeF" << "file" << 48 << false;
-        QTest::newRow("another owner") << "velmoran-aBcDeF" << "foreign" << 48 << false;
-        QTest::newRow("name too short") << "velmoran-aBcDe" << "workbook" << 48 << false;
-        QTest::newRow("name too long") << "velmoran-aBcDeFg" << "workbook" << 48 << false;
-        QTest::newRow("other prefix") << "velmoram-aBcDeF" << "workbook" << 48 << false;
-        QTest::newRow("capital prefix") << "Velmoran-aBcDeF" << "workbook" << 48 << false;
-        QTest::newRow("not a letter") << "velmoran-aB.cDe" << "workbook" << 48 << false;
+        QTest::newRow("workbook, two days") << "velmoran-aBcDeF"
+                                            << "workbook" << 48 << true;
+        QTest::newRow("empty, two days") << "velmoran-ZZZZZZ"
+                                         << "empty" << 48 << true;
+        QTest::newRow("workbook, 25 hours") << "velmoran-abcxyz"
+                                            << "workbook" << 25 << true;
+        QTest::newRow("workbook, a day") << "velmoran-abcxyz"
+                                         << "workbook" << 24 << true;
+        QTest::newRow("digits") << "velmoran-abc123"
+                                << "workbook" << 48 << false;
+        QTest::newRow("workbook, an hour") << "velmoran-aBcDeF"
+                                           << "workbook" << 1 << false;
+        QTest::newRow("workbook, 23 hours") << "velmoran-aBcDeF"
+                                            << "workbook" << 23 << false;
+        QTest::newRow("workbook changed lately") << "velmoran-aBcDeF"
+                                                 << "fresh workbook" << 48 << false;
+        QTest::newRow("lock file beside") << "velmoran-aBcDeF"
+                                          << "locked" << 48 << false;
+        QTest::newRow("other file") << "velmoran-aBcDeF"
+                                    << "other" << 48 << false;
+        QTest::newRow("folder named as the workbook") << "velmoran-aBcDeF"
+                                                      << "subfolder" << 48 << false;
+        QTest::newRow("workbook is a link") << "velmoran-aBcDeF"
+                                            << "linked workbook" << 48 << false;
+        QTest::newRow("folder is a link") << "velmoran-aBcDeF"
+                                          << "link" << 48 << false;
+        QTest::newRow("plain file") << "velmoran-aBcDeF"
+                                    << "file" << 48 << false;
+        QTest::newRow("another owner") << "velmoran-aBcDeF"
+                                       << "foreign" << 48 << false;
+        QTest::newRow("name too short") << "velmoran-aBcDe"
+                                        << "workbook" << 48 << false;
+        QTest::newRow("name too long") << "velmoran-aBcDeFg"
+                                       << "workbook" << 48 << false;
+        QTest::newRow("other prefix") << "velmoram-aBcDeF"
+                                      << "workbook" << 48 << false;
+        QTest::newRow("capital prefix") << "Velmoran-aBcDeF"
+                                        << "workbook" << 48 << false;
+        QTest::newRow("not a letter") << "velmoran-aB.cDe"
+                                      << "workbook" << 48 << false;
     }
     void onlyOurStaleWorkbookFoldersAreRemoved()
     {
@@ -270,7 +297,8 @@ private slots:
             else if (QFileInfo::exists(workbook))
                 QVERIFY(setModified(workbook, then));
             if (kind == u"locked")
-                QVERIFY(writeFile(folder + QStringLiteral("/.~lock.") + QString::fromUtf16(WorkbookFileName) + u'#'));
+                QVERIFY(writeFile(folder + QStringLiteral("/.~lock.")
+                                  + QString::fromUtf16(WorkbookFileName) + u'#'));
             if (kind == u"other")
                 QVERIFY(writeFile(folder + QStringLiteral("/notes.txt")));
             if (kind == u"subfolder")
@@ -296,10 +324,12 @@ private slots:
         QTemporaryDir temporary;
         const QDateTime stale(QDate(2025, 12, 30), QTime(12, 0));
         const QDateTime recent(QDate(2026, 1, 2), QTime(9, 0));
-        const QStringList folders = {QStringLiteral("velmoran-OLDone"), QStringLiteral("velmoran-NEWone"),
+        const QStringList folders = {QStringLiteral("velmoran-OLDone"),
+                                     QStringLiteral("velmoran-NEWone"),
                                      QStringLiteral("velmoran-OLDtwo")};
         for (const QString& name : folders) {
-            const QString workbook = temporary.filePath(name) + u'/' + QString::fromUtf16(WorkbookFileName);
+            const QString workbook =
+                temporary.filePath(name) + u'/' + QString::fromUtf16(WorkbookFileName);
             QVERIFY(QDir().mkpath(temporary.filePath(name)) && writeFile(workbook));
             const QDateTime when = name.contains(u"NEW") ? recent : stale;
             QVERIFY(setModified(workbook, when) && setModified(temporary.filePath(name), when));
@@ -313,7 +343,8 @@ private slots:
         qputenv("TMPDIR", savedTmp);
         if (savedTmp.isEmpty())
             qunsetenv("TMPDIR");
-        QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QCOMPARE(QDir(temporary.path())
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{QStringLiteral("velmoran-NEWone")});
     }
 
@@ -335,7 +366,8 @@ private slots:
         // In use a moment ago: kept.
         QCOMPARE(removeStaleWorkbookFolders(temporary.path(), now), 0);
         QCOMPARE(removeStaleWorkbookFolders(temporary.path(), now.addSecs(25 * 3600)), 2);
-        QVERIFY(QDir(temporary.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+        QVERIFY(
+            QDir(temporary.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     }
 
     void rowsCannotBeRemovedWhileTheSheetIsFilled()

@@ -16,7 +16,8 @@ using velmoran::test::WorkbookSheet;
 namespace {
 
 // A cell text as a reader of the format sees it: every "_xHHHH_" is the character HHHH.
-QString decodedCellText(const QString& xmlText) {
+QString decodedCellText(const QString& xmlText)
+{
     static const QRegularExpression escape(QStringLiteral("_x([0-9A-Fa-f]{4})_"));
     QString text;
     qsizetype at = 0;
@@ -36,7 +37,8 @@ class WorkbookWriterTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void emptyCellsTakeNoColumn() {
+    void emptyCellsTakeNoColumn()
+    {
         MemoryTable table(
             {QStringLiteral("Contact"), QStringLiteral("Field"), QStringLiteral("Value")});
         table.add({QStringLiteral("a"), QString(), QStringLiteral("c")});
@@ -69,7 +71,8 @@ private slots:
         QVERIFY(sheet.widths.value(2) >= 15 && sheet.widths.value(2) < 18);
     }
 
-    void unwritableWorkbookFileFails() {
+    void unwritableWorkbookFileFails()
+    {
         MemoryTable table({QStringLiteral("A")});
         table.add({QStringLiteral("x")});
         QTemporaryDir folder;
@@ -82,7 +85,8 @@ private slots:
         QVERIFY(failed);
     }
 
-    void overlongTextsAreCutToWhatACellHolds() {
+    void overlongTextsAreCutToWhatACellHolds()
+    {
         MemoryTable table({QStringLiteral("A")});
         table.add({QString(MaxCellText + 10, QLatin1Char('x'))});
         QTemporaryDir folder;
@@ -91,7 +95,8 @@ private slots:
         QCOMPARE(readWorkbookSheet(path).cells.value(QStringLiteral("A2")).size(), MaxCellText);
     }
 
-    void textsSurviveTheRoundTrip_data() {
+    void textsSurviveTheRoundTrip_data()
+    {
         QTest::addColumn<QString>("text");
         auto text = [](std::initializer_list<char16_t> units) {
             return QString(reinterpret_cast<const QChar*>(units.begin()), qsizetype(units.size()));
@@ -109,7 +114,8 @@ private slots:
             << text({u'a', 1, u'b', 0x1f, u'\r', u'\n', u'\t', u'c'});
         QTest::newRow("surrogate pair after NUL") << text({u'\0', 0xd83d, 0xde00});
     }
-    void textsSurviveTheRoundTrip() {
+    void textsSurviveTheRoundTrip()
+    {
         QFETCH(QString, text);
         // In the first column and in a later one (which loses "=" only).
         MemoryTable table({QStringLiteral("A_x0041_"), QStringLiteral("B")});
@@ -125,7 +131,8 @@ private slots:
         QCOMPARE(decodedCellText(sheet.cells.value(QStringLiteral("B2"))), text);
     }
 
-    void escapesCountTowardsWhatACellHolds() {
+    void escapesCountTowardsWhatACellHolds()
+    {
         // 100 NULs take seven characters each in the file, so fewer of the rest fit.
         const QString text =
             QString(100, QChar(u'\0')) + QString(MaxCellText - 100, QLatin1Char('x'));

@@ -11,22 +11,28 @@
 
 namespace velmoran::test {
 
-bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArray>>& members, bool gzip)
+bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArray>>& members,
+              bool gzip)
 {
-    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(), archive_write_free);
+    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(),
+                                                                   archive_write_free);
     if (archive_write_set_format_ustar(writer.get()) != ARCHIVE_OK
         || (gzip && archive_write_add_filter_gzip(writer.get()) != ARCHIVE_OK)
-        || archive_write_open_filename(writer.get(), QFile::encodeName(path).constData()) != ARCHIVE_OK)
+        || archive_write_open_filename(writer.get(), QFile::encodeName(path).constData())
+               != ARCHIVE_OK)
         return false;
     for (const auto& [name, content] : members) {
-        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(), archive_entry_free);
+        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
+                                                                            archive_entry_free);
         archive_entry_set_pathname(entry.get(), name.toUtf8().constData());
         archive_entry_set_size(entry.get(), content.size());
         archive_entry_set_filetype(entry.get(), AE_IFREG);
         archive_entry_set_perm(entry.get(), 0644);
         if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
             return false;
-        if (!content.isEmpty() && archive_write_data(writer.get(), content.constData(), size_t(content.size())) != content.size())
+        if (!content.isEmpty()
+            && archive_write_data(writer.get(), content.constData(), size_t(content.size()))
+                   != content.size())
             return false;
     }
     return archive_write_close(writer.get()) == ARCHIVE_OK;
@@ -34,13 +40,16 @@ bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArr
 
 bool writeTarEntries(const QString& path, const std::vector<TarEntry>& entries, const char* filter)
 {
-    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(), archive_write_free);
+    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(),
+                                                                   archive_write_free);
     if (archive_write_set_format_ustar(writer.get()) != ARCHIVE_OK
         || (*filter && archive_write_add_filter_by_name(writer.get(), filter) != ARCHIVE_OK)
-        || archive_write_open_filename(writer.get(), QFile::encodeName(path).constData()) != ARCHIVE_OK)
+        || archive_write_open_filename(writer.get(), QFile::encodeName(path).constData())
+               != ARCHIVE_OK)
         return false;
     for (const TarEntry& member : entries) {
-        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(), archive_entry_free);
+        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
+                                                                            archive_entry_free);
         archive_entry_set_pathname(entry.get(), member.name.toUtf8().constData());
         archive_entry_set_perm(entry.get(), 0644);
         if (member.linkTarget.isEmpty()) {
@@ -54,7 +63,8 @@ bool writeTarEntries(const QString& path, const std::vector<TarEntry>& entries, 
         if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
             return false;
         if (member.linkTarget.isEmpty() && !member.content.isEmpty()
-            && archive_write_data(writer.get(), member.content.constData(), size_t(member.content.size()))
+            && archive_write_data(writer.get(), member.content.constData(),
+                                  size_t(member.content.size()))
                    != member.content.size())
             return false;
     }
@@ -63,16 +73,20 @@ bool writeTarEntries(const QString& path, const std::vector<TarEntry>& entries, 
 
 bool writeCompressed(const QString& path, const QByteArray& bytes, const char* filter)
 {
-    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(), archive_write_free);
-    std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(), archive_entry_free);
+    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(),
+                                                                   archive_write_free);
+    std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
+                                                                        archive_entry_free);
     archive_entry_set_pathname(entry.get(), "data");
     archive_entry_set_filetype(entry.get(), AE_IFREG);
     archive_entry_set_size(entry.get(), bytes.size());
     return archive_write_set_format_raw(writer.get()) == ARCHIVE_OK
            && archive_write_add_filter_by_name(writer.get(), filter) == ARCHIVE_OK
-           && archive_write_open_filename(writer.get(), QFile::encodeName(path).constData()) == ARCHIVE_OK
+           && archive_write_open_filename(writer.get(), QFile::encodeName(path).constData())
+                  == ARCHIVE_OK
            && archive_write_header(writer.get(), entry.get()) == ARCHIVE_OK
-           && archive_write_data(writer.get(), bytes.constData(), size_t(bytes.size())) == bytes.size()
+           && archive_write_data(writer.get(), bytes.constData(), size_t(bytes.size()))
+                  == bytes.size()
            && archive_write_close(writer.get()) == ARCHIVE_OK;
 }
 

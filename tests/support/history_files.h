@@ -12,7 +12,8 @@ namespace velmoran::test {
 
 // Writes a tar archive holding the given members (name, content), gzip-compressed if asked;
 // answers false on failure.
-bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArray>>& members, bool gzip = false);
+bool writeTar(const QString& path, const std::vector<std::pair<QString, QByteArray>>& members,
+              bool gzip = false);
 
 // A member of a tar written by writeTarEntries: a file with its content, or a symbolic link
 // to linkTarget when that is set.
@@ -24,7 +25,8 @@ struct TarEntry {
 
 // Writes a tar archive of the entries, compressed with the named libarchive filter ("gzip",
 // "bzip2", "xz", "zstd", "lz4") or not at all (""); answers false on failure.
-bool writeTarEntries(const QString& path, const std::vector<TarEntry>& entries, const char* filter = "");
+bool writeTarEntries(const QString& path, const std::vector<TarEntry>& entries,
+                     const char* filter = "");
 
 // Writes bytes compressed with the named libarchive filter, as a single stream (no tar);
 // answers false on failure.

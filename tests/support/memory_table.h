@@ -16,12 +16,18 @@ public:
         : m_headers(std::move(headers))
     {
     }
-    void add(QStringList cells, bool checked = true) { m_rows.push_back({std::move(cells), checked}); }
+    void add(QStringList cells, bool checked = true)
+    {
+        m_rows.push_back({std::move(cells), checked});
+    }
 
     int columns() const override { return int(m_headers.size()); }
     QString headerText(int column) const override { return m_headers.at(column - 1); }
     qsizetype size() const override { return qsizetype(m_rows.size()); }
-    QString text(qsizetype row, int column) const override { return rowAt(row).cells.at(column - 1); }
+    QString text(qsizetype row, int column) const override
+    {
+        return rowAt(row).cells.at(column - 1);
+    }
     bool isChecked(qsizetype row) const override { return rowAt(row).checked; }
 
 private:

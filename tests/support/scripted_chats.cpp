@@ -11,13 +11,17 @@ class ScriptedService final : public ChatService {
 public:
     ScriptedService(ChatHistoryPtr history, ScriptedChats& script)
         : m_inner(std::move(history))
-        , m_script(script) {}
-    bool isClientRunning() override {
+        , m_script(script)
+    {
+    }
+    bool isClientRunning() override
+    {
         if (m_script.failIsClientRunning)
             throw Failure(QStringLiteral("The client did not answer"));
         return m_script.running && m_inner.isClientRunning();
     }
-    QStringList enumerateContacts() override {
+    QStringList enumerateContacts() override
+    {
         if (m_script.failEnumerateContacts)
             throw Failure(QStringLiteral("Reading the contacts failed"));
         return m_inner.enumerateContacts();
@@ -25,7 +29,8 @@ public:
     qint32 chatCount() override { return m_inner.chatCount(); }
     QString peerHandle(qint32 chat) override { return m_inner.peerHandle(chat); }
     qint32 messageCount(qint32 chat) override { return m_inner.messageCount(chat); }
-    const HistoryMessage& messageAt(qint32 chat, qint32 message) override {
+    const HistoryMessage& messageAt(qint32 chat, qint32 message) override
+    {
         const std::pair<qint32, qint32> position{chat, message};
         if (m_script.reads.isEmpty() || m_script.reads.constLast() != position) {
             m_script.reads << position;
@@ -46,15 +51,19 @@ private:
 } // namespace
 
 ScriptedChats::ScriptedChats()
-    : history(std::make_shared<ChatHistory>()) {}
+    : history(std::make_shared<ChatHistory>())
+{
+}
 
-void ScriptedChats::setContacts(const QStringList& contacts) {
+void ScriptedChats::setContacts(const QStringList& contacts)
+{
     auto served = std::make_shared<ChatHistory>();
     served->contacts = contacts;
     history = std::move(served);
 }
 
-std::unique_ptr<ChatService> ScriptedChats::create() {
+std::unique_ptr<ChatService> ScriptedChats::create()
+{
     ++created;
     if (onCreate)
         onCreate();

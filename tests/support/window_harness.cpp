@@ -17,7 +17,8 @@ namespace velmoran::test {
 WindowHarness::WindowHarness(Start start, const QString& folderTemplate)
     : folder(QDir::tempPath() + QLatin1Char('/') + folderTemplate)
     , fake(folder.path())
-    , window(fake.platform, chats) {
+    , window(fake.platform, chats)
+{
     window.eventPump().setMinimumInterval(0);
     if (start == Start::Loaded)
         load();
@@ -25,17 +26,20 @@ WindowHarness::WindowHarness(Start start, const QString& folderTemplate)
 
 WindowHarness::~WindowHarness() = default;
 
-void WindowHarness::load() {
+void WindowHarness::load()
+{
     QVERIFY2(!m_loaded, "the start-up routine runs once");
     m_loaded = true;
     window.Form_Load();
 }
 
-void WindowHarness::serveSample() {
+void WindowHarness::serveSample()
+{
     chats.history = sampleHistory();
 }
 
-HistoryLoader& WindowHarness::readHistoryFiles(const QStringList& files) {
+HistoryLoader& WindowHarness::readHistoryFiles(const QStringList& files)
+{
     loader = std::make_shared<HistoryLoader>(files);
     loader->setReport([this](const QString& text) { fake.dialogs.message(text); });
     loader->setNotice([this](const QString& notice) { chats.addNotice(notice); });
@@ -43,23 +47,27 @@ HistoryLoader& WindowHarness::readHistoryFiles(const QStringList& files) {
     return *loader;
 }
 
-void WindowHarness::press(int button) {
+void WindowHarness::press(int button)
+{
     QPushButton* pushButton = window.button(button);
     QVERIFY2(pushButton, qPrintable(QStringLiteral("no PushButton%1").arg(button)));
     pushButton->click();
 }
 
-void WindowHarness::find(const QString& text, bool matchCase) {
+void WindowHarness::find(const QString& text, bool matchCase)
+{
     window.searchText()->setText(text);
     window.matchCase()->setChecked(matchCase);
     press(7);
 }
 
-void WindowHarness::whenEventsRun(std::function<void()> action) {
+void WindowHarness::whenEventsRun(std::function<void()> action)
+{
     QTimer::singleShot(0, &window, std::move(action));
 }
 
-QStringList WindowHarness::contactTexts() const {
+QStringList WindowHarness::contactTexts() const
+{
     QStringList result;
     const ContactListModel& model = const_cast<Form1&>(window).contacts();
     for (int row = 0; row < model.rowCount(); ++row)
@@ -67,7 +75,8 @@ QStringList WindowHarness::contactTexts() const {
     return result;
 }
 
-QList<bool> WindowHarness::contactTicks() const {
+QList<bool> WindowHarness::contactTicks() const
+{
     QList<bool> result;
     const ContactListModel& model = const_cast<Form1&>(window).contacts();
     for (int row = 0; row < model.rowCount(); ++row)
@@ -75,7 +84,8 @@ QList<bool> WindowHarness::contactTicks() const {
     return result;
 }
 
-void WindowHarness::addContacts(const QStringList& handles, bool ticked) {
+void WindowHarness::addContacts(const QStringList& handles, bool ticked)
+{
     ContactListModel& model = window.contacts();
     for (const QString& handle : handles) {
         model.append(handle);
@@ -83,18 +93,21 @@ void WindowHarness::addContacts(const QStringList& handles, bool ticked) {
     }
 }
 
-void WindowHarness::tickContact(int row, bool ticked) {
+void WindowHarness::tickContact(int row, bool ticked)
+{
     ContactListModel& model = window.contacts();
     QVERIFY(model.setData(model.index(row - 1, 0), ticked ? Qt::Checked : Qt::Unchecked,
                           Qt::CheckStateRole));
 }
 
-void WindowHarness::addResults(const std::vector<ResultRow>& rows) {
+void WindowHarness::addResults(const std::vector<ResultRow>& rows)
+{
     for (const ResultRow& row : rows)
         window.results().append(row.contact, row.field, row.value);
 }
 
-QStringList WindowHarness::resultRows() const {
+QStringList WindowHarness::resultRows() const
+{
     QStringList result;
     const ResultsModel& model = const_cast<Form1&>(window).results();
     for (qsizetype row = 1; row <= model.size(); ++row)
@@ -102,7 +115,8 @@ QStringList WindowHarness::resultRows() const {
     return result;
 }
 
-QStringList WindowHarness::resultBodies() const {
+QStringList WindowHarness::resultBodies() const
+{
     QStringList result;
     const ResultsModel& model = const_cast<Form1&>(window).results();
     for (qsizetype row = 1; row <= model.size(); ++row) {
@@ -112,7 +126,8 @@ QStringList WindowHarness::resultBodies() const {
     return result;
 }
 
-QStringList WindowHarness::resultContacts() const {
+QStringList WindowHarness::resultContacts() const
+{
     QStringList result;
     const ResultsModel& model = const_cast<Form1&>(window).results();
     for (qsizetype row = 1; row <= model.size(); ++row)

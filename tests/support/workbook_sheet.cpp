@@ -12,7 +12,8 @@ namespace velmoran::test {
 namespace {
 
 // The members of a zip archive by name; empty when it cannot be read.
-QHash<QString, QByteArray> zipEntries(const QString& path) {
+QHash<QString, QByteArray> zipEntries(const QString& path)
+{
     QHash<QString, QByteArray> entries;
     archive* zip = archive_read_new();
     archive_read_support_format_zip(zip);
@@ -34,7 +35,8 @@ QHash<QString, QByteArray> zipEntries(const QString& path) {
 
 } // namespace
 
-WorkbookSheet readWorkbookSheet(const QString& path) {
+WorkbookSheet readWorkbookSheet(const QString& path)
+{
     WorkbookSheet sheet;
     const QHash<QString, QByteArray> entries = zipEntries(path);
     if (!entries.contains(QStringLiteral("xl/worksheets/sheet1.xml")))
@@ -42,8 +44,8 @@ WorkbookSheet readWorkbookSheet(const QString& path) {
     QStringList strings;
     QXmlStreamReader shared(entries.value(QStringLiteral("xl/sharedStrings.xml")));
     while (!shared.atEnd()) {
-        if (shared.readNext() == QXmlStreamReader::StartElement &&
-            shared.name() == QLatin1String("si"))
+        if (shared.readNext() == QXmlStreamReader::StartElement
+            && shared.name() == QLatin1String("si"))
             strings << QString();
         else if (shared.isStartElement() && shared.name() == QLatin1String("t"))
             strings.last() += shared.readElementText();

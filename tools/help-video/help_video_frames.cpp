@@ -72,7 +72,8 @@ void drawClient(QPainter& p)
     }
 
     // Message bubbles, ours on the right.
-    const QRectF talk(contacts.right() + 16, contacts.top() + 16, window.right() - contacts.right() - 32, 0);
+    const QRectF talk(contacts.right() + 16, contacts.top() + 16,
+                      window.right() - contacts.right() - 32, 0);
     const int widths[] = {180, 140, 220, 120};
     for (int i = 0; i < 4; ++i) {
         const bool ours = i % 2 == 1;
@@ -157,7 +158,8 @@ void drawCaption(QPainter& p, const QString& text)
 // A plain arrow pointer with its tip at tip.
 void drawPointer(QPainter& p, QPointF tip)
 {
-    const QPolygonF arrow({{0, 0}, {0, 17}, {4.5, 13}, {8, 20.5}, {10.5, 19.5}, {7, 12}, {12.5, 12}});
+    const QPolygonF arrow(
+        {{0, 0}, {0, 17}, {4.5, 13}, {8, 20.5}, {10.5, 19.5}, {7, 12}, {12.5, 12}});
     p.setPen(QPen(Qt::black, 1.2));
     p.setBrush(Qt::white);
     p.drawPolygon(arrow.translated(tip));
@@ -187,7 +189,8 @@ QImage frame(int n)
     if (n < PromptCloses) {
         const bool pressed = n >= ButtonPressed;
         drawPrompt(p, AllowButton.contains(pointer), pressed);
-        drawCaption(p, QStringLiteral("Switch to your chat client and click \u201cAllow access\u201d"));
+        drawCaption(
+            p, QStringLiteral("Switch to your chat client and click \u201cAllow access\u201d"));
     } else {
         drawConfirmation(p, std::min<qreal>(1, (n - PromptCloses + 1) / 4.0));
         drawCaption(p, QStringLiteral("Now the program can read your chat history"));
@@ -207,7 +210,8 @@ int main(int argc, char** argv)
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     for (int n = 0; n < FrameCount; ++n) {
-        const QString path = QStringLiteral("%1/frame%2.png").arg(folder).arg(n, 3, 10, QLatin1Char('0'));
+        const QString path =
+            QStringLiteral("%1/frame%2.png").arg(folder).arg(n, 3, 10, QLatin1Char('0'));
         if (!frame(n).save(path)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;

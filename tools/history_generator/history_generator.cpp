@@ -34,8 +34,7 @@ public:
     // 0 <= result < bound
     std::uint64_t below(std::uint64_t bound) { return bound == 0 ? 0 : next() % bound; }
     bool chance(unsigned percent) { return below(100) < percent; }
-    template <typename T, size_t N>
-    const T& pick(const std::array<T, N>& items)
+    template <typename T, size_t N> const T& pick(const std::array<T, N>& items)
     {
         return items[below(N)];
     }
@@ -45,14 +44,14 @@ private:
 };
 
 constexpr std::array<std::string_view, 16> givenNames{
-    "Anna", "Jan", "Zoë", "Liam", "Olga", "Иван", "Мария", "李", "王", "Γιώργος",
-    "Ελένη", "محمد", "Fatima", "Sørina", "Noah", "Aiko"};
+    "Anna", "Jan",     "Zoë",   "Liam", "Olga",   "Иван",   "Мария", "李",
+    "王",   "Γιώργος", "Ελένη", "محمد", "Fatima", "Sørina", "Noah",  "Aiko"};
 constexpr std::array<std::string_view, 16> familyNames{
-    "Kowalska", "Nowak", "O'Brien", "Müller", "Петров", "Смирнова", "伟", "芳", "Παπαδόπουλος",
-    "علي", "Haddad", "Lindqvist", "García", "Tanaka", "Dubois", "Rossi"};
+    "Kowalska",     "Nowak", "O'Brien", "Müller",    "Петров", "Смирнова", "伟",     "芳",
+    "Παπαδόπουλος", "علي",   "Haddad",  "Lindqvist", "García", "Tanaka",   "Dubois", "Rossi"};
 constexpr std::array<std::string_view, 16> handleStems{
-    "anna", "jan", "zoe", "liam", "olga", "ivan", "maria", "li", "wang", "giorgos",
-    "eleni", "mohammed", "fatima", "sorina", "noah", "aiko"};
+    "anna", "jan",     "zoe",   "liam",     "olga",   "ivan",   "maria", "li",
+    "wang", "giorgos", "eleni", "mohammed", "fatima", "sorina", "noah",  "aiko"};
 
 constexpr std::array<std::string_view, 24> phrases{
     "Are we still on for tomorrow?",
@@ -106,8 +105,9 @@ struct World {
 World makeWorld(const Options& options, Random& random)
 {
     World world;
-    world.contacts = options.contacts ? options.contacts
-                                      : size_t(std::clamp<std::uint64_t>(options.messages / 2000, 8, 500));
+    world.contacts = options.contacts
+                         ? options.contacts
+                         : size_t(std::clamp<std::uint64_t>(options.messages / 2000, 8, 500));
     world.people.push_back({"me.myself", "Me Myself"});
     const size_t strangers = world.contacts / 2 + 2;
     for (size_t i = 0; i < world.contacts + strangers; ++i) {
@@ -118,18 +118,23 @@ World makeWorld(const Options& options, Random& random)
         world.people.push_back(std::move(person));
     }
     for (size_t i = 1; i <= world.contacts; ++i)
-        world.conversations.push_back({Kind::Dialog, "8:" + world.people[i].handle, world.people[i].handle, {0, i}});
+        world.conversations.push_back(
+            {Kind::Dialog, "8:" + world.people[i].handle, world.people[i].handle, {0, i}});
     const size_t groups = std::max<size_t>(2, world.contacts / 10);
     for (size_t g = 0; g < groups; ++g) {
-        Conversation group{Kind::Group, "19:" + std::to_string(100000 + g * 7919) + "abcdef@thread.skype",
-                           "#" + world.people[1 + g % world.contacts].handle + "/$" + std::to_string(g) + "f00d", {0}};
+        Conversation group{Kind::Group,
+                           "19:" + std::to_string(100000 + g * 7919) + "abcdef@thread.skype",
+                           "#" + world.people[1 + g % world.contacts].handle + "/$"
+                               + std::to_string(g) + "f00d",
+                           {0}};
         const size_t size = 3 + random.below(6);
         for (size_t m = 0; m < size; ++m)
             group.members.push_back(1 + random.below(world.people.size() - 1));
         world.conversations.push_back(std::move(group));
     }
     world.people.push_back({"concierge", "Concierge"});
-    world.conversations.push_back({Kind::Bot, "28:concierge", "concierge", {0, world.people.size() - 1}});
+    world.conversations.push_back(
+        {Kind::Bot, "28:concierge", "concierge", {0, world.people.size() - 1}});
 
     // Most messages are with a few close contacts; groups take about a quarter.
     for (std::uint64_t i = 0; i < options.messages; ++i) {
@@ -158,8 +163,9 @@ std::string formatTime(std::int64_t ms, unsigned fractionDigits)
     const year_month_day date(day);
     const std::int64_t inDay = ms - day.time_since_epoch().count() * 86400000LL;
     char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", int(date.year()), unsigned(date.month()),
-                  unsigned(date.day()), int(inDay / 3600000), int(inDay / 60000 % 60), int(inDay / 1000 % 60));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(inDay / 3600000),
+                  int(inDay / 60000 % 60), int(inDay / 1000 % 60));
     std::string result = text;
     if (fractionDigits > 0) {
         char fraction[8];
@@ -210,16 +216,18 @@ std::string richText(Random& random, const Person& author, std::int64_t ms)
         text = "<b>" + text + "</b>";
         break;
     case 1:
-        text += " <a href=\"https://example.com/p?id=" + std::to_string(ms % 9973) + "&amp;s=1\">https://example.com/p?id="
-                + std::to_string(ms % 9973) + "&amp;s=1</a>";
+        text += " <a href=\"https://example.com/p?id=" + std::to_string(ms % 9973)
+                + "&amp;s=1\">https://example.com/p?id=" + std::to_string(ms % 9973)
+                + "&amp;s=1</a>";
         break;
     case 2:
         text += " <ss type=\"smile\">:)</ss>";
         break;
     case 3:
-        text = "<quote author=\"" + author.handle + "\" authorname=\"" + escapeMarkup(author.name) + "\" timestamp=\""
-               + std::to_string(ms / 1000 - 60) + "\"><legacyquote>[" + std::to_string(ms / 1000 - 60) + "] "
-               + escapeMarkup(author.name) + ": </legacyquote>" + escapeMarkup(sentence(random))
+        text = "<quote author=\"" + author.handle + "\" authorname=\"" + escapeMarkup(author.name)
+               + "\" timestamp=\"" + std::to_string(ms / 1000 - 60) + "\"><legacyquote>["
+               + std::to_string(ms / 1000 - 60) + "] " + escapeMarkup(author.name)
+               + ": </legacyquote>" + escapeMarkup(sentence(random))
                + "<legacyquote>\n\n&lt;&lt;&lt; </legacyquote></quote>" + text;
         break;
     case 4:
@@ -229,8 +237,8 @@ std::string richText(Random& random, const Person& author, std::int64_t ms)
         break;
     }
     if (random.chance(5))
-        text += "<e_m ts=\"" + std::to_string(ms / 1000) + "\" ts_ms=\"" + std::to_string(ms) + "\" a=\"" + author.handle
-                + "\" t=\"61\"></e_m>";
+        text += "<e_m ts=\"" + std::to_string(ms / 1000) + "\" ts_ms=\"" + std::to_string(ms)
+                + "\" a=\"" + author.handle + "\" t=\"61\"></e_m>";
     return text;
 }
 
@@ -280,33 +288,35 @@ Message makeMessage(Random& random, const World& world, const Conversation& c, s
         m.content = richText(random, sender, ms);
     } else if (roll < 92) {
         m.type = "RichText/UriObject";
-        m.content = "<URIObject type=\"Picture.1\" uri=\"https://media.example.com/objects/0-" + std::to_string(ms % 100000)
-                    + "\"><OriginalName v=\"IMG_" + std::to_string(ms % 10000)
-                    + ".jpg\"/>To view this shared photo, go to: <a href=\"https://media.example.com/s/"
-                    + std::to_string(ms % 100000) + "\">https://media.example.com/s/" + std::to_string(ms % 100000)
-                    + "</a></URIObject>";
+        m.content =
+            "<URIObject type=\"Picture.1\" uri=\"https://media.example.com/objects/0-"
+            + std::to_string(ms % 100000) + "\"><OriginalName v=\"IMG_" + std::to_string(ms % 10000)
+            + ".jpg\"/>To view this shared photo, go to: <a href=\"https://media.example.com/s/"
+            + std::to_string(ms % 100000) + "\">https://media.example.com/s/"
+            + std::to_string(ms % 100000) + "</a></URIObject>";
     } else if (roll < 97 || c.kind != Kind::Group) {
         m.type = "Event/Call";
-        m.content = "<partlist type=\"ended\" alt=\"\"><part identity=\"" + sender.handle + "\"><name>"
-                    + escapeMarkup(sender.name) + "</name><duration>" + std::to_string(random.below(3600))
-                    + "</duration></part></partlist>";
+        m.content = "<partlist type=\"ended\" alt=\"\"><part identity=\"" + sender.handle
+                    + "\"><name>" + escapeMarkup(sender.name) + "</name><duration>"
+                    + std::to_string(random.below(3600)) + "</duration></part></partlist>";
     } else {
         m.type = "ThreadActivity/AddMember";
-        m.content = "<addmember><eventtime>" + std::to_string(ms) + "</eventtime><initiator>8:" + sender.handle
-                    + "</initiator><target>8:" + world.people[c.members.back()].handle + "</target></addmember>";
+        m.content = "<addmember><eventtime>" + std::to_string(ms)
+                    + "</eventtime><initiator>8:" + sender.handle + "</initiator><target>8:"
+                    + world.people[c.members.back()].handle + "</target></addmember>";
     }
     return m;
 }
 
 // Walks the messages of every conversation in time order.
-template <typename Visit>
-void forEachMessage(const World& world, Random& random, Visit visit)
+template <typename Visit> void forEachMessage(const World& world, Random& random, Visit visit)
 {
     for (const Conversation& c : world.conversations) {
         std::int64_t ms = c.startMs;
         for (std::uint64_t i = 0; i < c.messages; ++i) {
             // Bursts of chat, then hours or days of quiet.
-            ms += random.chance(80) ? std::int64_t(random.below(300000)) : std::int64_t(random.below(5ULL * 86400000));
+            ms += random.chance(80) ? std::int64_t(random.below(300000))
+                                    : std::int64_t(random.below(5ULL * 86400000));
             visit(c, makeMessage(random, world, c, ms));
         }
     }
@@ -345,9 +355,12 @@ std::string exportJson(const Options& options)
             appendJsonString(out, "Group " + c.identity);
         else
             out += "null";
-        out += ",\"version\":1,\"properties\":{\"conversationblocked\":false,\"lastimreceivedtime\":null},"
+        out += ",\"version\":1,\"properties\":{\"conversationblocked\":false,"
+               "\"lastimreceivedtime\":null},"
                "\"threadProperties\":";
-        out += c.kind == Kind::Group ? "{\"membercount\":" + std::to_string(c.members.size()) + ",\"topic\":\"Team\"}" : "null";
+        out += c.kind == Kind::Group
+                   ? "{\"membercount\":" + std::to_string(c.members.size()) + ",\"topic\":\"Team\"}"
+                   : "null";
         out += ",\"MessageList\":[";
         open = &c;
         inOpen = 0;
@@ -370,8 +383,8 @@ std::string exportJson(const Options& options)
             out += "null";
         else
             appendJsonString(out, sender.name);
-        out += ",\"originalarrivaltime\":\"" + formatTime(m.ms, fraction) + "\",\"messagetype\":\"" + m.type
-               + "\",\"version\":" + std::to_string(m.ms) + ",\"content\":";
+        out += ",\"originalarrivaltime\":\"" + formatTime(m.ms, fraction) + "\",\"messagetype\":\""
+               + m.type + "\",\"version\":" + std::to_string(m.ms) + ",\"content\":";
         appendJsonString(out, m.content);
         out += ",\"conversationid\":";
         appendJsonString(out, c.id);
@@ -389,7 +402,8 @@ std::string writeExportJson(const std::string& path, const Options& options)
 std::string writeExportTar(const std::string& path, const Options& options)
 {
     const std::string json = exportJson(options);
-    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(), archive_write_free);
+    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(),
+                                                                   archive_write_free);
     archive_write_set_format_pax_restricted(writer.get());
     if (archive_write_open_filename(writer.get(), path.c_str()) != ARCHIVE_OK)
         return "cannot write " + path;
@@ -405,7 +419,8 @@ std::string writeExportTar(const std::string& path, const Options& options)
         {"messages.json", json, false},
     };
     for (const Member& member : members) {
-        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(), archive_entry_free);
+        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
+                                                                            archive_entry_free);
         archive_entry_set_pathname(entry.get(), member.name.c_str());
         archive_entry_set_filetype(entry.get(), member.folder ? AE_IFDIR : AE_IFREG);
         archive_entry_set_perm(entry.get(), member.folder ? 0755 : 0644);
@@ -414,7 +429,8 @@ std::string writeExportTar(const std::string& path, const Options& options)
         if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
             return std::string("cannot write ") + path + ": " + archive_error_string(writer.get());
         if (!member.content.empty()
-            && archive_write_data(writer.get(), member.content.data(), member.content.size()) != la_ssize_t(member.content.size()))
+            && archive_write_data(writer.get(), member.content.data(), member.content.size())
+                   != la_ssize_t(member.content.size()))
             return std::string("cannot write ") + path + ": " + archive_error_string(writer.get());
     }
     if (archive_write_close(writer.get()) != ARCHIVE_OK)
@@ -430,21 +446,28 @@ std::string writeLegacyDatabase(const std::string& path, const Options& options)
     std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, sqlite3_close);
     if (opened != SQLITE_OK)
         return "cannot create " + path;
-    auto run = [&](const char* sql) { return sqlite3_exec(db.get(), sql, nullptr, nullptr, nullptr) == SQLITE_OK; };
+    auto run = [&](const char* sql) {
+        return sqlite3_exec(db.get(), sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    };
     if (!run("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;"
-             "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT, fullname TEXT,"
+             "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT, "
+             "fullname TEXT,"
              " displayname TEXT, buddystatus INTEGER);"
-             "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, is_permanent INTEGER, identity TEXT, type INTEGER,"
+             "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, is_permanent INTEGER, identity "
+             "TEXT, type INTEGER,"
              " displayname TEXT, creation_timestamp INTEGER);"
-             "CREATE TABLE Messages (id INTEGER PRIMARY KEY, is_permanent INTEGER, convo_id INTEGER, chatname TEXT,"
-             " author TEXT, from_dispname TEXT, timestamp INTEGER, type INTEGER, chatmsg_type INTEGER, body_xml TEXT);"))
+             "CREATE TABLE Messages (id INTEGER PRIMARY KEY, is_permanent INTEGER, convo_id "
+             "INTEGER, chatname TEXT,"
+             " author TEXT, from_dispname TEXT, timestamp INTEGER, type INTEGER, chatmsg_type "
+             "INTEGER, body_xml TEXT);"))
         return std::string("cannot create tables: ") + sqlite3_errmsg(db.get());
 
     Random random(options.seed);
     const World world = makeWorld(options, random);
     Random decoration(options.seed ^ 0x2545F4914F6CDD1DULL);
     sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db.get(), "INSERT INTO Contacts VALUES (?, ?, ?, ?, ?, ?)", -1, &statement, nullptr);
+    sqlite3_prepare_v2(db.get(), "INSERT INTO Contacts VALUES (?, ?, ?, ?, ?, ?)", -1, &statement,
+                       nullptr);
     // Every contact is a buddy; a few people of group chats are recorded but not buddies.
     for (size_t i = 1; i < world.people.size(); ++i) {
         const bool buddy = i <= world.contacts;
@@ -459,7 +482,8 @@ std::string writeLegacyDatabase(const std::string& path, const Options& options)
     }
     sqlite3_finalize(statement);
 
-    sqlite3_prepare_v2(db.get(), "INSERT INTO Conversations VALUES (?, 1, ?, ?, ?, ?)", -1, &statement, nullptr);
+    sqlite3_prepare_v2(db.get(), "INSERT INTO Conversations VALUES (?, 1, ?, ?, ?, ?)", -1,
+                       &statement, nullptr);
     for (size_t i = 0; i < world.conversations.size(); ++i) {
         const Conversation& c = world.conversations[i];
         sqlite3_bind_int64(statement, 1, std::int64_t(i + 1));
@@ -473,7 +497,8 @@ std::string writeLegacyDatabase(const std::string& path, const Options& options)
     }
     sqlite3_finalize(statement);
 
-    sqlite3_prepare_v2(db.get(), "INSERT INTO Messages VALUES (NULL, 1, ?, ?, ?, ?, ?, ?, ?, ?)", -1, &statement, nullptr);
+    sqlite3_prepare_v2(db.get(), "INSERT INTO Messages VALUES (NULL, 1, ?, ?, ?, ?, ?, ?, ?, ?)",
+                       -1, &statement, nullptr);
     forEachMessage(world, random, [&](const Conversation& c, const Message& m) {
         const Person& sender = world.people[m.sender];
         const bool call = m.type == "Event/Call";
@@ -491,7 +516,8 @@ std::string writeLegacyDatabase(const std::string& path, const Options& options)
         if (call || activity)
             sqlite3_bind_null(statement, 8);
         else
-            sqlite3_bind_text(statement, 8, m.content.c_str(), int(m.content.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(statement, 8, m.content.c_str(), int(m.content.size()),
+                              SQLITE_TRANSIENT);
         sqlite3_step(statement);
         sqlite3_reset(statement);
     });
