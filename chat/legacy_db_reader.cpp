@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
@@ -107,6 +108,28 @@ DatabaseFiles filesOf(const QString& path)
 {
     return {stateOf(path), stateOf(path + QStringLiteral("-journal")),
             stateOf(path + QStringLiteral("-wal"))};
+}
+
+// The 32-byte header of a write-ahead log: its salts change whenever the log starts over.
+QByteArray walHeaderOf(const QString& path)
+{
+    QFile wal(path + QStringLiteral("-wal"));
+    return wal.open(QIODevice::ReadOnly) ? wal.read(32) : QByteArray();
+}
+
+// True when a copy made between two looks at the files holds one committed state. The database
+// and a rollback journal must not have changed at all. A write-ahead log may only have grown
+// (frames appended by later commits): SQLite ignores the frames after the last complete commit
+// of a copy, so a copied prefix of the same log is a committed state too.
+bool copyIsConsistent(const DatabaseFiles& before, const DatabaseFiles& after,
+                      const QByteArray& walHeaderBefore, const QByteArray& walHeaderAfter)
+{
+    if (after.database != before.database || after.journal != before.journal)
+        return false;
+    if (after.wal == before.wal)
+        return true;
+    return before.wal.exists && after.wal.exists && after.wal.inode == before.wal.inode
+           && after.wal.size >= before.wal.size && walHeaderAfter == walHeaderBefore;
 }
 
 // The part of the 100-byte database header that tells the mode and the size.
@@ -670,8 +693,39 @@ private:
         return true;
     }
 
+    // A database in rollback-journal mode that a writer keeps changing: its own shared lock
+    // holds the writer back for as long as the copy takes, as any reader's would. Answers
+    // false, leaving copyPath to the caller, when the lock cannot be had (a hot journal that a
+    // read-only connection may not roll back, a writer that holds on too long).
+    bool copyUnderSharedLock(const QString& copyPath) const
+    {
+        const QByteArray uri = QUrl::fromLocalFile(m_path).toEncoded() + "?mode=ro";
+        sqlite3* db = nullptr;
+        const int opened =
+            sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+        const auto closeDb = qScopeGuard([db] { sqlite3_close_v2(db); });
+        if (opened != SQLITE_OK)
+            return false;
+        sqlite3_busy_timeout(db, 2000);
+        if (sqlite3_exec(db, "BEGIN; SELECT count(*) FROM sqlite_master;", nullptr, nullptr,
+                         nullptr)
+            != SQLITE_OK)
+            return false;
+        const DatabaseFiles before = filesOf(m_path);
+        const bool copied = !before.journal.exists && copy(m_path, copyPath)
+                            && filesOf(m_path).database == before.database;
+        sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr);
+        return copied;
+    }
+
     ChatHistory readSnapshot() const
     {
+        if (!readHeader(m_path).walMode) {
+            QTemporaryDir folder;
+            const QString copyPath = folder.filePath(QStringLiteral("main.db"));
+            if (folder.isValid() && copyUnderSharedLock(copyPath))
+                return DatabaseReader(m_path, m_progress).read(copyPath, false);
+        }
         for (int attempt = 0; attempt < snapshotAttempts; ++attempt) {
             if (attempt > 0)
                 QThread::msleep(20UL << std::min(attempt, 5));
@@ -683,6 +737,7 @@ private:
             const DatabaseFiles before = filesOf(m_path);
             if (!before.database.exists)
                 fail(QStringLiteral("there is no such file"));
+            const QByteArray walHeaderBefore = walHeaderOf(m_path);
             bool complete = copy(m_path, copyPath);
             if (complete && before.journal.exists)
                 complete = copy(m_path + QStringLiteral("-journal"),
@@ -690,7 +745,8 @@ private:
             if (complete && before.wal.exists)
                 complete = copy(m_path + QStringLiteral("-wal"), copyPath + QStringLiteral("-wal"));
             // A copy made while a writer wrote may mix two states: made again.
-            if (!complete || filesOf(m_path) != before)
+            if (!complete
+                || !copyIsConsistent(before, filesOf(m_path), walHeaderBefore, walHeaderOf(m_path)))
                 continue;
             return DatabaseReader(m_path, m_progress).read(copyPath, false);
         }
