@@ -3,6 +3,7 @@
 #include "app/command_context.h"
 
 #include "app/contact_list_model.h"
+#include "app/contact_rows.h"
 #include "app/main_window_help_command.h"
 #include "app/mouse_pointer.h"
 #include "app/progress_display.h"
@@ -210,27 +211,6 @@ void SearchRun::PushButton7_Click()
     routine.step(182, [&] { m_context.progress.setText(QStringLiteral("Progress Bar")); });
     routine.step(184, [&] { m_context.platform.dialogs.message(QStringLiteral("Done.")); });
 }
-
-namespace {
-
-// The window's contact list as the search reads it.
-class ContactRows final : public SearchContacts {
-public:
-    explicit ContactRows(const ContactListModel& contacts)
-        : m_contacts(contacts)
-    {
-    }
-    qsizetype size() const override { return m_contacts.size(); }
-    bool isChecked(qsizetype row) const override { return m_contacts.isChecked(row); }
-    QString text(qsizetype row) const override { return m_contacts.text(row); }
-    // The list only appends rows; a listed row keeps its text.
-    quint64 textsVersion() const override { return 0; }
-
-private:
-    const ContactListModel& m_contacts;
-};
-
-} // namespace
 
 // What the search shows in the window and asks of it while it walks.
 class SearchRun::WindowObserver final : public SearchObserver {

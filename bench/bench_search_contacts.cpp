@@ -6,6 +6,7 @@
 //
 // usage: bench_search_contacts [--chats N] [--runs R] [--plain-runs P]
 #include "app/contact_list_model.h"
+#include "app/contact_rows.h"
 #include "bench_figures.h"
 #include "chat/chat_service.h"
 #include "core/error_report.h"
@@ -26,21 +27,6 @@ using namespace velmoran;
 using bench::median;
 
 namespace {
-
-class Rows final : public SearchContacts {
-public:
-    explicit Rows(const ContactListModel& contacts)
-        : m_contacts(contacts)
-    {
-    }
-    qsizetype size() const override { return m_contacts.size(); }
-    bool isChecked(qsizetype row) const override { return m_contacts.isChecked(row); }
-    QString text(qsizetype row) const override { return m_contacts.text(row); }
-    quint64 textsVersion() const override { return 0; }
-
-private:
-    const ContactListModel& m_contacts;
-};
 
 class Quiet final : public SearchObserver, public ErrorReporter {
 public:
@@ -113,7 +99,7 @@ struct Figures {
 Figures timed(Search search, const ChatHistoryPtr& history, const ContactListModel& list)
 {
     HistoryChatService service(history);
-    Rows contacts(list);
+    ContactRows contacts(list);
     Quiet quiet;
     GuardedRoutine routine(quiet, QStringLiteral("bench"));
     const SearchPattern pattern(QStringLiteral("needle"));
