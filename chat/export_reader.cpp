@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QStringDecoder>
 #include <QXmlStreamReader>
 
 #include <archive.h>
@@ -616,7 +617,9 @@ private:
             fail(QStringLiteral("%1 has no \"id\"").arg(where()));
         if (!sawMessages)
             fail(QStringLiteral("%1 has no \"MessageList\"").arg(where()));
-        chat.id = QString::fromUtf8(id.data(), qsizetype(id.size()));
+        // As written, a leading byte-order mark included: the kind is told from the same text.
+        chat.id = QStringDecoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom)(
+            QByteArrayView(id.data(), qsizetype(id.size())));
         chat.kind = kindOf(id);
         if (chat.kind == ConversationKind::OneToOne) {
             chat.peerHandle = chat.id.mid(2);

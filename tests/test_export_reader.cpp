@@ -183,6 +183,12 @@ private slots:
         QTest::newRow("other") << QByteArray("{\"id\":\"48:notes\",\"MessageList\":[]}")
                                << QStringLiteral("48:notes") << int(ConversationKind::Other)
                                << QStringLiteral("48:notes") << QStringList();
+        // An id that starts with a byte-order mark is kept as written, and so is no "8:" id.
+        const QString marked = QChar(0xFEFF) + QStringLiteral("8:bob");
+        QTest::newRow("id after a byte-order mark")
+            << QByteArray("{\"id\":\"\xEF\xBB\xBF"
+                          "8:bob\",\"MessageList\":[]}")
+            << marked << int(ConversationKind::Other) << marked << QStringList();
     }
 
     void conversationsKeepIdKindNameAndMembers()
