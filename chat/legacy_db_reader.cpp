@@ -668,7 +668,8 @@ private:
             m_progress();
     }
 
-    // Copies a file in pieces; false when it vanished in between.
+    // Copies a file in pieces, as long as it was when the copy began (a log that a writer keeps
+    // appending to would otherwise never be done); false when it vanished in between.
     bool copy(const QString& from, const QString& to) const
     {
         QFile source(from);
@@ -679,8 +680,8 @@ private:
             fail(QStringLiteral("no copy can be made in the temporary folder (%1)")
                      .arg(target.errorString()));
         QByteArray piece(4 << 20, Qt::Uninitialized);
-        for (;;) {
-            const qint64 got = source.read(piece.data(), piece.size());
+        for (qint64 left = source.size(); left > 0;) {
+            const qint64 got = source.read(piece.data(), std::min<qint64>(piece.size(), left));
             if (got < 0)
                 fail(QStringLiteral("it cannot be copied (%1)").arg(source.errorString()));
             if (got == 0)
@@ -688,6 +689,7 @@ private:
             if (target.write(piece.constData(), got) != got)
                 fail(QStringLiteral("no copy can be made in the temporary folder (%1)")
                          .arg(target.errorString()));
+            left -= got;
             tick();
         }
         return true;
@@ -718,9 +720,51 @@ private:
         return copied;
     }
 
+    // A database in write-ahead-log mode that a writer keeps changing (its log and the log's
+    // index, the -shm file, exist): copied while a read transaction of our own is open on it,
+    // as any reader's would be. While it is open the writer cannot start the log over, and a
+    // checkpoint copies into the database only frames up to our snapshot, pages the copied
+    // log holds anyway; so the copy holds our snapshot or a later commit, never a mix. The
+    // connection is read-only: it never checkpoints, and closing it removes nothing.
+    bool copyUnderWalReadTransaction(const QString& copyPath) const
+    {
+        if (!stateOf(m_path + QStringLiteral("-wal")).exists
+            || !stateOf(m_path + QStringLiteral("-shm")).exists)
+            return false;
+        const QByteArray uri = QUrl::fromLocalFile(m_path).toEncoded() + "?mode=ro";
+        sqlite3* db = nullptr;
+        const int opened =
+            sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+        const auto closeDb = qScopeGuard([db] { sqlite3_close_v2(db); });
+        if (opened != SQLITE_OK)
+            return false;
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_busy_timeout(db, 2000);
+        if (sqlite3_exec(db, "BEGIN; SELECT count(*) FROM sqlite_master;", nullptr, nullptr,
+                         nullptr)
+            != SQLITE_OK)
+            return false;
+        const auto endRead =
+            qScopeGuard([db] { sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr); });
+        const DatabaseFiles before = filesOf(m_path);
+        const QByteArray walHeaderBefore = walHeaderOf(m_path);
+        if (!before.wal.exists || walHeaderBefore.size() < 32 || !copy(m_path, copyPath)
+            || !copy(m_path + QStringLiteral("-wal"), copyPath + QStringLiteral("-wal")))
+            return false;
+        const DatabaseFiles after = filesOf(m_path);
+        if (after.wal.exists && after.wal.inode == before.wal.inode
+            && after.wal.size >= before.wal.size && walHeaderOf(m_path) == walHeaderBefore)
+            return true;
+        // The log started over: only possible when our snapshot was the database file alone
+        // (the log fully checkpointed), which no checkpoint may change while we read it.
+        return after.database == before.database
+               && QFile::remove(copyPath + QStringLiteral("-wal"));
+    }
+
     ChatHistory readSnapshot() const
     {
-        if (!readHeader(m_path).walMode) {
+        const bool walMode = readHeader(m_path).walMode;
+        if (!walMode) {
             QTemporaryDir folder;
             const QString copyPath = folder.filePath(QStringLiteral("main.db"));
             if (folder.isValid() && copyUnderSharedLock(copyPath))
@@ -729,6 +773,13 @@ private:
         for (int attempt = 0; attempt < snapshotAttempts; ++attempt) {
             if (attempt > 0)
                 QThread::msleep(20UL << std::min(attempt, 5));
+            // A plain copy went wrong once: a writer is busy, so copy under a read of our own.
+            if (attempt == 1 && walMode) {
+                QTemporaryDir folder;
+                const QString copyPath = folder.filePath(QStringLiteral("main.db"));
+                if (folder.isValid() && copyUnderWalReadTransaction(copyPath))
+                    return DatabaseReader(m_path, m_progress).read(copyPath, false);
+            }
             QTemporaryDir folder;
             if (!folder.isValid())
                 fail(QStringLiteral("no temporary folder can be made for a copy (%1)")

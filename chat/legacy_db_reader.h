@@ -14,14 +14,16 @@ namespace velmoran {
 using LegacyReadProgress = std::function<void()>;
 
 // Reads the client's legacy local database (main.db, SQLite), showing exactly what is
-// committed, as `sqlite3 -readonly` would, and never creating, changing or locking anything
-// beside it:
+// committed, as `sqlite3 -readonly` would, never creating anything beside it nor changing the
+// database, its journal or its log:
 // - a quiet database (no -journal or -wal beside it, not in WAL mode) is read in place as
 //   immutable, without locks; if it changes while it is read, it is read again as below;
 // - otherwise the database and its -journal/-wal are copied (a copy is taken only when no
 //   file changed while it was made) into a private temporary folder, where SQLite rolls back
 //   what a killed writer left or takes in the committed frames of the WAL; the folder is
-//   removed afterwards.
+//   removed afterwards. While another program keeps writing, the copy is made under a read of
+//   our own, as any reader's: a shared lock in rollback-journal mode, a read transaction of a
+//   read-only connection in WAL mode.
 // A database cut short or failing SQLite's quick check is told as damaged. Contacts,
 // Conversations and Messages must be real tables (not views or virtual tables). SQLite's
 // memory is bounded during the read and it needs no temporary files.

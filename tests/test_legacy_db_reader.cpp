@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -495,6 +496,54 @@ private slots:
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         QVERIFY2(last >= start + 20,
                  qPrintable(QStringLiteral("%1 reads, %2 messages").arg(reads).arg(last)));
+    }
+
+    // A writer that commits, and checkpoints into the database file, while every copy is being
+    // made: no plain copy is ever consistent, so the reader must copy under a read transaction
+    // of its own, and what it reads is still one committed state.
+    void walDatabaseChangedDuringEveryCopyIsReadAsCommitted()
+    {
+        QCOMPARE(test::writeDatabase(
+                     m_db, "PRAGMA journal_mode = WAL;"
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n"
+                           " WHERE i < 2000)"
+                           " INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
+                           " SELECT 5, 'bob', 1500000000 + i, 'version start' FROM n;"),
+                 QString());
+        sqlite3* writer = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(m_db).constData(), &writer), SQLITE_OK);
+        const auto closeWriter = qScopeGuard([writer] { sqlite3_close(writer); });
+        QCOMPARE(sqlite3_exec(writer, "PRAGMA wal_autocheckpoint = 1;", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        const ChatHistory initial = readLegacyDatabase(m_db);
+        const size_t start = initial.chats[0].messages.size();
+        int commits = 0;
+        const auto commit = [&] {
+            const QByteArray sql =
+                QStringLiteral("BEGIN; UPDATE Messages SET body_xml = 'version %1'"
+                               " WHERE convo_id = 5;"
+                               " INSERT INTO Messages (convo_id, author, timestamp, body_xml)"
+                               " VALUES (3, 'zoe.w', 1700000000, 'pair %1a'),"
+                               " (3, 'me', 1700000000, 'pair %1b'); COMMIT;")
+                    .arg(++commits)
+                    .toUtf8();
+            QCOMPARE(sqlite3_exec(writer, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        };
+        commit();
+        const ChatHistory history = readLegacyDatabase(m_db, commit);
+        QVERIFY(commits > 2);
+        const size_t read = history.chats[0].messages.size();
+        QVERIFY2(read > start && (read - start) % 2 == 0, qPrintable(QString::number(read)));
+        const auto& group = history.chats[1].messages;
+        QCOMPARE(group.size(), initial.chats[1].messages.size());
+        QVERIFY(group.front().body != QStringLiteral("version start"));
+        for (const HistoryMessage& m : group)
+            QCOMPARE(m.body, group.front().body);
+        // The database, its log and its index are the writer's alone: still there, still usable.
+        QVERIFY(QFileInfo::exists(m_db + QStringLiteral("-wal")));
+        commit();
+        QCOMPARE(readLegacyDatabase(m_db).chats[1].messages.front().body,
+                 QStringLiteral("version %1").arg(commits));
     }
 
     void damagedDatabasesAreToldSo_data()
