@@ -11,7 +11,8 @@
 
 namespace velmoran::bench {
 
-// Dialogs that answer at once: no to questions, cancel to input and file dialogs. Failure
+// Dialogs that answer at once: no to questions, cancel to input and open dialogs, saveAs to
+// save dialogs. Failure
 // reports are printed, since a benchmark that fails must not look fast; onMessage lets a
 // benchmark see "Done.".
 class QuietDialogs final : public Dialogs {
@@ -27,10 +28,12 @@ public:
         std::fprintf(stderr, "report: %s\n", qPrintable(text));
     }
     QString inputBox(const QString&) override { return {}; }
-    QString saveFileName(const SaveDialogRequest&) override { return {}; }
+    QString saveFileName(const SaveDialogRequest&) override { return saveAs; }
     QStringList openFileNames(const OpenDialogRequest&) override { return {}; }
 
     std::function<void(const QString&)> onMessage;
+    // The file a save dialog answers with; empty is a cancel.
+    QString saveAs;
 };
 
 class NoShell final : public Shell {
