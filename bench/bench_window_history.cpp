@@ -134,7 +134,6 @@ int main(int argc, char** argv)
     std::vector<double> loads, loadGaps, searches, searchGaps, references, resident, percents;
     std::vector<double> saves, saveGaps, copies, copyGaps;
     QTemporaryDir outputs;
-    desktop.dialogs.saveAs = outputs.filePath(QStringLiteral("results.txt"));
     qsizetype contacts = 0, rows = 0;
     for (int r = 0; r < runs; ++r) {
         references.push_back(catSeconds(file));
@@ -176,6 +175,8 @@ int main(int argc, char** argv)
         searchGaps.push_back(timer.longestGapMs());
         rows = window->results().size();
         desktop.dialogs.onMessage = {};
+        // A new file each time: the question about replacing one would be answered no.
+        desktop.dialogs.saveAs = outputs.filePath(QStringLiteral("results-%1.txt").arg(r));
         saves.push_back(timer.time(window->button(5)));
         saveGaps.push_back(timer.longestGapMs());
         copies.push_back(timer.time(window->button(8)));
