@@ -552,20 +552,25 @@ private:
         return ConversationKind::Other;
     }
 
+    // A member's name as the latest of their messages that has one shows it, else empty.
+    static QString nameInMessages(const HistoryChat& chat, const QString& handle)
+    {
+        for (auto m = chat.messages.rbegin(); m != chat.messages.rend(); ++m) {
+            if (m->senderId == handle && !m->senderDisplayName.isEmpty()
+                && m->senderDisplayName != handle)
+                return m->senderDisplayName;
+        }
+        return {};
+    }
+
     // The members' names as the messages show them, else their handles.
     static QString memberNames(const HistoryChat& chat)
     {
         QStringList names;
         for (const QString& member : chat.members) {
             const QString handle = member.startsWith(QStringLiteral("8:")) ? member.mid(2) : member;
-            QString name = handle;
-            for (const HistoryMessage& message : chat.messages) {
-                if (message.senderId == handle && !message.senderDisplayName.isEmpty()) {
-                    name = message.senderDisplayName;
-                    break;
-                }
-            }
-            names << name;
+            const QString name = nameInMessages(chat, handle);
+            names << (name.isEmpty() ? handle : name);
         }
         return names.join(QStringLiteral(", "));
     }
@@ -574,7 +579,12 @@ private:
     {
         switch (chat.kind) {
         case ConversationKind::OneToOne:
-            return displayName.isEmpty() ? chat.peerHandle : displayName;
+            if (!displayName.isEmpty())
+                return displayName;
+            // Exports often leave a dialog unnamed while the partner's messages carry a name.
+            if (const QString name = nameInMessages(chat, chat.peerHandle); !name.isEmpty())
+                return name;
+            return chat.peerHandle;
         case ConversationKind::Group:
             if (!topic.isEmpty())
                 return topic;

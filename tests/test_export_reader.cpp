@@ -137,6 +137,29 @@ private slots:
             << QByteArray("{\"displayName\":null,\"MessageList\":[],\"id\":\"8:live:anna\"}")
             << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
             << QStringLiteral("live:anna") << QStringList();
+        // Unnamed, but the partner's messages say who they are: the latest name they used.
+        QTest::newRow("one-to-one, named by the partner's messages")
+            << QByteArray("{\"id\":\"8:live:anna\",\"displayName\":null,\"MessageList\":["
+                          + messageAt("\"2021-01-01T00:00:00Z\"",
+                                      ",\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"")
+                          + ","
+                          + messageAt("\"2021-01-02T00:00:00Z\"",
+                                      ",\"from\":\"8:live:anna\",\"displayName\":\"Anna Kowalska\"")
+                          + ","
+                          + messageAt("\"2021-01-03T00:00:00Z\"",
+                                      ",\"from\":\"8:live:anna\",\"displayName\":null")
+                          + ","
+                          + messageAt("\"2021-01-04T00:00:00Z\"",
+                                      ",\"from\":\"8:me\",\"displayName\":\"Me\"")
+                          + "]}")
+            << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
+            << QStringLiteral("Anna Kowalska") << QStringList();
+        QTest::newRow("one-to-one, only my own messages") << QByteArray(
+            "{\"id\":\"8:live:anna\",\"MessageList\":["
+            + messageAt("\"2021-01-04T00:00:00Z\"", ",\"from\":\"8:me\",\"displayName\":\"Me\"")
+            + "]}") << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
+                                                          << QStringLiteral("live:anna")
+                                                          << QStringList();
         QTest::newRow("group with topic")
             << QByteArray("{\"id\":\"19:abc@thread.skype\",\"displayName\":\"Old\","
                           "\"threadProperties\":{\"topic\":\"Trip\",\"members\":\""
