@@ -199,8 +199,7 @@ ChatHistory readHistoryOfKind(const QString& path, const ReadProgress& progress)
     case HistoryFileKind::ExportJson:
         return readExportJson(path, progress);
     case HistoryFileKind::LegacyDatabase: {
-        ChatHistory history = progress ? readLegacyDatabase(path, [&progress] { progress(0); })
-                                       : readLegacyDatabase(path);
+        ChatHistory history = readLegacyDatabase(path, progress);
         if (progress)
             progress(1);
         return history;

@@ -20,8 +20,8 @@ enum class HistoryFileKind { ExportArchive, ExportJson, LegacyDatabase };
 HistoryFileKind sniffHistoryFile(const QString& path);
 
 // Reads any history file, whatever its kind. Throws velmoran::Failure naming file and reason.
-// progress, when set, is told how far the read has come (a legacy database, whose size of work
-// is unknown, only repeats the last fraction now and then).
+// progress, when set, is told how far the read has come (for a legacy database a rough
+// fraction: the check of its pages, then its messages by their place in the table).
 ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress = {});
 
 // Merges histories read from several files into one: each contact once, in order of first

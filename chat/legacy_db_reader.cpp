@@ -47,6 +47,8 @@ constexpr int progressSteps = 10000;
 constexpr qint64 firstSecond = 0;
 constexpr qint64 lastSecond = 253402300799;
 constexpr int snapshotAttempts = 8;
+// The share of a read's progress taken by the check of the pages; the messages take the rest.
+constexpr double pageCheckShare = 0.3;
 
 std::string_view columnText(sqlite3_stmt* statement, int column)
 {
@@ -223,6 +225,7 @@ public:
             run("PRAGMA wal_checkpoint(TRUNCATE)");
         checkSize();
         checkPages();
+        m_done = pageCheckShare;
         requireTables();
         readContactNames();
         readConversations();
@@ -258,7 +261,7 @@ private:
         if (!reader->m_progress)
             return 0;
         try {
-            reader->m_progress();
+            reader->m_progress(reader->m_done);
         } catch (...) {
             // Exceptions must not cross SQLite's C frames: keep it, interrupt, throw it later.
             reader->m_stop = std::current_exception();
@@ -302,6 +305,19 @@ private:
         if (sqlite3_prepare_v2(m_db.get(), sql, -1, &statement, nullptr) != SQLITE_OK)
             failFromDatabase();
         return Statement(statement);
+    }
+
+    // The smallest and largest rowid of a table, {0, 0} when it is empty or has no rowids.
+    std::pair<qint64, qint64> rowidRange(const char* table) const
+    {
+        const QByteArray sql = QByteArray("SELECT min(rowid), max(rowid) FROM ") + table;
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v2(m_db.get(), sql.constData(), -1, &raw, nullptr) != SQLITE_OK)
+            return {0, 0};
+        const Statement statement(raw);
+        if (!next(raw) || sqlite3_column_type(raw, 0) != SQLITE_INTEGER)
+            return {0, 0};
+        return {sqlite3_column_int64(raw, 0), sqlite3_column_int64(raw, 1)};
     }
 
     // Steps to the next row; false at the end.
@@ -548,14 +564,26 @@ private:
     // order afterwards.
     void readMessages()
     {
+        // The table is read in rowid order: the rowid tells how far the read has come (a table
+        // without rowids is read without telling).
+        const auto [firstRow, lastRow] = rowidRange("Messages");
+        const bool tellsProgress = lastRow > firstRow;
         const Statement statement =
-            prepare("SELECT convo_id, id, timestamp, from_dispname, author, body_xml"
-                    " FROM Messages");
+            prepare(tellsProgress ? "SELECT convo_id, id, timestamp, from_dispname, author, "
+                                    "body_xml, rowid FROM Messages"
+                                  : "SELECT convo_id, id, timestamp, from_dispname, author, "
+                                    "body_xml FROM Messages");
         sqlite3_stmt* row = statement.get();
         qint64 currentConversation = 0;
         std::optional<size_t> chatIndex;
         bool started = false;
         while (next(row)) {
+            if (tellsProgress) {
+                const double place =
+                    double(sqlite3_column_int64(row, 6) - firstRow) / double(lastRow - firstRow);
+                m_done = std::max(m_done, pageCheckShare
+                                              + (1 - pageCheckShare) * std::clamp(place, 0.0, 1.0));
+            }
             const qint64 conversation = sqlite3_column_int64(row, 0);
             if (!started || conversation != currentConversation) {
                 started = true;
@@ -615,6 +643,7 @@ private:
     QString m_path;
     QString m_file;
     const LegacyReadProgress& m_progress;
+    double m_done = 0;
     std::exception_ptr m_stop;
     Database m_db;
     QSet<QString> m_contactColumns, m_conversationColumns;
@@ -629,10 +658,16 @@ private:
 
 class LegacyReader {
 public:
+    // A read made again (the file changed meanwhile) tells again from 0: the caller is told no
+    // less than before.
     LegacyReader(QString path, const LegacyReadProgress& progress)
         : m_path(std::move(path))
-        , m_progress(progress)
     {
+        if (progress)
+            m_progress = [this, &progress](double done) {
+                m_told = std::max(m_told, done);
+                progress(m_told);
+            };
     }
 
     ChatHistory read()
@@ -665,7 +700,7 @@ private:
     void tick() const
     {
         if (m_progress)
-            m_progress();
+            m_progress(0);
     }
 
     // Copies a file in pieces, as long as it was when the copy began (a log that a writer keeps
@@ -807,7 +842,8 @@ private:
     }
 
     QString m_path;
-    const LegacyReadProgress& m_progress;
+    LegacyReadProgress m_progress;
+    double m_told = 0;
 };
 
 } // namespace

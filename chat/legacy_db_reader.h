@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/chat_history.h"
+#include "chat/read_progress.h"
 
 #include <QString>
 
@@ -9,9 +10,11 @@
 namespace velmoran {
 
 // Called now and then while a legacy database is read (between steps of SQLite's work and
-// between pieces of a copy). It may let window events run; to stop the read it throws, and
-// the read is abandoned and its exception reaches the caller of readLegacyDatabase.
-using LegacyReadProgress = std::function<void()>;
+// between pieces of a copy) with a rough fraction done, never falling: the check of the pages
+// is the first part, the messages (by their place in the table) the rest. It may let window
+// events run; to stop the read it throws, and the read is abandoned and its exception
+// reaches the caller of readLegacyDatabase.
+using LegacyReadProgress = ReadProgress;
 
 // Reads the client's legacy local database (main.db, SQLite), showing exactly what is
 // committed, as `sqlite3 -readonly` would, never creating anything beside it nor changing the

@@ -16,8 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 using namespace velmoran;
 using namespace Qt::Literals::StringLiterals;
@@ -353,15 +355,26 @@ private slots:
             " SELECT 3, 'zoe.w', 'Zoe', 1600000000 + i, 'message ' || i FROM n;";
         QCOMPARE(test::writeDatabase(m_db, many), QString());
         int calls = 0;
-        const ChatHistory history = readLegacyDatabase(m_db, [&] { ++calls; });
+        std::vector<double> told;
+        const ChatHistory history = readLegacyDatabase(m_db, [&](double done) {
+            ++calls;
+            told.push_back(done);
+        });
         QCOMPARE(history.chats[0].messages.size(), size_t(20005));
         QVERIFY(calls > 1);
+        // A fraction that never falls, moves on while the messages are read and stays in 0..1.
+        QVERIFY(std::is_sorted(told.begin(), told.end()));
+        QVERIFY(told.front() >= 0 && told.back() <= 1);
+        QVERIFY2(told.back() > 0.8, qPrintable(QString::number(told.back())));
+        QVERIFY(std::adjacent_find(told.begin(), told.end(),
+                                   [](double a, double b) { return a > 0.3 && b > a; })
+                != told.end());
 
         for (const int stopAt : {1, calls / 2, calls}) {
             int seen = 0;
             bool stopped = false;
             try {
-                readLegacyDatabase(m_db, [&] {
+                readLegacyDatabase(m_db, [&](double) {
                     if (++seen == stopAt)
                         throw StopReading();
                 });
@@ -518,7 +531,7 @@ private slots:
         const ChatHistory initial = readLegacyDatabase(m_db);
         const size_t start = initial.chats[0].messages.size();
         int commits = 0;
-        const auto commit = [&] {
+        const auto commit = [&](double = 0) {
             const QByteArray sql =
                 QStringLiteral("BEGIN; UPDATE Messages SET body_xml = 'version %1'"
                                " WHERE convo_id = 5;"
