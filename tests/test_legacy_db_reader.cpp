@@ -569,6 +569,8 @@ private slots:
             << QStringLiteral("cut wal") << QStringLiteral("damaged");
         QTest::newRow("page of an unread table")
             << QStringLiteral("page") << QStringLiteral("damaged");
+        QTest::newRow("page of the messages")
+            << QStringLiteral("messages page") << QStringLiteral("damaged");
         QTest::newRow("every page but the first")
             << QStringLiteral("all") << QStringLiteral("cannot be read");
     }
@@ -592,14 +594,16 @@ private slots:
         QByteArray bytes = file.readAll();
         if (damage.startsWith(QStringLiteral("cut"))) {
             bytes.truncate(bytes.size() - 4096);
-        } else if (damage == QStringLiteral("page")) {
+        } else if (damage.endsWith(QStringLiteral("page"))) {
             sqlite3* db = nullptr;
             QCOMPARE(sqlite3_open_v2(QFile::encodeName(m_db).constData(), &db, SQLITE_OPEN_READONLY,
                                      nullptr),
                      SQLITE_OK);
             sqlite3_stmt* statement = nullptr;
-            sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 'Notes'", -1,
-                               &statement, nullptr);
+            const QByteArray table = damage == QStringLiteral("page") ? "Notes" : "Messages";
+            sqlite3_prepare_v2(db,
+                               "SELECT rootpage FROM sqlite_master WHERE name = '" + table + "'",
+                               -1, &statement, nullptr);
             QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
             const qint64 page = sqlite3_column_int64(statement, 0);
             sqlite3_finalize(statement);
