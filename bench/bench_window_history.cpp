@@ -40,22 +40,9 @@
 using namespace velmoran;
 using bench::argumentAfter;
 using bench::median;
+using bench::statusBytes;
 
 namespace {
-
-// A field of /proc/self/status in bytes ("VmRSS", "VmHWM").
-qint64 statusBytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
 
 // Times one click and the longest stretch without event handling, a 1 ms ticker being the
 // window's other events.

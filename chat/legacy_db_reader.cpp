@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
@@ -764,51 +763,48 @@ private:
     // read-only connection may not roll back, a writer that holds on too long).
     bool copyUnderSharedLock(const QString& copyPath) const
     {
+        const Database reading = beginReading();
+        if (!reading)
+            return false;
+        const DatabaseFiles before = filesOf(m_path);
+        return !before.journal.exists && copy(m_path, copyPath)
+               && filesOf(m_path).database == before.database;
+    }
+
+    // A read-only connection to the database with a read transaction begun, as any reader's:
+    // it never checkpoints, and closing it ends the read and removes nothing. Null when the
+    // database cannot be opened or read within a while.
+    Database beginReading() const
+    {
         const QByteArray uri = QUrl::fromLocalFile(m_path).toEncoded() + "?mode=ro";
         sqlite3* db = nullptr;
         const int opened =
             sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-        const auto closeDb = qScopeGuard([db] { sqlite3_close_v2(db); });
+        Database reading(db);
         if (opened != SQLITE_OK)
-            return false;
+            return nullptr;
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         sqlite3_busy_timeout(db, 2000);
         if (sqlite3_exec(db, "BEGIN; SELECT count(*) FROM sqlite_master;", nullptr, nullptr,
                          nullptr)
             != SQLITE_OK)
-            return false;
-        const DatabaseFiles before = filesOf(m_path);
-        const bool copied = !before.journal.exists && copy(m_path, copyPath)
-                            && filesOf(m_path).database == before.database;
-        sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr);
-        return copied;
+            return nullptr;
+        return reading;
     }
 
     // A database in write-ahead-log mode that a writer keeps changing (its log and the log's
     // index, the -shm file, exist): copied while a read transaction of our own is open on it,
     // as any reader's would be. While it is open the writer cannot start the log over, and a
     // checkpoint copies into the database only frames up to our snapshot, pages the copied
-    // log holds anyway; so the copy holds our snapshot or a later commit, never a mix. The
-    // connection is read-only: it never checkpoints, and closing it removes nothing.
+    // log holds anyway; so the copy holds our snapshot or a later commit, never a mix.
     bool copyUnderWalReadTransaction(const QString& copyPath) const
     {
         if (!stateOf(m_path + QStringLiteral("-wal")).exists
             || !stateOf(m_path + QStringLiteral("-shm")).exists)
             return false;
-        const QByteArray uri = QUrl::fromLocalFile(m_path).toEncoded() + "?mode=ro";
-        sqlite3* db = nullptr;
-        const int opened =
-            sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-        const auto closeDb = qScopeGuard([db] { sqlite3_close_v2(db); });
-        if (opened != SQLITE_OK)
+        const Database reading = beginReading();
+        if (!reading)
             return false;
-        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        sqlite3_busy_timeout(db, 2000);
-        if (sqlite3_exec(db, "BEGIN; SELECT count(*) FROM sqlite_master;", nullptr, nullptr,
-                         nullptr)
-            != SQLITE_OK)
-            return false;
-        const auto endRead =
-            qScopeGuard([db] { sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr); });
         const DatabaseFiles before = filesOf(m_path);
         const QByteArray walHeaderBefore = walHeaderOf(m_path);
         if (!before.wal.exists || walHeaderBefore.size() < 32 || !copy(m_path, copyPath)
