@@ -737,7 +737,7 @@ private:
         result.senderDisplayName =
             displayName.empty() ? result.senderId : m_names.intern(displayName);
         if (isTextMessageType(type))
-            result.body = plainBody(content, m_plainScratch);
+            result.body = plainBody(content, m_plainScratch, m_bodies);
         if (isFileMessageType(type))
             result.file = sharedFileOf(content);
         return true;
@@ -759,6 +759,7 @@ private:
     QSet<QString> m_contactsSeen;
     NamePool m_names;
     NamePool m_ids;
+    TextArena m_bodies;
     qsizetype m_conversation = 0;
     qsizetype m_message = 0;
     std::optional<Skipped> m_firstSkipped;

@@ -21,8 +21,29 @@ private:
     std::unordered_map<std::string, QString, Hash, std::equal_to<>> m_names;
 };
 
-// A stored message body (UTF-8 markup) as the plain text kept in memory: converted once,
-// without spare capacity. scratch is working space the caller reuses between calls.
-QString plainBody(std::string_view markup, std::string& scratch);
+// Message bodies of a history, kept in large blocks rather than in one allocation each, and
+// in UTF-16 as QString holds them. Each text added is a QString that shares its block the way
+// copies of a QString share their data: it reads and copies as any other QString, a change
+// gives it a buffer of its own, and a block is freed when the last text in it is gone. Each
+// text is followed by a null character in its block, as a QString's data always is.
+class TextArena {
+public:
+    TextArena() = default;
+    TextArena(const TextArena&) = delete;
+    TextArena& operator=(const TextArena&) = delete;
+
+    // utf8 converted as QString::fromUtf8 converts it (bytes that are no UTF-8 become
+    // U+FFFD, a leading byte order mark is dropped).
+    QString add(std::string_view utf8);
+
+private:
+    QString::DataPointer m_block;
+    qsizetype m_used = 0;
+    qsizetype m_nextBlockUnits = 4096;
+};
+
+// A stored message body (UTF-8 markup) as the plain text kept in memory, converted once into
+// arena. scratch is working space the caller reuses between calls.
+QString plainBody(std::string_view markup, std::string& scratch, TextArena& arena);
 
 } // namespace velmoran

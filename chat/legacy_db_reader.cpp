@@ -634,7 +634,7 @@ private:
             if (author.starts_with("8:"))
                 author.remove_prefix(2);
             message.senderId = m_names.intern(author);
-            message.body = plainBody(columnText(row, 5), m_scratch);
+            message.body = plainBody(columnText(row, 5), m_scratch, m_bodies);
             m_history.chats[*chatIndex].messages.push_back(std::move(message));
             m_sortKeys[*chatIndex].push_back(id);
         }
@@ -680,6 +680,7 @@ private:
     std::unordered_map<qint64, QString> m_conversationIdentity;
     std::vector<std::vector<qint64>> m_sortKeys;
     NamePool m_names;
+    TextArena m_bodies;
     std::string m_scratch;
 };
 
