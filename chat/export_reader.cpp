@@ -225,14 +225,16 @@ QString objectIdOf(QStringView uri)
 
 // The file a file message shares, read from its URIObject markup; null when it has none. What
 // follows a flaw in the markup is not read, but what came before it is kept.
-std::shared_ptr<const SharedFile> sharedFileOf(std::string_view content)
+// xml is a reader to reuse (making one for each message costs more than reading the markup).
+std::shared_ptr<const SharedFile> sharedFileOf(std::string_view content, QXmlStreamReader& xml)
 {
     const size_t start = content.find("<URIObject");
     if (start == std::string_view::npos)
         return nullptr;
     content.remove_prefix(start);
-    QXmlStreamReader xml(QByteArray::fromRawData(content.data(), qsizetype(content.size())));
+    xml.clear();
     xml.setNamespaceProcessing(false);
+    xml.addData(QByteArray::fromRawData(content.data(), qsizetype(content.size())));
     SharedFile file;
     bool sawObject = false;
     while (!xml.atEnd()) {
@@ -281,6 +283,10 @@ public:
     {
     }
 
+    // A document parsed in place from mapping: the pages of what has been read are released
+    // as the parse goes on, so the file and the history it becomes are not held at once.
+    void releaseReadPagesOf(MappedFile* mapping) { m_mapping = mapping; }
+
     ChatHistory parse(const simdjson::padded_string& json)
     {
         return parse(std::string_view(json.data(), json.size()),
@@ -309,6 +315,7 @@ public:
         }
         m_doc = &doc;
         m_start = all.data();
+        m_released = m_start;
         m_length = all.size();
         if (error == simdjson::INCOMPLETE_ARRAY_OR_OBJECT)
             explainIncomplete(all, bom);
@@ -353,14 +360,20 @@ private:
         (*m_progress)(fraction);
     }
 
-    // Tells how far the document has been read, by the position of the parser in it.
+    // Tells how far the document has been read, by the position of the parser in it, and lets
+    // the mapping drop what lies well behind that position.
     void reportPosition()
     {
         const char* at = nullptr;
-        if (!m_progress || !m_doc || m_length == 0
+        if ((!m_progress && !m_mapping) || !m_doc || m_length == 0
             || m_doc->current_location().get(at) != simdjson::SUCCESS)
             return;
-        report(double(at - m_start) / double(m_length));
+        if (m_mapping && at - m_released >= ReleaseStep) {
+            m_mapping->release(at - ReleaseMargin);
+            m_released = at;
+        }
+        if (m_progress)
+            report(double(at - m_start) / double(m_length));
     }
 
     [[noreturn]] void failTrailing(std::string_view all, size_t at) const
@@ -661,6 +674,11 @@ private:
     {
         od::array list;
         checkType(value.get_array().get(list), "MessageList", "a list");
+        // Counting the messages first is a quick walk over the parsed structure; it saves
+        // growing the list (moving every message read so far) and its spare room.
+        size_t count = 0;
+        if (list.count_elements().get(count) == simdjson::SUCCESS)
+            messages.reserve(messages.size() + count);
         for (auto item : list) {
             if ((++m_message & 255) == 0)
                 reportPosition();
@@ -739,7 +757,7 @@ private:
         if (isTextMessageType(type))
             result.body = plainBody(content, m_plainScratch, m_bodies);
         if (isFileMessageType(type))
-            result.file = sharedFileOf(content);
+            result.file = sharedFileOf(content, m_xml);
         return true;
     }
 
@@ -749,6 +767,11 @@ private:
     double m_progressFrom = 0;
     double m_progressTo = 1;
     double m_reported = -1;
+    // The parse reads on from where it stands; what lies more than a margin behind is done.
+    static constexpr std::ptrdiff_t ReleaseStep = 4 << 20;
+    static constexpr std::ptrdiff_t ReleaseMargin = 64 << 10;
+    MappedFile* m_mapping = nullptr;
+    const char* m_released = nullptr;
     od::document* m_doc = nullptr;
     const char* m_start = nullptr;
     size_t m_length = 0;
@@ -760,6 +783,7 @@ private:
     NamePool m_names;
     NamePool m_ids;
     TextArena m_bodies;
+    QXmlStreamReader m_xml;
     qsizetype m_conversation = 0;
     qsizetype m_message = 0;
     std::optional<Skipped> m_firstSkipped;
@@ -948,7 +972,7 @@ bool memberFitsMapping(const MappedFile& map, qint64 offset, size_t size)
 
 // Parses size bytes at offset of a mapped file in place. A file that is cut short or changed
 // meanwhile is refused, whatever the parse made of it.
-ChatHistory parseMapped(const QString& path, const MappedFile& map, qint64 offset, size_t size,
+ChatHistory parseMapped(const QString& path, MappedFile& map, qint64 offset, size_t size,
                         QString subject, const ReadProgress& progress)
 {
     const ReadProgress watched = [&](double done) {
@@ -959,9 +983,10 @@ ChatHistory parseMapped(const QString& path, const MappedFile& map, qint64 offse
     };
     ChatHistory history;
     try {
-        history = ExportParser(path, std::move(subject), &watched)
-                      .parse(std::string_view(map.data() + offset, size),
-                             map.capacity() - size_t(offset));
+        ExportParser parser(path, std::move(subject), &watched);
+        parser.releaseReadPagesOf(&map);
+        history = parser.parse(std::string_view(map.data() + offset, size),
+                               map.capacity() - size_t(offset));
     } catch (const Failure&) {
         if (map.changed())
             failChanged(path, map);
@@ -1036,7 +1061,7 @@ ChatHistory parseExportJson(QByteArrayView json, const QString& fileName)
 ChatHistory readExportJson(const QString& path, const ReadProgress& progress)
 {
     {
-        const MappedFile map(path);
+        MappedFile map(path);
         if (map.valid())
             return parseMapped(path, map, 0, map.size(), QStringLiteral("it"), progress);
     }
@@ -1068,7 +1093,7 @@ ChatHistory readExportArchive(const QString& path, const ReadProgress& progress)
 {
     const QString subject = QStringLiteral("its messages.json");
     {
-        const MappedFile map(path);
+        MappedFile map(path);
         if (map.valid()) {
             const ArchiveMember member = readArchiveMember(path, true, progress);
             if (!member.inPlace)

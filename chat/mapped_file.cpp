@@ -128,6 +128,18 @@ MappedFile::~MappedFile()
         ::close(m_fd);
 }
 
+void MappedFile::release(const char* upTo)
+{
+    if (!m_data || upTo <= m_data || upTo > m_data + m_size)
+        return;
+    const size_t end = size_t(upTo - m_data) / pageSize() * pageSize();
+    if (end <= m_released)
+        return;
+    // The pages are the file's, never written: dropping them loses nothing.
+    if (madvise(m_data + m_released, end - m_released, MADV_DONTNEED) == 0)
+        m_released = end;
+}
+
 bool MappedFile::truncated() const
 {
     return m_guard && m_guard->faulted;

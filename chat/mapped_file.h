@@ -33,6 +33,11 @@ public:
     // Readable bytes from data() on: the file and the zero bytes after it.
     size_t capacity() const { return m_capacity; }
 
+    // Tells that the file's bytes before upTo will not be read again soon, so their pages stop
+    // counting as the process's memory (a read of them later maps them again from the file).
+    // A position outside the file, or not past what was released before, does nothing.
+    void release(const char* upTo);
+
     bool truncated() const;
     // Whether the file was truncated or its size or modification time differs from when it
     // was mapped.
@@ -47,6 +52,7 @@ private:
     char* m_data = nullptr;
     size_t m_size = 0;
     size_t m_capacity = 0;
+    size_t m_released = 0;
     long long m_modifiedNs = 0;
     Guard* m_guard = nullptr;
 };
