@@ -661,6 +661,61 @@ private slots:
         QCOMPARE(fromTar.chats[0].messages[2].body, fromJson.chats[0].messages[2].body);
     }
 
+    // A file large enough that the reader releases the pages it has parsed while it goes on:
+    // read in place, as a file of its own and from a tar (where messages.json starts off a
+    // page boundary), it gives the very history parsed from memory.
+    void largeFilesReadInPlaceAsFromMemory()
+    {
+        QByteArray conversations;
+        for (int c = 0; c < 60; ++c) {
+            QByteArray messages;
+            for (int m = 0; m < 700; ++m) {
+                const int n = c * 1000 + m;
+                QByteArray body = "Nachricht " + QByteArray::number(n) + " Καλημέρα 明天见 😀 ";
+                body += QByteArray(n % 500, char('a' + n % 26));
+                if (n % 17 == 0)
+                    body = "<b>bold</b> &amp; " + body;
+                if (!messages.isEmpty())
+                    messages += ',';
+                messages += "{\"id\":\"" + QByteArray::number(n) + "\",\"displayName\":\"Sender "
+                            + QByteArray::number(n % 7) + "\",\"from\":\"8:s"
+                            + QByteArray::number(n % 7)
+                            + "\",\"originalarrivaltime\":\"2021-03-04T05:"
+                            + QByteArray::number(10 + (n * 7919) % 50) + ":00.000Z\","
+                            + "\"messagetype\":\"RichText\",\"content\":\"" + body + "\"}";
+            }
+            if (!conversations.isEmpty())
+                conversations += ',';
+            conversations +=
+                "{\"id\":\"8:c" + QByteArray::number(c) + "\",\"MessageList\":[" + messages + "]}";
+        }
+        const QByteArray json = exportOf(conversations);
+        QVERIFY(json.size() > (12 << 20));
+        QTemporaryDir dir;
+        const QString tar = dir.filePath(QStringLiteral("export.tar"));
+        QVERIFY(test::writeTar(tar, {{QStringLiteral("notes.txt"), QByteArray(700, 'n')},
+                                     {QStringLiteral("messages.json"), json}}));
+        const QString file = dir.filePath(QStringLiteral("messages.json"));
+        QVERIFY(test::writeBytes(file, json));
+        const ChatHistory expected = parseExportJson(json, QStringLiteral("messages.json"));
+        QCOMPARE(expected.messageCount(), qsizetype(60 * 700));
+        for (const ChatHistory& read : {readExportJson(file), readExportArchive(tar)}) {
+            QCOMPARE(read.contacts, expected.contacts);
+            QCOMPARE(read.chats.size(), expected.chats.size());
+            for (size_t c = 0; c < read.chats.size(); ++c) {
+                const auto& messages = read.chats[c].messages;
+                const auto& wanted = expected.chats[c].messages;
+                QCOMPARE(messages.size(), wanted.size());
+                for (size_t m = 0; m < messages.size(); ++m) {
+                    QCOMPARE(messages[m].timestampMs, wanted[m].timestampMs);
+                    QCOMPARE(messages[m].senderDisplayName, wanted[m].senderDisplayName);
+                    QCOMPARE(messages[m].senderId, wanted[m].senderId);
+                    QCOMPARE(messages[m].body, wanted[m].body);
+                }
+            }
+        }
+    }
+
     void failuresNameTheFileTheUserGave()
     {
         QTemporaryDir dir;
