@@ -1,18 +1,25 @@
-// velmoran-find on a generated 1,000,000-message export: the whole program (load the .tar,
-// search, write the results file), run as a script runs it, against grep -c over the same
-// export's messages.json in the same go. Target: at most 3 s for a text found in about 1% of
-// bodies.
+// velmoran-find on a generated 1,000,000-message export: the whole program (load, search,
+// write the results file), run as a script runs it, against ripgrep counting the text in the
+// same messages.json, in the same go:
+//   the .tar:          velmoran-find EXPORT.tar TEXT   against
+//                      tar -xOf EXPORT.tar messages.json | rg --count-matches -F TEXT
+//   messages.json:     velmoran-find messages.json TEXT   against
+//                      rg --count-matches -F TEXT messages.json
+// Targets: at most 1.3 x the reference for each; and at most 3 s for a text found in about 1%
+// of bodies. Without rg (Debian package ripgrep) the references are grep -c -F instead, and
+// the figures say so.
 //
 // Then, in a second series of runs, the output formats and the overviews: the same search
 // written as jsonl against the default text file (target: at most 1.2 x), and --list and
 // --stats against a process that loads the .tar alone (target: at most 1.1 x).
 //
-// usage: bench_find [--messages N] [--runs R] [--text TEXT] [--formats-only]
+// usage: bench_find [--messages N] [--runs R] [--text TEXT] [--formats-only | --find-only]
 //        bench_find --load-only HISTORY   (loads it and ends: the reference above)
 // The export (.tar and its messages.json) is generated into a temporary folder and removed
 // afterwards. Unless --text is given, the search text is picked from the generated bodies: the
 // word or beginning of a word whose share of bodies is nearest to 1%. The share of bodies the
-// program really found is printed with the figures.
+// program really found is printed with the figures. --find-only leaves out the second series
+// (for large histories).
 #include "bench_figures.h"
 #include "chat/chat_history.h"
 #include "chat/history_loader.h"
@@ -24,6 +31,7 @@
 #include <QHash>
 #include <QProcess>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -146,73 +154,112 @@ int main(int argc, char* argv[])
     }
 
     const bool formatsOnly = arguments.contains(QStringLiteral("--formats-only"));
+    const bool findOnly = arguments.contains(QStringLiteral("--find-only"));
+    // The references count the text in messages.json with ripgrep, or grep when it is missing.
+    const bool haveRg = !QStandardPaths::findExecutable(QStringLiteral("rg")).isEmpty();
+    if (!haveRg)
+        std::printf("\nrg (ripgrep) is NOT installed: the references below use grep -c -F "
+                    "instead, which is slower than rg; install the Debian package ripgrep for "
+                    "the figures the targets are set against\n");
+    const QString counter =
+        haveRg ? QStringLiteral("rg --count-matches -F") : QStringLiteral("grep -c -F");
+    const QString counterArgs = haveRg ? QStringLiteral("rg --count-matches -F -- \"$1\"")
+                                       : QStringLiteral("grep -c -F -- \"$1\"");
     struct Case {
         const char* name;
-        QStringList extra;
+        QString program;
+        QStringList arguments;
+        std::vector<double> times = {};
+        QByteArray output = {};
+        int status = 0;
     };
-    const Case cases[] = {{"letter case counts", {}},
-                          {"--ignore-case", {QStringLiteral("--ignore-case")}}};
-    const int grepRuns = formatsOnly ? -1 : runs;
-    if (!formatsOnly)
-        std::printf("\n%-8s %12s %16s %16s\n", "run", "grep -c s", cases[0].name, cases[1].name);
-    std::vector<double> grepTimes, findTimes[2];
-    qsizetype rows[2] = {0, 0};
-    qsizetype bodyRows[2] = {0, 0};
-    QByteArray grepCount;
-    for (int run = 0; run <= grepRuns; ++run) {
-        const double grep =
-            timed(QStringLiteral("grep"), {QStringLiteral("-c"), QStringLiteral("-F"), text, json},
-                  &grepCount);
-        double times[2];
-        for (int c = 0; c < 2; ++c) {
-            int status = -1;
-            times[c] = timed(find,
-                             cases[c].extra
-                                 + QStringList{QStringLiteral("--output"), results, tar,
-                                               QStringLiteral("--"), text},
-                             nullptr, &status);
-            if (times[c] < 0 || status != 0) {
-                std::fprintf(stderr, "velmoran-find failed (status %d)\n", status);
+    // Each velmoran-find case follows its reference.
+    Case cases[] = {
+        {"tar|count",
+         QStringLiteral("sh"),
+         {QStringLiteral("-c"), QStringLiteral("tar -xOf \"$0\" messages.json | ") + counterArgs,
+          tar, text}},
+        {"find .tar", find, {QStringLiteral("--output"), results, tar, QStringLiteral("--"), text}},
+        {"count json",
+         QStringLiteral("sh"),
+         {QStringLiteral("-c"), counterArgs + QStringLiteral(" \"$0\""), json, text}},
+        {"find json",
+         find,
+         {QStringLiteral("--output"), results, json, QStringLiteral("--"), text}},
+        {"find .tar -i",
+         find,
+         {QStringLiteral("--ignore-case"), QStringLiteral("--output"), results, tar,
+          QStringLiteral("--"), text}},
+    };
+    const int caseCount = int(std::size(cases));
+    const int findRuns = formatsOnly ? -1 : runs;
+    if (!formatsOnly) {
+        std::printf("\n%-8s", "run");
+        for (const Case& c : cases)
+            std::printf(" %13s", c.name);
+        std::printf("\n");
+    }
+    qsizetype rows = 0;
+    qsizetype bodyRows = 0;
+    for (int run = 0; run <= findRuns; ++run) {
+        double times[std::size(cases)];
+        for (int i = 0; i < caseCount; ++i) {
+            Case& c = cases[i];
+            times[i] = timed(c.program, c.arguments, &c.output, &c.status);
+            const bool isFind = c.program == find;
+            if (times[i] < 0 || (isFind ? c.status != 0 : c.status > 1)) {
+                std::fprintf(stderr, "%s failed (status %d)\n", c.name, c.status);
                 return 1;
             }
+            if (i != 1)
+                continue;
             QFile written(results);
-            rows[c] = bodyRows[c] = 0;
+            rows = bodyRows = 0;
             if (written.open(QIODevice::ReadOnly)) {
                 // Values may hold line breaks, never a tab before one: every line ends in tab, CR
                 // LF.
                 const QByteArray bytes = written.readAll();
-                rows[c] = bytes.count("\t\r\n") - 1;
+                rows = bytes.count("\t\r\n") - 1;
                 for (qsizetype at = bytes.indexOf("\tBody "); at >= 0;
                      at = bytes.indexOf("\tBody ", at + 1))
-                    ++bodyRows[c];
+                    ++bodyRows;
             }
         }
         // The first run warms the page cache for all of them and is not counted.
-        std::printf("%-8s %12.3f %16.3f %16.3f\n",
-                    run == 0 ? "warm-up" : qPrintable(QString::number(run)), grep, times[0],
-                    times[1]);
-        if (run == 0)
-            continue;
-        grepTimes.push_back(grep);
-        for (int c = 0; c < 2; ++c)
-            findTimes[c].push_back(times[c]);
-    }
-    const double reference = median(grepTimes);
-    if (!formatsOnly) {
-        std::printf(
-            "\nmedian of %d runs (velmoran-find: load the .tar, search, write the results file):\n",
-            runs);
-        std::printf("  reference grep -c -F \"%s\" messages.json   %7.3f s   (%s lines)\n",
-                    qPrintable(text), reference, grepCount.constData());
-        for (int c = 0; c < 2; ++c) {
-            const double m = median(findTimes[c]);
-            std::printf("  velmoran-find, %-22s %7.3f s   %.1f x grep   %lld rows, %.2f%% of %lld "
-                        "bodies   (target <= 3 s)\n",
-                        cases[c].name, m, reference > 0 ? m / reference : 0.0, qlonglong(rows[c]),
-                        bodies ? 100.0 * double(bodyRows[c]) / double(bodies) : 0.0,
-                        qlonglong(bodies));
+        std::printf("%-8s", run == 0 ? "warm-up" : qPrintable(QString::number(run)));
+        for (int i = 0; i < caseCount; ++i) {
+            std::printf(" %13.3f", times[i]);
+            if (run > 0)
+                cases[i].times.push_back(times[i]);
         }
+        std::printf("\n");
+        std::fflush(stdout);
     }
+    if (!formatsOnly) {
+        const double tarReference = median(cases[0].times);
+        const double jsonReference = median(cases[2].times);
+        std::printf("\nmedian of %d runs (velmoran-find: load, search, write the results file):\n",
+                    runs);
+        std::printf("  reference tar -xOf | %s \"%s\"   %7.3f s   (%s matches)\n",
+                    qPrintable(counter), qPrintable(text), tarReference,
+                    cases[0].output.constData());
+        std::printf("  velmoran-find EXPORT.tar                 %7.3f s   %.2f x reference   "
+                    "(target <= 1.3 x, <= 3 s)   %lld rows, %.2f%% of %lld bodies\n",
+                    median(cases[1].times),
+                    tarReference > 0 ? median(cases[1].times) / tarReference : 0.0, qlonglong(rows),
+                    bodies ? 100.0 * double(bodyRows) / double(bodies) : 0.0, qlonglong(bodies));
+        std::printf("  velmoran-find --ignore-case EXPORT.tar   %7.3f s   %.2f x reference\n",
+                    median(cases[4].times),
+                    tarReference > 0 ? median(cases[4].times) / tarReference : 0.0);
+        std::printf("  reference %s \"%s\" messages.json   %7.3f s\n", qPrintable(counter),
+                    qPrintable(text), jsonReference);
+        std::printf("  velmoran-find messages.json              %7.3f s   %.2f x reference   "
+                    "(target <= 1.3 x)\n",
+                    median(cases[3].times),
+                    jsonReference > 0 ? median(cases[3].times) / jsonReference : 0.0);
+    }
+    if (findOnly)
+        return 0;
 
     // Formats and overviews against their references, in the same runs. Loading alone is this
     // program run again with --load-only: a process that starts, loads the .tar and ends, as
