@@ -677,11 +677,8 @@ private:
         // Counting the messages first is a quick walk over the parsed structure; it saves
         // growing the list (moving every message read so far) and its spare room.
         size_t count = 0;
-        if (list.count_elements().get(count) == simdjson::SUCCESS && count > 0) {
+        if (list.count_elements().get(count) == simdjson::SUCCESS)
             messages.reserve(messages.size() + count);
-            preferHugePages(messages.data() + messages.size(),
-                            (messages.capacity() - messages.size()) * sizeof(HistoryMessage));
-        }
         for (auto item : list) {
             if ((++m_message & 255) == 0)
                 reportPosition();

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <new>
 
-#include <sys/mman.h>
-
 namespace velmoran {
 
 const QString& NamePool::intern(std::string_view utf8)
@@ -22,15 +20,6 @@ const QString& NamePool::intern(std::string_view utf8)
     return found->second;
 }
 
-void preferHugePages(void* data, size_t bytes)
-{
-    const auto huge = uintptr_t(2) << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(huge - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
 QString TextArena::add(std::string_view utf8)
 {
     // An empty text owns nothing: the same empty QString QString::fromUtf8 gives.
@@ -39,14 +28,13 @@ QString TextArena::add(std::string_view utf8)
     // UTF-16 never needs more units than UTF-8 has bytes; one more for the null.
     const auto most = qsizetype(utf8.size()) + 1;
     if (!m_block.d_ptr() || m_block.constAllocatedCapacity() - m_used < most) {
-        // Blocks grow from small (a history of a few messages) to 8 MiB; a longer text gets a
+        // Blocks grow from small (a history of a few messages) to 1 MiB; a longer text gets a
         // block of its own size.
         const qsizetype units = std::max(most, m_nextBlockUnits);
-        m_nextBlockUnits = std::min<qsizetype>(m_nextBlockUnits * 2, qsizetype(1) << 22);
+        m_nextBlockUnits = std::min<qsizetype>(m_nextBlockUnits * 2, qsizetype(1) << 19);
         auto [header, data] = QTypedArrayData<char16_t>::allocate(units);
         if (!header)
             throw std::bad_alloc();
-        preferHugePages(data, size_t(units) * sizeof(char16_t));
         m_block = QString::DataPointer(header, data, 0);
         m_used = 0;
     }

@@ -21,11 +21,6 @@ private:
     std::unordered_map<std::string, QString, Hash, std::equal_to<>> m_names;
 };
 
-// Memory about to be filled: backed by huge pages where the system allows it, so filling it
-// takes one page fault per 2 MiB rather than one per 4 KiB. Only whole huge pages inside the
-// range are affected; a range smaller than one is left as it is.
-void preferHugePages(void* data, size_t bytes);
-
 // Message bodies of a history, kept in large blocks rather than in one allocation each, and
 // in UTF-16 as QString holds them. Each text added is a QString that shares its block the way
 // copies of a QString share their data: it reads and copies as any other QString, a change
