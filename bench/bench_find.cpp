@@ -13,13 +13,14 @@
 // written as jsonl against the default text file (target: at most 1.2 x), and --list and
 // --stats against a process that loads the .tar alone (target: at most 1.1 x).
 //
-// usage: bench_find [--messages N] [--runs R] [--text TEXT] [--formats-only | --find-only]
+// usage: bench_find [--messages N | --tar EXPORT.tar --json messages.json] [--runs R]
+//                   [--text TEXT] [--formats-only | --find-only]
 //        bench_find --load-only HISTORY   (loads it and ends: the reference above)
-// The export (.tar and its messages.json) is generated into a temporary folder and removed
-// afterwards. Unless --text is given, the search text is picked from the generated bodies: the
-// word or beginning of a word whose share of bodies is nearest to 1%. The share of bodies the
-// program really found is printed with the figures. --find-only leaves out the second series
-// (for large histories).
+// Unless --tar and --json name an export made before (the same history twice), the export is
+// generated into a temporary folder and removed afterwards. Unless --text is given, the search text
+// is picked from the generated bodies: the word or beginning of a word whose share of bodies is
+// nearest to 1%. The share of bodies the program really found is printed with the figures.
+// --find-only leaves out the second series (for large histories).
 #include "bench_figures.h"
 #include "chat/chat_history.h"
 #include "chat/history_loader.h"
@@ -123,18 +124,23 @@ int main(int argc, char* argv[])
     const QString find = programFolder + QStringLiteral("/velmoran-find");
 
     QTemporaryDir folder;
-    const QString tar = folder.filePath(QStringLiteral("generated_export.tar"));
-    const QString json = folder.filePath(QStringLiteral("messages.json"));
+    // An export made before (--tar with its --json) is used as it is; else one is generated.
+    QString tar = argumentAfter(arguments, QStringLiteral("--tar"), QString());
+    QString json = argumentAfter(arguments, QStringLiteral("--json"), QString());
     const QString results = folder.filePath(QStringLiteral("results.txt"));
-    std::printf("generating %s messages into %s ...\n", qPrintable(messages),
-                qPrintable(folder.path()));
-    std::fflush(stdout);
-    if (QProcess::execute(programFolder + QStringLiteral("/velmoran-generate-history"),
-                          {QStringLiteral("--messages"), messages, QStringLiteral("--tar"), tar,
-                           QStringLiteral("--json"), json})
-        != 0) {
-        std::fprintf(stderr, "cannot generate the export\n");
-        return 1;
+    if (tar.isEmpty() || json.isEmpty()) {
+        tar = folder.filePath(QStringLiteral("generated_export.tar"));
+        json = folder.filePath(QStringLiteral("messages.json"));
+        std::printf("generating %s messages into %s ...\n", qPrintable(messages),
+                    qPrintable(folder.path()));
+        std::fflush(stdout);
+        if (QProcess::execute(programFolder + QStringLiteral("/velmoran-generate-history"),
+                              {QStringLiteral("--messages"), messages, QStringLiteral("--tar"), tar,
+                               QStringLiteral("--json"), json})
+            != 0) {
+            std::fprintf(stderr, "cannot generate the export\n");
+            return 1;
+        }
     }
 
     double sampledShare = 0;
