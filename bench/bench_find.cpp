@@ -153,10 +153,13 @@ int main(int argc, char* argv[])
                 bodies += chat.peerHandle.isEmpty() || message.body.isEmpty() ? 0 : 1;
         }
         text = textOption.isEmpty() ? textNearShare(history, 0.01, &sampledShare) : textOption;
-        std::printf("export: %lld messages, messages.json %.1f MiB; text \"%s\" in %.2f%% of "
-                    "sampled bodies\n",
-                    qlonglong(history.messageCount()), double(QFileInfo(json).size()) / 1048576,
-                    qPrintable(text), sampledShare * 100);
+        std::printf(
+            "export: %lld messages, messages.json %.1f MiB; text \"%s\" %s\n",
+            qlonglong(history.messageCount()), double(QFileInfo(json).size()) / 1048576,
+            qPrintable(text),
+            textOption.isEmpty() ? qPrintable(
+                QStringLiteral("in %1% of sampled bodies").arg(sampledShare * 100, 0, 'f', 2))
+                                 : "as given");
     }
 
     const bool formatsOnly = arguments.contains(QStringLiteral("--formats-only"));
