@@ -24,8 +24,10 @@ private:
 // Message bodies of a history, kept in large blocks rather than in one allocation each, and
 // in UTF-16 as QString holds them. Each text added is a QString that shares its block the way
 // copies of a QString share their data: it reads and copies as any other QString, a change
-// gives it a buffer of its own, and a block is freed when the last text in it is gone. Each
-// text is followed by a null character in its block, as a QString's data always is.
+// gives it a buffer of its own, and a block is freed when the last text in it is gone (so a
+// copy kept after its history is dropped, such as a results row, keeps its block of up to
+// 1 MiB). Each text is followed by a null character in its block, as a QString's data always
+// is.
 class TextArena {
 public:
     TextArena() = default;
