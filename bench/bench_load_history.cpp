@@ -26,22 +26,9 @@
 using namespace velmoran;
 using bench::argumentAfter;
 using bench::median;
+using bench::statusBytes;
 
 namespace {
-
-// A field of /proc/self/status in bytes ("VmRSS", "VmHWM").
-qint64 statusBytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
 
 // UTF-8 bytes of a text held as UTF-16.
 qint64 utf8Size(QStringView text)

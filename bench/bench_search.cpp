@@ -38,18 +38,6 @@ using bench::median;
 
 namespace {
 
-qint64 residentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
 struct RunFigures {
     double seconds = 0;
     double longestGapMs = 0;
@@ -167,7 +155,7 @@ int main(int argc, char** argv)
     const ChatHistoryPtr history = bench::generateHistory(options);
     std::printf("history: %lld messages in %d chats, generated in %.2f s, resident %.0f MiB\n",
                 qint64(history->messageCount()), options.chats, double(timer.elapsed()) / 1000,
-                double(residentBytes()) / (1 << 20));
+                double(bench::statusBytes("VmRSS")) / (1 << 20));
 
     bench::QuietPlatform desktop(QCoreApplication::applicationDirPath());
     bench::QuietDialogs& dialogs = desktop.dialogs;
@@ -211,7 +199,7 @@ int main(int argc, char** argv)
         report("1% of bodies, Match case clear", bench::Needle.toLower(), false, false);
     report("empty search text", QString(), true, true);
     std::printf("resident after the empty search (history + rows): %.0f MiB\n",
-                double(residentBytes()) / (1 << 20));
+                double(bench::statusBytes("VmRSS")) / (1 << 20));
 
     std::vector<double> stops;
     for (int r = 0; r < runs; ++r)
