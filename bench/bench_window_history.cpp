@@ -9,7 +9,8 @@
 // The reference, in the same go: cat FILE > /dev/null (the file read at the speed of the disk
 // and page cache).
 //
-// usage: bench_window_history --file HISTORY [--text TEXT] [--runs R]
+// usage: bench_window_history --file HISTORY [--text TEXT] [--runs R] [--ignore-case]
+// The search runs with "Match case" ticked, as the window starts, unless --ignore-case.
 // HISTORY is an export (.tar or messages.json) or a main.db, e.g. one made with
 // velmoran-generate-history --messages 5000000 --tar FILE.
 #include "app/contact_list_model.h"
@@ -109,9 +110,10 @@ int main(int argc, char** argv)
     // In generated histories about 0.6% of the messages hold a link with this text.
     const QString text = argumentAfter(args, QStringLiteral("--text"), QStringLiteral("id=1"));
     const int runs = argumentAfter(args, QStringLiteral("--runs"), QStringLiteral("3")).toInt();
+    const bool matchCase = !args.contains(QStringLiteral("--ignore-case"));
     if (file.isEmpty() || !QFileInfo(file).isFile()) {
-        std::fprintf(stderr, "usage: bench_window_history --file HISTORY [--text TEXT] "
-                             "[--runs R]\n");
+        std::fprintf(stderr, "usage: bench_window_history --file HISTORY [--text TEXT] [--runs R] "
+                             "[--ignore-case]\n");
         return 2;
     }
     const double fileBytes = double(QFileInfo(file).size());
@@ -156,7 +158,7 @@ int main(int argc, char** argv)
         resident.push_back(double(statusBytes("VmRSS")));
 
         window->searchText()->setText(text);
-        window->matchCase()->setChecked(false);
+        window->matchCase()->setChecked(matchCase);
         desktop.dialogs.onMessage = [&](const QString&) { timer.endAt = timer.elapsedNs(); };
         searches.push_back(timer.time(window->button(7)));
         searchGaps.push_back(timer.longestGapMs());
@@ -174,8 +176,8 @@ int main(int argc, char** argv)
                     saves.back(), copies.back(), references.back());
         window.reset();
     }
-    std::printf("contacts listed: %lld; search \"%s\" found %lld rows\n", qint64(contacts),
-                qPrintable(text), qint64(rows));
+    std::printf("contacts listed: %lld; search \"%s\" (Match case %s) found %lld rows\n",
+                qint64(contacts), qPrintable(text), matchCase ? "ticked" : "clear", qint64(rows));
     std::printf("load (List Contacts In Skype)   median %.3f s, longest gap median %.1f ms "
                 "(max %.1f)\n",
                 median(loads), median(loadGaps),
