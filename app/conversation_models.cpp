@@ -2,10 +2,64 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QTimeZone>
 
 #include <algorithm>
+#include <limits>
 
 namespace velmoran {
+
+namespace {
+
+constexpr qint64 MsPerDay = 86'400'000;
+constexpr qint64 UnixEpochJulianDay = 2'440'588; // 1 January 1970
+
+// The local time zone's offsets from UTC over a span of time, read once, so that the local
+// day of any time in the span is plain arithmetic. Times are looked up mostly in rising order.
+class LocalOffsets {
+public:
+    LocalOffsets(qint64 fromMs, qint64 toMs)
+    {
+        const QDateTime from = QDateTime::fromMSecsSinceEpoch(fromMs, Qt::UTC);
+        const QTimeZone zone = QTimeZone::systemTimeZone();
+        if (!zone.isValid()) {
+            m_changes.push_back(
+                {std::numeric_limits<qint64>::min(),
+                 qint64(QDateTime::fromMSecsSinceEpoch(fromMs).offsetFromUtc()) * 1000});
+            return;
+        }
+        m_changes.push_back(
+            {std::numeric_limits<qint64>::min(), qint64(zone.offsetFromUtc(from)) * 1000});
+        if (!zone.hasTransitions())
+            return;
+        const auto transitions =
+            zone.transitions(from, QDateTime::fromMSecsSinceEpoch(toMs, Qt::UTC));
+        for (const QTimeZone::OffsetData& change : transitions)
+            m_changes.push_back(
+                {change.atUtc.toMSecsSinceEpoch(), qint64(change.offsetFromUtc) * 1000});
+    }
+
+    // Days since 1 January 1970 of a UTC time, in local time.
+    qint64 localDay(qint64 utcMs)
+    {
+        while (m_at + 1 < m_changes.size() && utcMs >= m_changes[m_at + 1].fromMs)
+            ++m_at;
+        while (m_at > 0 && utcMs < m_changes[m_at].fromMs)
+            --m_at;
+        const qint64 local = utcMs + m_changes[m_at].offsetMs;
+        return local / MsPerDay - (local % MsPerDay < 0 ? 1 : 0);
+    }
+
+private:
+    struct Change {
+        qint64 fromMs;
+        qint64 offsetMs;
+    };
+    std::vector<Change> m_changes; // by time; the first holds from the start of time
+    size_t m_at = 0;
+};
+
+} // namespace
 
 QString conversationDisplayName(const HistoryChat& chat)
 {
@@ -122,21 +176,23 @@ void MessageListModel::setChat(ChatHistoryPtr history, int chat)
     m_chat = m_history && chat >= 0 && size_t(chat) < m_history->chats.size() ? chat : -1;
     m_dates.clear();
     m_dayStarts.clear();
-    if (const HistoryChat* c = chatData()) {
-        // Messages are in time order: a local day's bounds are worked out once per day, not
-        // once per message.
-        qint64 dayStart = 0;
-        qint64 dayEnd = 0;
+    if (const HistoryChat* c = chatData(); c && !c->messages.empty()) {
+        // One pass without date or text work: a message's local day is its time plus the
+        // offset in force then, in whole days. A message out of time order gets a date row
+        // of its own, as does the one after it.
+        const auto [first, last] =
+            std::minmax_element(c->messages.begin(), c->messages.end(),
+                                [](const HistoryMessage& a, const HistoryMessage& b) {
+                                    return a.timestampMs < b.timestampMs;
+                                });
+        LocalOffsets offsets(first->timestampMs, last->timestampMs);
+        qint64 previousDay = 0;
         for (size_t i = 0; i < c->messages.size(); ++i) {
-            const qint64 t = c->messages[i].timestampMs;
-            if (!m_dates.empty() && t >= dayStart && t < dayEnd)
+            const qint64 day = offsets.localDay(c->messages[i].timestampMs);
+            if (i > 0 && day == previousDay)
                 continue;
-            const QDate date = QDateTime::fromMSecsSinceEpoch(t).date();
-            dayStart = date.startOfDay().toMSecsSinceEpoch();
-            dayEnd = date.addDays(1).startOfDay().toMSecsSinceEpoch();
-            if (!m_dates.empty() && m_dates.back() == date)
-                continue; // out of order by a little: stays on its day
-            m_dates.push_back(date);
+            previousDay = day;
+            m_dates.push_back(QDate::fromJulianDay(UnixEpochJulianDay + day));
             m_dayStarts.push_back(qint32(i));
         }
     }

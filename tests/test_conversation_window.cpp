@@ -31,6 +31,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <ctime>
 #include <memory>
 
 using namespace velmoran;
@@ -87,6 +88,53 @@ QList<int> messagesContaining(const HistoryChat& chat, const QString& text, Qt::
             found << int(i);
     }
     return found;
+}
+
+// Switches the process's local time zone for one test.
+class LocalZone {
+public:
+    explicit LocalZone(const QByteArray& zone)
+        : m_old(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~LocalZone()
+    {
+        if (m_old.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", m_old);
+        tzset();
+    }
+
+private:
+    QByteArray m_old;
+};
+
+// A date row stands before the first message of every local day, and only there, and names
+// that day.
+void checkDateRows(const MessageListModel& model, const std::vector<HistoryMessage>& messages)
+{
+    int dates = 0;
+    QDate lastDate;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const int message = model.messageOfRow(row);
+        if (message < 0) {
+            ++dates;
+            QVERIFY(!model.index(row).flags().testFlag(Qt::ItemIsSelectable));
+            continue;
+        }
+        QCOMPARE(model.rowOfMessage(message), row);
+        const QDate date =
+            QDateTime::fromMSecsSinceEpoch(messages[size_t(message)].timestampMs).date();
+        QCOMPARE(model.messageOfRow(row - 1) < 0, date != lastDate);
+        if (date != lastDate)
+            QCOMPARE(model.index(row - 1).data().toString(),
+                     QLocale().toString(date, QLocale::LongFormat));
+        lastDate = date;
+    }
+    QCOMPARE(model.rowCount(), int(messages.size()) + dates);
 }
 
 // Opens the context menu of a view's row and triggers the item with the given text.
@@ -210,28 +258,45 @@ private slots:
         MessageListModel model;
         for (int chat = 0; chat < int(history->chats.size()); ++chat) {
             model.setChat(history, chat);
-            const auto& messages = history->chats[size_t(chat)].messages;
-            int dates = 0;
-            QDate lastDate;
-            for (int row = 0; row < model.rowCount(); ++row) {
-                const int message = model.messageOfRow(row);
-                if (message < 0) {
-                    ++dates;
-                    QVERIFY(!model.index(row).flags().testFlag(Qt::ItemIsSelectable));
-                    continue;
-                }
-                QCOMPARE(model.rowOfMessage(message), row);
-                const QDate date =
-                    QDateTime::fromMSecsSinceEpoch(messages[size_t(message)].timestampMs).date();
-                // A date row stands before the first message of every day, and only there.
-                QCOMPARE(model.messageOfRow(row - 1) < 0, date != lastDate);
-                if (date != lastDate)
-                    QCOMPARE(model.index(row - 1).data().toString(),
-                             QLocale().toString(date, QLocale::LongFormat));
-                lastDate = date;
-            }
-            QCOMPARE(model.rowCount(), int(messages.size()) + dates);
+            checkDateRows(model, history->chats[size_t(chat)].messages);
+            if (QTest::currentTestFailed())
+                return;
         }
+    }
+
+    // Days that are not 24 hours long, offsets of half an hour, a day skipped, a message out
+    // of time order: the date rows still fall where local midnight does.
+    void dateRowsFollowTheLocalZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("around");
+        QTest::newRow("UTC") << QByteArray("UTC") << "2021-03-28T00:00:00Z";
+        QTest::newRow("summer time begins")
+            << QByteArray("Europe/Berlin") << "2021-03-28T01:00:00Z";
+        QTest::newRow("summer time ends") << QByteArray("Europe/Berlin") << "2021-10-31T01:00:00Z";
+        QTest::newRow("change at midnight")
+            << QByteArray("America/Sao_Paulo") << "2018-11-04T03:00:00Z";
+        QTest::newRow("a day skipped") << QByteArray("Pacific/Apia") << "2011-12-30T10:00:00Z";
+        QTest::newRow("half an hour off")
+            << QByteArray("America/St_Johns") << "2022-11-06T03:30:00Z";
+        QTest::newRow("ahead by 5:30") << QByteArray("Asia/Kolkata") << "2020-02-29T18:30:00Z";
+    }
+    void dateRowsFollowTheLocalZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, around);
+        const LocalZone local(zone);
+        const qint64 middle = QDateTime::fromString(around, Qt::ISODate).toMSecsSinceEpoch();
+        auto history = std::make_shared<ChatHistory>();
+        HistoryChat chat{QStringLiteral("live:zone"), {}};
+        // Every 29 minutes for four days either side, one message a day too early.
+        for (qint64 t = middle - 4 * 86'400'000; t < middle + 4 * 86'400'000; t += 29 * 60'000)
+            chat.messages.push_back({t, QStringLiteral("Zoe"), QStringLiteral("tick")});
+        chat.messages[chat.messages.size() / 2].timestampMs -= 86'400'000;
+        history->chats.push_back(std::move(chat));
+        MessageListModel model;
+        model.setChat(history, 0);
+        checkDateRows(model, history->chats[0].messages);
     }
 
     void opensFromResultsRow_data()
