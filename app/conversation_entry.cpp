@@ -73,10 +73,11 @@ std::optional<MessagePosition> findMessageAgain(const ChatHistory& from, int cha
     return std::nullopt;
 }
 
-ConversationEntry::ConversationEntry(Platform& platform, ChatServiceFactory& chatServices,
-                                     Views views, QObject* parent)
+ConversationEntry::ConversationEntry(Platform& platform, EventPump& pump,
+                                     ChatServiceFactory& chatServices, Views views, QObject* parent)
     : QObject(parent)
     , m_platform(platform)
+    , m_pump(pump)
     , m_chatServices(chatServices)
     , m_views(views)
 {
@@ -116,7 +117,7 @@ ChatHistoryPtr ConversationEntry::knownHistory()
 ConversationWindow& ConversationEntry::openWindow()
 {
     if (!m_window)
-        m_window = std::make_unique<ConversationWindow>(m_platform);
+        m_window = std::make_unique<ConversationWindow>(m_platform, m_pump);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

@@ -19,6 +19,7 @@ namespace velmoran {
 class ChatServiceFactory;
 class ContactListModel;
 class ConversationWindow;
+class EventPump;
 class ResultsModel;
 struct Platform;
 
@@ -48,8 +49,8 @@ public:
         QLineEdit* searchText;
         QCheckBox* matchCase;
     };
-    ConversationEntry(Platform& platform, ChatServiceFactory& chatServices, Views views,
-                      QObject* parent = nullptr);
+    ConversationEntry(Platform& platform, EventPump& pump, ChatServiceFactory& chatServices,
+                      Views views, QObject* parent = nullptr);
     ~ConversationEntry() override;
 
     // Opens the window at the message of a results row (1-based). Tells the user when the
@@ -78,6 +79,7 @@ private:
     QString resultsToolTip(int row) const;
 
     Platform& m_platform;
+    EventPump& m_pump;
     ChatServiceFactory& m_chatServices;
     Views m_views;
     std::weak_ptr<const ChatHistory> m_known;

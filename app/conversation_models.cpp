@@ -247,20 +247,22 @@ int MessageListModel::messageOfRow(int row) const
     return row == dateRow ? -1 : row - day - 1;
 }
 
-std::vector<qint32> MessageListModel::find(const QString& text, Qt::CaseSensitivity cs) const
+int MessageListModel::find(const QString& text, Qt::CaseSensitivity cs, int from, int count,
+                           std::vector<qint32>& found) const
 {
-    std::vector<qint32> found;
     const HistoryChat* c = chatData();
     if (!c || text.isEmpty())
-        return found;
-    for (size_t i = 0; i < c->messages.size(); ++i) {
-        const HistoryMessage& m = c->messages[i];
+        return messageCount();
+    const int end = int(std::min<qint64>(qint64(from) + count, qint64(c->messages.size())));
+    for (int i = std::max(from, 0); i < end; ++i) {
+        const HistoryMessage& m = c->messages[size_t(i)];
         const bool hit =
             m.file ? messageDisplayText(m).contains(text, cs) : m.body.contains(text, cs);
-        if (hit || messageSenderName(m).contains(text, cs))
+        const QString& sender = m.senderDisplayName.isEmpty() ? m.senderId : m.senderDisplayName;
+        if (hit || sender.contains(text, cs))
             found.push_back(qint32(i));
     }
-    return found;
+    return end;
 }
 
 QString MessageListModel::copyLine(int message) const

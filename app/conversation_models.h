@@ -70,8 +70,10 @@ public:
     // The message a row shows, or -1 for a date row.
     int messageOfRow(int row) const;
 
-    // The messages whose text or sender contains text, first to last.
-    std::vector<qint32> find(const QString& text, Qt::CaseSensitivity cs) const;
+    // Appends to found the messages from..from+count-1 whose text or sender contains text,
+    // first to last. Answers where the next such piece begins.
+    int find(const QString& text, Qt::CaseSensitivity cs, int from, int count,
+             std::vector<qint32>& found) const;
 
     // "date time, sender: text" of a message, as Copy writes it.
     QString copyLine(int message) const;

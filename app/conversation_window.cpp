@@ -5,6 +5,7 @@
 #include "chat/history_loader.h"
 #include "chat/shared_file_archive.h"
 #include "core/dialogs.h"
+#include "core/event_pump.h"
 #include "core/failure.h"
 #include "core/platform.h"
 
@@ -24,6 +25,7 @@
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTextLayout>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -34,6 +36,11 @@ namespace velmoran {
 namespace {
 
 const int Margin = 4;
+
+// Messages the find bar scans at once: the first piece before the window shows the message
+// (all of a usual chat), then pieces between which window events run.
+const int FirstFindPiece = 16384;
+const int FindPiece = 1024;
 
 const QLatin1String GeometryKey("ConversationWindow/geometry");
 const QLatin1String SplitterKey("ConversationWindow/splitter");
@@ -262,9 +269,10 @@ void MessageView::mouseReleaseEvent(QMouseEvent* event)
         emit linkClicked(link);
 }
 
-ConversationWindow::ConversationWindow(Platform& platform, QWidget* parent)
+ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_platform(platform)
+    , m_pump(pump)
 {
     setObjectName(QStringLiteral("ConversationWindow"));
     setWindowTitle(QStringLiteral("Velmoran"));
@@ -415,9 +423,7 @@ void ConversationWindow::setHistory(const ChatHistoryPtr& history)
     m_conversationModel->setHistory(history);
     m_choosing = false;
     m_messageModel->setChat(history, -1);
-    m_matches.clear();
-    m_currentMatch = -1;
-    showFindCount();
+    refind();
     updateTitle();
 }
 
@@ -463,13 +469,8 @@ void ConversationWindow::showChatAt(int chat, int message)
         updateColumnWidths();
     }
     updateTitle();
-    refind();
     selectMessage(message);
-    if (!m_matches.empty()) {
-        const auto at = std::lower_bound(m_matches.begin(), m_matches.end(), message);
-        m_currentMatch = at != m_matches.end() && *at == message ? at - m_matches.begin() : -1;
-        showFindCount();
-    }
+    refind();
 }
 
 void ConversationWindow::chatChosen(const QModelIndex& proxyIndex)
@@ -502,18 +503,58 @@ int ConversationWindow::currentMessage() const
 
 void ConversationWindow::refind()
 {
-    const Qt::CaseSensitivity cs =
-        m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
-    const QString text = m_findText->text();
-    m_delegate->setFindText(text, cs);
-    m_matches = m_messageModel->find(text, cs);
+    m_findCase = m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    m_findString = m_findText->text();
+    m_delegate->setFindText(m_findString, m_findCase);
+    m_messages->viewport()->update();
+    ++m_findRun;
+    m_matches.clear();
     m_currentMatch = -1;
+    m_findScanned = 0;
+    m_findCounted = false;
+    scanMatches(FirstFindPiece);
+    if (m_findCounted)
+        return;
+    // A long chat: the window shows the message first, the count follows.
+    showFindCount();
+    const unsigned run = m_findRun;
+    QTimer::singleShot(0, this, [this, run] {
+        if (run == m_findRun)
+            countMatches();
+    });
+}
+
+void ConversationWindow::scanMatches(int count)
+{
+    m_findScanned = m_messageModel->find(m_findString, m_findCase, m_findScanned, count, m_matches);
+    if (m_findCounted || m_findScanned < m_messageModel->messageCount())
+        return;
+    m_findCounted = true;
     const int current = currentMessage();
     const auto at = std::lower_bound(m_matches.begin(), m_matches.end(), current);
-    if (at != m_matches.end() && *at == current)
-        m_currentMatch = at - m_matches.begin();
+    m_currentMatch = at != m_matches.end() && *at == current ? at - m_matches.begin() : -1;
     showFindCount();
-    m_messages->viewport()->update();
+}
+
+bool ConversationWindow::countMatches()
+{
+    // Counts that run at once (a step to the next match during a count) share the position, so
+    // whichever finishes, all see the count complete.
+    const unsigned run = m_findRun;
+    try {
+        while (!m_findCounted) {
+            scanMatches(FindPiece);
+            if (m_findCounted)
+                break;
+            m_pump.yield();
+            if (run != m_findRun)
+                return false;
+        }
+    } catch (const ProgramClosing&) {
+        // The program is closing: the count is of no use any more.
+        return false;
+    }
+    return true;
 }
 
 void ConversationWindow::findNext()
@@ -528,6 +569,8 @@ void ConversationWindow::findPrevious()
 
 void ConversationWindow::stepMatch(int direction)
 {
+    if (!m_findCounted && !countMatches())
+        return;
     if (m_matches.empty())
         return;
     const int current = currentMessage();
@@ -554,6 +597,8 @@ void ConversationWindow::showFindCount()
 {
     if (m_findText->text().isEmpty())
         m_findCount->clear();
+    else if (!m_findCounted)
+        m_findCount->setText(tr("Counting\u2026"));
     else if (m_matches.empty())
         m_findCount->setText(tr("No matches"));
     else

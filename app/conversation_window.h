@@ -20,6 +20,7 @@ class QToolButton;
 namespace velmoran {
 
 class ConversationListModel;
+class EventPump;
 class MessageListModel;
 struct Platform;
 
@@ -81,7 +82,7 @@ protected:
 class ConversationWindow final : public QWidget {
     Q_OBJECT
 public:
-    explicit ConversationWindow(Platform& platform, QWidget* parent = nullptr);
+    ConversationWindow(Platform& platform, EventPump& pump, QWidget* parent = nullptr);
     ~ConversationWindow() override;
 
     // Shows a message of a chat of history, selected and scrolled into view. findText, when
@@ -108,6 +109,9 @@ public:
     int currentMessage() const;
     // "k of n" as the find bar shows it.
     QString findCountText() const;
+    // True while the find text's matches are still being counted (in a long chat the count
+    // goes on after the window shows the message, letting window events run).
+    bool isCountingMatches() const { return !m_findCounted; }
 
     QLineEdit* filterBox() const { return m_filter; }
     QListView* conversationList() const { return m_conversations; }
@@ -131,6 +135,8 @@ private:
     void chatChosen(const QModelIndex& proxyIndex);
     void selectMessage(int message);
     void refind();
+    void scanMatches(int count);
+    bool countMatches();
     void stepMatch(int direction);
     void showFindCount();
     void updateTitle();
@@ -140,6 +146,7 @@ private:
     void updateColumnWidths();
 
     Platform& m_platform;
+    EventPump& m_pump;
     QSplitter* m_splitter = nullptr;
     QLineEdit* m_filter = nullptr;
     QListView* m_conversations = nullptr;
@@ -156,7 +163,15 @@ private:
     QToolButton* m_next = nullptr;
     QLabel* m_findCount = nullptr;
 
+    // The find text's matches so far, the messages scanned for them, and whether all have
+    // been. Each new count has a number of its own, so a count overtaken by another (new text,
+    // another chat) while it let events run stops.
+    QString m_findString;
+    Qt::CaseSensitivity m_findCase = Qt::CaseSensitive;
     std::vector<qint32> m_matches;
+    int m_findScanned = 0;
+    bool m_findCounted = true;
+    unsigned m_findRun = 0;
     qsizetype m_currentMatch = -1;
     bool m_choosing = false;
     std::unique_ptr<QTemporaryDir> m_extractFolder;

@@ -270,7 +270,7 @@ void Form1::createCommands()
     connect(m_listView2, &QAbstractItemView::doubleClicked, this, &Form1::ListView2_DblClick);
 
     m_conversations = std::make_unique<ConversationEntry>(
-        m_platform, m_chatServices,
+        m_platform, m_eventPump, m_chatServices,
         ConversationEntry::Views{m_listView1, *m_contacts, m_listView2, *m_results, m_text1,
                                  m_check4});
 }
