@@ -26,6 +26,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 
 #include <archive.h>
@@ -428,6 +429,79 @@ private slots:
         c->findNext();
         QCOMPARE(c->currentMessage(), before);
         QCOMPARE(c->findCountText(), QStringLiteral("No matches"));
+    }
+
+    // In a long chat the find bar's count follows once the message is shown, while window
+    // events run; text changed or a step to the next match meanwhile still come out right.
+    void longChatIsCountedWhileEventsRun_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("nothing") << "";
+        QTest::newRow("other text typed") << "type";
+        QTest::newRow("next match") << "next";
+    }
+    void longChatIsCountedWhileEventsRun()
+    {
+        QFETCH(QString, meanwhile);
+        auto history = std::make_shared<ChatHistory>();
+        HistoryChat chat{QStringLiteral("live:long"), {}};
+        const qint64 start = QDateTime(QDate(2020, 1, 1), QTime(9, 0), Qt::UTC).toMSecsSinceEpoch();
+        for (int i = 0; i < 100'000; ++i) {
+            QString body = QStringLiteral("message %1").arg(i);
+            if (i % 97 == 13)
+                body += QStringLiteral(" with a Needle in it");
+            if (i % 1'013 == 5)
+                body += QStringLiteral(" and a Thimble");
+            chat.messages.push_back(
+                {start + i * 60'000LL, i % 2 ? QStringLiteral("Ann") : QStringLiteral("Bo"), body});
+        }
+        history->contacts << chat.peerHandle;
+        history->chats.push_back(std::move(chat));
+        Window w(history);
+        const HistoryChat& shown = history->chats[0];
+        QVERIFY(w.form.conversations().showContact(shown.peerHandle));
+        ConversationWindow* c = w.conversation();
+        const int last = int(shown.messages.size()) - 1;
+        QCOMPARE(c->currentMessage(), last);
+
+        // Events that run while the count is not done; the first of them acts as the user.
+        QString finalText = QStringLiteral("Needle");
+        int ticksWhileCounting = 0;
+        QTimer ticker;
+        ticker.setInterval(0);
+        connect(&ticker, &QTimer::timeout, [&] {
+            if (!c->isCountingMatches() || ticksWhileCounting++ > 0)
+                return;
+            QCOMPARE(c->findCountText(), QStringLiteral("Counting\u2026"));
+            if (meanwhile == QLatin1String("type")) {
+                finalText = QStringLiteral("Thimble");
+                c->findText()->setText(finalText);
+            }
+        });
+        ticker.start();
+        c->openFindBar();
+        c->findText()->setText(QStringLiteral("Needle"));
+        QVERIFY(c->isCountingMatches());
+        if (meanwhile == QLatin1String("next")) {
+            // Finishes the count first, then wraps from the last message to the first match.
+            c->findNext();
+            QVERIFY(!c->isCountingMatches());
+        }
+        QTRY_VERIFY(!c->isCountingMatches());
+        ticker.stop();
+        QVERIFY(ticksWhileCounting > 0);
+        const QList<int> matches = messagesContaining(shown, finalText, Qt::CaseInsensitive);
+        QVERIFY(matches.size() > 90);
+        if (meanwhile == QLatin1String("next")) {
+            QCOMPARE(c->currentMessage(), matches.first());
+            QCOMPARE(c->findCountText(), QStringLiteral("1 of %1").arg(matches.size()));
+        } else {
+            QCOMPARE(c->currentMessage(), last);
+            QCOMPARE(c->findCountText(), QStringLiteral("0 of %1").arg(matches.size()));
+            c->findPrevious();
+            QCOMPARE(c->currentMessage(), matches.last());
+            QCOMPARE(c->findCountText(), QStringLiteral("%1 of %1").arg(matches.size()));
+        }
     }
 
     void copyWritesDateTimeSenderAndText()
