@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -240,6 +241,46 @@ QSize MessageDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
                  std::max(QFontMetrics(option.font).height(), QFontMetrics(bold).height()) + 6);
 }
 
+MessageView::MessageView(QWidget* parent)
+    : QTableView(parent)
+{
+    horizontalHeader()->hide();
+    horizontalHeader()->setStretchLastSection(true);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(1);
+    setShowGrid(false);
+    setWordWrap(false);
+    setTabKeyNavigation(false);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    updateRowHeight();
+}
+
+void MessageView::updateRowHeight()
+{
+    // The height MessageDelegate::sizeHint gives every row.
+    QFont bold = font();
+    bold.setBold(true);
+    verticalHeader()->setDefaultSectionSize(
+        std::max(QFontMetrics(font()).height(), QFontMetrics(bold).height()) + 6);
+}
+
+void MessageView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange)
+        updateRowHeight();
+    QTableView::changeEvent(event);
+}
+
+QModelIndex MessageView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    // Home and End go to the first and last row, as in a list.
+    if (action == MoveHome || action == MoveEnd)
+        modifiers |= Qt::ControlModifier;
+    return QTableView::moveCursor(action, modifiers);
+}
+
 void MessageView::keyPressEvent(QKeyEvent* event)
 {
     if (event == QKeySequence::Copy) {
@@ -253,12 +294,12 @@ void MessageView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    QListView::keyPressEvent(event);
+    QTableView::keyPressEvent(event);
 }
 
 void MessageView::mouseReleaseEvent(QMouseEvent* event)
 {
-    QListView::mouseReleaseEvent(event);
+    QTableView::mouseReleaseEvent(event);
     const QModelIndex index = indexAt(event->position().toPoint());
     auto* delegate = qobject_cast<MessageDelegate*>(itemDelegate());
     if (!index.isValid() || !delegate || event->button() != Qt::LeftButton)
@@ -319,7 +360,6 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
     m_messages->setObjectName(QStringLiteral("Messages"));
     m_messages->setModel(m_messageModel);
     m_messages->setItemDelegate(m_delegate);
-    m_messages->setUniformItemSizes(true);
     m_messages->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_messages->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_messages->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -4,6 +4,7 @@
 
 #include <QListView>
 #include <QStyledItemDelegate>
+#include <QTableView>
 #include <QWidget>
 
 #include <memory>
@@ -60,11 +61,12 @@ private:
 };
 
 // The messages list: Ctrl+C copies the selected messages, Enter opens a shared file, a click on
-// a link opens it.
-class MessageView final : public QListView {
+// a link opens it. A table of one column without headers, as its rows of one fixed height are
+// placed without measuring each: chats of any length open and scroll at once.
+class MessageView final : public QTableView {
     Q_OBJECT
 public:
-    using QListView::QListView;
+    explicit MessageView(QWidget* parent = nullptr);
 
 signals:
     void copyRequested();
@@ -74,6 +76,11 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void updateRowHeight();
 };
 
 // Reads one conversation of the history at a time: every conversation on the left (filtered by

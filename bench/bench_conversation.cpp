@@ -6,7 +6,8 @@
 //     "k of n" is shown, which in a long chat is counted after the window shows the message;
 //   - the find bar's next and previous match in that chat (about 1% of the messages match);
 //   - filling the conversation list with a history of 5,000 conversations;
-//   - the longest time the window went without handling its events meanwhile.
+//   - the longest time the window went without handling its events meanwhile (the reference
+//     pass, one piece of work on purpose, not counted).
 // The reference, in the same go: one pass of QString::contains over the chat's 500,000 bodies.
 //
 // usage: bench_conversation [--messages N] [--conversations C] [--runs R]
@@ -63,6 +64,8 @@ public:
     // The time from the start of the last piece of work until it settled.
     double lastSettledMs() const { return m_lastSettledMs; }
     double longestGapMs() const { return double(m_longestGap) / 1e6; }
+    // Gaps count from here on (the reference is one piece of work on purpose).
+    void forgetGaps() { m_longestGap = 0; }
 
 private:
     void letEventsRun()
@@ -153,6 +156,8 @@ int main(int argc, char* argv[])
                 std::puts("");
         }));
     }
+
+    watch.forgetGaps();
 
     std::vector<double> open;
     std::vector<double> next;

@@ -772,7 +772,7 @@ private slots:
                     .data(MessageListModel::TextRole)
                     .toString()
                     .startsWith(fileName));
-        QListView* view = c->messageView();
+        MessageView* view = c->messageView();
         const QModelIndex index = c->messageModel().index(c->messageModel().rowOfMessage(1));
         if (way == QLatin1String("enter")) {
             view->setFocus();
