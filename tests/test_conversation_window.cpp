@@ -504,6 +504,20 @@ private slots:
         }
     }
 
+    void homeAndEndGoToTheFirstAndLastRow()
+    {
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("olga.petrova")));
+        ConversationWindow* c = w.conversation();
+        MessageView* view = c->messageView();
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Home);
+        QCOMPARE(view->currentIndex().row(), 0);
+        QTest::keyClick(view, Qt::Key_End);
+        QCOMPARE(view->currentIndex().row(), c->messageModel().rowCount() - 1);
+        QCOMPARE(c->currentMessage(), c->messageModel().messageCount() - 1);
+    }
+
     void copyWritesDateTimeSenderAndText()
     {
         Window w;
