@@ -10,6 +10,7 @@
 #include "app/results_model.h"
 #include "chat/chat_service.h"
 #include "chat/sample_history.h"
+#include "local_zone.h"
 #include "window_harness.h"
 
 #include <QApplication>
@@ -91,27 +92,7 @@ QList<int> messagesContaining(const HistoryChat& chat, const QString& text, Qt::
     return found;
 }
 
-// Switches the process's local time zone for one test.
-class LocalZone {
-public:
-    explicit LocalZone(const QByteArray& zone)
-        : m_old(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~LocalZone()
-    {
-        if (m_old.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", m_old);
-        tzset();
-    }
-
-private:
-    QByteArray m_old;
-};
+using test::LocalZone;
 
 // A date row stands before the first message of every local day, and only there, and names
 // that day.

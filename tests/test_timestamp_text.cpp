@@ -1,3 +1,4 @@
+#include "local_zone.h"
 #include "search/timestamp_text.h"
 
 #include <QDateTime>
@@ -10,24 +11,7 @@ using namespace velmoran;
 
 namespace {
 
-// Switches the process's local time zone for one test.
-class LocalZone {
-public:
-    explicit LocalZone(const QByteArray& zone)
-        : m_old(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~LocalZone()
-    {
-        qputenv("TZ", m_old);
-        tzset();
-    }
-
-private:
-    QByteArray m_old;
-};
+using test::LocalZone;
 
 qint64 utcMs(const char* isoText)
 {
