@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -90,6 +91,12 @@ ConversationEntry::ConversationEntry(Platform& platform, EventPump& pump,
     m_views.results->installEventFilter(this);
     m_views.contactModel.setToolTipText([this](int row, int) { return contactToolTip(row); });
     m_views.resultsModel.setToolTipText([this](int row, int) { return resultsToolTip(row); });
+    // The window is made, hidden, once the program waits for input, so that the first opening
+    // only fills and shows it.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_window)
+            m_window = std::make_unique<ConversationWindow>(m_platform, m_pump);
+    });
 }
 
 ConversationEntry::~ConversationEntry() = default;
