@@ -287,15 +287,255 @@ public:
     // as the parse goes on, so the file and the history it becomes are not held at once.
     void releaseReadPagesOf(MappedFile* mapping) { m_mapping = mapping; }
 
+    // The size of the windows the document is read in (see parseInWindows).
+    void setWindowSize(size_t bytes) { m_firstWindow = std::max<size_t>(1, bytes); }
+
     ChatHistory parse(const simdjson::padded_string& json)
     {
         return parse(std::string_view(json.data(), json.size()),
                      json.size() + simdjson::SIMDJSON_PADDING);
     }
 
-    // Parses json in place; capacity is how many bytes from json.data() on may be read, at
-    // least SIMDJSON_PADDING more than the document.
+    // Parses json; capacity is how many bytes from json.data() on may be read, at least
+    // SIMDJSON_PADDING more than the document.
+    //
+    // The document is read a window at a time (see parseInWindows), so the structure index the
+    // parser builds never covers more than a window: window events can run between windows and
+    // the index's memory stays small. What a window cannot settle (a flaw in the JSON, text
+    // after the document) is read once more as one document, which tells it exactly.
     ChatHistory parse(std::string_view json, size_t capacity)
+    {
+        try {
+            return parseInWindows(json, true);
+        } catch (const WindowEnded& ended) {
+            if (ended.notUtf8) {
+                // Bytes that are no UTF-8 become U+FFFD; the rest of the history is still
+                // worth reading.
+                m_repaired = withUtf8Repaired(json);
+                startOver();
+                try {
+                    return parseInWindows(std::string_view(m_repaired.data(), m_repaired.size()),
+                                          false);
+                } catch (const WindowEnded&) {
+                }
+            }
+        }
+        startOver();
+        return parseWhole(json, capacity);
+    }
+
+private:
+    // Thrown instead of a failure while a window is read: the window ends there, or holds a
+    // flaw that only a read of the whole document can describe.
+    struct WindowEnded {
+        bool flawed = false; // the flaw lies in the file's own bytes, not at the window's end
+        bool notUtf8 = false;
+    };
+
+    // Where reading can go on after the last whole unit read: after a conversation, or after a
+    // message of the open conversation's list.
+    enum class ResumeAt { Start, Conversations, Messages };
+
+    struct ResumePoint {
+        ResumeAt at = ResumeAt::Start;
+        size_t offset = 0;   // of the separator (',' or ']') after the unit, in the document
+        size_t messages = 0; // of the open conversation, when at Messages
+        qsizetype conversation = 0;
+        qsizetype message = 0;
+        qsizetype skipped = 0;
+        bool firstSkipped = false;
+    };
+
+    // The conversation being read; it lasts across windows when one ends inside its messages.
+    struct OpenConversation {
+        HistoryChat chat;
+        std::string id;
+        bool sawId = false;
+        bool sawMessages = false;
+        QString displayName;
+        QString topic;
+    };
+
+    // How a window resumed at a unit boundary starts: the document's own nesting down to the
+    // list the unit belongs to, and a placeholder element that stands for the units already
+    // read, so the separator that follows them in the file reads as JSON.
+    static std::string_view prefixFor(ResumeAt at)
+    {
+        switch (at) {
+        case ResumeAt::Start:
+            break;
+        case ResumeAt::Conversations:
+            return R"({"conversations":[null)";
+        case ResumeAt::Messages:
+            return R"({"conversations":[{"MessageList":[null)";
+        }
+        return {};
+    }
+
+    // Where a window that should end at or before limit may be cut: right after a string's
+    // closing quote, a place outside any string, so the window is JSON up to that point. A
+    // quote closes a string when the byte before it is none that may come before an opening
+    // quote (white space, ':', ',', '[', '{') and no backslash (an escaped quote, or one after
+    // an escaped backslash, which is left alone). Answers 0 when there is no such place.
+    static size_t cutAfterString(std::string_view json, size_t from, size_t limit)
+    {
+        for (size_t i = limit; i-- > from + 1;) {
+            if (json[i] != '"')
+                continue;
+            switch (json[i - 1]) {
+            case '\\':
+            case ' ':
+            case '\t':
+            case '\r':
+            case '\n':
+            case ':':
+            case ',':
+            case '[':
+            case '{':
+                continue;
+            default:
+                return i + 1;
+            }
+        }
+        return 0;
+    }
+
+    // Reads json a window at a time. Each window is copied into a buffer of its own: after the
+    // first, it starts with a prefix made for the place where the last window's reading can go
+    // on (prefixFor), and unless it reaches the end of the document it is cut after a string
+    // (cutAfterString) and ended with " 0}", which no JSON value can follow, so the read of a
+    // unit that the cut leaves unfinished fails there and is taken back. The next window starts
+    // after the last whole unit read; a window that holds no whole unit is read again at twice
+    // the size. releasePages: json lies in the mapping given to releaseReadPagesOf.
+    ChatHistory parseInWindows(std::string_view json, bool releasePages)
+    {
+        m_windowed = true;
+        m_source = json.data();
+        m_length = json.size();
+        m_releasePages = releasePages && m_mapping;
+        m_releasedOffset = 0;
+        const size_t bom = json.starts_with("\xef\xbb\xbf") ? 3 : 0;
+        m_resume = {};
+        m_resume.offset = bom;
+        size_t start = bom;
+        ResumeAt at = ResumeAt::Start;
+        size_t window = m_firstWindow;
+        for (;;) {
+            const bool last = json.size() - start <= window;
+            const size_t cut = last ? json.size() : cutAfterString(json, start, start + window);
+            if (!last && cut == 0) {
+                window *= 2;
+                continue;
+            }
+            const std::string_view prefix = prefixFor(at);
+            const std::string_view suffix = last ? std::string_view() : std::string_view(" 0}");
+            const size_t length = prefix.size() + (cut - start) + suffix.size();
+            if (m_windowCapacity < length + simdjson::SIMDJSON_PADDING) {
+                m_windowCapacity = std::max(length + simdjson::SIMDJSON_PADDING,
+                                            m_windowCapacity + m_windowCapacity / 2);
+                m_window.reset();
+                m_window.reset(new char[m_windowCapacity]);
+            }
+            char* out = m_window.get();
+            std::memcpy(out, prefix.data(), prefix.size());
+            std::memcpy(out + prefix.size(), json.data() + start, cut - start);
+            std::memcpy(out + prefix.size() + (cut - start), suffix.data(), suffix.size());
+            std::memset(out + length, ' ', simdjson::SIMDJSON_PADDING);
+            m_windowStart = start;
+            m_windowText = out + prefix.size();
+            m_suffix = out + length - suffix.size();
+            m_lastWindow = last;
+            m_dummyConversation = at == ResumeAt::Conversations;
+            m_resumedConversation = at == ResumeAt::Messages;
+            m_dummyMessage = at == ResumeAt::Messages;
+            try {
+                od::document doc;
+                const simdjson::error_code error =
+                    m_parser.iterate(out, length, length + simdjson::SIMDJSON_PADDING).get(doc);
+                if (error)
+                    throw WindowEnded{true, error == simdjson::UTF8_ERROR};
+                m_doc = &doc;
+                const bool sawConversations = readTop(doc);
+                if (!last)
+                    throw WindowEnded{};
+                if (!sawConversations)
+                    throw WindowEnded{true};
+                const char* trailing = nullptr;
+                if (doc.current_location().get(trailing) == simdjson::SUCCESS)
+                    throw WindowEnded{true};
+                m_doc = nullptr;
+                report(1);
+                return std::move(m_history);
+            } catch (const WindowEnded& ended) {
+                m_doc = nullptr;
+                if (last || ended.flawed)
+                    throw;
+            }
+            takeBackTo(m_resume);
+            if (m_resume.at != ResumeAt::Start && m_resume.offset > start) {
+                start = m_resume.offset;
+                at = m_resume.at;
+                window = m_firstWindow;
+                releasePagesBefore(start);
+            } else {
+                window *= 2;
+            }
+        }
+    }
+
+    // Notes that reading can go on after the unit just read.
+    void markResume(ResumeAt at)
+    {
+        if (!m_windowed || m_lastWindow)
+            return;
+        const char* location = nullptr;
+        // A read that ended in an error the parser keeps to itself cannot go on.
+        if (!m_doc->is_alive())
+            throw WindowEnded{};
+        if (m_doc->current_location().get(location) != simdjson::SUCCESS || location >= m_suffix
+            || location < m_windowText)
+            return;
+        m_resume.at = at;
+        m_resume.offset = m_windowStart + size_t(location - m_windowText);
+        m_resume.messages = at == ResumeAt::Messages ? m_open.chat.messages.size() : 0;
+        m_resume.conversation = m_conversation;
+        m_resume.message = m_message;
+        m_resume.skipped = m_history.skippedMessages;
+        m_resume.firstSkipped = m_firstSkipped.has_value();
+    }
+
+    // Forgets what was read after the resume point.
+    void takeBackTo(const ResumePoint& resume)
+    {
+        if (resume.at == ResumeAt::Messages)
+            m_open.chat.messages.erase(m_open.chat.messages.begin() + qsizetype(resume.messages),
+                                       m_open.chat.messages.end());
+        else
+            m_open = {};
+        m_conversation = resume.conversation;
+        m_message = resume.message;
+        m_history.skippedMessages = resume.skipped;
+        if (!resume.firstSkipped)
+            m_firstSkipped.reset();
+    }
+
+    // Forgets everything read, for a read of the document from its start.
+    void startOver()
+    {
+        m_history = ChatHistory();
+        m_contactsSeen.clear();
+        m_open = {};
+        m_bodies = std::make_unique<TextArena>();
+        m_conversation = 0;
+        m_message = 0;
+        m_firstSkipped.reset();
+        m_windowed = false;
+        m_window.reset();
+        m_windowCapacity = 0;
+    }
+
+    // Reads json as one document.
+    ChatHistory parseWhole(std::string_view json, size_t capacity)
     {
         // A byte order mark is no JSON, but some tools write one.
         const size_t bom = json.starts_with("\xef\xbb\xbf") ? 3 : 0;
@@ -304,8 +544,6 @@ public:
         simdjson::error_code error =
             m_parser.iterate(all.data() + bom, all.size() - bom, capacity - bom).get(doc);
         if (error == simdjson::UTF8_ERROR) {
-            // Bytes that are no UTF-8 become U+FFFD; the rest of the history is still worth
-            // reading.
             m_repaired = withUtf8Repaired(json);
             all = std::string_view(m_repaired.data(), m_repaired.size());
             error = m_parser
@@ -314,28 +552,17 @@ public:
                         .get(doc);
         }
         m_doc = &doc;
-        m_start = all.data();
-        m_released = m_start;
+        m_source = all.data();
         m_length = all.size();
+        m_windowStart = 0;
+        m_windowText = all.data();
+        m_releasePages = m_mapping && all.data() == json.data();
+        m_releasedOffset = 0;
+        m_bom = bom;
         if (error == simdjson::INCOMPLETE_ARRAY_OR_OBJECT)
             explainIncomplete(all, bom);
         check(error);
-        od::object top;
-        const simdjson::error_code topError = doc.get_object().get(top);
-        if (topError == simdjson::INCORRECT_TYPE)
-            fail(QStringLiteral("%1 is not a JSON object").arg(m_subject));
-        if (topError == simdjson::INCOMPLETE_ARRAY_OR_OBJECT)
-            explainIncomplete(all, bom);
-        check(topError);
-        bool sawConversations = false;
-        for (auto fieldResult : top) {
-            od::field field;
-            check(std::move(fieldResult).get(field));
-            if (field.key() == "conversations") {
-                sawConversations = true;
-                readConversations(field.value());
-            }
-        }
+        const bool sawConversations = readTop(doc);
         if (!sawConversations)
             fail(QStringLiteral("%1 has no \"conversations\" list, so it is no chat export")
                      .arg(m_subject));
@@ -347,7 +574,28 @@ public:
         return std::move(m_history);
     }
 
-private:
+    // Reads the top object's fields; answers whether it has a "conversations" list.
+    bool readTop(od::document& doc)
+    {
+        od::object top;
+        const simdjson::error_code topError = doc.get_object().get(top);
+        if (topError == simdjson::INCORRECT_TYPE)
+            fail(QStringLiteral("%1 is not a JSON object").arg(m_subject));
+        if (topError == simdjson::INCOMPLETE_ARRAY_OR_OBJECT && !m_windowed)
+            explainIncomplete(std::string_view(m_source, m_length), m_bom);
+        check(topError);
+        bool sawConversations = false;
+        for (auto fieldResult : top) {
+            od::field field;
+            check(std::move(fieldResult).get(field));
+            if (field.key() == "conversations") {
+                sawConversations = true;
+                readConversations(field.value());
+            }
+        }
+        return sawConversations;
+    }
+
     void report(double done)
     {
         if (!m_progress)
@@ -360,20 +608,28 @@ private:
         (*m_progress)(fraction);
     }
 
-    // Tells how far the document has been read, by the position of the parser in it, and lets
-    // the mapping drop what lies well behind that position.
+    // Tells how far the document has been read, by the position of the parser in it. Read as
+    // one document, the mapping also drops what lies well behind that position.
     void reportPosition()
     {
         const char* at = nullptr;
-        if ((!m_progress && !m_mapping) || !m_doc || m_length == 0
-            || m_doc->current_location().get(at) != simdjson::SUCCESS)
+        if ((!m_progress && !m_releasePages) || !m_doc || m_length == 0
+            || m_doc->current_location().get(at) != simdjson::SUCCESS || at < m_windowText)
             return;
-        if (m_mapping && at - m_released >= ReleaseStep) {
-            m_mapping->release(at - ReleaseMargin);
-            m_released = at;
-        }
+        const size_t offset = m_windowStart + size_t(at - m_windowText);
+        if (!m_windowed)
+            releasePagesBefore(offset);
         if (m_progress)
-            report(double(at - m_start) / double(m_length));
+            report(double(offset) / double(m_length));
+    }
+
+    // Lets the mapping drop the pages of the document before offset, which is not read again.
+    void releasePagesBefore(size_t offset)
+    {
+        if (!m_releasePages || offset < m_releasedOffset + ReleaseStep)
+            return;
+        m_mapping->release(m_source + offset - ReleaseMargin);
+        m_releasedOffset = offset;
     }
 
     [[noreturn]] void failTrailing(std::string_view all, size_t at) const
@@ -413,7 +669,12 @@ private:
         QString reason;
     };
 
-    [[noreturn]] void fail(const QString& reason) const { failToRead(m_fileName, reason); }
+    [[noreturn]] void fail(const QString& reason) const
+    {
+        if (m_windowed)
+            throw WindowEnded{};
+        failToRead(m_fileName, reason);
+    }
 
     QString where() const
     {
@@ -428,8 +689,17 @@ private:
 
     void check(simdjson::error_code error) const
     {
-        if (error)
-            fail(describeJsonError(error, m_subject));
+        if (!error)
+            return;
+        if (m_windowed) {
+            // Where the window is cut, the parser stands in its ending; anywhere before
+            // that, the flaw is the file's.
+            const char* at = nullptr;
+            const bool flawed =
+                m_doc && m_doc->current_location().get(at) == simdjson::SUCCESS && at < m_suffix;
+            throw WindowEnded{flawed};
+        }
+        fail(describeJsonError(error, m_subject));
     }
 
     void checkType(simdjson::error_code error, const char* key, const char* expected) const
@@ -484,7 +754,11 @@ private:
         if (type == od::json_type::array) {
             od::array list;
             check(value.get_array().get(list));
-            return membersOf(list);
+            QStringList members = membersOf(list);
+            // A list that is no JSON ends the document's reading too; tell it here.
+            if (m_doc && !m_doc->is_alive())
+                check(simdjson::TAPE_ERROR);
+            return members;
         }
         if (type != od::json_type::string)
             return {};
@@ -544,13 +818,22 @@ private:
         od::array conversations;
         checkType(value.get_array().get(conversations), "conversations", "a list");
         for (auto item : conversations) {
-            ++m_conversation;
-            m_message = 0;
+            if (m_dummyConversation) {
+                m_dummyConversation = false;
+                continue;
+            }
+            const bool resumed = m_resumedConversation;
+            m_resumedConversation = false;
+            if (!resumed) {
+                ++m_conversation;
+                m_message = 0;
+            }
             reportPosition();
             od::object conversation;
             checkType(std::move(item).get_object().get(conversation), "conversations",
                       "a list of objects");
-            readConversation(conversation);
+            readConversation(conversation, resumed);
+            markResume(ResumeAt::Conversations);
         }
     }
 
@@ -613,33 +896,39 @@ private:
         return displayName.isEmpty() ? chat.id : displayName;
     }
 
-    void readConversation(od::object& conversation)
+    // Reads a conversation into m_open; resumed: it is the open one, whose reading a window
+    // took up again in its messages.
+    void readConversation(od::object& conversation, bool resumed)
     {
-        HistoryChat chat;
-        bool sawId = false, sawMessages = false;
-        std::string_view id;
-        QString displayName, topic;
+        if (!resumed)
+            m_open = {};
+        OpenConversation& open = m_open;
+        HistoryChat& chat = open.chat;
         for (auto fieldResult : conversation) {
             od::field field;
             check(std::move(fieldResult).get(field));
             const od::raw_json_string key = field.key();
             if (key == "id") {
-                id = readText(field.value(), m_idScratch, "id");
-                sawId = !id.empty();
+                const std::string_view id = readText(field.value(), m_idScratch, "id");
+                open.id.assign(id);
+                open.sawId = !id.empty();
             } else if (key == "displayName") {
-                displayName = readOptionalText(field.value(), m_nameScratch);
+                open.displayName = readOptionalText(field.value(), m_nameScratch);
             } else if (key == "threadProperties") {
-                readThreadProperties(field.value(), topic, chat.members);
+                readThreadProperties(field.value(), open.topic, chat.members);
             } else if (key == "MessageList") {
-                sawMessages = true;
+                open.sawMessages = true;
                 readMessages(field.value(), chat.messages);
             }
         }
         m_message = 0;
-        if (!sawId)
+        if (!open.sawId)
             fail(QStringLiteral("%1 has no \"id\"").arg(where()));
-        if (!sawMessages)
+        if (!open.sawMessages)
             fail(QStringLiteral("%1 has no \"MessageList\"").arg(where()));
+        const std::string_view id = open.id;
+        const QString& displayName = open.displayName;
+        const QString& topic = open.topic;
         // As written, a leading byte-order mark included: the kind is told from the same text.
         chat.id = QStringDecoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom)(
             QByteArrayView(id.data(), qsizetype(id.size())));
@@ -668,6 +957,7 @@ private:
             std::stable_sort(chat.messages.begin(), chat.messages.end(), byTime);
         chat.messages.shrink_to_fit();
         m_history.chats.push_back(std::move(chat));
+        m_open = {};
     }
 
     void readMessages(od::value value, std::vector<HistoryMessage>& messages)
@@ -676,10 +966,15 @@ private:
         checkType(value.get_array().get(list), "MessageList", "a list");
         // Counting the messages first is a quick walk over the parsed structure; it saves
         // growing the list (moving every message read so far) and its spare room.
+        // A window may end inside the list, and a failed count would end the window's read.
         size_t count = 0;
-        if (list.count_elements().get(count) == simdjson::SUCCESS)
+        if ((!m_windowed || m_lastWindow) && list.count_elements().get(count) == simdjson::SUCCESS)
             messages.reserve(messages.size() + count);
         for (auto item : list) {
+            if (m_dummyMessage) {
+                m_dummyMessage = false;
+                continue;
+            }
             if ((++m_message & 255) == 0)
                 reportPosition();
             od::object message;
@@ -688,6 +983,7 @@ private:
             HistoryMessage read;
             if (readMessage(message, read))
                 messages.push_back(std::move(read));
+            markResume(ResumeAt::Messages);
         }
     }
 
@@ -755,7 +1051,7 @@ private:
         result.senderDisplayName =
             displayName.empty() ? result.senderId : m_names.intern(displayName);
         if (isTextMessageType(type))
-            result.body = plainBody(content, m_plainScratch, m_bodies);
+            result.body = plainBody(content, m_plainScratch, *m_bodies);
         if (isFileMessageType(type))
             result.file = sharedFileOf(content, m_xml);
         return true;
@@ -768,13 +1064,33 @@ private:
     double m_progressTo = 1;
     double m_reported = -1;
     // The parse reads on from where it stands; what lies more than a margin behind is done.
-    static constexpr std::ptrdiff_t ReleaseStep = 4 << 20;
-    static constexpr std::ptrdiff_t ReleaseMargin = 64 << 10;
+    static constexpr size_t ReleaseStep = 4 << 20;
+    static constexpr size_t ReleaseMargin = 64 << 10;
+    // Large enough that a window costs little beyond its bytes, small enough that its reading
+    // stays in the processor's cache and takes a few milliseconds.
+    size_t m_firstWindow = size_t(1) << 20;
     MappedFile* m_mapping = nullptr;
-    const char* m_released = nullptr;
+    bool m_releasePages = false;
+    size_t m_releasedOffset = 0;
     od::document* m_doc = nullptr;
-    const char* m_start = nullptr;
+    const char* m_source = nullptr; // the document
     size_t m_length = 0;
+    size_t m_bom = 0;
+    // The window being read: its copy of the document from m_windowStart on starts at
+    // m_windowText, and its made-up ending at m_suffix.
+    bool m_windowed = false;
+    bool m_lastWindow = false;
+    std::unique_ptr<char[]> m_window;
+    size_t m_windowCapacity = 0;
+    size_t m_windowStart = 0;
+    const char* m_windowText = nullptr;
+    const char* m_suffix = nullptr;
+    // The placeholders a resumed window starts with, not read yet.
+    bool m_dummyConversation = false;
+    bool m_resumedConversation = false;
+    bool m_dummyMessage = false;
+    ResumePoint m_resume;
+    OpenConversation m_open;
     od::parser m_parser;
     od::parser m_listParser;
     simdjson::padded_string m_repaired;
@@ -782,7 +1098,7 @@ private:
     QSet<QString> m_contactsSeen;
     NamePool m_names;
     NamePool m_ids;
-    TextArena m_bodies;
+    std::unique_ptr<TextArena> m_bodies = std::make_unique<TextArena>();
     QXmlStreamReader m_xml;
     qsizetype m_conversation = 0;
     qsizetype m_message = 0;
@@ -1056,6 +1372,15 @@ ChatHistory parseExportJson(QByteArrayView json, const QString& fileName)
 {
     const simdjson::padded_string padded(json.data(), size_t(json.size()));
     return ExportParser(fileName, QStringLiteral("it")).parse(padded);
+}
+
+ChatHistory parseExportJsonInWindows(QByteArrayView json, const QString& fileName,
+                                     size_t windowBytes)
+{
+    const simdjson::padded_string padded(json.data(), size_t(json.size()));
+    ExportParser parser(fileName, QStringLiteral("it"));
+    parser.setWindowSize(windowBytes);
+    return parser.parse(padded);
 }
 
 ChatHistory readExportJson(const QString& path, const ReadProgress& progress)

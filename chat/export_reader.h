@@ -35,6 +35,13 @@ ChatHistory readExportJson(const QString& path, const ReadProgress& progress = {
 // Parses messages.json held in memory; fileName only names it in failures.
 ChatHistory parseExportJson(QByteArrayView json, const QString& fileName);
 
+// The same, reading the document in windows of windowBytes rather than the usual megabyte (a
+// window that holds no whole message or conversation is read again at twice its size). The
+// history and any failure are the same at every window size; tests use small ones to put the
+// ends of windows everywhere.
+ChatHistory parseExportJsonInWindows(QByteArrayView json, const QString& fileName,
+                                     size_t windowBytes);
+
 // Parses an ISO 8601 UTC date and time as the export writes it ("2021-03-04T05:06:07.890Z",
 // zero to three fraction digits; more are cut off; a "+hh:mm"/"-hh:mm" offset is applied) to
 // milliseconds since the epoch. Answers false for anything else.

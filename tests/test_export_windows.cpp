@@ -1,0 +1,244 @@
+// The export is read a window at a time, each window cut after some string and taken up again
+// after the last whole message or conversation. Wherever the cuts fall, the history (and any
+// failure) must be the one a read of the whole document gives.
+#include "chat/export_reader.h"
+#include "core/failure.h"
+#include "history_files.h"
+#include "history_generator.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmoran;
+using velmoran::test::failureOf;
+
+namespace {
+
+QByteArray readFixture(const char* name)
+{
+    QFile file(QStringLiteral(VELMORAN_TEST_DATA "/") + QLatin1String(name));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("missing test fixture %s", name);
+    return file.readAll();
+}
+
+// Everything a history holds, one line per item, so two histories compare line by line.
+QStringList dump(const ChatHistory& history)
+{
+    QStringList lines;
+    lines << QStringLiteral("contacts: ") + history.contacts.join(QLatin1Char('|'));
+    lines << QStringLiteral("skipped: %1, first: %2")
+                 .arg(history.skippedMessages)
+                 .arg(history.firstSkipped);
+    for (const HistoryChat& chat : history.chats) {
+        lines << QStringLiteral("chat %1 (%2) \"%3\" peer %4 members %5")
+                     .arg(chat.id, conversationKindText(chat.kind), chat.name, chat.peerHandle,
+                          chat.members.join(QLatin1Char('|')));
+        for (const HistoryMessage& m : chat.messages) {
+            QString line = QStringLiteral("  %1 %2 [%3] %4")
+                               .arg(m.timestampMs)
+                               .arg(m.senderId, m.senderDisplayName, m.body);
+            if (m.file)
+                line += QStringLiteral(" file %1 %2 %3")
+                            .arg(m.file->objectId, m.file->fileName)
+                            .arg(m.file->size);
+            lines << line;
+        }
+    }
+    return lines;
+}
+
+QStringList readAtOnce(const QByteArray& json)
+{
+    return dump(
+        parseExportJsonInWindows(json, QStringLiteral("messages.json"), size_t(json.size()) + 1));
+}
+
+QStringList readInWindows(const QByteArray& json, size_t window)
+{
+    return dump(parseExportJsonInWindows(json, QStringLiteral("messages.json"), window));
+}
+
+QByteArray message(int n, const QByteArray& content, const QByteArray& more = {})
+{
+    return "{\"id\":\"" + QByteArray::number(n) + "\",\"originalarrivaltime\":\"2021-03-04T05:"
+           + QByteArray::number(10 + n % 50) + ":00.000Z\",\"from\":\"8:s"
+           + QByteArray::number(n % 3) + "\",\"displayName\":\"Sender " + QByteArray::number(n % 3)
+           + "\",\"messagetype\":\"RichText\",\"content\":\"" + content + "\"" + more + "}";
+}
+
+// Texts that look like the places a window is cut or taken up again, inside strings.
+const QByteArray trickyBodies[] = {
+    R"(},{\"id\":\"8:fake\",\"MessageList\":[)",
+    R"(ends in a backslash \\)",
+    R"(a quote \" in the middle and \\\" after a backslash)",
+    R"(\\\\\" \"\" \\)",
+    R"(]}]} 0} null, {)",
+    R"(\u00e9\u20ac\ud83d\ude00 and a lone \ud800 surrogate)",
+    R"(Καλημέρα 明天见 😀 \n\t line)",
+    "",
+};
+
+// Conversations whose messages hold those texts, with fields in unusual places: after the
+// message list, twice, a list given twice, members as a list, messages that are left out.
+QByteArray trickyExport()
+{
+    QByteArray conversations;
+    for (int c = 0; c < 12; ++c) {
+        QByteArray messages;
+        for (int m = 0; m < 9; ++m) {
+            const int n = c * 10 + m;
+            if (!messages.isEmpty())
+                messages += m % 2 ? ",\n  " : ",";
+            if (n % 11 == 5)
+                messages += "{\"id\":\"gone" + QByteArray::number(n)
+                            + "\",\"originalarrivaltime\":\"not a time\",\"content\":\"x\"}";
+            else
+                messages +=
+                    message(n, trickyBodies[n % std::size(trickyBodies)],
+                            n % 4 ? QByteArray() : ",\"properties\":{\"a\":[1,{\"b\":\"}\"}]}");
+        }
+        QByteArray conversation =
+            QByteArray("{\"id\":\"") + (c % 3 ? "8:c" : "19:g") + QByteArray::number(c)
+            + "@x\",\"displayName\":" + QByteArray(c % 2 ? "null" : "\"Name \\\"q\\\"\"")
+            + ",\"MessageList\":[" + messages + "]";
+        if (c % 3 == 0)
+            conversation += ",\"threadProperties\":{\"topic\":\"T" + QByteArray::number(c)
+                            + "\",\"members\":[\"8:c1@x\",\"8:z\"]}";
+        if (c == 4)
+            conversation += ",\"MessageList\":[" + message(400, "second list") + "]";
+        if (c == 6)
+            conversation += ",\"displayName\":\"Renamed later\"";
+        conversation += "}";
+        if (!conversations.isEmpty())
+            conversations += c % 2 ? " , " : ",";
+        conversations += conversation;
+    }
+    // An empty conversation, and fields around the list of conversations.
+    conversations += ",{\"id\":\"8:empty\",\"MessageList\":[]}";
+    return "\xef\xbb\xbf{\"userId\":\"8:me\",\"exportDate\":\"x\\\"y\",\"conversations\":["
+           + conversations + "],\"after\":{\"list\":[\"]\",\"}\"]}}\n";
+}
+
+const size_t windowSizes[] = {1, 2, 3, 5, 8, 13, 31, 64, 100, 257, 700, 1500, 4096};
+
+} // namespace
+
+class ExportWindowsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyCutGivesTheSameHistory_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("small fixture") << readFixture("export_small.json");
+        QTest::newRow("varied fixture, indented") << readFixture("export_varied.json");
+        QTest::newRow("strings that look like structure") << trickyExport();
+        velmoran::generator::Options options;
+        options.messages = 400;
+        options.seed = 7;
+        const std::string generated = velmoran::generator::exportJson(options);
+        QTest::newRow("generated") << QByteArray::fromStdString(generated);
+    }
+
+    void everyCutGivesTheSameHistory()
+    {
+        QFETCH(QByteArray, json);
+        const QStringList whole = readAtOnce(json);
+        QVERIFY(whole.size() > 3);
+        for (size_t window : windowSizes) {
+            const QStringList read = readInWindows(json, window);
+            if (read != whole) {
+                for (qsizetype i = 0; i < std::min(read.size(), whole.size()); ++i)
+                    QCOMPARE(read[i], whole[i]);
+                QCOMPARE(read.size(), whole.size());
+            }
+        }
+    }
+
+    // The same document with its cuts moved along byte by byte: windows of every size up to a
+    // message and a half start and end everywhere in the tricky export.
+    void windowsOfEverySizeGiveTheSameHistory()
+    {
+        const QByteArray json = trickyExport();
+        const QStringList whole = readAtOnce(json);
+        for (size_t window = 1; window <= 400; ++window)
+            QVERIFY2(readInWindows(json, window) == whole, qPrintable(QString::number(window)));
+    }
+
+    void flawsAreToldAsInOneRead_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        const QByteArray good = trickyExport();
+        const qsizetype list = good.indexOf("\"conversations\"");
+        QTest::newRow("cut in the middle") << good.left(good.size() / 2);
+        QTest::newRow("cut in the last conversation") << good.left(good.size() - 40);
+        QTest::newRow("text after the document") << good + "and more";
+        QTest::newRow("second document") << good + "{\"conversations\":[]}";
+        QByteArray typeError = good;
+        typeError.replace(good.indexOf("\"content\"", good.size() / 2), 11, "\"content\":7,\"x\"");
+        QTest::newRow("content a number late") << typeError;
+        QByteArray badComma = good;
+        badComma.insert(good.lastIndexOf("},{"), ",");
+        QTest::newRow("two commas between messages") << badComma;
+        QByteArray noList = good;
+        noList.replace(list, 15, "\"conversation\" ");
+        QTest::newRow("no conversations") << noList;
+        QByteArray unescaped = good;
+        unescaped.insert(good.size() * 2 / 3, '\x01');
+        QTest::newRow("control byte") << unescaped;
+    }
+
+    void flawsAreToldAsInOneRead()
+    {
+        QFETCH(QByteArray, json);
+        const QString whole = failureOf([&] { readAtOnce(json); });
+        QVERIFY2(whole.contains(QStringLiteral("cannot be read")), qPrintable(whole));
+        for (size_t window : windowSizes)
+            QCOMPARE(failureOf([&] { readInWindows(json, window); }), whole);
+        QCOMPARE(failureOf([&] { parseExportJson(json, QStringLiteral("messages.json")); }), whole);
+    }
+
+    // Bytes that are no UTF-8 become U+FFFD wherever the windows fall.
+    void badBytesAreRepairedWhereverTheWindowsFall()
+    {
+        QByteArray json = trickyExport();
+        json.replace("Sender 1", "Sender \xff\xfe");
+        json.replace("line", "l\xc3ne");
+        const QStringList whole = readAtOnce(json);
+        QVERIFY(whole.join(QLatin1Char('\n')).contains(QStringLiteral("Sender \ufffd\ufffd")));
+        for (size_t window : windowSizes)
+            QCOMPARE(readInWindows(json, window), whole);
+    }
+
+    // A chat far larger than a window (one of 30,000 messages) is read a few messages at a
+    // time, from a file mapped in place, and comes out whole.
+    void aChatLargerThanManyWindowsIsReadWhole()
+    {
+        QByteArray messages;
+        for (int n = 0; n < 30000; ++n) {
+            if (n)
+                messages += ',';
+            messages += message(n, "body " + QByteArray::number(n) + QByteArray(n % 97, 'x'));
+        }
+        const QByteArray json = "{\"conversations\":[{\"id\":\"8:big\",\"MessageList\":[" + messages
+                                + "]},{\"id\":\"8:after\",\"MessageList\":[]}]}";
+        QVERIFY(json.size() > 3 * (1 << 20));
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("messages.json"));
+        QVERIFY(test::writeBytes(file, json));
+        std::vector<double> told;
+        const ChatHistory history =
+            readExportJson(file, [&](double done) { told.push_back(done); });
+        QCOMPARE(dump(history), readAtOnce(json));
+        QCOMPARE(history.chats.at(0).messages.size(), size_t(30000));
+        QCOMPARE(history.contacts, (QStringList{QStringLiteral("big"), QStringLiteral("after")}));
+        QVERIFY(told.size() > 10);
+        QVERIFY(std::is_sorted(told.begin(), told.end()));
+        QCOMPARE(told.back(), 1.0);
+    }
+};
+
+QTEST_GUILESS_MAIN(ExportWindowsTest)
+#include "test_export_windows.moc"
