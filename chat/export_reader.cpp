@@ -437,9 +437,9 @@ private:
                 m_window.reset(new char[m_windowCapacity]);
             }
             char* out = m_window.get();
-            std::memcpy(out, prefix.data(), prefix.size());
-            std::memcpy(out + prefix.size(), json.data() + start, cut - start);
-            std::memcpy(out + prefix.size() + (cut - start), suffix.data(), suffix.size());
+            prefix.copy(out, prefix.size());
+            json.copy(out + prefix.size(), cut - start, start);
+            suffix.copy(out + prefix.size() + (cut - start), suffix.size());
             std::memset(out + length, ' ', simdjson::SIMDJSON_PADDING);
             m_windowStart = start;
             m_windowText = out + prefix.size();
@@ -530,6 +530,11 @@ private:
         m_message = 0;
         m_firstSkipped.reset();
         m_windowed = false;
+        m_lastWindow = false;
+        m_dummyConversation = false;
+        m_resumedConversation = false;
+        m_dummyMessage = false;
+        m_resume = {};
         m_window.reset();
         m_windowCapacity = 0;
     }

@@ -1,39 +1,99 @@
-// Any bytes given as messages.json: the parser answers a history or a Failure, nothing else.
+// Any bytes given as messages.json: the parser answers a history or a Failure, nothing else;
+// and reading it in small windows answers the very same as reading it at once.
 #include "chat/export_reader.h"
 #include "core/failure.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
+
+namespace {
+
+struct Outcome {
+    std::optional<velmoran::ChatHistory> history;
+    QString failure;
+};
+
+Outcome read(QByteArrayView json, size_t window)
+{
+    Outcome outcome;
+    try {
+        outcome.history =
+            velmoran::parseExportJsonInWindows(json, QStringLiteral("fuzz.json"), window);
+    } catch (const velmoran::Failure& failure) {
+        outcome.failure = failure.description();
+        if (outcome.failure.isEmpty())
+            std::abort();
+    }
+    return outcome;
+}
+
+bool sameMessages(const velmoran::HistoryChat& a, const velmoran::HistoryChat& b)
+{
+    if (a.messages.size() != b.messages.size())
+        return false;
+    for (size_t i = 0; i < a.messages.size(); ++i) {
+        const velmoran::HistoryMessage& x = a.messages[i];
+        const velmoran::HistoryMessage& y = b.messages[i];
+        if (x.timestampMs != y.timestampMs || x.body != y.body || x.senderId != y.senderId
+            || x.senderDisplayName != y.senderDisplayName || bool(x.file) != bool(y.file))
+            return false;
+    }
+    return true;
+}
+
+bool same(const Outcome& a, const Outcome& b)
+{
+    if (a.failure != b.failure || a.history.has_value() != b.history.has_value())
+        return false;
+    if (!a.history)
+        return true;
+    const velmoran::ChatHistory& x = *a.history;
+    const velmoran::ChatHistory& y = *b.history;
+    if (x.contacts != y.contacts || x.skippedMessages != y.skippedMessages
+        || x.firstSkipped != y.firstSkipped || x.chats.size() != y.chats.size())
+        return false;
+    for (size_t c = 0; c < x.chats.size(); ++c) {
+        const velmoran::HistoryChat& p = x.chats[c];
+        const velmoran::HistoryChat& q = y.chats[c];
+        if (p.id != q.id || p.name != q.name || p.kind != q.kind || p.peerHandle != q.peerHandle
+            || p.members != q.members || !sameMessages(p, q))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
 {
-    try {
-        const velmoran::ChatHistory history = velmoran::parseExportJson(
-            QByteArrayView(reinterpret_cast<const char*>(data), qsizetype(size)),
-            QStringLiteral("fuzz.json"));
-        // Every one-to-one chat's partner is a contact, and messages are in time order.
-        // A left-out message is always described, and only then.
-        if (history.skippedMessages < 0
-            || (history.skippedMessages > 0) == history.firstSkipped.isEmpty())
+    const QByteArrayView json(reinterpret_cast<const char*>(data), qsizetype(size));
+    const Outcome whole = read(json, size + 1);
+    // Windows of 1 to 64 bytes put their cuts everywhere in a small document.
+    if (!same(whole, read(json, size % 64 + 1)))
+        std::abort();
+    if (!whole.history)
+        return 0;
+    const velmoran::ChatHistory& history = *whole.history;
+    // Every one-to-one chat's partner is a contact, and messages are in time order.
+    // A left-out message is always described, and only then.
+    if (history.skippedMessages < 0
+        || (history.skippedMessages > 0) == history.firstSkipped.isEmpty())
+        std::abort();
+    for (const velmoran::HistoryChat& chat : history.chats) {
+        if (!chat.peerHandle.isEmpty() && !history.contacts.contains(chat.peerHandle))
             std::abort();
-        for (const velmoran::HistoryChat& chat : history.chats) {
-            if (!chat.peerHandle.isEmpty() && !history.contacts.contains(chat.peerHandle))
+        // Only one-to-one chats have a partner, and every chat has its id and a name.
+        if ((chat.kind == velmoran::ConversationKind::OneToOne)
+                != chat.id.startsWith(QStringLiteral("8:"))
+            || (chat.kind != velmoran::ConversationKind::OneToOne && !chat.peerHandle.isEmpty())
+            || chat.id.isEmpty()
+            || (chat.name.isEmpty() && chat.kind != velmoran::ConversationKind::OneToOne))
+            std::abort();
+        for (size_t i = 1; i < chat.messages.size(); ++i) {
+            if (chat.messages[i - 1].timestampMs > chat.messages[i].timestampMs)
                 std::abort();
-            // Only one-to-one chats have a partner, and every chat has its id and a name.
-            if ((chat.kind == velmoran::ConversationKind::OneToOne)
-                    != chat.id.startsWith(QStringLiteral("8:"))
-                || (chat.kind != velmoran::ConversationKind::OneToOne && !chat.peerHandle.isEmpty())
-                || chat.id.isEmpty()
-                || (chat.name.isEmpty() && chat.kind != velmoran::ConversationKind::OneToOne))
-                std::abort();
-            for (size_t i = 1; i < chat.messages.size(); ++i) {
-                if (chat.messages[i - 1].timestampMs > chat.messages[i].timestampMs)
-                    std::abort();
-            }
         }
-    } catch (const velmoran::Failure& failure) {
-        if (failure.description().isEmpty())
-            std::abort();
     }
     return 0;
 }

@@ -185,6 +185,10 @@ private slots:
         QByteArray noList = good;
         noList.replace(list, 15, "\"conversation\" ");
         QTest::newRow("no conversations") << noList;
+        // Read again at once after windows that took up a message list: the placeholders
+        // of the last window must not count then (found by the fuzzer).
+        QTest::newRow("a flaw after a message list was taken up") << QByteArray(
+            R"({"conversations":[{"id":"8:a","MessageList":[{"id":"1","originalarrivaltime":"2021-01-01T00:00:00Z","messagetype":"Text","displayName":"A \ud83d","content":"hello \ud83d"},{"id":"2","originalarrivaltime":"2021-01-01T00:00Z","messagetype":"Text","displayName":2A \ud83d","co"id":"8:a","MessageList":[{"id":"1","originalarrivaltime":"2021-01-01T00:00:00Z","messagetype":"Teud83d\ude00 \q \u12"}]}]})");
         QByteArray unescaped = good;
         unescaped.insert(good.size() * 2 / 3, '\x01');
         QTest::newRow("control byte") << unescaped;
