@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -190,8 +191,9 @@ std::string_view unescapeWithReplacement(std::string_view token, std::string& ou
 }
 
 // The bytes with every invalid UTF-8 sequence replaced by U+FFFD. Converted in pieces cut
-// before a lead byte, so a large file is not held as UTF-16 all at once.
-simdjson::padded_string withUtf8Repaired(std::string_view bytes)
+// before a lead byte, so a large file is not held as UTF-16 all at once; tick is called after
+// each piece.
+simdjson::padded_string withUtf8Repaired(std::string_view bytes, const std::function<void()>& tick)
 {
     const size_t piece = size_t(1) << 20;
     QByteArray repaired;
@@ -205,6 +207,7 @@ simdjson::padded_string withUtf8Repaired(std::string_view bytes)
             --end;
         repaired += QString::fromUtf8(bytes.data() + at, qsizetype(end - at)).toUtf8();
         at = end;
+        tick();
     }
     return simdjson::padded_string(repaired.constData(), size_t(repaired.size()));
 }
@@ -288,7 +291,8 @@ public:
     void releaseReadPagesOf(MappedFile* mapping) { m_mapping = mapping; }
 
     // The size of the windows the document is read in (see parseInWindows).
-    void setWindowSize(size_t bytes) { m_firstWindow = std::max<size_t>(1, bytes); }
+    // 0: the document is read as one, without windows.
+    void setWindowSize(size_t bytes) { m_firstWindow = bytes; }
 
     ChatHistory parse(const simdjson::padded_string& json)
     {
@@ -305,13 +309,15 @@ public:
     // after the document) is read once more as one document, which tells it exactly.
     ChatHistory parse(std::string_view json, size_t capacity)
     {
+        if (m_firstWindow == 0)
+            return parseWhole(json, capacity);
         try {
             return parseInWindows(json, true);
         } catch (const WindowEnded& ended) {
             if (ended.notUtf8) {
                 // Bytes that are no UTF-8 become U+FFFD; the rest of the history is still
                 // worth reading.
-                m_repaired = withUtf8Repaired(json);
+                m_repaired = withUtf8Repaired(json, [this] { stillReading(); });
                 startOver();
                 try {
                     return parseInWindows(std::string_view(m_repaired.data(), m_repaired.size()),
@@ -330,6 +336,7 @@ private:
     struct WindowEnded {
         bool flawed = false; // the flaw lies in the file's own bytes, not at the window's end
         bool notUtf8 = false;
+        bool unfinished = false; // the last bytes are not the bracket that closes the document
     };
 
     // Where reading can go on after the last whole unit read: after a conversation, or after a
@@ -427,47 +434,13 @@ private:
                 window *= 2;
                 continue;
             }
-            const std::string_view prefix = prefixFor(at);
-            const std::string_view suffix = last ? std::string_view() : std::string_view(" 0}");
-            const size_t length = prefix.size() + (cut - start) + suffix.size();
-            if (m_windowCapacity < length + simdjson::SIMDJSON_PADDING) {
-                m_windowCapacity = std::max(length + simdjson::SIMDJSON_PADDING,
-                                            m_windowCapacity + m_windowCapacity / 2);
-                m_window.reset();
-                m_window.reset(new char[m_windowCapacity]);
-            }
-            char* out = m_window.get();
-            prefix.copy(out, prefix.size());
-            json.copy(out + prefix.size(), cut - start, start);
-            suffix.copy(out + prefix.size() + (cut - start), suffix.size());
-            std::memset(out + length, ' ', simdjson::SIMDJSON_PADDING);
-            m_windowStart = start;
-            m_windowText = out + prefix.size();
-            m_suffix = out + length - suffix.size();
-            m_lastWindow = last;
-            m_dummyConversation = at == ResumeAt::Conversations;
-            m_resumedConversation = at == ResumeAt::Messages;
-            m_dummyMessage = at == ResumeAt::Messages;
             try {
-                od::document doc;
-                const simdjson::error_code error =
-                    m_parser.iterate(out, length, length + simdjson::SIMDJSON_PADDING).get(doc);
-                if (error)
-                    throw WindowEnded{true, error == simdjson::UTF8_ERROR};
-                m_doc = &doc;
-                const bool sawConversations = readTop(doc);
-                if (!last)
-                    throw WindowEnded{};
-                if (!sawConversations)
-                    throw WindowEnded{true};
-                const char* trailing = nullptr;
-                if (doc.current_location().get(trailing) == simdjson::SUCCESS)
-                    throw WindowEnded{true};
-                m_doc = nullptr;
-                report(1);
+                readWindow(json, start, cut, at, last);
                 return std::move(m_history);
             } catch (const WindowEnded& ended) {
                 m_doc = nullptr;
+                if (last && ended.unfinished)
+                    failUnfinished(json, start, at);
                 if (last || ended.flawed)
                     throw;
             }
@@ -481,6 +454,83 @@ private:
                 window *= 2;
             }
         }
+    }
+
+    // Reads json from start to cut as one window that starts as at tells; last: it reaches
+    // the end of the document. Throws WindowEnded where the window's reading ends, unless it
+    // is the last one and the document is a history.
+    void readWindow(std::string_view json, size_t start, size_t cut, ResumeAt at, bool last)
+    {
+        const std::string_view prefix = prefixFor(at);
+        const std::string_view suffix = last ? std::string_view() : std::string_view(" 0}");
+        const size_t length = prefix.size() + (cut - start) + suffix.size();
+        if (m_windowCapacity < length + simdjson::SIMDJSON_PADDING) {
+            m_windowCapacity = std::max(length + simdjson::SIMDJSON_PADDING,
+                                        m_windowCapacity + m_windowCapacity / 2);
+            m_window.reset();
+            m_window.reset(new char[m_windowCapacity]);
+        }
+        char* out = m_window.get();
+        prefix.copy(out, prefix.size());
+        json.copy(out + prefix.size(), cut - start, start);
+        suffix.copy(out + prefix.size() + (cut - start), suffix.size());
+        std::memset(out + length, ' ', simdjson::SIMDJSON_PADDING);
+        m_windowStart = start;
+        m_windowText = out + prefix.size();
+        m_suffix = out + length - suffix.size();
+        m_lastWindow = last;
+        m_dummyConversation = at == ResumeAt::Conversations;
+        m_resumedConversation = at == ResumeAt::Messages;
+        m_dummyMessage = at == ResumeAt::Messages;
+        od::document doc;
+        const simdjson::error_code error =
+            m_parser.iterate(out, length, length + simdjson::SIMDJSON_PADDING).get(doc);
+        if (error == simdjson::UTF8_ERROR)
+            throw WindowEnded{true, true};
+        // The bytes of earlier windows passed this check, so the document's flaw is here,
+        // and a read of the whole document would tell the same.
+        if (error && last)
+            fail(describeJsonError(error, m_subject), true);
+        if (error)
+            throw WindowEnded{true};
+        m_doc = &doc;
+        const bool sawConversations = readTop(doc);
+        if (!last)
+            throw WindowEnded{};
+        if (!sawConversations)
+            throw WindowEnded{true};
+        const char* trailing = nullptr;
+        if (doc.current_location().get(trailing) == simdjson::SUCCESS)
+            throw WindowEnded{true};
+        m_doc = nullptr;
+        report(1);
+    }
+
+    // The last window, from start on, does not end with the bracket that closes the document:
+    // the document was cut short (an interrupted download), or text follows it. Told as a read
+    // of the whole document tells it, from this window alone: when the document up to the last
+    // closing bracket is a history, the rest is text after it.
+    [[noreturn]] void failUnfinished(std::string_view json, size_t start, ResumeAt at)
+    {
+        const size_t close = json.find_last_of("}]");
+        const size_t after = close == std::string_view::npos || close < start
+                                 ? std::string_view::npos
+                                 : json.find_first_not_of(" \t\r\n", close + 1);
+        if (after != std::string_view::npos) {
+            takeBackTo(m_resume);
+            bool whole = true;
+            try {
+                readWindow(json, start, close + 1, at, true);
+            } catch (const WindowEnded&) {
+                whole = false;
+            } catch (const Failure&) {
+                whole = false;
+            }
+            m_doc = nullptr;
+            if (whole)
+                failTrailing(json, after);
+        }
+        fail(describeJsonError(simdjson::INCOMPLETE_ARRAY_OR_OBJECT, m_subject), true);
     }
 
     // Notes that reading can go on after the unit just read.
@@ -543,14 +593,16 @@ private:
     ChatHistory parseWhole(std::string_view json, size_t capacity)
     {
         // A byte order mark is no JSON, but some tools write one.
-        const size_t bom = json.starts_with("\xef\xbb\xbf") ? 3 : 0;
+        size_t bom = json.starts_with("\xef\xbb\xbf") ? 3 : 0;
         std::string_view all = json;
         od::document doc;
         simdjson::error_code error =
             m_parser.iterate(all.data() + bom, all.size() - bom, capacity - bom).get(doc);
         if (error == simdjson::UTF8_ERROR) {
-            m_repaired = withUtf8Repaired(json);
+            m_repaired = withUtf8Repaired(json, [this] { stillReading(); });
             all = std::string_view(m_repaired.data(), m_repaired.size());
+            // The repair drops a byte order mark.
+            bom = all.starts_with("\xef\xbb\xbf") ? 3 : 0;
             error = m_parser
                         .iterate(all.data() + bom, all.size() - bom,
                                  all.size() - bom + simdjson::SIMDJSON_PADDING)
@@ -586,6 +638,8 @@ private:
         const simdjson::error_code topError = doc.get_object().get(top);
         if (topError == simdjson::INCORRECT_TYPE)
             fail(QStringLiteral("%1 is not a JSON object").arg(m_subject));
+        if (topError == simdjson::INCOMPLETE_ARRAY_OR_OBJECT && m_windowed && m_lastWindow)
+            throw WindowEnded{true, false, true};
         if (topError == simdjson::INCOMPLETE_ARRAY_OR_OBJECT && !m_windowed)
             explainIncomplete(std::string_view(m_source, m_length), m_bom);
         check(topError);
@@ -599,6 +653,14 @@ private:
             }
         }
         return sawConversations;
+    }
+
+    // Tells progress again without a change, so window events run during work that has no
+    // position in the document (the repair of bytes that are no UTF-8).
+    void stillReading()
+    {
+        if (m_progress)
+            (*m_progress)(std::max(m_reported, m_progressFrom));
     }
 
     void report(double done)
@@ -643,7 +705,8 @@ private:
                  .arg(at + 1)
                  .arg(m_subject == QStringLiteral("it") ? QString()
                                                         : QStringLiteral(" of ") + m_subject,
-                      quotedExcerpt(all.substr(at), 24)));
+                      quotedExcerpt(all.substr(at), 24)),
+             true);
     }
 
     // The parser refuses a document whose last token is not the bracket that closes it before
@@ -674,9 +737,10 @@ private:
         QString reason;
     };
 
-    [[noreturn]] void fail(const QString& reason) const
+    // told: the reason is the one a read of the whole document gives, also in a window.
+    [[noreturn]] void fail(const QString& reason, bool told = false) const
     {
-        if (m_windowed)
+        if (m_windowed && !told)
             throw WindowEnded{};
         failToRead(m_fileName, reason);
     }
@@ -696,6 +760,10 @@ private:
     {
         if (!error)
             return;
+        // The last window has no made-up ending: the flaw is the file's, the first one a read
+        // of the whole document meets too.
+        if (m_windowed && m_lastWindow)
+            fail(describeJsonError(error, m_subject), true);
         if (m_windowed) {
             // Where the window is cut, the parser stands in its ending; anywhere before
             // that, the flaw is the file's.
@@ -971,10 +1039,13 @@ private:
         checkType(value.get_array().get(list), "MessageList", "a list");
         // Counting the messages first is a quick walk over the parsed structure; it saves
         // growing the list (moving every message read so far) and its spare room.
-        // A window may end inside the list, and a failed count would end the window's read.
-        size_t count = 0;
-        if ((!m_windowed || m_lastWindow) && list.count_elements().get(count) == simdjson::SUCCESS)
+        // A window may end inside the list, so only the last one counts. A list that cannot be
+        // counted is no JSON (the parser stops reading at the failed count, so it is told now).
+        if (!m_windowed || m_lastWindow) {
+            size_t count = 0;
+            check(list.count_elements().get(count));
             messages.reserve(messages.size() + count);
+        }
         for (auto item : list) {
             if (m_dummyMessage) {
                 m_dummyMessage = false;

@@ -36,9 +36,9 @@ ChatHistory readExportJson(const QString& path, const ReadProgress& progress = {
 ChatHistory parseExportJson(QByteArrayView json, const QString& fileName);
 
 // The same, reading the document in windows of windowBytes rather than the usual megabyte (a
-// window that holds no whole message or conversation is read again at twice its size). The
-// history and any failure are the same at every window size; tests use small ones to put the
-// ends of windows everywhere.
+// window that holds no whole message or conversation is read again at twice its size), or, for
+// 0, as one document without windows. The history and any failure are the same either way;
+// tests use small windows to put their ends everywhere.
 ChatHistory parseExportJsonInWindows(QByteArrayView json, const QString& fileName,
                                      size_t windowBytes);
 

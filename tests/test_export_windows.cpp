@@ -49,10 +49,10 @@ QStringList dump(const ChatHistory& history)
     return lines;
 }
 
+// The document read as one, without windows.
 QStringList readAtOnce(const QByteArray& json)
 {
-    return dump(
-        parseExportJsonInWindows(json, QStringLiteral("messages.json"), size_t(json.size()) + 1));
+    return dump(parseExportJsonInWindows(json, QStringLiteral("messages.json"), 0));
 }
 
 QStringList readInWindows(const QByteArray& json, size_t window)
@@ -121,7 +121,8 @@ QByteArray trickyExport()
            + conversations + "],\"after\":{\"list\":[\"]\",\"}\"]}}\n";
 }
 
-const size_t windowSizes[] = {1, 2, 3, 5, 8, 13, 31, 64, 100, 257, 700, 1500, 4096};
+// The last is larger than any document here: one window.
+const size_t windowSizes[] = {1, 2, 3, 5, 8, 13, 31, 64, 100, 257, 700, 1500, 4096, 1 << 20};
 
 } // namespace
 
@@ -170,35 +171,56 @@ private slots:
     void flawsAreToldAsInOneRead_data()
     {
         QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("reason");
+        const QString notJson = QStringLiteral("is not valid JSON");
         const QByteArray good = trickyExport();
         const qsizetype list = good.indexOf("\"conversations\"");
-        QTest::newRow("cut in the middle") << good.left(good.size() / 2);
-        QTest::newRow("cut in the last conversation") << good.left(good.size() - 40);
-        QTest::newRow("text after the document") << good + "and more";
-        QTest::newRow("second document") << good + "{\"conversations\":[]}";
+        const qsizetype lastList = good.lastIndexOf("\"MessageList\":[{");
+        const qsizetype secondMessage = good.indexOf("{\"id\":\"", lastList + 20);
+        // A download cut short, wherever it stops: never told as text after the document.
+        QTest::newRow("cut in the middle") << good.left(good.size() / 2) << notJson;
+        QTest::newRow("cut in the last conversation") << good.left(good.size() - 40) << notJson;
+        QTest::newRow("cut after a message")
+            << good.left(good.lastIndexOf("}", secondMessage) + 1) << notJson;
+        QTest::newRow("cut after a message's last string")
+            << good.left(good.lastIndexOf("\"", secondMessage - 2) + 1) << notJson;
+        QTest::newRow("text after the document")
+            << good + "and more" << QStringLiteral("unexpected text after the JSON document");
+        QTest::newRow("second document")
+            << good + "{\"conversations\":[]}"
+            << QStringLiteral("unexpected text after the JSON document at byte %1")
+                   .arg(good.size() + 1);
         QByteArray typeError = good;
-        typeError.replace(good.indexOf("\"content\"", good.size() / 2), 11, "\"content\":7,\"x\"");
-        QTest::newRow("content a number late") << typeError;
+        typeError.replace(good.indexOf("\"content\"", good.size() / 2), 11,
+                          "\"content\":7,\"x\":\"");
+        QTest::newRow("content a number late")
+            << typeError << QStringLiteral("\"content\" is not a text");
         QByteArray badComma = good;
         badComma.insert(good.lastIndexOf("},{"), ",");
-        QTest::newRow("two commas between messages") << badComma;
+        QTest::newRow("two commas between messages") << badComma << notJson;
         QByteArray noList = good;
         noList.replace(list, 15, "\"conversation\" ");
-        QTest::newRow("no conversations") << noList;
+        QTest::newRow("no conversations") << noList << QStringLiteral("no \"conversations\" list");
         // Read again at once after windows that took up a message list: the placeholders
         // of the last window must not count then (found by the fuzzer).
         QTest::newRow("a flaw after a message list was taken up") << QByteArray(
-            R"({"conversations":[{"id":"8:a","MessageList":[{"id":"1","originalarrivaltime":"2021-01-01T00:00:00Z","messagetype":"Text","displayName":"A \ud83d","content":"hello \ud83d"},{"id":"2","originalarrivaltime":"2021-01-01T00:00Z","messagetype":"Text","displayName":2A \ud83d","co"id":"8:a","MessageList":[{"id":"1","originalarrivaltime":"2021-01-01T00:00:00Z","messagetype":"Teud83d\ude00 \q \u12"}]}]})");
+            R"({"conversations":[{"id":"8:a","MessageList":[{"id":"1","originalarrivaltime":"2021-01-01T00:00:00Z","messagetype":"Text","displayName":"A \ud83d","content":"hello \ud83d"},{"id":"2","originalarrivaltime":"2021-01-01T00:00Z","messagetype":"Text","displayName":2A \ud83d","co"id":"8:a","MessageList":[{"id":"1","originalarrivaltime":"2021-01-01T00:00:00Z","messagetype":"Teud83d\ude00 \q \u12"}]}]})")
+                                                                  << QStringLiteral(
+                                                                         "conversation 1, message "
+                                                                         "2: \"displayName\" is "
+                                                                         "not a text");
         QByteArray unescaped = good;
         unescaped.insert(good.size() * 2 / 3, '\x01');
-        QTest::newRow("control byte") << unescaped;
+        QTest::newRow("control byte") << unescaped << notJson;
     }
 
     void flawsAreToldAsInOneRead()
     {
         QFETCH(QByteArray, json);
+        QFETCH(QString, reason);
         const QString whole = failureOf([&] { readAtOnce(json); });
-        QVERIFY2(whole.contains(QStringLiteral("cannot be read")), qPrintable(whole));
+        QVERIFY2(whole.contains(QStringLiteral("cannot be read: ")) && whole.contains(reason),
+                 qPrintable(whole));
         for (size_t window : windowSizes)
             QCOMPARE(failureOf([&] { readInWindows(json, window); }), whole);
         QCOMPARE(failureOf([&] { parseExportJson(json, QStringLiteral("messages.json")); }), whole);
