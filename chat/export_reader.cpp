@@ -270,6 +270,109 @@ QString quotedExcerpt(std::string_view text, size_t length)
     return QLatin1Char('"') + excerpt.simplified() + QLatin1Char('"');
 }
 
+// The messages of a conversation as they are read, in blocks, so a long chat never moves what
+// it holds while it grows. At the end they are put in time order (ties in reading order) into
+// one list of their exact size, a piece at a time: a chat of half a million messages takes a
+// while to sort and move, and window events run between the pieces.
+class MessageBlocks {
+public:
+    size_t size() const { return m_size; }
+    const HistoryMessage& at(size_t i) const { return m_blocks[i / BlockSize][i % BlockSize]; }
+
+    void push_back(HistoryMessage&& message)
+    {
+        if (m_blocks.empty() || m_blocks.back().size() == BlockSize) {
+            m_blocks.emplace_back();
+            // The first block grows as needed, so a short chat takes little room.
+            if (m_blocks.size() > 1)
+                m_blocks.back().reserve(BlockSize);
+        }
+        m_blocks.back().push_back(std::move(message));
+        ++m_size;
+    }
+
+    // Forgets the messages from the count-th on.
+    void truncate(size_t count)
+    {
+        while (m_size > count) {
+            std::vector<HistoryMessage>& last = m_blocks.back();
+            const size_t drop = std::min(m_size - count, last.size());
+            last.erase(last.end() - qsizetype(drop), last.end());
+            m_size -= drop;
+            if (last.empty())
+                m_blocks.pop_back();
+        }
+    }
+
+    // The messages in time order; calls between() between pieces of the work. Leaves this
+    // empty.
+    std::vector<HistoryMessage> takeInTimeOrder(const std::function<void()>& between)
+    {
+        auto byTime = [](const HistoryMessage& a, const HistoryMessage& b) {
+            return a.timestampMs < b.timestampMs;
+        };
+        std::vector<HistoryMessage> ordered;
+        if (m_blocks.size() <= 1) {
+            if (!m_blocks.empty())
+                ordered = std::move(m_blocks.front());
+            if (!std::is_sorted(ordered.begin(), ordered.end(), byTime))
+                std::stable_sort(ordered.begin(), ordered.end(), byTime);
+            ordered.shrink_to_fit();
+            *this = {};
+            return ordered;
+        }
+        // Sorted as (time, place read) keys, a run at a time, then runs merged pairwise.
+        struct Key {
+            qint64 time;
+            size_t index;
+            bool operator<(const Key& other) const
+            {
+                return time != other.time ? time < other.time : index < other.index;
+            }
+        };
+        std::vector<Key> keys(m_size);
+        bool sorted = true;
+        for (size_t i = 0; i < m_size; ++i) {
+            keys[i] = {at(i).timestampMs, i};
+            sorted = sorted && (i == 0 || keys[i - 1].time <= keys[i].time);
+        }
+        if (!sorted) {
+            const size_t run = 8 * BlockSize;
+            for (size_t from = 0; from < m_size; from += run) {
+                std::sort(keys.begin() + qsizetype(from),
+                          keys.begin() + qsizetype(std::min(m_size, from + run)));
+                between();
+            }
+            std::vector<Key> merged(m_size);
+            for (size_t width = run; width < m_size; width *= 2) {
+                for (size_t from = 0; from < m_size; from += 2 * width) {
+                    const size_t middle = std::min(m_size, from + width);
+                    const size_t end = std::min(m_size, from + 2 * width);
+                    std::merge(keys.begin() + qsizetype(from), keys.begin() + qsizetype(middle),
+                               keys.begin() + qsizetype(middle), keys.begin() + qsizetype(end),
+                               merged.begin() + qsizetype(from));
+                    between();
+                }
+                keys.swap(merged);
+            }
+        }
+        ordered.reserve(m_size);
+        for (size_t i = 0; i < m_size; ++i) {
+            const size_t from = keys[i].index;
+            ordered.push_back(std::move(m_blocks[from / BlockSize][from % BlockSize]));
+            if ((i + 1) % BlockSize == 0)
+                between();
+        }
+        *this = {};
+        return ordered;
+    }
+
+private:
+    static constexpr size_t BlockSize = 8192;
+    std::vector<std::vector<HistoryMessage>> m_blocks;
+    size_t m_size = 0;
+};
+
 class ExportParser {
 public:
     // subject names the JSON in failure texts: "it" for a file of its own, "its
@@ -356,6 +459,7 @@ private:
     // The conversation being read; it lasts across windows when one ends inside its messages.
     struct OpenConversation {
         HistoryChat chat;
+        MessageBlocks messages;
         std::string id;
         bool sawId = false;
         bool sawMessages = false;
@@ -547,7 +651,7 @@ private:
             return;
         m_resume.at = at;
         m_resume.offset = m_windowStart + size_t(location - m_windowText);
-        m_resume.messages = at == ResumeAt::Messages ? m_open.chat.messages.size() : 0;
+        m_resume.messages = at == ResumeAt::Messages ? m_open.messages.size() : 0;
         m_resume.conversation = m_conversation;
         m_resume.message = m_message;
         m_resume.skipped = m_history.skippedMessages;
@@ -558,8 +662,7 @@ private:
     void takeBackTo(const ResumePoint& resume)
     {
         if (resume.at == ResumeAt::Messages)
-            m_open.chat.messages.erase(m_open.chat.messages.begin() + qsizetype(resume.messages),
-                                       m_open.chat.messages.end());
+            m_open.messages.truncate(resume.messages);
         else
             m_open = {};
         m_conversation = resume.conversation;
@@ -922,9 +1025,10 @@ private:
     }
 
     // A member's name as the latest of their messages that has one shows it, else empty.
-    static QString nameInMessages(const HistoryChat& chat, const QString& handle)
+    static QString nameInMessages(const MessageBlocks& messages, const QString& handle)
     {
-        for (auto m = chat.messages.rbegin(); m != chat.messages.rend(); ++m) {
+        for (size_t i = messages.size(); i-- > 0;) {
+            const HistoryMessage* m = &messages.at(i);
             if (m->senderId == handle && !m->senderDisplayName.isEmpty()
                 && m->senderDisplayName != handle)
                 return m->senderDisplayName;
@@ -933,25 +1037,26 @@ private:
     }
 
     // The members' names as the messages show them, else their handles.
-    static QString memberNames(const HistoryChat& chat)
+    static QString memberNames(const HistoryChat& chat, const MessageBlocks& messages)
     {
         QStringList names;
         for (const QString& member : chat.members) {
             const QString handle = member.startsWith(QStringLiteral("8:")) ? member.mid(2) : member;
-            const QString name = nameInMessages(chat, handle);
+            const QString name = nameInMessages(messages, handle);
             names << (name.isEmpty() ? handle : name);
         }
         return names.join(QStringLiteral(", "));
     }
 
-    static QString nameOf(const HistoryChat& chat, const QString& displayName, const QString& topic)
+    static QString nameOf(const HistoryChat& chat, const MessageBlocks& messages,
+                          const QString& displayName, const QString& topic)
     {
         switch (chat.kind) {
         case ConversationKind::OneToOne:
             if (!displayName.isEmpty())
                 return displayName;
             // Exports often leave a dialog unnamed while the partner's messages carry a name.
-            if (const QString name = nameInMessages(chat, chat.peerHandle); !name.isEmpty())
+            if (const QString name = nameInMessages(messages, chat.peerHandle); !name.isEmpty())
                 return name;
             return chat.peerHandle;
         case ConversationKind::Group:
@@ -959,7 +1064,7 @@ private:
                 return topic;
             if (!displayName.isEmpty())
                 return displayName;
-            if (const QString names = memberNames(chat); !names.isEmpty())
+            if (const QString names = memberNames(chat, messages); !names.isEmpty())
                 return names;
             return chat.id;
         case ConversationKind::Bot:
@@ -991,7 +1096,7 @@ private:
                 readThreadProperties(field.value(), open.topic, chat.members);
             } else if (key == "MessageList") {
                 open.sawMessages = true;
-                readMessages(field.value(), chat.messages);
+                readMessages(field.value(), open.messages);
             }
         }
         m_message = 0;
@@ -1013,7 +1118,7 @@ private:
                 m_history.contacts.append(chat.peerHandle);
             }
         }
-        chat.name = nameOf(chat, displayName, topic);
+        chat.name = nameOf(chat, open.messages, displayName, topic);
         if (m_firstSkipped && m_firstSkipped->conversation == m_conversation) {
             m_history.firstSkipped = QStringLiteral("message %1 of conversation \"%2\"")
                                          .arg(m_firstSkipped->message)
@@ -1023,29 +1128,15 @@ private:
                     QStringLiteral(" (message id \"%1\")").arg(m_firstSkipped->messageId);
             m_history.firstSkipped += QStringLiteral(", ") + m_firstSkipped->reason;
         }
-        auto byTime = [](const HistoryMessage& a, const HistoryMessage& b) {
-            return a.timestampMs < b.timestampMs;
-        };
-        if (!std::is_sorted(chat.messages.begin(), chat.messages.end(), byTime))
-            std::stable_sort(chat.messages.begin(), chat.messages.end(), byTime);
-        chat.messages.shrink_to_fit();
+        chat.messages = open.messages.takeInTimeOrder([this] { stillReading(); });
         m_history.chats.push_back(std::move(chat));
         m_open = {};
     }
 
-    void readMessages(od::value value, std::vector<HistoryMessage>& messages)
+    void readMessages(od::value value, MessageBlocks& messages)
     {
         od::array list;
         checkType(value.get_array().get(list), "MessageList", "a list");
-        // Counting the messages first is a quick walk over the parsed structure; it saves
-        // growing the list (moving every message read so far) and its spare room.
-        // A window may end inside the list, so only the last one counts. A list that cannot be
-        // counted is no JSON (the parser stops reading at the failed count, so it is told now).
-        if (!m_windowed || m_lastWindow) {
-            size_t count = 0;
-            check(list.count_elements().get(count));
-            messages.reserve(messages.size() + count);
-        }
         for (auto item : list) {
             if (m_dummyMessage) {
                 m_dummyMessage = false;
