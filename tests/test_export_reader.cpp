@@ -2,6 +2,7 @@
 #include "chat/export_reader.h"
 #include "core/failure.h"
 #include "history_files.h"
+#include "test_data.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,18 +11,11 @@
 
 using namespace velmoran;
 using velmoran::test::failureOf;
+using velmoran::test::readFixture;
 
 namespace {
 
 // A small export covering every kind of conversation and message the reader must map.
-QByteArray readFixture(const char* name)
-{
-    QFile file(QStringLiteral(VELMORAN_TEST_DATA "/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing test fixture %s", name);
-    return file.readAll();
-}
-
 const QByteArray exportJson = readFixture("export_small.json");
 
 qint64 ms(const char* iso)

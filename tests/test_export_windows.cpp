@@ -5,6 +5,7 @@
 #include "core/failure.h"
 #include "history_files.h"
 #include "history_generator.h"
+#include "test_data.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,16 +16,9 @@
 
 using namespace velmoran;
 using velmoran::test::failureOf;
+using velmoran::test::readFixture;
 
 namespace {
-
-QByteArray readFixture(const char* name)
-{
-    QFile file(QStringLiteral(VELMORAN_TEST_DATA "/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing test fixture %s", name);
-    return file.readAll();
-}
 
 // Everything a history holds, one line per item, so two histories compare line by line.
 QStringList dump(const ChatHistory& history)
