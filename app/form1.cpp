@@ -217,7 +217,7 @@ void Form1::createControls()
     setupReportView(m_listView2);
     m_listView2->viewport()->installEventFilter(this);
 
-    m_progressBar1 = new QProgressBar(this);
+    m_progressBar1 = new TextProgressBar(this);
     m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     m_progressBar1->setGeometry(twipsRect(120, 9150, 7800, 405));
     m_progressBar1->setRange(0, 100);

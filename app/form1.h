@@ -112,7 +112,7 @@ private:
     QCheckBox* m_check4 = nullptr;
     QGroupBox* m_frame1 = nullptr;
     QGroupBox* m_frame2 = nullptr;
-    QProgressBar* m_progressBar1 = nullptr;
+    TextProgressBar* m_progressBar1 = nullptr;
     std::unique_ptr<ProgressDisplay> m_progress;
     ContactListModel* m_contacts = nullptr;
     ResultsModel* m_results = nullptr;

@@ -6,7 +6,13 @@
 
 namespace velmoran {
 
-ProgressDisplay::ProgressDisplay(QProgressBar* bar)
+void TextProgressBar::setShownText(const QString& text)
+{
+    m_shownText = text;
+    update();
+}
+
+ProgressDisplay::ProgressDisplay(TextProgressBar* bar)
     : m_bar(bar)
 {
     m_bar->setTextVisible(true);
@@ -26,10 +32,7 @@ void ProgressDisplay::setValue(double value)
 void ProgressDisplay::setText(const QString& text)
 {
     m_text = text;
-    // The bar's format treats % as a placeholder; the program's texts are literal.
-    QString format = text;
-    format.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    m_bar->setFormat(format);
+    m_bar->setShownText(text);
     // Screen readers read the text, not just a percentage.
     m_bar->setAccessibleName(text);
 }

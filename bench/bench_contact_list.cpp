@@ -23,7 +23,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QProgressBar>
 #include <QTableView>
 
 #include <algorithm>
@@ -97,7 +96,7 @@ int main(int argc, char** argv)
     MainWindowHelpCommand help(platform, reporter, [] { return QString(); });
     MousePointer pointer;
     EventPump pump;
-    QProgressBar bar;
+    TextProgressBar bar;
     ProgressDisplay progress(&bar);
     ResultsModel results;
     ResultsRemovalLock removal;

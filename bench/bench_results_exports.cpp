@@ -25,7 +25,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProgressBar>
 #include <QTemporaryDir>
 
 #include <xlsxwriter.h>
@@ -114,7 +113,7 @@ struct Window {
         bar.show();
         QApplication::processEvents();
     }
-    QProgressBar bar;
+    TextProgressBar bar;
     ProgressDisplay display{&bar};
     ProgressDisplaySink progress{display};
     EventPump pump;
