@@ -161,7 +161,8 @@ void searchChats(GuardedRoutine& routine, ChatService& service, const SearchCont
                         appendRow(148, 152, i, k, j, MessageField::Body,
                                   [&] { return service.messageAt(i, k).body; });
                     if (routine.test(154, [&] {
-                            return matches(timestamps.view(service.messageAt(i, k).timestampMs));
+                            return timestamps.contains(service.messageAt(i, k).timestampMs, pattern,
+                                                       observer.caseSensitivity());
                         }))
                         appendRow(156, 160, i, k, j, MessageField::Timestamp, [&] {
                             return timestamps.format(service.messageAt(i, k).timestampMs);

@@ -1,7 +1,12 @@
 #include "search/timestamp_text.h"
 
+#include "search/search_pattern.h"
+
 #include <QDateTime>
 
+#include <algorithm>
+
+#include <ctime>
 #include <limits>
 
 namespace velmoran {
@@ -27,6 +32,20 @@ bool hasField(const QString& format, QChar c)
             return true;
     }
     return false;
+}
+
+// The offset of local time from UTC at utcMilliseconds, as QDateTime gives it for local time.
+// QDateTime asks the C library too, but reads the time-zone settings again first, every time:
+// a file status call and often a read of the zone file, which made this most of a search's
+// time spent on timestamps. Here the settings are read once, when a TimestampText is made.
+int localOffsetSeconds(qint64 utcMilliseconds)
+{
+    const time_t t = time_t(floorDiv(utcMilliseconds, 1000));
+    tm local{};
+    if (localtime_r(&t, &local))
+        return int(local.tm_gmtoff);
+    // Beyond the years the C library can write.
+    return QDateTime::fromMSecsSinceEpoch(utcMilliseconds, Qt::LocalTime).offsetFromUtc();
 }
 
 } // namespace
@@ -66,6 +85,8 @@ TimestampText::TimestampText(const QLocale& locale)
     , m_timeFormat(longTimeFormatWithoutZone(locale))
     , m_timeHasMilliseconds(hasField(m_timeFormat, QLatin1Char('z')))
 {
+    // The zone settings as they are now, for every offset this object works out.
+    tzset();
     if (!compileTimeFormat())
         m_timeTokens.clear();
 }
@@ -202,10 +223,8 @@ const TimestampText::UtcDay& TimestampText::utcDay(qint64 utcMilliseconds)
     auto found = m_utcDays.constFind(day);
     if (found == m_utcDays.constEnd()) {
         // Offsets change at most once within a day; equal offsets at both ends mean none did.
-        const int first =
-            QDateTime::fromMSecsSinceEpoch(day * MsPerDay, Qt::LocalTime).offsetFromUtc();
-        const int last =
-            QDateTime::fromMSecsSinceEpoch((day + 1) * MsPerDay - 1, Qt::LocalTime).offsetFromUtc();
+        const int first = localOffsetSeconds(day * MsPerDay);
+        const int last = localOffsetSeconds((day + 1) * MsPerDay - 1);
         found = m_utcDays.insert(day, UtcDay{day, first * 1000, first == last});
     }
     m_lastUtcDay = *found;
@@ -267,6 +286,88 @@ QStringView TimestampText::view(qint64 utcMilliseconds)
             m_buffer.append(timeText(msOfDay));
     }
     return m_buffer;
+}
+
+// False when text holds a character that no timestamp text can hold. The texts vary by their
+// numbers, written in the locale's digits, and by the names of months and weekdays and the day
+// halves: a whole leap year of dates and every hour of the day meet every one of those.
+bool TimestampText::canOccur(const QString& text, Qt::CaseSensitivity cs)
+{
+    if (m_alphabet.isNull()) {
+        // The blank between date and time, the signs of years.
+        QString all = QStringLiteral(" +-");
+        for (int digit = 0; digit < 10; ++digit)
+            all += m_locale.toString(digit);
+        for (QDate date(2000, 1, 1); date.year() == 2000; date = date.addDays(1))
+            all += m_locale.toString(date, m_dateFormat);
+        for (int hour = 0; hour < 24; ++hour)
+            all += m_locale.toString(QTime(hour, 59, 59), m_timeFormat);
+        std::sort(all.begin(), all.end());
+        all.erase(std::unique(all.begin(), all.end()), all.end());
+        m_alphabet = all;
+    }
+    for (const QChar c : text) {
+        if (m_alphabet.contains(c, cs))
+            continue;
+        return false;
+    }
+    return true;
+}
+
+bool TimestampText::contains(qint64 utcMilliseconds, const SearchPattern& pattern,
+                             Qt::CaseSensitivity cs)
+{
+    const QString& text = pattern.text();
+    // An expression may match anything, an empty text matches any text: those test the whole
+    // text, as does every timestamp view() writes without its caches.
+    if (pattern.isRegularExpression() || text.isEmpty() || m_timeHasMilliseconds
+        || utcMilliseconds < std::numeric_limits<qint64>::min() + 2 * MsPerDay
+        || utcMilliseconds > std::numeric_limits<qint64>::max() - 2 * MsPerDay)
+        return pattern.matches(view(utcMilliseconds), cs);
+    if (!m_haveMatches || cs != m_matchCase || text.size() != m_matchText.size()
+        || (text.constData() != m_matchText.constData() && text != m_matchText)) {
+        m_matchText = text;
+        m_matchCase = cs;
+        m_haveMatches = true;
+        m_matchImpossible = !canOccur(text, cs);
+        m_matchHasBlank = text.contains(u' ');
+        m_dateMatches.clear();
+        m_haveMatchDay = false;
+        m_timeMatches.assign(86'400, -1);
+    }
+    if (m_matchImpossible)
+        return false;
+    const UtcDay& day = utcDay(utcMilliseconds);
+    // A text with a blank may reach across the one between date and time.
+    if (!day.uniform || m_matchHasBlank)
+        return pattern.matches(view(utcMilliseconds), cs);
+    const qint64 local = utcMilliseconds + day.offsetMs;
+    const qint64 localDay = floorDiv(local, MsPerDay);
+    const int msOfDay = int(local - localDay * MsPerDay);
+    if (m_matchDay != localDay || !m_haveMatchDay) {
+        auto date = m_dateMatches.constFind(localDay);
+        if (date == m_dateMatches.constEnd())
+            date = m_dateMatches.insert(localDay, pattern.matches(dateText(localDay), cs));
+        m_matchDay = localDay;
+        m_matchDayDate = *date;
+        m_haveMatchDay = true;
+    }
+    if (m_matchDayDate)
+        return true;
+    // At midnight the text is the date alone.
+    if (msOfDay == 0)
+        return false;
+    qint8& time = m_timeMatches[size_t(msOfDay / 1000)];
+    if (time < 0) {
+        if (!m_timeTokens.empty()) {
+            m_buffer.resize(0);
+            appendTime(m_buffer, msOfDay / 1000);
+            time = pattern.matches(m_buffer, cs) ? 1 : 0;
+        } else {
+            time = pattern.matches(timeText(msOfDay), cs) ? 1 : 0;
+        }
+    }
+    return time == 1;
 }
 
 QString TimestampText::format(qint64 utcMilliseconds)

@@ -8,6 +8,8 @@
 
 namespace velmoran {
 
+class SearchPattern;
+
 // A message's timestamp as the results list shows and searches it: the user's locale's short
 // date, a blank and its long time without a time-zone name, in local time; the date alone when
 // the local time is exactly midnight.
@@ -22,6 +24,13 @@ public:
     QString format(qint64 utcMilliseconds);
     // The same text, valid until the next call.
     QStringView view(qint64 utcMilliseconds);
+
+    // pattern.matches(view(utcMilliseconds), cs), mostly without writing the text: a search
+    // text with a character that no timestamp text has is never found, and one without a blank
+    // cannot reach across the blank between date and time, so whether a day's date or a
+    // second's time holds it is worked out once and kept (for the last pattern text and case
+    // asked).
+    bool contains(qint64 utcMilliseconds, const SearchPattern& pattern, Qt::CaseSensitivity cs);
 
     // True when times of day are written without the locale's formatter (checked against it
     // when the object is made).
@@ -42,6 +51,7 @@ private:
     // Writes the time of day in the locale's digits and day-half texts, without a lookup.
     void appendTime(QString& out, int secondOfDay) const;
     bool compileTimeFormat();
+    bool canOccur(const QString& text, Qt::CaseSensitivity cs);
 
     struct TimeToken {
         enum Kind : quint8 { Literal, Hour24, Hour12, Minute, Second, DayHalf };
@@ -67,6 +77,19 @@ private:
     char16_t m_zeroDigit = u'0';
     std::vector<QString> m_timeTexts; // per second of the day, filled as needed
     QString m_buffer;
+
+    // What contains() has worked out, for m_matchText and m_matchCase.
+    QString m_matchText;
+    Qt::CaseSensitivity m_matchCase = Qt::CaseSensitive;
+    bool m_haveMatches = false;
+    bool m_matchImpossible = false; // the text has a character no timestamp text has
+    bool m_matchHasBlank = false;
+    QString m_alphabet; // every character a timestamp text can have, once
+    QHash<qint64, bool> m_dateMatches;
+    qint64 m_matchDay = 0; // the last day asked, and whether its date holds the text
+    bool m_matchDayDate = false;
+    bool m_haveMatchDay = false;
+    std::vector<qint8> m_timeMatches; // per second of the day: -1 not known yet, 0 or 1
 };
 
 // The locale's long time format with its time-zone field removed.

@@ -1,4 +1,5 @@
 #include "local_zone.h"
+#include "search/search_pattern.h"
 #include "search/timestamp_text.h"
 
 #include <QDateTime>
@@ -125,6 +126,94 @@ private slots:
             const QString expected = timestamps.formatUncached(ms);
             QCOMPARE(timestamps.format(ms), expected);
             QCOMPARE(timestamps.view(ms), expected);
+        }
+    }
+
+    // The cached offsets equal QDateTime's local time on every day of 150 years (to 2110, past
+    // the 32-bit end of time_t), in zones with summer time, half-hour and negative summer
+    // offsets, changes that skip midnight and zones whose rules changed over the years.
+    void localOffsetsEqualQDateTimesOverTheYears()
+    {
+        for (const char* zone :
+             {"Europe/Berlin", "America/St_Johns", "Australia/Lord_Howe", "America/Sao_Paulo",
+              "Europe/Dublin", "Africa/Casablanca", "Asia/Kathmandu", "Pacific/Apia"}) {
+            LocalZone local(zone);
+            TimestampText timestamps{QLocale(QStringLiteral("en_US"))};
+            const qint64 start = utcMs("1960-01-01T00:00:00Z");
+            const qint64 end = utcMs("2110-01-01T00:00:00Z");
+            // A little under a day each step, so the time of day moves through the whole day.
+            for (qint64 t = start; t < end; t += 86'400'000 - 3'607'001) {
+                const QString expected = timestamps.formatUncached(t);
+                if (timestamps.view(t) != expected)
+                    QFAIL(qPrintable(QStringLiteral("%1 at %2: %3, not %4")
+                                         .arg(QString::fromLatin1(zone))
+                                         .arg(t)
+                                         .arg(timestamps.view(t).toString(), expected)));
+            }
+        }
+    }
+
+    // contains() answers what testing the whole text answers, for texts with and without a
+    // blank, either letter case, texts changed between calls (as the window's search box may
+    // be), expressions, in locales with day halves and other digits and on days when the offset
+    // changes.
+    void containsAnswersAsTheWholeText()
+    {
+        const qint64 day = 86'400'000;
+        for (const char* zone : {"UTC", "Europe/Berlin", "Australia/Lord_Howe"}) {
+            LocalZone local(zone);
+            for (const char* localeName : {"en_US", "de_DE", "ar_EG", "ja_JP", "C"}) {
+                const QLocale locale{QString::fromLatin1(localeName)};
+                TimestampText timestamps{locale};
+                TimestampText reference{locale};
+                std::vector<SearchPattern> patterns;
+                for (const QString& text :
+                     {QStringLiteral("1"), QStringLiteral(":3"), QStringLiteral("PM"),
+                      QStringLiteral("pm"), QStringLiteral("/21"), QStringLiteral("21 1"),
+                      QStringLiteral("3 "), QStringLiteral(" "), QString(), QStringLiteral("Mar"),
+                      QStringLiteral("0:0"),
+                      locale.toString(QDate(2021, 3, 28), QLocale::ShortFormat), locale.pmText(),
+                      locale.toString(7), QStringLiteral("x")})
+                    patterns.emplace_back(text);
+                patterns.push_back(SearchPattern::regularExpression(QStringLiteral("1 \\d")));
+                patterns.push_back(SearchPattern::regularExpression(QStringLiteral("^2")));
+                // Around the spring change of 2021 (Europe and Lord Howe differ by weeks, so
+                // both springs and the plain days between are met), at midnight, a millisecond
+                // after and in steps that revisit seconds already worked out.
+                const qint64 starts[] = {utcMs("2021-03-26T00:00:00Z"),
+                                         utcMs("2021-10-01T00:00:00Z")};
+                int asked = 0;
+                for (qint64 from : starts) {
+                    for (qint64 t = from; t < from + 4 * day; t += 1'799'999) {
+                        for (const qint64 at : {t, t - t % day, t - t % day + 1}) {
+                            // The pattern and the case change from one call to the next.
+                            const SearchPattern& pattern =
+                                patterns[size_t(asked) % patterns.size()];
+                            const Qt::CaseSensitivity cs =
+                                asked % 3 == 0 ? Qt::CaseInsensitive : Qt::CaseSensitive;
+                            ++asked;
+                            const bool expected = pattern.matches(reference.formatUncached(at), cs);
+                            if (timestamps.contains(at, pattern, cs) != expected)
+                                QFAIL(qPrintable(QStringLiteral("%1 %2 \"%3\" %4 at %5: %6")
+                                                     .arg(QString::fromLatin1(zone),
+                                                          QString::fromLatin1(localeName),
+                                                          pattern.text())
+                                                     .arg(int(cs))
+                                                     .arg(reference.formatUncached(at))
+                                                     .arg(expected ? QStringLiteral("missed")
+                                                                   : QStringLiteral("found"))));
+                        }
+                    }
+                }
+                // And one pattern asked many times over, so the caches are used, not rebuilt.
+                for (const SearchPattern& pattern : patterns) {
+                    for (qint64 t = starts[0]; t < starts[0] + 3 * day; t += 61'001) {
+                        const bool expected =
+                            pattern.matches(reference.formatUncached(t), Qt::CaseInsensitive);
+                        QCOMPARE(timestamps.contains(t, pattern, Qt::CaseInsensitive), expected);
+                    }
+                }
+            }
         }
     }
 
