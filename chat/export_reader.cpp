@@ -3,6 +3,7 @@
 #include "chat/history_file_error.h"
 #include "chat/history_text.h"
 #include "chat/mapped_file.h"
+#include "chat/message_sieve.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velmoran {
@@ -397,6 +399,9 @@ public:
     // 0: the document is read as one, without windows.
     void setWindowSize(size_t bytes) { m_firstWindow = bytes; }
 
+    // Asked which messages to keep (see MessageSieve); none: every message is kept.
+    void setSieve(MessageSieve* sieve) { m_sieve = sieve; }
+
     ChatHistory parse(const simdjson::padded_string& json)
     {
         return parse(std::string_view(json.data(), json.size()),
@@ -456,10 +461,47 @@ private:
         bool firstSkipped = false;
     };
 
+    // The name each sender's latest message in file order gives them, where it gives one other
+    // than their id: what a chat without a name of its own is called after. Noted for every
+    // message read, kept or not.
+    class SenderNames {
+    public:
+        SenderNames() = default;
+        SenderNames(const SenderNames&) = delete;
+        SenderNames& operator=(const SenderNames&) = delete;
+        // Moving keeps the map's nodes, so the last one stays valid.
+        SenderNames(SenderNames&&) = default;
+        SenderNames& operator=(SenderNames&&) = default;
+
+        void note(const QString& id, const QString& name)
+        {
+            if (name.isEmpty() || name == id)
+                return;
+            // Runs of messages from one sender are common: those cost a comparison each.
+            if (m_last && m_last->first == id) {
+                if (m_last->second.constData() != name.constData())
+                    m_last->second = name;
+                return;
+            }
+            m_last = &*m_names.insert_or_assign(id, name).first;
+        }
+        QString of(const QString& id) const
+        {
+            const auto found = m_names.find(id);
+            return found == m_names.end() ? QString() : found->second;
+        }
+
+    private:
+        std::unordered_map<QString, QString> m_names;
+        std::pair<const QString, QString>* m_last = nullptr;
+    };
+
     // The conversation being read; it lasts across windows when one ends inside its messages.
+    // The names of a message taken back with a window are noted again when it is read again.
     struct OpenConversation {
         HistoryChat chat;
         MessageBlocks messages;
+        SenderNames senderNames;
         std::string id;
         bool sawId = false;
         bool sawMessages = false;
@@ -1024,31 +1066,19 @@ private:
         return ConversationKind::Other;
     }
 
-    // A member's name as the latest of their messages that has one shows it, else empty.
-    static QString nameInMessages(const MessageBlocks& messages, const QString& handle)
-    {
-        for (size_t i = messages.size(); i-- > 0;) {
-            const HistoryMessage* m = &messages.at(i);
-            if (m->senderId == handle && !m->senderDisplayName.isEmpty()
-                && m->senderDisplayName != handle)
-                return m->senderDisplayName;
-        }
-        return {};
-    }
-
     // The members' names as the messages show them, else their handles.
-    static QString memberNames(const HistoryChat& chat, const MessageBlocks& messages)
+    static QString memberNames(const HistoryChat& chat, const SenderNames& senderNames)
     {
         QStringList names;
         for (const QString& member : chat.members) {
             const QString handle = member.startsWith(QStringLiteral("8:")) ? member.mid(2) : member;
-            const QString name = nameInMessages(messages, handle);
+            const QString name = senderNames.of(handle);
             names << (name.isEmpty() ? handle : name);
         }
         return names.join(QStringLiteral(", "));
     }
 
-    static QString nameOf(const HistoryChat& chat, const MessageBlocks& messages,
+    static QString nameOf(const HistoryChat& chat, const SenderNames& senderNames,
                           const QString& displayName, const QString& topic)
     {
         switch (chat.kind) {
@@ -1056,7 +1086,7 @@ private:
             if (!displayName.isEmpty())
                 return displayName;
             // Exports often leave a dialog unnamed while the partner's messages carry a name.
-            if (const QString name = nameInMessages(messages, chat.peerHandle); !name.isEmpty())
+            if (const QString name = senderNames.of(chat.peerHandle); !name.isEmpty())
                 return name;
             return chat.peerHandle;
         case ConversationKind::Group:
@@ -1064,7 +1094,7 @@ private:
                 return topic;
             if (!displayName.isEmpty())
                 return displayName;
-            if (const QString names = memberNames(chat, messages); !names.isEmpty())
+            if (const QString names = memberNames(chat, senderNames); !names.isEmpty())
                 return names;
             return chat.id;
         case ConversationKind::Bot:
@@ -1118,7 +1148,7 @@ private:
                 m_history.contacts.append(chat.peerHandle);
             }
         }
-        chat.name = nameOf(chat, open.messages, displayName, topic);
+        chat.name = nameOf(chat, open.senderNames, displayName, topic);
         if (m_firstSkipped && m_firstSkipped->conversation == m_conversation) {
             m_history.firstSkipped = QStringLiteral("message %1 of conversation \"%2\"")
                                          .arg(m_firstSkipped->message)
@@ -1173,7 +1203,8 @@ private:
         m_firstSkipped = std::move(skipped);
     }
 
-    // Reads one message into result; false when it is left out (it has no possible time).
+    // Reads one message into result; false when it is left out (it has no possible time, or
+    // the sieve turns it down).
     bool readMessage(od::object& message, HistoryMessage& result)
     {
         std::string_view displayName, from, type, content, time, idToken;
@@ -1217,8 +1248,16 @@ private:
         result.senderId = m_ids.intern(from);
         result.senderDisplayName =
             displayName.empty() ? result.senderId : m_names.intern(displayName);
+        m_open.senderNames.note(result.senderId, result.senderDisplayName);
+        const TextArena::Mark mark = m_bodies->mark();
         if (isTextMessageType(type))
             result.body = plainBody(content, m_plainScratch, *m_bodies);
+        if (m_sieve && !m_sieve->keeps(result)) {
+            // Turned down: its body's room goes to the next message.
+            result.body = QString();
+            m_bodies->takeBack(mark);
+            return false;
+        }
         if (isFileMessageType(type))
             result.file = sharedFileOf(content, m_xml);
         return true;
@@ -1237,6 +1276,7 @@ private:
     // stays in the processor's cache and takes a few milliseconds.
     size_t m_firstWindow = size_t(1) << 20;
     MappedFile* m_mapping = nullptr;
+    MessageSieve* m_sieve = nullptr;
     bool m_releasePages = false;
     size_t m_releasedOffset = 0;
     od::document* m_doc = nullptr;
@@ -1456,7 +1496,7 @@ bool memberFitsMapping(const MappedFile& map, qint64 offset, size_t size)
 // Parses size bytes at offset of a mapped file in place. A file that is cut short or changed
 // meanwhile is refused, whatever the parse made of it.
 ChatHistory parseMapped(const QString& path, MappedFile& map, qint64 offset, size_t size,
-                        QString subject, const ReadProgress& progress)
+                        QString subject, const ReadProgress& progress, MessageSieve* sieve)
 {
     const ReadProgress watched = [&](double done) {
         if (map.truncated())
@@ -1468,6 +1508,7 @@ ChatHistory parseMapped(const QString& path, MappedFile& map, qint64 offset, siz
     try {
         ExportParser parser(path, std::move(subject), &watched);
         parser.releaseReadPagesOf(&map);
+        parser.setSieve(sieve);
         history = parser.parse(std::string_view(map.data() + offset, size),
                                map.capacity() - size_t(offset));
     } catch (const Failure&) {
@@ -1542,20 +1583,21 @@ ChatHistory parseExportJson(QByteArrayView json, const QString& fileName)
 }
 
 ChatHistory parseExportJsonInWindows(QByteArrayView json, const QString& fileName,
-                                     size_t windowBytes)
+                                     size_t windowBytes, MessageSieve* sieve)
 {
     const simdjson::padded_string padded(json.data(), size_t(json.size()));
     ExportParser parser(fileName, QStringLiteral("it"));
     parser.setWindowSize(windowBytes);
+    parser.setSieve(sieve);
     return parser.parse(padded);
 }
 
-ChatHistory readExportJson(const QString& path, const ReadProgress& progress)
+ChatHistory readExportJson(const QString& path, const ReadProgress& progress, MessageSieve* sieve)
 {
     {
         MappedFile map(path);
         if (map.valid())
-            return parseMapped(path, map, 0, map.size(), QStringLiteral("it"), progress);
+            return parseMapped(path, map, 0, map.size(), QStringLiteral("it"), progress, sieve);
     }
     // Not a regular file, or one that cannot be mapped: read it into memory.
     QFile file(path);
@@ -1578,24 +1620,31 @@ ChatHistory readExportJson(const QString& path, const ReadProgress& progress)
             failToRead(path, QStringLiteral("it became shorter while it was read"));
         done += got;
     }
-    return ExportParser(path, QStringLiteral("it"), &progress).parse(json);
+    ExportParser parser(path, QStringLiteral("it"), &progress);
+    parser.setSieve(sieve);
+    return parser.parse(json);
 }
 
-ChatHistory readExportArchive(const QString& path, const ReadProgress& progress)
+ChatHistory readExportArchive(const QString& path, const ReadProgress& progress,
+                              MessageSieve* sieve)
 {
     const QString subject = QStringLiteral("its messages.json");
+    auto parseUnpacked = [&](const ArchiveMember& member) {
+        ExportParser parser(path, subject, &progress, 0.5, 1);
+        parser.setSieve(sieve);
+        return parser.parse(member.json);
+    };
     {
         MappedFile map(path);
         if (map.valid()) {
             const ArchiveMember member = readArchiveMember(path, true, progress);
             if (!member.inPlace)
-                return ExportParser(path, subject, &progress, 0.5, 1).parse(member.json);
+                return parseUnpacked(member);
             if (memberFitsMapping(map, member.offset, member.size))
-                return parseMapped(path, map, member.offset, member.size, subject, progress);
+                return parseMapped(path, map, member.offset, member.size, subject, progress, sieve);
         }
     }
-    const ArchiveMember member = readArchiveMember(path, false, progress);
-    return ExportParser(path, subject, &progress, 0.5, 1).parse(member.json);
+    return parseUnpacked(readArchiveMember(path, false, progress));
 }
 
 } // namespace velmoran

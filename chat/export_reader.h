@@ -10,6 +10,8 @@
 
 namespace velmoran {
 
+class MessageSieve;
+
 // Reads the client's data export: the .tar as downloaded or a messages.json of its own.
 // Nothing is extracted to disk. A messages.json of its own and that of an uncompressed tar are
 // parsed in place from a read-only mapping of the file; a compressed tar's is unpacked into
@@ -28,9 +30,12 @@ namespace velmoran {
 // A tar compressed in a way that would need an outside program to unpack is refused.
 //
 // Failures throw velmoran::Failure naming the file and the reason (see history_file_error.h).
-// progress, when set, is told how far the read has come, ending at 1.
-ChatHistory readExportArchive(const QString& path, const ReadProgress& progress = {});
-ChatHistory readExportJson(const QString& path, const ReadProgress& progress = {});
+// progress, when set, is told how far the read has come, ending at 1. sieve, when set, is asked
+// which messages to keep.
+ChatHistory readExportArchive(const QString& path, const ReadProgress& progress = {},
+                              MessageSieve* sieve = nullptr);
+ChatHistory readExportJson(const QString& path, const ReadProgress& progress = {},
+                           MessageSieve* sieve = nullptr);
 
 // Parses messages.json held in memory; fileName only names it in failures.
 ChatHistory parseExportJson(QByteArrayView json, const QString& fileName);
@@ -40,7 +45,7 @@ ChatHistory parseExportJson(QByteArrayView json, const QString& fileName);
 // 0, as one document without windows. The history and any failure are the same either way;
 // tests use small windows to put their ends everywhere.
 ChatHistory parseExportJsonInWindows(QByteArrayView json, const QString& fileName,
-                                     size_t windowBytes);
+                                     size_t windowBytes, MessageSieve* sieve = nullptr);
 
 // Parses an ISO 8601 UTC date and time as the export writes it ("2021-03-04T05:06:07.890Z",
 // zero to three fraction digits; more are cut off; a "+hh:mm"/"-hh:mm" offset is applied) to

@@ -191,13 +191,14 @@ HistoryFileKind sniffHistoryFile(const QString& path)
 
 namespace {
 
-ChatHistory readHistoryOfKind(const QString& path, const ReadProgress& progress)
+ChatHistory readHistoryOfKind(const QString& path, const ReadProgress& progress,
+                              MessageSieve* sieve)
 {
     switch (sniffHistoryFile(path)) {
     case HistoryFileKind::ExportArchive:
-        return readExportArchive(path, progress);
+        return readExportArchive(path, progress, sieve);
     case HistoryFileKind::ExportJson:
-        return readExportJson(path, progress);
+        return readExportJson(path, progress, sieve);
     case HistoryFileKind::LegacyDatabase: {
         ChatHistory history = readLegacyDatabase(path, progress);
         if (progress)
@@ -210,9 +211,9 @@ ChatHistory readHistoryOfKind(const QString& path, const ReadProgress& progress)
 
 } // namespace
 
-ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress)
+ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress, MessageSieve* sieve)
 {
-    ChatHistory history = readHistoryOfKind(path, progress);
+    ChatHistory history = readHistoryOfKind(path, progress, sieve);
     history.sourceFiles = QStringList{QFileInfo(path).absoluteFilePath()};
     return history;
 }
@@ -332,28 +333,32 @@ bool HistoryLoader::isCurrent(const QString& path) const
     const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
     auto entry = std::find_if(m_entries.begin(), m_entries.end(),
                               [&](const Entry& e) { return e.path == path; });
-    return entry != m_entries.end() && entry->size == size && entry->modified == modified;
+    return entry != m_entries.end() && entry->size == size && entry->modified == modified
+           && !entry->sieved;
 }
 
-const HistoryLoader::Entry& HistoryLoader::entryFor(const QString& path,
-                                                    const ReadProgress& progress)
+const HistoryLoader::Entry&
+HistoryLoader::entryFor(const QString& path, const ReadProgress& progress, MessageSieve* sieve)
 {
     const QFileInfo info(path);
     const qint64 size = info.exists() ? info.size() : -1;
     const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
     auto entry = std::find_if(m_entries.begin(), m_entries.end(),
                               [&](const Entry& e) { return e.path == path; });
-    if (entry != m_entries.end() && entry->size == size && entry->modified == modified)
+    if (entry != m_entries.end() && entry->size == size && entry->modified == modified
+        && !entry->sieved)
         return *entry;
     if (entry == m_entries.end())
         entry = m_entries.insert(m_entries.end(), Entry{path, -1, {}, nullptr, {}});
+    entry->sieved = sieve != nullptr;
     // Drop the old history first, so a changed file is not held twice while it is re-read.
     entry->history.reset();
     // Recorded once read: a read that is stopped leaves the file to be read at the next load.
     entry->size = -1;
     entry->modified = {};
     try {
-        entry->history = std::make_shared<const ChatHistory>(readHistoryFile(path, progress));
+        entry->history =
+            std::make_shared<const ChatHistory>(readHistoryFile(path, progress, sieve));
         entry->failure.clear();
     } catch (const Failure& failure) {
         entry->failure = failure.description();
@@ -395,7 +400,7 @@ ChatHistoryPtr HistoryLoader::load()
                 m_progress(reported);
             };
         }
-        const Entry& entry = entryFor(path, progress);
+        const Entry& entry = entryFor(path, progress, paths.size() == 1 ? m_sieve : nullptr);
         if (reading)
             done += share;
         if (entry.history)

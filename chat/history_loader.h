@@ -12,6 +12,8 @@
 
 namespace velmoran {
 
+class MessageSieve;
+
 // What a history file holds, told by its first bytes, never by its name.
 enum class HistoryFileKind { ExportArchive, ExportJson, LegacyDatabase };
 
@@ -21,8 +23,10 @@ HistoryFileKind sniffHistoryFile(const QString& path);
 
 // Reads any history file, whatever its kind. Throws velmoran::Failure naming file and reason.
 // progress, when set, is told how far the read has come (for a legacy database a rough
-// fraction: the check of its pages, then its messages by their place in the table).
-ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress = {});
+// fraction: the check of its pages, then its messages by their place in the table). sieve,
+// when set, is asked which messages to keep (the legacy database keeps them all).
+ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress = {},
+                            MessageSieve* sieve = nullptr);
 
 // Merges histories read from several files into one: each contact once, in order of first
 // appearance; one chat per one-to-one partner, and one per id for the other chats, holding
@@ -78,6 +82,11 @@ public:
     // the next load.
     void setProgress(ReadProgress progress) { m_progress = std::move(progress); }
 
+    // A load that reads a single file asks sieve which of its messages to keep (see
+    // MessageSieve); loads of several files keep every message, as merging them compares
+    // messages across files. A history read through the sieve is read again at the next load.
+    void setSieve(MessageSieve* sieve) { m_sieve = sieve; }
+
     // The history of every readable file, merged; null when there is none.
     ChatHistoryPtr load();
 
@@ -88,9 +97,10 @@ private:
         QDateTime modified;
         ChatHistoryPtr history;
         QString failure;
+        bool sieved = false;
     };
     bool isCurrent(const QString& path) const;
-    const Entry& entryFor(const QString& path, const ReadProgress& progress);
+    const Entry& entryFor(const QString& path, const ReadProgress& progress, MessageSieve* sieve);
 
     QStringList m_named;
     QStringList m_added;
@@ -98,6 +108,7 @@ private:
     Report m_report;
     Report m_notice;
     ReadProgress m_progress;
+    MessageSieve* m_sieve = nullptr;
     std::vector<Entry> m_entries;
     std::vector<ChatHistoryPtr> m_mergedFrom;
     ChatHistoryPtr m_merged;

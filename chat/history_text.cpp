@@ -51,6 +51,22 @@ QString TextArena::add(std::string_view utf8)
     return QString(QString::DataPointer(m_block.d_ptr(), start, length));
 }
 
+TextArena::Mark TextArena::mark()
+{
+    if (!m_block.d_ptr())
+        return {};
+    return {m_block.d_ptr(), m_used, m_block.d_ptr()->ref_.loadRelaxed()};
+}
+
+void TextArena::takeBack(const Mark& mark)
+{
+    // The block counts one holder for the arena and one for every text in it: back at the
+    // count of the mark, no text added since is held.
+    if (mark.block && mark.block == m_block.d_ptr()
+        && m_block.d_ptr()->ref_.loadRelaxed() == mark.holders)
+        m_used = mark.used;
+}
+
 QString plainBody(std::string_view markup, std::string& scratch, TextArena& arena)
 {
     if (mayHoldMarkup(markup)) {

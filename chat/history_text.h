@@ -38,6 +38,17 @@ public:
     // U+FFFD, a leading byte order mark is dropped).
     QString add(std::string_view utf8);
 
+    // Where the next text goes. takeBack(mark) lets the next texts reuse the room of those
+    // added since the mark, provided none of them is held any more (a text still held keeps
+    // its room, and the call does nothing).
+    struct Mark {
+        const void* block = nullptr;
+        qsizetype used = 0;
+        int holders = 0;
+    };
+    Mark mark();
+    void takeBack(const Mark& mark);
+
 private:
     QString::DataPointer m_block;
     qsizetype m_used = 0;

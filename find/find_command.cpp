@@ -2,6 +2,7 @@
 
 #include "chat/chat_service.h"
 #include "chat/history_loader.h"
+#include "chat/message_sieve.h"
 #include "chat/sample_history.h"
 #include "core/error_report.h"
 #include "core/failure.h"
@@ -183,6 +184,34 @@ public:
 
 private:
     Qt::CaseSensitivity m_cs;
+};
+
+// Keeps, while the history is read, only the messages the search can report: those the filter
+// lets through with a field that holds the pattern. The search tests them again; the history
+// it searches then holds just them, never the whole file's texts.
+class FoundFieldsSieve final : public MessageSieve {
+public:
+    FoundFieldsSieve(const SearchPattern& pattern, Qt::CaseSensitivity cs,
+                     TimestampText& timestamps, const MessageFilter& filter)
+        : m_pattern(pattern)
+        , m_cs(cs)
+        , m_timestamps(timestamps)
+        , m_filter(filter)
+    {
+    }
+    bool keeps(const HistoryMessage& message) override
+    {
+        return m_filter.accepts(message)
+               && (m_pattern.matches(message.senderDisplayName, m_cs)
+                   || m_pattern.matches(message.body, m_cs)
+                   || m_timestamps.contains(message.timestampMs, m_pattern, m_cs));
+    }
+
+private:
+    const SearchPattern& m_pattern;
+    Qt::CaseSensitivity m_cs;
+    TimestampText& m_timestamps;
+    const MessageFilter& m_filter;
 };
 
 void put(QIODevice& device, const QString& text)
@@ -424,6 +453,14 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
             return fail(errors, conflict);
     }
 
+    // A search reads only what it can find; an overview counts every message.
+    const Qt::CaseSensitivity cs =
+        parser.isSet(ignoreCase) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    TimestampText timestamps;
+    FoundFieldsSieve sieve(pattern, cs, timestamps, filter);
+    if (!overview)
+        loader.setSieve(&sieve);
+
     QString failure;
     const ChatHistoryPtr history = givenHistory           ? givenHistory
                                    : parser.isSet(sample) ? sampleHistory()
@@ -475,8 +512,7 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     {
         GuardedRoutine routine(
             reporter, routineLabel(QStringLiteral("Form1"), QStringLiteral("PushButton7_Click")));
-        TimestampText timestamps;
-        FixedCase observer(parser.isSet(ignoreCase) ? Qt::CaseInsensitive : Qt::CaseSensitive);
+        FixedCase observer(cs);
         ConversationView chats = ConversationView::allChats(history, filter);
         RowsSink sink(found, chats);
         searchChats(routine, chats, HandleRows(handles), pattern, timestamps, observer, sink);

@@ -1,6 +1,8 @@
 // Any bytes given as messages.json: the parser answers a history or a Failure, nothing else;
-// and reading it in small windows answers the very same as reading it at once.
+// reading it in small windows answers the very same as reading it at once; and a read with a
+// sieve answers that history without the messages the sieve turns down.
 #include "chat/export_reader.h"
+#include "chat/message_sieve.h"
 #include "core/failure.h"
 
 #include <cstdint>
@@ -14,12 +16,26 @@ struct Outcome {
     QString failure;
 };
 
-Outcome read(QByteArrayView json, size_t window)
+// Keeps about half the messages, by their content, so a message read twice is kept or not
+// both times.
+class HalfSieve final : public velmoran::MessageSieve {
+public:
+    static bool wanted(const velmoran::HistoryMessage& message)
+    {
+        return (qHash(message.body) ^ qHash(message.senderDisplayName)
+                ^ size_t(message.timestampMs))
+                   % 2
+               == 0;
+    }
+    bool keeps(const velmoran::HistoryMessage& message) override { return wanted(message); }
+};
+
+Outcome read(QByteArrayView json, size_t window, velmoran::MessageSieve* sieve = nullptr)
 {
     Outcome outcome;
     try {
         outcome.history =
-            velmoran::parseExportJsonInWindows(json, QStringLiteral("fuzz.json"), window);
+            velmoran::parseExportJsonInWindows(json, QStringLiteral("fuzz.json"), window, sieve);
     } catch (const velmoran::Failure& failure) {
         outcome.failure = failure.description();
         if (outcome.failure.isEmpty())
@@ -75,6 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
         std::abort();
     if (!whole.history)
         return 0;
+    Outcome sifted = whole;
+    for (velmoran::HistoryChat& chat : sifted.history->chats)
+        std::erase_if(chat.messages, [](const auto& m) { return !HalfSieve::wanted(m); });
+    HalfSieve sieve;
+    if (!same(sifted, read(json, size % 64 + 1, &sieve)))
+        std::abort();
     const velmoran::ChatHistory& history = *whole.history;
     // Every one-to-one chat's partner is a contact, and messages are in time order.
     // A left-out message is always described, and only then.

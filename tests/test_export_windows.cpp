@@ -2,6 +2,7 @@
 // after the last whole message or conversation. Wherever the cuts fall, the history (and any
 // failure) must be the one a read of the whole document gives.
 #include "chat/export_reader.h"
+#include "chat/message_sieve.h"
 #include "core/failure.h"
 #include "history_files.h"
 #include "history_generator.h"
@@ -121,6 +122,65 @@ QByteArray trickyExport()
 // The last is larger than any document here: one window.
 const size_t windowSizes[] = {1, 2, 3, 5, 8, 13, 31, 64, 100, 257, 700, 1500, 4096, 1 << 20};
 
+// Keeps the messages whose body, sender name and time pass a test of their own content, so a
+// message read twice (taken back with a window) gets the same answer both times.
+class ContentSieve final : public MessageSieve {
+public:
+    explicit ContentSieve(int modulus)
+        : m_modulus(modulus)
+    {
+    }
+    bool keeps(const HistoryMessage& message) override
+    {
+        ++asked;
+        return keepsText(message.body + message.senderDisplayName, message.timestampMs);
+    }
+    bool keepsText(const QString& text, qint64 ms) const
+    {
+        return m_modulus > 0 && (qHash(text) + size_t(ms)) % size_t(m_modulus) == 0;
+    }
+    int asked = 0;
+
+private:
+    int m_modulus;
+};
+
+// The whole read's lines without the messages the sieve turns down.
+QStringList withoutTurnedDown(const ChatHistory& history, const ContentSieve& sieve)
+{
+    ChatHistory kept = history;
+    for (HistoryChat& chat : kept.chats)
+        std::erase_if(chat.messages, [&](const HistoryMessage& m) {
+            return !sieve.keepsText(m.body + m.senderDisplayName, m.timestampMs);
+        });
+    return dump(kept);
+}
+
+// Chats named after messages that a sieve will turn down: a one-to-one chat without a name
+// and a group without a topic or name, whose partners' names only their messages give; the
+// latest named message counts, in file order, and one without a name or named with the id
+// does not.
+QByteArray namedByMessagesExport()
+{
+    auto m = [](const char* time, const char* from, const char* name, const char* body) {
+        const QByteArray displayName = name ? "\"" + QByteArray(name) + "\"" : QByteArray("null");
+        return QByteArray("{\"originalarrivaltime\":\"") + time + "\",\"from\":\"" + from
+               + "\",\"displayName\":" + displayName + ",\"messagetype\":\"Text\",\"content\":\""
+               + body + "\"}";
+    };
+    return "{\"conversations\":[{\"id\":\"8:ann\",\"displayName\":null,\"MessageList\":["
+           + m("2021-01-02T00:00:00Z", "8:ann", "Ann Old", "keep me") + ","
+           + m("2021-01-01T00:00:00Z", "8:ann", "Ann New", "drop") + ","
+           + m("2021-01-03T00:00:00Z", "8:ann", nullptr, "drop") + ","
+           + m("2021-01-04T00:00:00Z", "8:ann", "ann", "drop") + ","
+           + m("2021-01-05T00:00:00Z", "8:me", "Me", "keep me")
+           + "]},{\"id\":\"19:g@thread.skype\",\"threadProperties\":{\"members\":"
+             "\"[\\\"8:bo\\\",\\\"8:cy\\\",\\\"8:di\\\"]\"},\"MessageList\":["
+           + m("2021-01-01T00:00:00Z", "8:cy", "Cy", "drop") + ","
+           + m("2021-01-02T00:00:00Z", "8:bo", "Bo", "keep me") + ","
+           + m("2021-01-03T00:00:00Z", "8:bo", "Bo Later", "drop") + "]}]}";
+}
+
 } // namespace
 
 class ExportWindowsTest : public QObject {
@@ -233,6 +293,60 @@ private slots:
         QVERIFY(whole.join(QLatin1Char('\n')).contains(QStringLiteral("Sender \ufffd\ufffd")));
         for (size_t window : windowSizes)
             QCOMPARE(readInWindows(json, window), whole);
+    }
+
+    // A read with a sieve gives the history of the whole read without the messages turned
+    // down: the same contacts, chats, names (also where only turned-down messages name a chat)
+    // and left-out counts, the kept messages in the same order, wherever windows fall.
+    void aSievedReadLeavesOutJustTheMessagesTurnedDown_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("named by messages") << namedByMessagesExport();
+        QTest::newRow("varied fixture") << readFixture("export_varied.json");
+        QTest::newRow("strings that look like structure") << trickyExport();
+        velmoran::generator::Options options;
+        options.messages = 600;
+        options.seed = 11;
+        QTest::newRow("generated")
+            << QByteArray::fromStdString(velmoran::generator::exportJson(options));
+    }
+    void aSievedReadLeavesOutJustTheMessagesTurnedDown()
+    {
+        QFETCH(QByteArray, json);
+        const ChatHistory whole = parseExportJsonInWindows(json, QStringLiteral("m.json"), 0);
+        for (int modulus : {0, 2, 3}) {
+            ContentSieve sieve(modulus);
+            const QStringList expected = withoutTurnedDown(whole, sieve);
+            // Every message is asked about, and the sieve decides.
+            QCOMPARE(dump(parseExportJsonInWindows(json, QStringLiteral("m.json"), 0, &sieve)),
+                     expected);
+            QCOMPARE(sieve.asked, int(whole.messageCount()));
+            for (size_t window : windowSizes) {
+                const QStringList read =
+                    dump(parseExportJsonInWindows(json, QStringLiteral("m.json"), window, &sieve));
+                QVERIFY2(
+                    read == expected,
+                    qPrintable(QStringLiteral("window %1, modulus %2").arg(window).arg(modulus)));
+            }
+        }
+    }
+
+    void chatsAreNamedAfterMessagesTheSieveTurnsDown()
+    {
+        class KeepMarked final : public MessageSieve {
+            bool keeps(const HistoryMessage& message) override
+            {
+                return message.body == u"keep me";
+            }
+        } sieve;
+        const ChatHistory history =
+            parseExportJsonInWindows(namedByMessagesExport(), QStringLiteral("m.json"), 0, &sieve);
+        QCOMPARE(history.chats.size(), size_t(2));
+        QCOMPARE(history.chats[0].name, QStringLiteral("Ann New"));
+        QCOMPARE(history.chats[0].messages.size(), size_t(2));
+        QCOMPARE(history.chats[1].name, QStringLiteral("Bo Later, Cy, di"));
+        QCOMPARE(history.chats[1].messages.size(), size_t(1));
+        QCOMPARE(history.chats[1].messages[0].senderDisplayName, QStringLiteral("Bo"));
     }
 
     // A chat far larger than a window (one of 140,000 messages, far from time order, with

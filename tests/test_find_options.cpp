@@ -2,6 +2,7 @@
 // conversations, time and sender filters (around midnight and summer-time changes), regular
 // expressions, --list, --count and --stats; and its manners as a command: closed pipes, output
 // that must not replace a history being read or a FIFO or device.
+#include "chat/history_loader.h"
 #include "chat/sample_history.h"
 #include "find/find_command.h"
 #include "history_files.h"
@@ -280,6 +281,62 @@ private slots:
         QCOMPARE(generator::writeExportTar(m_tar.toStdString(), options), std::string());
     }
     void cleanup() { setTimeZone(m_zone); }
+
+    // A search reads from the file only the messages it can report. Whatever the options, it
+    // writes what a search of the whole history writes: the same rows with the same times,
+    // senders and conversation names (many chats of the export are named only by messages that
+    // hold no text found).
+    void aSearchThatReadsOnlyWhatItFindsWritesTheSame_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        const QString csv = QStringLiteral("--format=csv");
+        const QString jsonl = QStringLiteral("--format=jsonl");
+        QTest::newRow("a word") << QStringList{jsonl, QStringLiteral("--all-chats"),
+                                               QStringLiteral("the")};
+        QTest::newRow("letter case ignored") << QStringList{
+            csv, QStringLiteral("-i"), QStringLiteral("--all-chats"), QStringLiteral("THANKS")};
+        QTest::newRow("words with a blank")
+            << QStringList{csv, QStringLiteral("--all-chats"), QStringLiteral("a lot")};
+        QTest::newRow("in timestamps and bodies") << QStringList{jsonl, QStringLiteral("1")};
+        QTest::newRow("a time of day") << QStringList{csv, QStringLiteral(":0")};
+        QTest::newRow("a date and a time") << QStringList{csv, QStringLiteral("2015 0")};
+        QTest::newRow("sender names") << QStringList{
+            jsonl, QStringLiteral("-i"), QStringLiteral("--all-chats"), QStringLiteral("ann")};
+        QTest::newRow("filtered by time and sender") << QStringList{jsonl,
+                                                                    QStringLiteral("--after"),
+                                                                    QStringLiteral("2015-01-01"),
+                                                                    QStringLiteral("--before"),
+                                                                    QStringLiteral("2016-06-01"),
+                                                                    QStringLiteral("--from"),
+                                                                    QStringLiteral("a"),
+                                                                    QStringLiteral("--all-chats"),
+                                                                    QStringLiteral("e")};
+        QTest::newRow("an expression")
+            << QStringList{csv, QStringLiteral("-E"), QStringLiteral("--all-chats"),
+                           QStringLiteral("\\d{2} [A-Z]")};
+        QTest::newRow("some contacts, text file")
+            << QStringList{QStringLiteral("-c"), QStringLiteral("olga.4"), QStringLiteral("-c"),
+                           QStringLiteral("sorina.1"), QStringLiteral("o")};
+        QTest::newRow("nothing found") << QStringList{csv, QStringLiteral("no such words")};
+        QTest::newRow("count") << QStringList{QStringLiteral("--count"), QStringLiteral("-i"),
+                                              QStringLiteral("E")};
+    }
+    void aSearchThatReadsOnlyWhatItFindsWritesTheSame()
+    {
+        QFETCH(QStringList, arguments);
+        for (const char* zone : {"UTC", "Europe/Berlin"}) {
+            setTimeZone(zone);
+            const Run sifted = runIn(QStringList{m_tar} + arguments);
+            const Run whole =
+                runIn(arguments, std::make_shared<const ChatHistory>(readHistoryFile(m_tar)));
+            QCOMPARE(sifted.err, QByteArray());
+            QCOMPARE(whole.status,
+                     QByteArrayView(QTest::currentDataTag()) == "nothing found" ? 1 : 0);
+            QCOMPARE(sifted.status, whole.status);
+            QCOMPARE(sifted.out.size(), whole.out.size());
+            QVERIFY(sifted.out == whole.out);
+        }
+    }
 
     // csv and jsonl hold the text file's rows in its order, and each row leads back to the
     // very message it came from.

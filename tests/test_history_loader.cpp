@@ -1,5 +1,6 @@
 #include "chat/chat_service.h"
 #include "chat/history_loader.h"
+#include "chat/message_sieve.h"
 #include "core/failure.h"
 #include "history_files.h"
 
@@ -402,6 +403,43 @@ private slots:
         QVERIFY(second && second != first);
         QVERIFY(second->contacts.contains(QStringLiteral("cleo")));
         QCOMPARE(loader.load(), second);
+    }
+
+    // A sieve is asked about the messages of a single file, not of files merged (merging
+    // compares every message across files); a history read through it is read again later.
+    void aSieveSiftsSingleFilesOnly()
+    {
+        class KeepLater final : public MessageSieve {
+        public:
+            bool keeps(const HistoryMessage& message) override
+            {
+                ++asked;
+                return message.body == u"later";
+            }
+            int asked = 0;
+        } sieve;
+        HistoryLoader single({m_export});
+        single.setSieve(&sieve);
+        const ChatHistoryPtr sifted = single.load();
+        QVERIFY(sifted);
+        QCOMPARE(sieve.asked, 5);
+        QCOMPARE(sifted->messageCount(), 2);
+        QCOMPARE(sifted->contacts, (QStringList{u"anna"_s, u"carl"_s}));
+        QCOMPARE(sifted->chats.size(), size_t(3));
+        QCOMPARE(sifted->chats[2].name, u"Carl"_s);
+        single.setSieve(nullptr);
+        const ChatHistoryPtr whole = single.load();
+        QVERIFY(whole != sifted);
+        QCOMPARE(whole->messageCount(), 5);
+
+        HistoryLoader both({m_database, m_export});
+        both.setSieve(&sieve);
+        sieve.asked = 0;
+        const ChatHistoryPtr merged = both.load();
+        QVERIFY(merged);
+        QCOMPARE(sieve.asked, 0);
+        HistoryLoader unsifted({m_database, m_export});
+        QCOMPARE(merged->messageCount(), unsifted.load()->messageCount());
     }
 
     void mergedHistoryIsReusedToo()

@@ -94,6 +94,36 @@ private slots:
             compareWithFromUtf8(texts[i], written[i]);
     }
 
+    // The room of texts no longer held is written over by the next ones; a text still held
+    // keeps its room and its content.
+    void takenBackRoomIsReusedOnlyWhenNoTextHoldsIt()
+    {
+        TextArena arena;
+        const QString first = arena.add("first");
+        const QChar* const room = first.constData() + first.size() + 1;
+        TextArena::Mark mark = arena.mark();
+        QString dropped = arena.add("dropped");
+        QCOMPARE(dropped.constData(), room);
+        dropped = QString();
+        arena.takeBack(mark);
+        mark = arena.mark();
+        const QString held = arena.add("held");
+        QCOMPARE(held.constData(), room);
+        arena.takeBack(mark);
+        const QString next = arena.add("next");
+        QVERIFY(next.constData() != room);
+        QCOMPARE(held, QStringLiteral("held"));
+        QCOMPARE(next, QStringLiteral("next"));
+        QCOMPARE(first, QStringLiteral("first"));
+        // A text that took a new block: nothing to take back in the block of the mark.
+        mark = arena.mark();
+        QString large = arena.add(std::string(1 << 20, 'x'));
+        large = QString();
+        arena.takeBack(mark);
+        QCOMPARE(arena.add("after"), QStringLiteral("after"));
+        QCOMPARE(held, QStringLiteral("held"));
+    }
+
     // Texts outlive their arena; a changed text gets a buffer of its own and leaves its
     // neighbours as they were, also when it is the last one left of its block.
     void textsAreOrdinaryStrings()
