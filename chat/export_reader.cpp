@@ -1249,9 +1249,13 @@ private:
         result.senderDisplayName =
             displayName.empty() ? result.senderId : m_names.intern(displayName);
         m_open.senderNames.note(result.senderId, result.senderDisplayName);
+        const bool text = isTextMessageType(type);
+        const std::string_view plain = text ? plainText(content, m_plainScratch) : "";
+        if (m_sieve && !m_sieve->mayKeep(result, plain))
+            return false;
         const TextArena::Mark mark = m_bodies->mark();
-        if (isTextMessageType(type))
-            result.body = plainBody(content, m_plainScratch, *m_bodies);
+        if (text)
+            result.body = m_bodies->add(plain);
         if (m_sieve && !m_sieve->keeps(result)) {
             // Turned down: its body's room goes to the next message.
             result.body = QString();

@@ -67,14 +67,18 @@ void TextArena::takeBack(const Mark& mark)
         m_used = mark.used;
 }
 
+std::string_view plainText(std::string_view markup, std::string& scratch)
+{
+    if (!mayHoldMarkup(markup))
+        return markup;
+    scratch.clear();
+    appendPlainText(markup, scratch);
+    return scratch;
+}
+
 QString plainBody(std::string_view markup, std::string& scratch, TextArena& arena)
 {
-    if (mayHoldMarkup(markup)) {
-        scratch.clear();
-        appendPlainText(markup, scratch);
-        markup = scratch;
-    }
-    return arena.add(markup);
+    return arena.add(plainText(markup, scratch));
 }
 
 } // namespace velmoran

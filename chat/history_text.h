@@ -58,5 +58,8 @@ private:
 // A stored message body (UTF-8 markup) as the plain text kept in memory, converted once into
 // arena. scratch is working space the caller reuses between calls.
 QString plainBody(std::string_view markup, std::string& scratch, TextArena& arena);
+// The same plain text in UTF-8, before it is converted: markup itself when it holds none, else
+// scratch (valid until scratch changes).
+std::string_view plainText(std::string_view markup, std::string& scratch);
 
 } // namespace velmoran

@@ -2,6 +2,8 @@
 
 #include "chat/chat_history.h"
 
+#include <string_view>
+
 namespace velmoran {
 
 // Asked by a reader, message by message as it reads, which messages to keep, for a program
@@ -17,6 +19,14 @@ class MessageSieve {
 public:
     virtual ~MessageSieve() = default;
     virtual bool keeps(const HistoryMessage& message) = 0;
+    // Asked first, with the message's body not made yet (empty) and the plain text it is to be
+    // made of, in UTF-8: false turns the message down at once, which spares making the body.
+    virtual bool mayKeep(const HistoryMessage& message, std::string_view bodyUtf8)
+    {
+        Q_UNUSED(message);
+        Q_UNUSED(bodyUtf8);
+        return true;
+    }
 };
 
 } // namespace velmoran

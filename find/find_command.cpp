@@ -206,6 +206,14 @@ public:
                    || m_pattern.matches(message.body, m_cs)
                    || m_timestamps.contains(message.timestampMs, m_pattern, m_cs));
     }
+    // Most bodies are turned down from their bytes, before they are made into text.
+    bool mayKeep(const HistoryMessage& message, std::string_view bodyUtf8) override
+    {
+        return m_filter.accepts(message)
+               && (m_pattern.matches(message.senderDisplayName, m_cs)
+                   || m_timestamps.contains(message.timestampMs, m_pattern, m_cs)
+                   || m_pattern.mayMatchUtf8(bodyUtf8, m_cs));
+    }
 
 private:
     const SearchPattern& m_pattern;

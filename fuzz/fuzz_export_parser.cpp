@@ -28,6 +28,16 @@ public:
                == 0;
     }
     bool keeps(const velmoran::HistoryMessage& message) override { return wanted(message); }
+    // Half the time the same answer from the body's bytes, before the body is made.
+    bool mayKeep(const velmoran::HistoryMessage& message, std::string_view bodyUtf8) override
+    {
+        if (!early)
+            return true;
+        velmoran::HistoryMessage made = message;
+        made.body = QString::fromUtf8(bodyUtf8.data(), qsizetype(bodyUtf8.size()));
+        return wanted(made);
+    }
+    bool early = false;
 };
 
 Outcome read(QByteArrayView json, size_t window, velmoran::MessageSieve* sieve = nullptr)
@@ -95,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     for (velmoran::HistoryChat& chat : sifted.history->chats)
         std::erase_if(chat.messages, [](const auto& m) { return !HalfSieve::wanted(m); });
     HalfSieve sieve;
+    sieve.early = size % 2 == 0;
     if (!same(sifted, read(json, size % 64 + 1, &sieve)))
         std::abort();
     const velmoran::ChatHistory& history = *whole.history;

@@ -5,6 +5,8 @@
 #include <QStringMatcher>
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace velmoran {
 
@@ -43,6 +45,11 @@ public:
         return matcher.indexIn(field) >= 0;
     }
 
+    // False only when matches() is false for the text these UTF-8 bytes make (as
+    // QString::fromUtf8 makes it), answered from the bytes without making the text: true may
+    // still be no match. Expressions and texts that UTF-8 cannot carry as they are answer true.
+    bool mayMatchUtf8(std::string_view utf8, Qt::CaseSensitivity cs) const;
+
 private:
     bool expressionMatches(QStringView field, Qt::CaseSensitivity cs) const;
 
@@ -55,6 +62,10 @@ private:
     std::shared_ptr<const Expressions> m_expressions;
     QStringMatcher m_exact;
     QStringMatcher m_caseless;
+    // The text in UTF-8, and folded to ASCII lower case where its case folding is all ASCII;
+    // empty where the bytes cannot answer.
+    std::string m_utf8;
+    std::string m_foldedAscii;
 };
 
 } // namespace velmoran
