@@ -1,5 +1,6 @@
 #include "chat/body_markup.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -187,18 +188,30 @@ void appendPlainText(std::string_view in, std::string& out)
     // Depth inside edit-marker elements, whose content is not part of the message.
     size_t dropDepth = 0;
     SectionEnds ends;
+    // The next '<' and '&' at or after i, each found with memchr and looked for again only
+    // once i has passed it.
+    if (in.empty())
+        return; // and memchr must not see a null pointer
+    auto following = [&](char c, size_t from) {
+        const void* found = std::memchr(in.data() + from, c, in.size() - from);
+        return found ? size_t(static_cast<const char*>(found) - in.data()) : in.size();
+    };
+    size_t nextTag = following('<', 0);
+    size_t nextReference = following('&', 0);
     size_t i = 0;
     while (i < in.size()) {
-        const char c = in[i];
-        if (c != '<' && c != '&') {
-            size_t next = i + 1;
-            while (next < in.size() && in[next] != '<' && in[next] != '&')
-                ++next;
+        if (nextTag < i)
+            nextTag = following('<', i);
+        if (nextReference < i)
+            nextReference = following('&', i);
+        const size_t next = std::min(nextTag, nextReference);
+        if (next > i) {
             if (dropDepth == 0)
                 out.append(in.substr(i, next - i));
             i = next;
             continue;
         }
+        const char c = in[i];
         if (c == '<') {
             if (const size_t special = skipSpecialSection(in, i, out, dropDepth > 0, ends)) {
                 i += special;
