@@ -345,8 +345,7 @@ HistoryLoader::entryFor(const QString& path, const ReadProgress& progress, Messa
     const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
     auto entry = std::find_if(m_entries.begin(), m_entries.end(),
                               [&](const Entry& e) { return e.path == path; });
-    if (entry != m_entries.end() && entry->size == size && entry->modified == modified
-        && !entry->sieved)
+    if (isCurrent(path))
         return *entry;
     if (entry == m_entries.end())
         entry = m_entries.insert(m_entries.end(), Entry{path, -1, {}, nullptr, {}});

@@ -21,6 +21,7 @@ public:
     virtual bool keeps(const HistoryMessage& message) = 0;
     // Asked first, with the message's body not made yet (empty) and the plain text it is to be
     // made of, in UTF-8: false turns the message down at once, which spares making the body.
+    // keeps() is asked next only about the message mayKeep() has just said yes to.
     virtual bool mayKeep(const HistoryMessage& message, std::string_view bodyUtf8)
     {
         Q_UNUSED(message);

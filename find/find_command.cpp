@@ -199,23 +199,24 @@ public:
         , m_filter(filter)
     {
     }
-    bool keeps(const HistoryMessage& message) override
-    {
-        return m_filter.accepts(message)
-               && (m_pattern.matches(message.senderDisplayName, m_cs)
-                   || m_pattern.matches(message.body, m_cs)
-                   || m_timestamps.contains(message.timestampMs, m_pattern, m_cs));
-    }
-    // Most bodies are turned down from their bytes, before they are made into text.
+    // Most bodies are turned down from their bytes, before they are made into text; a message
+    // found by its sender or time is kept without looking at its body.
     bool mayKeep(const HistoryMessage& message, std::string_view bodyUtf8) override
     {
-        return m_filter.accepts(message)
-               && (m_pattern.matches(message.senderDisplayName, m_cs)
-                   || m_timestamps.contains(message.timestampMs, m_pattern, m_cs)
-                   || m_pattern.mayMatchUtf8(bodyUtf8, m_cs));
+        if (!m_filter.accepts(message))
+            return false;
+        m_foundWithoutBody = m_pattern.matches(message.senderDisplayName, m_cs)
+                             || m_timestamps.contains(message.timestampMs, m_pattern, m_cs);
+        return m_foundWithoutBody || m_pattern.mayMatchUtf8(bodyUtf8, m_cs);
+    }
+    // Asked right after mayKeep() said yes for the same message.
+    bool keeps(const HistoryMessage& message) override
+    {
+        return m_foundWithoutBody || m_pattern.matches(message.body, m_cs);
     }
 
 private:
+    bool m_foundWithoutBody = false;
     const SearchPattern& m_pattern;
     Qt::CaseSensitivity m_cs;
     TimestampText& m_timestamps;

@@ -34,6 +34,14 @@ bool hasField(const QString& format, QChar c)
     return false;
 }
 
+// The caches work with the day's bounds and the local time, which lie up to a day beyond a
+// timestamp; nearer the ends of qint64 that would overflow, so those go the slow way.
+bool nearTheLimits(qint64 utcMilliseconds)
+{
+    return utcMilliseconds < std::numeric_limits<qint64>::min() + 2 * MsPerDay
+           || utcMilliseconds > std::numeric_limits<qint64>::max() - 2 * MsPerDay;
+}
+
 // The offset of local time from UTC at utcMilliseconds, as QDateTime gives it for local time.
 // QDateTime asks the C library too, but reads the time-zone settings again first, every time:
 // a file status call and often a read of the zone file, which made this most of a search's
@@ -260,10 +268,7 @@ const QString& TimestampText::timeText(int localMsOfDay)
 
 QStringView TimestampText::view(qint64 utcMilliseconds)
 {
-    // The caches work with the day's bounds and the local time, which lie up to a day beyond
-    // the timestamp; nearer the ends of qint64 that would overflow, so those go the slow way.
-    if (utcMilliseconds < std::numeric_limits<qint64>::min() + 2 * MsPerDay
-        || utcMilliseconds > std::numeric_limits<qint64>::max() - 2 * MsPerDay) {
+    if (nearTheLimits(utcMilliseconds)) {
         m_buffer = formatUncached(utcMilliseconds);
         return m_buffer;
     }
@@ -321,8 +326,7 @@ bool TimestampText::contains(qint64 utcMilliseconds, const SearchPattern& patter
     // An expression may match anything, an empty text matches any text: those test the whole
     // text, as does every timestamp view() writes without its caches.
     if (pattern.isRegularExpression() || text.isEmpty() || m_timeHasMilliseconds
-        || utcMilliseconds < std::numeric_limits<qint64>::min() + 2 * MsPerDay
-        || utcMilliseconds > std::numeric_limits<qint64>::max() - 2 * MsPerDay)
+        || nearTheLimits(utcMilliseconds))
         return pattern.matches(view(utcMilliseconds), cs);
     if (!m_haveMatches || cs != m_matchCase || text.size() != m_matchText.size()
         || (text.constData() != m_matchText.constData() && text != m_matchText)) {
