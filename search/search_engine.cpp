@@ -84,21 +84,52 @@ private:
     bool m_built = false;
 };
 
+// The report of a field the pattern could not settle: the chat, the message (its time as the
+// results show it, its sender), the field and the limit the pattern ran into.
+QString unsettledMatch(ChatService& service, TimestampText& timestamps, qint32 chat, qint32 message,
+                       MessageField field, const QString& reason)
+{
+    const HistoryMessage& m = service.messageAt(chat, message);
+    QString sender = m.senderDisplayName;
+    if (!m.senderId.isEmpty() && m.senderId != sender)
+        sender += QStringLiteral(" (%1)").arg(m.senderId);
+    return QStringLiteral("Could not tell whether the regular expression matches the %1 of the "
+                          "message of %2 from %3 in the chat \"%4\": %5.")
+        .arg(messageFieldText(field), timestamps.format(m.timestampMs), sender,
+             service.peerHandle(chat), reason);
+}
+
 } // namespace
 
 void searchChats(GuardedRoutine& routine, ChatService& service, const SearchContacts& contacts,
                  const SearchPattern& pattern, TimestampText& timestamps, SearchObserver& observer,
                  SearchSink& sink)
 {
-    auto matches = [&](QStringView field) {
-        return pattern.matches(field, observer.caseSensitivity());
-    };
     // Set when the sink could not take a row: the search then ends as after a stop request.
     bool sinkFailed = false;
+    // Set when the pattern could not tell whether a field matches. The failing test reports it
+    // once, naming the message; no row is made of it, no field is tested after it and the
+    // search ends as after a stop request: its rows could miss what it could not test.
+    bool matchFailed = false;
+    // Whether field of message k of chat i passes test.
+    auto fieldTest = [&](qint32 i, qint32 k, MessageField field, auto&& test) {
+        if (matchFailed)
+            return false;
+        try {
+            return bool(test());
+        } catch (const PatternMatchFailure& failure) {
+            matchFailed = true;
+            throw Failure(unsettledMatch(service, timestamps, i, k, field, failure.description()));
+        }
+    };
+    auto matches = [&](qint32 i, qint32 k, MessageField field, auto&& readField) {
+        return fieldTest(i, k, field,
+                         [&] { return pattern.matches(readField(), observer.caseSensitivity()); });
+    };
     // Appends one results row; a failing read leaves its part of the row empty.
     auto appendRow = [&](int contactStep, int valueStep, qint32 i, qint32 k, qsizetype j,
                          MessageField field, auto&& readValue) {
-        if (sinkFailed)
+        if (sinkFailed || matchFailed)
             return;
         QString contact;
         QString value;
@@ -113,7 +144,7 @@ void searchChats(GuardedRoutine& routine, ChatService& service, const SearchCont
             }
         });
     };
-    auto stop = [&] { return sinkFailed || observer.stopRequested(); };
+    auto stop = [&] { return sinkFailed || matchFailed || observer.stopRequested(); };
     ContactIndex index(contacts);
 
     const qint32 chats = routine.loopBound(118, [&] { return service.chatCount(); });
@@ -153,16 +184,25 @@ void searchChats(GuardedRoutine& routine, ChatService& service, const SearchCont
                     routine.step(134, [&] { observer.readingMessage(k, service.messageCount(i)); });
                     routine.step(136, [&] { observer.letEventsRun(); });
                     if (routine.test(138, [&] {
-                            return matches(service.messageAt(i, k).senderDisplayName);
+                            return matches(i, k, MessageField::FromDisplayName,
+                                           [&]() -> const QString& {
+                                               return service.messageAt(i, k).senderDisplayName;
+                                           });
                         }))
                         appendRow(140, 144, i, k, j, MessageField::FromDisplayName,
                                   [&] { return service.messageAt(i, k).senderDisplayName; });
-                    if (routine.test(146, [&] { return matches(service.messageAt(i, k).body); }))
+                    if (routine.test(146, [&] {
+                            return matches(i, k, MessageField::Body, [&]() -> const QString& {
+                                return service.messageAt(i, k).body;
+                            });
+                        }))
                         appendRow(148, 152, i, k, j, MessageField::Body,
                                   [&] { return service.messageAt(i, k).body; });
                     if (routine.test(154, [&] {
-                            return timestamps.contains(service.messageAt(i, k).timestampMs, pattern,
-                                                       observer.caseSensitivity());
+                            return fieldTest(i, k, MessageField::Timestamp, [&] {
+                                return timestamps.contains(service.messageAt(i, k).timestampMs,
+                                                           pattern, observer.caseSensitivity());
+                            });
                         }))
                         appendRow(156, 160, i, k, j, MessageField::Timestamp, [&] {
                             return timestamps.format(service.messageAt(i, k).timestampMs);

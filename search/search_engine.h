@@ -72,6 +72,13 @@ public:
 // the search goes on as the routine's policy says. The pattern, the contact rows and the case
 // option are read at each use.
 //
+// A field the pattern cannot settle (SearchPattern::matches() throws PatternMatchFailure: an
+// expression ran into a limit) is never taken as no match, nor made a row: its test fails
+// with a Failure naming the chat, the message (time and sender), the field and the limit,
+// reported once through routine, and the search then ends as after a stop request, keeping
+// the rows it has. A caller that must not offer rows that may be incomplete (velmoran-find)
+// treats any report as the end of the search.
+//
 // The rows that name a chat's peer are found through an index of the row texts rather than by
 // testing every row against every chat; the rows tested, their order, the steps and the
 // failures reported are those of testing every row in turn. A row whose text cannot be read

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QRegularExpression>
+#include "core/failure.h"
+
 #include <QString>
 #include <QStringMatcher>
 
@@ -10,6 +11,15 @@
 
 namespace velmoran {
 
+// Thrown by SearchPattern::matches() when the expression library cannot tell whether an
+// expression matches a field: it ran into one of its limits (match limit, JIT stack, depth,
+// heap, memory) even on a second, roomier try. The answer is unknown, never "no match", so a
+// caller must not take it as one; description() names the limit in the library's words.
+class PatternMatchFailure final : public Failure {
+public:
+    using Failure::Failure;
+};
+
 // The search run's match rule: a field matches when the search text occurs in it; letter case
 // counts or is ignored as asked. An empty search text matches every field that is not empty;
 // an empty field matches nothing. The matchers for both case options are kept, so switching
@@ -18,10 +28,17 @@ class SearchPattern {
 public:
     explicit SearchPattern(const QString& text = QString());
 
-    // A pattern whose text is a regular expression (Perl-compatible, as QRegularExpression
-    // reads it): a field matches when the expression matches somewhere in it. An empty
-    // expression matches every field that is not empty, an empty field nothing, as above.
-    // Check isValid() before searching: an invalid expression matches nothing.
+    // A pattern whose text is a regular expression (PCRE2's syntax, in UTF mode, as
+    // QRegularExpression reads it): a field matches when the expression matches somewhere in
+    // it; a field that is no valid UTF-16 is matched in its valid parts. An empty expression
+    // matches every field that is not empty, an empty field nothing, as above. Check
+    // isValid() before searching: an invalid expression matches nothing.
+    //
+    // A match that runs into a limit of the library is tried once more for that field alone
+    // with far more room (a larger JIT stack, ten times the match limit), which settles long
+    // fields of ordinary expressions while an expression that backtracks without end still
+    // gives up within about a second. When that fails too, matches() throws
+    // PatternMatchFailure.
     static SearchPattern regularExpression(const QString& expression);
     bool isRegularExpression() const { return m_expressions != nullptr; }
     // False for an invalid expression; errorText() then tells why and errorOffset() where
@@ -53,10 +70,7 @@ public:
 private:
     bool expressionMatches(QStringView field, Qt::CaseSensitivity cs) const;
 
-    struct Expressions {
-        QRegularExpression exact;
-        QRegularExpression caseless;
-    };
+    struct Expressions;
 
     QString m_text;
     std::shared_ptr<const Expressions> m_expressions;

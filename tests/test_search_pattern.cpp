@@ -1,5 +1,6 @@
 // The search text tested against the bytes of a field before the field is made into text: a
 // "no" from the bytes must never hide a match in the text.
+#include "history_files.h"
 #include "search/search_pattern.h"
 
 #include <QRandomGenerator>
@@ -129,6 +130,46 @@ private slots:
             QVERIFY(!pattern.matches(QString::fromUtf8(field), cs));
         // An expression is never answered from the bytes.
         QVERIFY(SearchPattern::regularExpression(QStringLiteral("zz")).mayMatchUtf8("a", cs));
+    }
+
+    // An expression that runs into a limit of the library is tried again with more room; what
+    // that cannot settle either throws a failure naming the limit, never answers "no match".
+    void expressionsNeverMissSilently_data()
+    {
+        QTest::addColumn<QString>("expression");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("matchCase");
+        QTest::addColumn<int>("answer"); // 1 a match, 0 none, -1 a failure
+        const QString w20001 = QString(20000, u'w') + u'z';
+        const QString w1000000 = QString(999'999, u'w') + u'z';
+        QTest::newRow("repeated group, 20,001") << "(w|v)+z" << w20001 << true << 1;
+        QTest::newRow("repeated group, 1,000,000") << "(w|v)+z" << w1000000 << true << 1;
+        QTest::newRow("repeated group, case ignored") << "(W|V)+Z" << w1000000 << false << 1;
+        QTest::newRow("backtracking the second try settles")
+            << "(?:(a+)+$|!)" << QString(25, u'a') + u'!' << true << 1;
+        QTest::newRow("backtracking without end")
+            << "(?:(a+)+$|!)" << QString(20000, u'a') + u'!' << true << -1;
+        QTest::newRow("lone surrogate")
+            << "lunch" << QChar(0xD800) + QStringLiteral(" lunch") << true << 1;
+        QTest::newRow("ordinary, case ignored") << "lunch|dinner"
+                                                << "Lunch" << false << 1;
+        QTest::newRow("ordinary, case counts") << "lunch|dinner"
+                                               << "Lunch" << true << 0;
+    }
+    void expressionsNeverMissSilently()
+    {
+        QFETCH(QString, expression);
+        QFETCH(QString, field);
+        QFETCH(bool, matchCase);
+        QFETCH(int, answer);
+        const SearchPattern pattern = SearchPattern::regularExpression(expression);
+        QVERIFY(pattern.isValid());
+        bool matched = false;
+        const QString failure = test::failureOf([&] {
+            matched = pattern.matches(field, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+        });
+        QCOMPARE(failure.isEmpty() ? int(matched) : -1, answer);
+        QVERIFY2(answer >= 0 || failure.contains(u"limit"), qPrintable(failure));
     }
 
     // Only characters of the basic plane fold to ASCII, so only those need looking for.
