@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "chat/sample_history.h"
+#include "core/terminal_text.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,7 +48,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
 
     CommandLine result;
     if (!parser.parse(arguments)) {
-        std::fprintf(stderr, "velmoran: %s\n", qUtf8Printable(parser.errorText()));
+        std::fprintf(stderr, "velmoran: %s\n", qUtf8Printable(terminalText(parser.errorText())));
         result.exitCode = 2;
         return result;
     }

@@ -1,5 +1,7 @@
 #include "app/conversation_models.h"
 
+#include "chat/shared_file_archive.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QTimeZone>
@@ -74,7 +76,9 @@ QString messageDisplayText(const HistoryMessage& message)
 {
     if (!message.file)
         return message.body;
-    const QString name = message.file->fileName.isEmpty() ? message.body : message.file->fileName;
+    // Without format characters: a right-to-left override would show "…exe" as "…exe.pdf".
+    const QString name = withoutFormatCharacters(
+        message.file->fileName.isEmpty() ? message.body : message.file->fileName);
     if (message.file->size < 0)
         return name;
     return QStringLiteral("%1 (%2)").arg(name, QLocale().formattedDataSize(message.file->size));

@@ -2,8 +2,8 @@
 
 #include "app/clipboard_copy.h"
 #include "app/conversation_models.h"
+#include "app/shared_file_opener.h"
 #include "chat/history_loader.h"
-#include "chat/shared_file_archive.h"
 #include "core/dialogs.h"
 #include "core/event_pump.h"
 #include "core/failure.h"
@@ -24,7 +24,6 @@
 #include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
-#include <QTemporaryDir>
 #include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
@@ -396,6 +395,8 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
     rightLayout->addWidget(m_header);
     rightLayout->addWidget(m_messages, 1);
     rightLayout->addWidget(m_findBar);
+    m_opener = new SharedFileOpener(m_platform, m_pump, right);
+    rightLayout->addWidget(m_opener);
     m_splitter->setStretchFactor(0, 1);
     m_splitter->setStretchFactor(1, 3);
 
@@ -670,56 +671,14 @@ void ConversationWindow::copySelection()
 
 QString ConversationWindow::extractFolder() const
 {
-    return m_extractFolder ? m_extractFolder->path() : QString();
+    return m_opener->lastFolder();
 }
 
 void ConversationWindow::openFile(int message)
 {
     if (message < 0 || message >= m_messageModel->messageCount())
         return;
-    const HistoryMessage& shown = m_messageModel->message(message);
-    if (!shown.file)
-        return;
-    const SharedFile& file = *shown.file;
-    const QString name = file.fileName.isEmpty() ? shown.body : file.fileName;
-    try {
-        for (const QString& source : m_messageModel->history()->sourceFiles) {
-            if (sniffHistoryFile(source) != HistoryFileKind::ExportArchive)
-                continue;
-            const QString member = findSharedFileMember(source, file);
-            if (member.isEmpty())
-                continue;
-            if (!m_extractFolder) {
-                m_extractFolder = std::make_unique<QTemporaryDir>(
-                    QDir::tempPath() + QStringLiteral("/velmoran-files-XXXXXX"));
-                if (!m_extractFolder->isValid()) {
-                    const QString reason = m_extractFolder->errorString();
-                    m_extractFolder.reset();
-                    throw Failure(tr("No folder for the file could be made: %1.").arg(reason));
-                }
-                QFile::setPermissions(m_extractFolder->path(),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            }
-            // Each file in a folder of its own, under a name made safe: the member's name is
-            // never used as a path.
-            const QString folder = m_extractFolder->filePath(QString::number(++m_extracted));
-            if (!QDir().mkdir(folder))
-                throw Failure(tr("The folder \"%1\" cannot be made.").arg(folder));
-            const QString target = folder + QLatin1Char('/')
-                                   + safeFileName(file.fileName.isEmpty() ? member : file.fileName);
-            extractArchiveMember(source, member, target);
-            ShellOpenRequest request;
-            request.file = QLatin1Char('"') + target + QLatin1Char('"');
-            request.workingFolder = folder;
-            m_platform.shell.openDocument(request);
-            return;
-        }
-        m_platform.dialogs.message(tr("The chat history holds no copy of the file \"%1\": the "
-                                      "export has only the message about it.")
-                                       .arg(name));
-    } catch (const Failure& failure) {
-        m_platform.dialogs.message(failure.description());
-    }
+    m_opener->open(m_messageModel->history(), m_messageModel->message(message));
 }
 
 void ConversationWindow::showMessageMenu(const QPoint& pos)
@@ -794,12 +753,14 @@ void ConversationWindow::restoreLayout()
 
 void ConversationWindow::closeEvent(QCloseEvent* event)
 {
+    m_opener->stop();
     saveLayout();
     QWidget::closeEvent(event);
 }
 
 void ConversationWindow::hideEvent(QHideEvent* event)
 {
+    m_opener->stop();
     saveLayout();
     QWidget::hideEvent(event);
 }

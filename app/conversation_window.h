@@ -15,7 +15,6 @@ class QLabel;
 class QLineEdit;
 class QSortFilterProxyModel;
 class QSplitter;
-class QTemporaryDir;
 class QToolButton;
 
 namespace velmoran {
@@ -23,6 +22,7 @@ namespace velmoran {
 class ConversationListModel;
 class EventPump;
 class MessageListModel;
+class SharedFileOpener;
 struct Platform;
 
 // Draws a message row (time, sender, text on one line; links and found text marked) and a
@@ -129,8 +129,9 @@ public:
     QCheckBox* matchCase() const { return m_matchCase; }
     QWidget* findBar() const { return m_findBar; }
     QSplitter* splitter() const { return m_splitter; }
-    // The folder files are extracted to, once one has been.
+    // The folder the last file was taken out to, once one has been.
     QString extractFolder() const;
+    SharedFileOpener& fileOpener() const { return *m_opener; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -181,8 +182,7 @@ private:
     unsigned m_findRun = 0;
     qsizetype m_currentMatch = -1;
     bool m_choosing = false;
-    std::unique_ptr<QTemporaryDir> m_extractFolder;
-    int m_extracted = 0;
+    SharedFileOpener* m_opener = nullptr;
 };
 
 } // namespace velmoran

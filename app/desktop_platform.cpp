@@ -51,6 +51,13 @@ bool WidgetDialogs::question(const QString& text)
            == QMessageBox::Yes;
 }
 
+bool WidgetDialogs::warningQuestion(const QString& text)
+{
+    return runMessageBox(m_parent, QMessageBox::Warning, applicationTitle(), text,
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+           == QMessageBox::Yes;
+}
+
 void WidgetDialogs::errorReport(const QString& text)
 {
     runMessageBox(m_parent, QMessageBox::Warning, QStringLiteral("Application Error"), text,

@@ -17,6 +17,7 @@ public:
 
     void message(const QString& text) override;
     bool question(const QString& text) override;
+    bool warningQuestion(const QString& text) override;
     void errorReport(const QString& text) override;
     QString inputBox(const QString& prompt) override;
     QString saveFileName(const SaveDialogRequest& request) override;

@@ -14,6 +14,7 @@
 #include "app/results_model.h"
 #include "app/results_removal_lock.h"
 #include "app/search_run.h"
+#include "app/shared_file_opener.h"
 #include "app/text_file_export.h"
 #include "app/window_keyboard.h"
 #include "app/workbook_export.h"
@@ -316,10 +317,12 @@ void Form1::Form_Load()
     routine.step(138, [&] { m_listView2->setColumnWidth(0, twipsToPixels(2000)); });
     routine.step(140, [&] { m_listView2->setColumnWidth(1, twipsToPixels(2300)); });
     routine.step(142, [&] { m_listView2->setColumnWidth(2, twipsToPixels(3000)); });
-    // Workbooks that earlier exports left for the spreadsheet application, once it no longer
-    // reads them. Nothing to tell when it fails: they are left for the next start.
+    // Workbooks that earlier exports left for the spreadsheet application, and files taken out
+    // of a history for a viewer, once neither can be read any more. Nothing to tell when it fails:
+    // they are left for the next start.
     try {
         removeStaleWorkbookFolders(QDir::tempPath(), m_platform.clock.now());
+        removeStaleSharedFileFolders(QDir::tempPath(), m_platform.clock.now());
     } catch (...) {
     }
 }

@@ -2,6 +2,7 @@
 #include "app/conversation_entry.h"
 #include "app/form1.h"
 #include "app/program_files.h"
+#include "app/termination_signals.h"
 
 #include "app/desktop_platform.h"
 #include "app/history_file_drop.h"
@@ -13,6 +14,8 @@
 #include <QTableView>
 
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 int main(int argc, char* argv[])
 {
@@ -30,11 +33,21 @@ int main(int argc, char* argv[])
         return velmoran::parseCommandLine(console.arguments()).exitCode.value_or(0);
     }
 
-    QApplication app(argc, argv);
+    // Qt reads its own options (-platform, -platformpluginpath, …) only before "--": after it
+    // every argument is a history file's name, whatever it looks like.
+    int qtArgc = 0;
+    while (qtArgc < argc && std::strcmp(argv[qtArgc], "--") != 0)
+        ++qtArgc;
+    std::vector<char*> qtArgv(argv, argv + qtArgc);
+    qtArgv.push_back(nullptr);
+    QApplication app(qtArgc, qtArgv.data());
     // Lets the desktop match the window to the menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.velmoran.Velmoran"));
 
-    const velmoran::CommandLine commandLine = velmoran::parseCommandLine(app.arguments());
+    QStringList arguments = app.arguments();
+    for (int i = int(qtArgv.size()) - 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const velmoran::CommandLine commandLine = velmoran::parseCommandLine(arguments);
     if (commandLine.exitCode)
         return *commandLine.exitCode;
 
@@ -65,6 +78,7 @@ int main(int argc, char* argv[])
                                       desktop.platform().dialogs);
     window.Form_Load();
     window.show();
+    velmoran::closeOnTerminationSignals(window);
     if (!commandLine.conversation.isEmpty())
         window.conversations().showContact(commandLine.conversation);
     return app.exec();

@@ -9,6 +9,7 @@
 #include "core/failure.h"
 #include "core/guarded_routine.h"
 #include "core/platform.h"
+#include "core/stale_folders.h"
 #include "results/spaced_text.h"
 #include "results/text_table.h"
 
@@ -16,14 +17,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <memory>
 #include <optional>
-#include <vector>
 
 namespace velmoran {
 
@@ -60,122 +54,17 @@ ShellOpenRequest openWorkbookRequest(const QString& path, const QString& applica
     return request;
 }
 
-namespace {
-
-// A folder name that the export's pattern gives: each X of the pattern replaced by a letter
-// (QTemporaryDir picks A to Z and a to z).
-bool isWorkbookFolderName(const QString& name)
-{
-    const QString pattern = QString::fromUtf16(WorkbookFolderPattern);
-    if (name.size() != pattern.size())
-        return false;
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        const char16_t c = name[i].unicode();
-        if (pattern[i] != u'X') {
-            if (c != pattern[i].unicode())
-                return false;
-        } else if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Closes a descriptor when it goes out of scope.
-struct Descriptor {
-    explicit Descriptor(int fd)
-        : fd(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd;
-};
-
-struct DirectoryCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-// Removes one folder when it is a stale workbook folder of ours. The folder is opened once,
-// without following a link, and everything is checked and removed through that descriptor,
-// so a folder swapped for another after the check is not what gets emptied.
-bool removeIfStale(int parent, const QByteArray& name, time_t before)
-{
-    const Descriptor folder(
-        ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info;
-    if (folder.fd < 0 || ::fstat(folder.fd, &info) != 0 || !S_ISDIR(info.st_mode)
-        || info.st_uid != ::geteuid() || info.st_mtime >= before)
-        return false;
-
-    const QByteArray workbook = QFile::encodeName(QString::fromUtf16(WorkbookFileName));
-    bool holdsWorkbook = false;
-    {
-        const int listing = ::dup(folder.fd);
-        if (listing < 0)
-            return false;
-        const std::unique_ptr<DIR, DirectoryCloser> entries(::fdopendir(listing));
-        if (!entries) {
-            ::close(listing);
-            return false;
-        }
-        while (const dirent* entry = ::readdir(entries.get())) {
-            const QByteArray entryName(entry->d_name);
-            if (entryName == "." || entryName == "..")
-                continue;
-            if (entryName != workbook)
-                return false;
-            struct stat file;
-            if (::fstatat(folder.fd, entry->d_name, &file, AT_SYMLINK_NOFOLLOW) != 0
-                || !S_ISREG(file.st_mode) || file.st_uid != ::geteuid() || file.st_mtime >= before)
-                return false;
-            holdsWorkbook = true;
-        }
-    }
-    if (holdsWorkbook && ::unlinkat(folder.fd, workbook.constData(), 0) != 0)
-        return false;
-    // Fails, leaving the folder, when something has appeared in it meanwhile.
-    return ::unlinkat(parent, name.constData(), AT_REMOVEDIR) == 0;
-}
-
-} // namespace
-
 int removeStaleWorkbookFolders(const QString& temporaryFolder, const QDateTime& now)
 {
-    if (temporaryFolder.isEmpty() || !now.isValid())
+    if (!now.isValid())
         return 0;
-    const Descriptor parent(
-        ::open(QFile::encodeName(temporaryFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (parent.fd < 0)
-        return 0;
-    const time_t before = time_t(now.addDays(-1).toSecsSinceEpoch());
-    // The names first: removing while reading a folder may skip or repeat entries.
-    std::vector<QByteArray> candidates;
-    {
-        const int listing = ::dup(parent.fd);
-        if (listing < 0)
-            return 0;
-        const std::unique_ptr<DIR, DirectoryCloser> entries(::fdopendir(listing));
-        if (!entries) {
-            ::close(listing);
-            return 0;
-        }
-        while (const dirent* entry = ::readdir(entries.get())) {
-            if (isWorkbookFolderName(QFile::decodeName(entry->d_name)))
-                candidates.emplace_back(entry->d_name);
-        }
-    }
-    int removed = 0;
-    for (const QByteArray& name : candidates) {
-        if (removeIfStale(parent.fd, name, before))
-            ++removed;
-    }
-    return removed;
+    const QByteArray workbook = QFile::encodeName(QString::fromUtf16(WorkbookFileName));
+    return removeStaleFolders(
+        temporaryFolder, now.addDays(-1),
+        [](const QString& name) {
+            return matchesTemporaryPattern(name, QStringView(WorkbookFolderPattern));
+        },
+        [&workbook](const QByteArray& name) { return name == workbook; });
 }
 
 SaveResultsAsExcelFileCommand::SaveResultsAsExcelFileCommand(CommandContext& context)

@@ -23,6 +23,7 @@ public:
             onMessage(text);
     }
     bool question(const QString&) override { return false; }
+    bool warningQuestion(const QString&) override { return false; }
     void errorReport(const QString& text) override
     {
         std::fprintf(stderr, "report: %s\n", qPrintable(text));

@@ -64,6 +64,9 @@ struct ChatHistory {
     // where the first of them is, for telling the user once per file.
     qsizetype skippedMessages = 0;
     QString firstSkipped = {};
+    // Texts (names, bodies, ids, topics) that held bytes that are no UTF-8, each counted once
+    // however many it held; those bytes show as U+FFFD.
+    qsizetype notUtf8Texts = 0;
 
     // The files the history was read from, in reading order (for finding files a chat shared
     // in the export that holds them); empty for a history built in memory.

@@ -1,5 +1,6 @@
 #include "chat/export_reader.h"
 
+#include "chat/archive_open.h"
 #include "chat/history_file_error.h"
 #include "chat/history_text.h"
 #include "chat/mapped_file.h"
@@ -58,19 +59,6 @@ bool isTextMessageType(std::string_view type)
 bool isFileMessageType(std::string_view type)
 {
     return type == "RichText/UriObject" || type.starts_with("RichText/Media_");
-}
-
-// What a system error number means for a reader, in the words of a failure text.
-QString readErrorText(int error, const QString& fallback)
-{
-    if (error == ENOSPC)
-        return QStringLiteral("the disk is full (no space left on the device)");
-    if (error == EIO)
-        return QStringLiteral("the disk reported an input/output error");
-    if (fallback.isEmpty() || fallback == QStringLiteral("Unknown error"))
-        return error != 0 ? QString::fromLocal8Bit(std::strerror(error))
-                          : QStringLiteral("reading it failed");
-    return fallback;
 }
 
 QString describeJsonError(simdjson::error_code error, const QString& subject)
@@ -212,6 +200,42 @@ simdjson::padded_string withUtf8Repaired(std::string_view bytes, const std::func
         tick();
     }
     return simdjson::padded_string(repaired.constData(), size_t(repaired.size()));
+}
+
+// Where the string whose text starts at from ends: its closing quote, the first one after
+// an even number of backslashes; the size of json when it has none.
+size_t closingQuote(std::string_view json, size_t from)
+{
+    for (size_t at = json.find('"', from); at != std::string_view::npos;
+         at = json.find('"', at + 1)) {
+        size_t backslashes = 0;
+        while (at - backslashes > from && json[at - backslashes - 1] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
+            return at;
+    }
+    return json.size();
+}
+
+// How many strings of a JSON document hold bytes that are no UTF-8, each counted once. A quote
+// outside a string opens one; bytes that are no UTF-8 are neither quotes nor backslashes, so
+// they never end one. tick is called after each piece of about a megabyte.
+qsizetype stringsNotUtf8(std::string_view json, const std::function<void()>& tick)
+{
+    const size_t piece = size_t(1) << 20;
+    qsizetype count = 0;
+    size_t ticked = 0;
+    for (size_t open = json.find('"'); open != std::string_view::npos;) {
+        const size_t close = closingQuote(json, open + 1);
+        if (!simdjson::validate_utf8(json.data() + open + 1, close - open - 1))
+            ++count;
+        if (close - ticked >= piece) {
+            ticked = close;
+            tick();
+        }
+        open = close < json.size() ? json.find('"', close + 1) : std::string_view::npos;
+    }
+    return count;
 }
 
 // The last path segment of a URIObject's uri ("…/objects/0-weu-d3-abc" → "0-weu-d3-abc").
@@ -417,6 +441,14 @@ public:
     // after the document) is read once more as one document, which tells it exactly.
     ChatHistory parse(std::string_view json, size_t capacity)
     {
+        ChatHistory history = parseDocument(json, capacity);
+        history.notUtf8Texts = m_notUtf8Texts;
+        return history;
+    }
+
+private:
+    ChatHistory parseDocument(std::string_view json, size_t capacity)
+    {
         if (m_firstWindow == 0)
             return parseWhole(json, capacity);
         try {
@@ -425,11 +457,10 @@ public:
             if (ended.notUtf8) {
                 // Bytes that are no UTF-8 become U+FFFD; the rest of the history is still
                 // worth reading.
-                m_repaired = withUtf8Repaired(json, [this] { stillReading(); });
+                const std::string_view repaired = repair(json);
                 startOver();
                 try {
-                    return parseInWindows(std::string_view(m_repaired.data(), m_repaired.size()),
-                                          false);
+                    return parseInWindows(repaired, false);
                 } catch (const WindowEnded&) {
                 }
             }
@@ -438,7 +469,15 @@ public:
         return parseWhole(json, capacity);
     }
 
-private:
+    // json with every sequence of bytes that are no UTF-8 made U+FFFD, in m_repaired; the
+    // strings that held any are counted, once each, whatever windows the document is read in.
+    std::string_view repair(std::string_view json)
+    {
+        m_repaired = withUtf8Repaired(json, [this] { stillReading(); });
+        m_notUtf8Texts = stringsNotUtf8(json, [this] { stillReading(); });
+        return std::string_view(m_repaired.data(), m_repaired.size());
+    }
+
     // Thrown instead of a failure while a window is read: the window ends there, or holds a
     // flaw that only a read of the whole document can describe.
     struct WindowEnded {
@@ -744,8 +783,7 @@ private:
         simdjson::error_code error =
             m_parser.iterate(all.data() + bom, all.size() - bom, capacity - bom).get(doc);
         if (error == simdjson::UTF8_ERROR) {
-            m_repaired = withUtf8Repaired(json, [this] { stillReading(); });
-            all = std::string_view(m_repaired.data(), m_repaired.size());
+            all = repair(json);
             // The repair drops a byte order mark.
             bom = all.starts_with("\xef\xbb\xbf") ? 3 : 0;
             error = m_parser
@@ -1305,6 +1343,7 @@ private:
     od::parser m_parser;
     od::parser m_listParser;
     simdjson::padded_string m_repaired;
+    qsizetype m_notUtf8Texts = 0;
     ChatHistory m_history;
     QSet<QString> m_contactsSeen;
     NamePool m_names;
@@ -1317,46 +1356,6 @@ private:
     std::string m_idScratch, m_nameScratch, m_fromScratch, m_typeScratch, m_contentScratch,
         m_timeScratch, m_plainScratch, m_topicScratch, m_membersScratch;
 };
-
-// The compressions a tar may come in that this library unpacks itself. Others (lzop, lrzip,
-// grzip, …) would make libarchive start an outside program found through PATH, which a
-// downloaded file must never do; a filter whose own library is missing falls back to such a
-// program too, so each is tried on a scratch reader first and only enabled when it needs none.
-void enableInProcessFilters(archive* reader)
-{
-    using Support = int (*)(archive*);
-    static const std::vector<Support> inProcess = [] {
-        std::vector<Support> found;
-        for (Support support : {archive_read_support_filter_gzip, archive_read_support_filter_bzip2,
-                                archive_read_support_filter_xz, archive_read_support_filter_zstd,
-                                archive_read_support_filter_lz4}) {
-            std::unique_ptr<archive, decltype(&archive_read_free)> probe(archive_read_new(),
-                                                                         archive_read_free);
-            if (probe && support(probe.get()) == ARCHIVE_OK)
-                found.push_back(support);
-        }
-        return found;
-    }();
-    archive_read_support_filter_none(reader);
-    for (Support support : inProcess)
-        support(reader);
-}
-
-// The name of a compression that would need an outside program, told by its first bytes.
-QString externalCompressionOf(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray head = file.read(16);
-    if (head.startsWith(QByteArrayView("\x89LZO\x00\r\n\x1a\n", 9)))
-        return QStringLiteral("lzop");
-    if (head.startsWith("LRZI"))
-        return QStringLiteral("lrzip");
-    if (head.startsWith("GRZipII"))
-        return QStringLiteral("grzip");
-    return {};
-}
 
 // Where the messages.json of a tar is: unpacked into memory, or, when the tar is not
 // compressed and inPlace was asked for, at offset in the file.
@@ -1374,30 +1373,8 @@ struct ArchiveMember {
 // after unpacking.
 ArchiveMember readArchiveMember(const QString& path, bool inPlace, const ReadProgress& progress)
 {
-    const QString external = externalCompressionOf(path);
-    if (!external.isEmpty())
-        failToRead(path, QStringLiteral(
-                             "it is compressed with %1, which is not unpacked here (a tar may be "
-                             "compressed with gzip, bzip2, xz, zstd or lz4); unpack it first")
-                             .arg(external));
-    std::unique_ptr<archive, decltype(&archive_read_free)> reader(archive_read_new(),
-                                                                  archive_read_free);
-    if (!reader)
-        failToRead(path, QStringLiteral("there is not enough memory to open it"));
-    enableInProcessFilters(reader.get());
-    archive_read_support_format_tar(reader.get());
-    auto archiveFailure = [&](const QString& what) {
-        const int error = archive_errno(reader.get());
-        const char* detail = archive_error_string(reader.get());
-        if (error == ENOSPC || error == EIO)
-            failToRead(path, QStringLiteral("%1: %2").arg(what, readErrorText(error, {})));
-        failToRead(path, detail
-                             ? QStringLiteral("%1 (%2)").arg(what, QString::fromLocal8Bit(detail))
-                             : what);
-    };
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(path).constData(), 1 << 20)
-        != ARCHIVE_OK)
-        archiveFailure(QStringLiteral("it is no tar archive"));
+    const ArchiveReader reader = openHistoryArchive(path);
+    auto archiveFailure = [&](const QString& what) { failArchive(path, reader.get(), what); };
     ArchiveMember member;
     simdjson::padded_string& json = member.json;
     const qint64 fileSize = QFileInfo(path).size();
@@ -1493,6 +1470,9 @@ bool memberFitsMapping(const MappedFile& map, qint64 offset, size_t size)
 
 [[noreturn]] void failChanged(const QString& path, const MappedFile& map)
 {
+    // A page the disk could not read is lost as one cut off the file is.
+    if (map.readFailed())
+        failToRead(path, readErrorText(EIO, {}));
     failToRead(path, map.truncated() ? QStringLiteral("it became shorter while it was read")
                                      : QStringLiteral("it changed while it was read"));
 }

@@ -25,8 +25,9 @@ class MessageSieve;
 // of message gets an empty body; file messages name their file.
 //
 // One bad message does not spoil a history: an escape that names no character and bytes that
-// are no UTF-8 become U+FFFD, and a message without a possible time (1970 to 9999) is left
-// out, counted in skippedMessages and, for the first one, described in firstSkipped.
+// are no UTF-8 become U+FFFD (each JSON string that held such bytes is counted in
+// notUtf8Texts), and a message without a possible time (1970 to 9999) is left out, counted in
+// skippedMessages and, for the first one, described in firstSkipped.
 // A tar compressed in a way that would need an outside program to unpack is refused.
 //
 // Failures throw velmoran::Failure naming the file and the reason (see history_file_error.h).

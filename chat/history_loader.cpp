@@ -6,7 +6,6 @@
 #include "core/failure.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
@@ -136,9 +135,19 @@ void completeFrom(HistoryChat& merged, const HistoryChat& later)
         merged.members = later.members;
 }
 
-QString skippedMessagesNotice(const QString& path, const ChatHistory& history)
+// What a reader left out of a file or repaired in it, for telling the user; "" when nothing.
+QString readingNotice(const QString& path, const ChatHistory& history)
 {
+    QString notUtf8;
+    if (history.notUtf8Texts > 0)
+        notUtf8 = history.notUtf8Texts == 1
+                      ? QStringLiteral("1 text held bytes that are not UTF-8; shown as \uFFFD.")
+                      : QStringLiteral("%1 texts held bytes that are not UTF-8; shown as \uFFFD.")
+                            .arg(history.notUtf8Texts);
     const QString file = QDir::toNativeSeparators(path);
+    // Alone, the note names the file it is about, as several may be read.
+    if (history.skippedMessages == 0)
+        return notUtf8.isEmpty() ? notUtf8 : QStringLiteral("\"%1\": %2").arg(file, notUtf8);
     QString text =
         history.skippedMessages == 1
             ? QStringLiteral("1 message of \"%1\" could not be read and was left out").arg(file)
@@ -149,20 +158,18 @@ QString skippedMessagesNotice(const QString& path, const ChatHistory& history)
         text += (history.skippedMessages == 1 ? QStringLiteral(": ")
                                               : QStringLiteral("; the first is "))
                 + history.firstSkipped;
-    return text + QLatin1Char('.');
+    text += QLatin1Char('.');
+    return notUtf8.isEmpty() ? text : text + QLatin1Char(' ') + notUtf8;
 }
 
 } // namespace
 
 HistoryFileKind sniffHistoryFile(const QString& path)
 {
-    QFile file(path);
     if (!QFileInfo(path).isFile())
         failToRead(path, QFileInfo::exists(path) ? QStringLiteral("it is no file")
                                                  : QStringLiteral("there is no such file"));
-    if (!file.open(QIODevice::ReadOnly))
-        failToRead(path, file.errorString());
-    const QByteArray head = file.read(512);
+    const QByteArray head = readHistoryFileHead(path, 512);
     if (head.isEmpty())
         failToRead(path, QStringLiteral("the file is empty"));
     if (startsWith(head, 0, QByteArrayView("SQLite format 3\0", 16)))
@@ -234,6 +241,7 @@ ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources)
             }
         }
         merged.skippedMessages += history.skippedMessages;
+        merged.notUtf8Texts += history.notUtf8Texts;
         if (merged.firstSkipped.isEmpty())
             merged.firstSkipped = history.firstSkipped;
         for (const HistoryChat& chat : history.chats) {
@@ -370,8 +378,10 @@ HistoryLoader::entryFor(const QString& path, const ReadProgress& progress, Messa
     entry->size = size;
     entry->modified = modified;
     // Told once per reading of the file, not at every load that reuses it.
-    if (entry->history && entry->history->skippedMessages > 0 && m_notice)
-        m_notice(skippedMessagesNotice(path, *entry->history));
+    if (entry->history && m_notice) {
+        if (const QString notice = readingNotice(path, *entry->history); !notice.isEmpty())
+            m_notice(notice);
+    }
     return *entry;
 }
 

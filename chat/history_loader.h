@@ -17,8 +17,8 @@ class MessageSieve;
 // What a history file holds, told by its first bytes, never by its name.
 enum class HistoryFileKind { ExportArchive, ExportJson, LegacyDatabase };
 
-// Throws velmoran::Failure naming the file when it cannot be opened, is empty or is none of
-// the three kinds.
+// Throws velmoran::Failure naming the file when it cannot be opened or read (with the system's
+// reason), is empty or is none of the three kinds.
 HistoryFileKind sniffHistoryFile(const QString& path);
 
 // Reads any history file, whatever its kind. Throws velmoran::Failure naming file and reason.
@@ -36,7 +36,8 @@ ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress = 
 // ids are equal, or, where a copy lacks the id, when its name is the other's id or name. The
 // kept copy takes what only the other holds (the sender's id and name, a shared file). A
 // merged chat has the first source's id, name, kind and members, empty ones (and a name that
-// is only the handle or id) filled from later sources. Skipped messages add up.
+// is only the handle or id) filled from later sources. Skipped messages and texts that held
+// bytes that are not UTF-8 add up.
 ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources);
 
 // The history files found without being named: exports ("…_export.tar") in the download
@@ -73,7 +74,9 @@ public:
     void setReport(Report report) { m_report = std::move(report); }
 
     // Called each time a file is read that had messages its reader left out, with one
-    // sentence naming the file, how many were left out and which was the first.
+    // sentence naming the file, how many were left out and which was the first. When texts of
+    // the file held bytes that are not UTF-8, a sentence telling how many follows, or is the
+    // notice alone.
     void setNotice(Report notice) { m_notice = std::move(notice); }
 
     // Told how far a load that reads files has come, over all the files it reads (by their

@@ -149,13 +149,9 @@ quint32 bigEndian(const QByteArray& bytes, qsizetype at, int count)
     return value;
 }
 
-Header readHeader(const QString& path)
+Header headerOf(const QByteArray& bytes)
 {
-    QFile file(path);
     Header header;
-    if (!file.open(QIODevice::ReadOnly))
-        return header;
-    const QByteArray bytes = file.read(100);
     if (bytes.size() < 100 || !bytes.startsWith(QByteArrayView("SQLite format 3\0", 16)))
         return header;
     header.sqlite = true;
@@ -167,6 +163,12 @@ Header readHeader(const QString& path)
     if (bigEndian(bytes, 24, 4) == bigEndian(bytes, 92, 4))
         header.pageCount = bigEndian(bytes, 28, 4);
     return header;
+}
+
+Header readHeader(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? headerOf(file.read(100)) : Header();
 }
 
 // Bounds SQLite's heap for the time of a read and restores the bounds before.
@@ -344,6 +346,22 @@ private:
         }
     }
 
+    // A text of the history (a name, an id, a body) in a column of the row. One that holds
+    // bytes that are no UTF-8 is counted: they show as U+FFFD.
+    std::string_view historyText(sqlite3_stmt* row, int column)
+    {
+        const std::string_view text = columnText(row, column);
+        if (!QByteArrayView(text.data(), qsizetype(text.size())).isValidUtf8())
+            ++m_history.notUtf8Texts;
+        return text;
+    }
+
+    QString historyString(sqlite3_stmt* row, int column)
+    {
+        const std::string_view text = historyText(row, column);
+        return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    }
+
     QString pragmaText(const char* sql) const
     {
         const Statement statement = prepare(sql);
@@ -461,11 +479,11 @@ private:
         const Statement statement = prepare(sql.constData());
         sqlite3_stmt* row = statement.get();
         while (next(row)) {
-            const QString handle = columnString(row, 0);
+            const QString handle = historyString(row, 0);
             if (handle.isEmpty() || m_contactNames.contains(handle))
                 continue;
             for (int column = 1; column <= 3; ++column) {
-                const QString name = columnString(row, column);
+                const QString name = historyString(row, column);
                 if (!name.isEmpty()) {
                     m_contactNames.insert(handle, name);
                     break;
@@ -488,11 +506,11 @@ private:
         QSet<QString> contactsSeen;
         while (next(row)) {
             const qint64 conversation = sqlite3_column_int64(row, 0);
-            const QString identity = columnString(row, 1);
+            const QString identity = historyString(row, 1);
             const int type = sqlite3_column_int(row, 2);
             QString title;
             for (int column = 3; column <= 5 && title.isEmpty(); ++column)
-                title = columnString(row, column);
+                title = historyString(row, column);
             constexpr int dialog = 1, group = 2;
             m_conversationIdentity.emplace(conversation, identity);
             HistoryChat chat;
@@ -538,7 +556,7 @@ private:
         sqlite3_stmt* row = statement.get();
         while (next(row)) {
             const auto found = m_chatOfConversation.find(sqlite3_column_int64(row, 0));
-            const QString identity = columnString(row, 1);
+            const QString identity = historyString(row, 1);
             if (found == m_chatOfConversation.end() || identity.isEmpty())
                 continue;
             QStringList& members = m_history.chats[found->second].members;
@@ -626,15 +644,15 @@ private:
             }
             HistoryMessage message;
             message.timestampMs = seconds * 1000;
-            std::string_view author = columnText(row, 4);
-            std::string_view sender = columnText(row, 3);
+            std::string_view author = historyText(row, 4);
+            std::string_view sender = historyText(row, 3);
             if (sender.empty())
                 sender = author;
             message.senderDisplayName = m_names.intern(sender);
             if (author.starts_with("8:"))
                 author.remove_prefix(2);
             message.senderId = m_names.intern(author);
-            message.body = plainBody(columnText(row, 5), m_scratch, m_bodies);
+            message.body = plainBody(historyText(row, 5), m_scratch, m_bodies);
             m_history.chats[*chatIndex].messages.push_back(std::move(message));
             m_sortKeys[*chatIndex].push_back(id);
         }
@@ -702,9 +720,11 @@ public:
     {
         if (!QFileInfo(m_path).isFile())
             fail(QStringLiteral("there is no such file"));
+        // A file that cannot be read is told so here, not later as a database without tables.
+        const bool walMode = headerOf(readHistoryFileHead(m_path, 100)).walMode;
         const HeapBound bound;
         const DatabaseFiles before = filesOf(m_path);
-        if (!before.journal.exists && !before.wal.exists && !readHeader(m_path).walMode) {
+        if (!before.journal.exists && !before.wal.exists && !walMode) {
             std::optional<ChatHistory> history;
             std::optional<Failure> failure;
             try {

@@ -40,7 +40,8 @@ using LegacyReadProgress = ReadProgress;
 // conversation are ordered by time, then id; the sender is from_dispname, or author when that
 // is empty; the sender id is the author; the body is body_xml as plain text; times are Unix
 // seconds. A message with an impossible time (before 1970 or after 9999) is left out and
-// counted in skippedMessages. Invalid UTF-8 becomes U+FFFD.
+// counted in skippedMessages. Invalid UTF-8 becomes U+FFFD; each text value that held any is
+// counted in notUtf8Texts. A file that cannot be read fails with the system's reason.
 //
 // Failures throw velmoran::Failure naming the file and the reason.
 ChatHistory readLegacyDatabase(const QString& path, const LegacyReadProgress& progress = {});

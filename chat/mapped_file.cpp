@@ -147,8 +147,16 @@ bool MappedFile::truncated() const
 
 bool MappedFile::changed() const
 {
-    if (truncated())
-        return true;
+    return truncated() || sizeOrTimeChanged();
+}
+
+bool MappedFile::readFailed() const
+{
+    return truncated() && !sizeOrTimeChanged();
+}
+
+bool MappedFile::sizeOrTimeChanged() const
+{
     struct stat info = {};
     if (m_fd < 0 || fstat(m_fd, &info) != 0)
         return true;

@@ -12,8 +12,9 @@ namespace velmoran {
 // needs SIMDJSON_PADDING bytes) can run over any part of the file up to its end.
 //
 // A file that another program truncates while it is mapped would make reading its lost pages
-// crash the process (SIGBUS). While a MappedFile exists, such a read gets zero pages instead,
-// and truncated() tells the reader afterwards that what it read is not the file. changed()
+// crash the process (SIGBUS), as would a page the disk fails to read. While a MappedFile
+// exists, such a read gets zero pages instead, and truncated() tells the reader afterwards that
+// what it read is not the file; readFailed() tells the disk's failure from a cut. changed()
 // also tells of a file whose size or modification time is no longer what it was when mapped.
 // A file that is rewritten in place without a change of size or time is not noticed.
 class MappedFile {
@@ -42,11 +43,16 @@ public:
     // Whether the file was truncated or its size or modification time differs from when it
     // was mapped.
     bool changed() const;
+    // Whether a read got zeros for a page while the file kept its size and modification time:
+    // the disk failed to read it (an input/output error); the file was not cut.
+    bool readFailed() const;
 
     // The fault guard of a mapping; its details are the mapping's own.
     struct Guard;
 
 private:
+    bool sizeOrTimeChanged() const;
+
     int m_fd = -1;
     int m_openError = 0;
     char* m_data = nullptr;

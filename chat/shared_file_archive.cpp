@@ -1,34 +1,22 @@
 #include "chat/shared_file_archive.h"
 
+#include "chat/archive_open.h"
 #include "chat/history_file_error.h"
 #include "core/failure.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace velmoran {
 
 namespace {
-
-using ArchiveReader = std::unique_ptr<archive, decltype(&archive_read_free)>;
-
-ArchiveReader openArchive(const QString& path)
-{
-    ArchiveReader reader(archive_read_new(), archive_read_free);
-    if (!reader)
-        failToRead(path, QStringLiteral("there is not enough memory to open it"));
-    archive_read_support_filter_all(reader.get());
-    archive_read_support_format_tar(reader.get());
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(path).constData(), 1 << 20)
-        != ARCHIVE_OK)
-        failToRead(path, QStringLiteral("it is no tar archive"));
-    return reader;
-}
 
 // Calls visit(name, entry) for every member until it answers false.
 template <typename Visit> void walkArchive(const QString& path, archive* reader, Visit&& visit)
@@ -39,7 +27,7 @@ template <typename Visit> void walkArchive(const QString& path, archive* reader,
         if (status == ARCHIVE_EOF)
             return;
         if (status < ARCHIVE_WARN)
-            failToRead(path, QStringLiteral("it is no tar archive or it is damaged"));
+            failArchive(path, reader, QStringLiteral("it is no tar archive or it is damaged"));
         const char* raw = archive_entry_pathname_utf8(entry);
         if (!raw)
             raw = archive_entry_pathname(entry);
@@ -75,16 +63,32 @@ QStringView baseName(QStringView path)
     return slash < 0 ? path : path.sliced(slash + 1);
 }
 
+// Whether an object id that ends at position end of a name ends there as a whole: followed by
+// "." (of the copy's numbering or extension) or by nothing.
+bool idEndsAt(QStringView name, qsizetype end)
+{
+    return end == name.size() || name[end] == u'.';
+}
+
+bool holdsId(QStringView name, QStringView id)
+{
+    for (qsizetype at = name.indexOf(id); at >= 0; at = name.indexOf(id, at + 1)) {
+        if (idEndsAt(name, at + id.size()))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
-QString findSharedFileMember(const QString& archivePath, const SharedFile& file)
+SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFile& file)
 {
     if (file.objectId.isEmpty() && file.fileName.isEmpty())
         return {};
-    ArchiveReader reader = openArchive(archivePath);
+    const ArchiveReader reader = openHistoryArchive(archivePath);
     // Better matches have lower ranks: the object id at the start, anywhere, the file's name.
     int bestRank = 3;
-    QString best;
+    SharedFileMember best;
     walkArchive(archivePath, reader.get(), [&](const QString& name, archive_entry* entry) {
         if (!isRegularFile(entry))
             return true;
@@ -93,58 +97,139 @@ QString findSharedFileMember(const QString& archivePath, const SharedFile& file)
         if (base.isEmpty())
             return true;
         int rank = 3;
-        if (!file.objectId.isEmpty() && base.startsWith(file.objectId))
-            rank = 0;
-        else if (!file.objectId.isEmpty() && base.contains(file.objectId))
-            rank = 1;
-        else if (!file.fileName.isEmpty() && base == file.fileName)
+        if (!file.objectId.isEmpty()) {
+            if (base.startsWith(file.objectId) && idEndsAt(base, file.objectId.size()))
+                rank = 0;
+            else if (holdsId(base, file.objectId))
+                rank = 1;
+        }
+        if (rank == 3 && !file.fileName.isEmpty() && base == file.fileName)
             rank = 2;
         if (rank < bestRank) {
             bestRank = rank;
-            best = name;
+            best.name = name;
+            best.size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
         }
         return bestRank > 0;
     });
     return best;
 }
 
-void extractArchiveMember(const QString& archivePath, const QString& member,
-                          const QString& destinationPath)
+bool extractArchiveMember(const QString& archivePath, const QString& member,
+                          const QString& destinationPath, const TakeOutProgress& progress)
 {
-    ArchiveReader reader = openArchive(archivePath);
-    bool written = false;
+    const ArchiveReader reader = openHistoryArchive(archivePath);
+    bool found = false;
+    bool whole = false;
+    auto cannotWrite = [&](const QFileDevice& file) {
+        throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
+                          .arg(QDir::toNativeSeparators(destinationPath), file.errorString()));
+    };
     walkArchive(archivePath, reader.get(), [&](const QString& name, archive_entry* entry) {
         if (name != member || !isRegularFile(entry))
             return true;
-        QSaveFile out(destinationPath);
-        if (!out.open(QIODevice::WriteOnly))
-            throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
-                              .arg(destinationPath, out.errorString()));
-        char buffer[1 << 16];
+        found = true;
+        if (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0)
+            failToRead(
+                archivePath,
+                QStringLiteral("the size of its copy of \"%1\" is not recorded").arg(member));
+        const qint64 total = archive_entry_size(entry);
+        // A name of its own, short whatever the final name's length; created readable and
+        // writable by the owner only, and removed unless it becomes the file.
+        QTemporaryFile out(QFileInfo(destinationPath).path() + QStringLiteral("/.partial-XXXXXX"));
+        if (!out.open())
+            cannotWrite(out);
+        const void* block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        qint64 end = 0;
         for (;;) {
-            const la_ssize_t got = archive_read_data(reader.get(), buffer, sizeof buffer);
-            if (got < 0)
-                failToRead(archivePath,
-                           QStringLiteral("its copy of \"%1\" cannot be unpacked").arg(member));
-            if (got == 0)
+            const int status = archive_read_data_block(reader.get(), &block, &size, &offset);
+            if (status == ARCHIVE_EOF)
                 break;
-            if (out.write(buffer, got) != got)
-                throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
-                                  .arg(destinationPath, out.errorString()));
+            if (status < ARCHIVE_WARN)
+                failArchive(archivePath, reader.get(),
+                            QStringLiteral("its copy of \"%1\" cannot be unpacked").arg(member));
+            if (offset < 0 || qint64(size) > total || offset > total - qint64(size))
+                failToRead(archivePath,
+                           QStringLiteral("its copy of \"%1\" is damaged").arg(member));
+            // Blocks come in order; a gap between them is a hole of a sparse member, left as
+            // one.
+            if (size > 0) {
+                if (out.pos() != offset && !out.seek(offset))
+                    cannotWrite(out);
+                if (out.write(static_cast<const char*>(block), qint64(size)) != qint64(size))
+                    cannotWrite(out);
+            }
+            end = std::max(end, qint64(offset) + qint64(size));
+            if (progress && !progress(end, total))
+                return false;
         }
-        if (!out.commit())
+        // A sparse member may end in a hole; a plain one must have brought all its bytes.
+        if (end < total && archive_entry_sparse_count(entry) == 0)
+            failToRead(archivePath,
+                       QStringLiteral("its copy of \"%1\" ends before its end").arg(member));
+        if (!out.resize(total) || !out.flush())
+            cannotWrite(out);
+        out.setAutoRemove(false);
+        QFile::remove(destinationPath);
+        if (!out.rename(destinationPath)) {
+            const QString reason = out.errorString();
+            out.remove();
             throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
-                              .arg(destinationPath, out.errorString()));
-        written = true;
+                              .arg(QDir::toNativeSeparators(destinationPath), reason));
+        }
+        whole = true;
         return false;
     });
-    if (!written)
+    if (!found)
         failToRead(archivePath, QStringLiteral("it holds no file \"%1\"").arg(member));
+    return whole;
 }
+
+QString withoutFormatCharacters(const QString& text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        qsizetype units = 1;
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            units = 2;
+        }
+        if (QChar::category(c) != QChar::Other_Format || c == 0x200C || c == 0x200D)
+            kept += QStringView(text).sliced(i, units);
+        i += units - 1;
+    }
+    return kept;
+}
+
+namespace {
+
+// The longest start of text, whole characters only, that takes at most maxBytes of UTF-8.
+QString utf8Prefix(const QString& text, qsizetype maxBytes)
+{
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const bool pair =
+            text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const char16_t c = text[i].unicode();
+        const qsizetype size = pair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        if (bytes + size > maxBytes)
+            break;
+        bytes += size;
+        i += pair ? 2 : 1;
+    }
+    return text.left(i);
+}
+
+} // namespace
 
 QString safeFileName(const QString& name, const QString& fallback)
 {
-    QString base = name;
+    QString base = withoutFormatCharacters(name);
     const qsizetype slash = std::max(base.lastIndexOf(u'/'), base.lastIndexOf(u'\\'));
     if (slash >= 0)
         base = base.mid(slash + 1);
@@ -161,8 +246,17 @@ QString safeFileName(const QString& name, const QString& fallback)
     while (lead < safe.size() && (safe[lead] == u'.' || safe[lead].isSpace()))
         ++lead;
     safe = safe.mid(lead).trimmed();
-    if (safe.size() > 120)
-        safe = safe.right(120);
+    // A file system takes names of at most 255 bytes; the extension is kept, as it tells the
+    // desktop how to open the file.
+    constexpr qsizetype MaxBytes = 255;
+    if (safe.toUtf8().size() > MaxBytes) {
+        const qsizetype dot = safe.lastIndexOf(u'.');
+        QString extension = dot > 0 ? safe.mid(dot) : QString();
+        if (extension.toUtf8().size() > 32)
+            extension.clear();
+        const QString stem = extension.isEmpty() ? safe : safe.left(dot);
+        safe = utf8Prefix(stem, MaxBytes - extension.toUtf8().size()).trimmed() + extension;
+    }
     return safe.isEmpty() ? fallback : safe;
 }
 

@@ -31,6 +31,9 @@ public:
     virtual void message(const QString& text) = 0;
     // Yes and No, Yes the default, no icon, the application title. True for Yes.
     virtual bool question(const QString& text) = 0;
+    // Yes and No, No the default, a warning icon, the application title: for a Yes that may do
+    // harm (running what came from a chat history, filling the disk). True for Yes.
+    virtual bool warningQuestion(const QString& text) = 0;
     // The failure report: title "Application Error", warning icon, OK.
     virtual void errorReport(const QString& text) = 0;
     // Prompt, the application title, empty default text. Cancel answers "".

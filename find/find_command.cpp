@@ -7,6 +7,7 @@
 #include "core/error_report.h"
 #include "core/failure.h"
 #include "core/guarded_routine.h"
+#include "core/terminal_text.h"
 #include "find/conversation_view.h"
 #include "find/find_output.h"
 #include "find/history_overview.h"
@@ -188,7 +189,9 @@ private:
 
 // Keeps, while the history is read, only the messages the search can report: those the filter
 // lets through with a field that holds the pattern. The search tests them again; the history
-// it searches then holds just them, never the whole file's texts.
+// it searches then holds just them, never the whole file's texts. Once the pattern cannot
+// settle a field, every message the filter lets through is kept untested, so that the search
+// meets that field and reports it, and the reading wastes no more time on such fields.
 class FoundFieldsSieve final : public MessageSieve {
 public:
     FoundFieldsSieve(const SearchPattern& pattern, Qt::CaseSensitivity cs,
@@ -205,17 +208,33 @@ public:
     {
         if (!m_filter.accepts(message))
             return false;
-        m_foundWithoutBody = m_pattern.matches(message.senderDisplayName, m_cs)
-                             || m_timestamps.contains(message.timestampMs, m_pattern, m_cs);
+        m_foundWithoutBody = holdsOrUnsettled([&] {
+            return m_pattern.matches(message.senderDisplayName, m_cs)
+                   || m_timestamps.contains(message.timestampMs, m_pattern, m_cs);
+        });
         return m_foundWithoutBody || m_pattern.mayMatchUtf8(bodyUtf8, m_cs);
     }
     // Asked right after mayKeep() said yes for the same message.
     bool keeps(const HistoryMessage& message) override
     {
-        return m_foundWithoutBody || m_pattern.matches(message.body, m_cs);
+        return m_foundWithoutBody
+               || holdsOrUnsettled([&] { return m_pattern.matches(message.body, m_cs); });
     }
 
 private:
+    template <typename Test> bool holdsOrUnsettled(Test&& test)
+    {
+        if (m_unsettled)
+            return true;
+        try {
+            return test();
+        } catch (const PatternMatchFailure&) {
+            m_unsettled = true;
+            return true;
+        }
+    }
+
+    bool m_unsettled = false;
     bool m_foundWithoutBody = false;
     const SearchPattern& m_pattern;
     Qt::CaseSensitivity m_cs;
@@ -230,10 +249,16 @@ void put(QIODevice& device, const QString& text)
     device.write(text.toUtf8());
 }
 
-int fail(QIODevice& errors, const QString& description)
+// One line on standard error, with what it quotes (file names, arguments) made harmless.
+void tell(QIODevice& errors, const QString& text)
 {
     put(errors,
-        QLatin1String(ProgramName) + QStringLiteral(": ") + description + QLatin1Char('\n'));
+        QLatin1String(ProgramName) + QStringLiteral(": ") + terminalText(text) + QLatin1Char('\n'));
+}
+
+int fail(QIODevice& errors, const QString& description)
+{
+    tell(errors, description);
     return 2;
 }
 
@@ -259,10 +284,8 @@ ChatHistoryPtr loadHistory(HistoryLoader& loader, QString& failure, QIODevice& e
         if (failure.isEmpty())
             failure = description;
     });
-    // Messages left out of a file: one line each, the search goes on.
-    loader.setNotice([&](const QString& notice) {
-        put(errors, QLatin1String(ProgramName) + QStringLiteral(": ") + notice + QLatin1Char('\n'));
-    });
+    // What the reading of a file left out or repaired: one line each, the search goes on.
+    loader.setNotice([&](const QString& notice) { tell(errors, notice); });
     ChatHistoryPtr history = loader.load();
     // Kept until the process ends: freeing a large history piece by piece only delays the exit.
     static auto* const keptUntilExit = new ChatHistoryPtr;
@@ -525,7 +548,8 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
         ConversationView chats = ConversationView::allChats(history, filter);
         RowsSink sink(found, chats);
         searchChats(routine, chats, HandleRows(handles), pattern, timestamps, observer, sink);
-        if (parser.isSet(allChats)) {
+        // A failure ends the search with an error whatever the other chats hold.
+        if (parser.isSet(allChats) && !reporter.failed()) {
             ConversationView others = ConversationView::otherChats(history, filter);
             RowsSink otherSink(found, others);
             searchChats(routine, others, HandleRows(others.peers()), pattern, timestamps, observer,

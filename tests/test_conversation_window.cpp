@@ -6,10 +6,14 @@
 #include "app/conversation_entry.h"
 #include "app/conversation_models.h"
 #include "app/conversation_window.h"
+#include "app/desktop_platform.h"
 #include "app/form1.h"
 #include "app/results_model.h"
+#include "app/shared_file_opener.h"
 #include "chat/chat_service.h"
 #include "chat/sample_history.h"
+#include "chat/shared_file_archive.h"
+#include "history_files.h"
 #include "local_zone.h"
 #include "window_harness.h"
 
@@ -21,6 +25,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -815,6 +820,266 @@ private slots:
                                                               start + 2, start + 5, view->font());
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, link.center());
         QCOMPARE(w.fake.shell.urls, QList<QUrl>{QUrl(QStringLiteral("https://example.org/a"))});
+    }
+
+    // Exports made to harm: what comes out of them is never run, never fills the disk unasked,
+    // is the file the message names, and keeps a name the file system takes.
+    void hostileSharedFiles_data()
+    {
+        QTest::addColumn<QString>("objectId");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<qint64>("toldSize"); // the size the message says
+        QTest::addColumn<QString>("member");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<qint64>("sparseSize"); // -1: a plain member of the content below
+        QTest::addColumn<QList<bool>>("answers");
+        // What happens: "opened" (the name written, without folder), "asked and opened",
+        // "asked, not opened", "told" (a message, nothing written).
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("writtenName");
+
+        const QList<bool> yes{true}, no{false};
+        QTest::newRow("a text file") << "0-uu"
+                                     << "notes.txt" << qint64(5) << "media/0-uu.1.txt" << 0644
+                                     << qint64(-1) << QList<bool>{} << "opened"
+                                     << "notes.txt";
+        QTest::newRow("launcher, refused")
+            << "0-l"
+            << "Photos.desktop" << qint64(-1) << "media/0-l.1.desktop" << 0644 << qint64(-1) << no
+            << "asked, not opened"
+            << "";
+        QTest::newRow("script of mode 0755, opened when said")
+            << "0-s"
+            << "run.sh" << qint64(-1) << "media/0-s.1.sh" << 0755 << qint64(-1) << yes
+            << "asked and opened"
+            << "run.sh";
+        QTest::newRow("web page") << "0-h"
+                                  << "invoice.html" << qint64(-1) << "media/0-h.1.html" << 0644
+                                  << qint64(-1) << no << "asked, not opened"
+                                  << "";
+        QTest::newRow("program named as a document by a right-to-left override")
+            << "0-r" << QStringLiteral("invoice\u202Efdp.exe") << qint64(-1) << "media/0-r.1"
+            << 0644 << qint64(-1) << yes << "asked and opened"
+            << "invoicefdp.exe";
+        QTest::newRow("script named as a picture")
+            << "0-j"
+            << "photo.jpg" << qint64(-1) << "media/0-j.1.jpg" << 0644 << qint64(-1) << no
+            << "asked, not opened"
+            << "";
+        QTest::newRow("an id is no prefix") << "0-l7"
+                                            << "a.txt" << qint64(-1) << "media/0-l7xyz.1.txt"
+                                            << 0644 << qint64(-1) << QList<bool>{} << "told"
+                                            << "";
+        QTest::newRow("200 Chinese characters")
+            << "0-c" << QString(200, QChar(0x6587)) + QStringLiteral(".pdf") << qint64(-1)
+            << "media/0-c.1.pdf" << 0644 << qint64(-1) << QList<bool>{} << "opened"
+            << QString(83, QChar(0x6587)) + QStringLiteral(".pdf");
+        QTest::newRow("300 MiB, larger than the message says, refused")
+            << "0-b"
+            << "big.bin.txt" << qint64(4096) << "media/0-b.1.txt" << 0644 << (qint64(300) << 20)
+            << no << "asked, not opened"
+            << "";
+        QTest::newRow("300 MiB sparse, taken out whole when said")
+            << "0-b"
+            << "big.txt" << qint64(-1) << "media/0-b.1.txt" << 0644 << (qint64(300) << 20) << yes
+            << "asked and opened"
+            << "big.txt";
+        QTest::newRow("a pebibyte, more than the disk")
+            << "0-p"
+            << "huge.txt" << qint64(-1) << "media/0-p.1.txt" << 0644 << (qint64(1) << 50) << yes
+            << "told"
+            << "";
+    }
+    void hostileSharedFiles()
+    {
+        QFETCH(QString, objectId);
+        QFETCH(QString, fileName);
+        QFETCH(qint64, toldSize);
+        QFETCH(QString, member);
+        QFETCH(int, mode);
+        QFETCH(qint64, sparseSize);
+        QFETCH(QList<bool>, answers);
+        QFETCH(QString, outcome);
+        QFETCH(QString, writtenName);
+
+        QTemporaryDir work;
+        // Outside programs that libarchive could start for other compressions only log.
+        const QString bin = work.filePath(QStringLiteral("bin"));
+        const QString log = work.filePath(QStringLiteral("started.log"));
+        QVERIFY(QDir().mkpath(bin));
+        for (const char* program : {"lrzip", "lzop", "grzip", "uudecode"}) {
+            const QString path = bin + u'/' + QLatin1String(program);
+            QVERIFY(test::writeBytes(path, "#!/bin/sh\necho \"$0 $*\" >>" + QFile::encodeName(log)
+                                               + "\ncat\n"));
+            QVERIFY(QFile::setPermissions(path,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        const QByteArray savedPath = qgetenv("PATH");
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        qputenv("PATH", QFile::encodeName(bin) + ':' + savedPath);
+        const QString temporary = work.filePath(QStringLiteral("tmp"));
+        QVERIFY(QDir().mkpath(temporary));
+        qputenv("TMPDIR", QFile::encodeName(temporary));
+        const auto restore = qScopeGuard([&] {
+            qputenv("PATH", savedPath);
+            qputenv("TMPDIR", savedTmp);
+            if (savedTmp.isEmpty())
+                qunsetenv("TMPDIR");
+        });
+
+        const QString tar = work.filePath(QStringLiteral("chat_export.tar"));
+        QByteArray content = "the file's own bytes";
+        if (fileName.endsWith(u".jpg"))
+            content = "#!/bin/sh\nrm -rf \"$HOME\"\n";
+        if (fileName.endsWith(u".exe") || fileName.endsWith(u".desktop"))
+            content = fileName.endsWith(u".exe") ? QByteArray("MZ\x90\0", 4) + content
+                                                 : "[Desktop Entry]\nType=Application\nExec=sh\n";
+        std::vector<test::TarEntry> entries{{QStringLiteral("messages.json"), "{}"},
+                                            {member, content, {}, mode, sparseSize}};
+        QVERIFY(test::writeTarEntries(tar, entries));
+
+        auto history = std::make_shared<ChatHistory>();
+        history->sourceFiles = {tar};
+        HistoryChat chat;
+        chat.peerHandle = QStringLiteral("anna");
+        chat.id = QStringLiteral("8:anna");
+        chat.name = QStringLiteral("Anna");
+        HistoryMessage shared{1'600'000'060'000, QStringLiteral("Anna"), fileName};
+        shared.file = std::make_shared<SharedFile>(SharedFile{objectId, fileName, toldSize});
+        chat.messages.push_back(shared);
+        history->chats.push_back(chat);
+        history->contacts << chat.peerHandle;
+
+        Window w(history);
+        for (const bool answer : answers)
+            w.fake.dialogs.answerQuestion(answer);
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna")));
+        ConversationWindow* c = w.conversation();
+        const QString shown = c->messageModel()
+                                  .index(c->messageModel().rowOfMessage(0))
+                                  .data(MessageListModel::TextRole)
+                                  .toString();
+        QVERIFY2(shown.startsWith(withoutFormatCharacters(fileName)) && !shown.contains(u'\u202E'),
+                 qPrintable(shown));
+        c->openFile(0);
+
+        QVERIFY2(!QFileInfo::exists(log), "an outside program was started");
+        const QStringList asked = w.fake.dialogs.texts(test::ShownDialog::WarningQuestion);
+        QCOMPARE(asked.size(), outcome.startsWith(u"asked") ? 1 : 0);
+        for (const QString& question : asked) {
+            QVERIFY2(question.contains(withoutFormatCharacters(fileName).left(20))
+                         && (question.contains(u"chat history")),
+                     qPrintable(question));
+            QVERIFY(!question.contains(QChar(0x202E)));
+        }
+        QCOMPARE(w.fake.dialogs.messages().size(), outcome == u"told" ? 1 : 0);
+        const bool opened = outcome.endsWith(u"and opened") || outcome == u"opened";
+        QCOMPARE(w.fake.shell.documents.size(), opened ? 1 : 0);
+        if (!opened) {
+            // Nothing is written when nothing is opened.
+            QCOMPARE(QDir(temporary).entryList({QStringLiteral("velmoran-files-*")},
+                                               QDir::AllEntries | QDir::Hidden),
+                     QStringList());
+            return;
+        }
+        const QString path = unquotedPath(w.fake.shell.documents.first().file);
+        QCOMPARE(QFileInfo(path).fileName(), writtenName);
+        QVERIFY(QFileInfo(path).canonicalFilePath().startsWith(
+            QFileInfo(temporary).canonicalFilePath() + u'/'));
+        QVERIFY(QFileInfo(path).fileName().toUtf8().size() <= 255);
+        QCOMPARE(QFileInfo(path).permissions()
+                     & (QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther),
+                 QFileDevice::Permissions());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.size(), sparseSize >= 0 ? sparseSize : content.size());
+        QCOMPARE(file.read(content.size()), content);
+
+        // A second request opens the same copy (asking again where it asked); the copy outlives
+        // the program for a day.
+        for (const bool answer : answers)
+            w.fake.dialogs.answerQuestion(answer);
+        c->openFile(0);
+        QCOMPARE(w.fake.shell.documents.size(), 2);
+        QCOMPARE(w.fake.shell.documents.last().file, w.fake.shell.documents.first().file);
+        QCOMPARE(filesUnder(temporary), QStringList{path});
+        const QDateTime now = QDateTime::currentDateTime();
+        QCOMPARE(removeStaleSharedFileFolders(temporary, now), 0);
+        QCOMPARE(removeStaleSharedFileFolders(temporary, now.addSecs(25 * 3600)), 1);
+        QCOMPARE(filesUnder(temporary), QStringList());
+    }
+
+    // A long take-out lets the window work, and Stop, closing the conversation window or
+    // closing the program end it without leaving anything behind.
+    void takingOutAFileCanBeStopped_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Stop") << "stop";
+        QTest::newRow("conversation window closed") << "close";
+        QTest::newRow("program closed") << "quit";
+    }
+    void takingOutAFileCanBeStopped()
+    {
+        QFETCH(QString, how);
+        QTemporaryDir work;
+        const QString temporary = work.filePath(QStringLiteral("tmp"));
+        QVERIFY(QDir().mkpath(temporary));
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(temporary));
+        const auto restore = qScopeGuard([&] {
+            qputenv("TMPDIR", savedTmp);
+            if (savedTmp.isEmpty())
+                qunsetenv("TMPDIR");
+        });
+        // 200 MiB of zeros, a few hundred kilobytes compressed: below the size that is asked.
+        const QString tar = work.filePath(QStringLiteral("chat_export.tar.gz"));
+        QVERIFY(test::writeTarEntries(
+            tar,
+            {{QStringLiteral("messages.json"), "{}"},
+             {QStringLiteral("media/0-z.1.bin"), QByteArray(200 << 20, '\0')}},
+            "gzip"));
+        auto history = std::make_shared<ChatHistory>();
+        history->sourceFiles = {tar};
+        HistoryChat chat;
+        chat.peerHandle = QStringLiteral("anna");
+        chat.id = QStringLiteral("8:anna");
+        HistoryMessage shared{1'600'000'060'000, QStringLiteral("Anna"), QStringLiteral("z.bin")};
+        shared.file = std::make_shared<SharedFile>(
+            SharedFile{QStringLiteral("0-z"), QStringLiteral("zeros.txt"), 200 << 20});
+        chat.messages.push_back(shared);
+        history->chats.push_back(chat);
+        history->contacts << chat.peerHandle;
+
+        Window w(history);
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna")));
+        ConversationWindow* c = w.conversation();
+        bool sawProgress = false;
+        QTimer timer;
+        timer.setInterval(1);
+        connect(&timer, &QTimer::timeout, c, [&] {
+            if (!c->fileOpener().isBusy() || !c->fileOpener().isVisible())
+                return;
+            sawProgress = true;
+            timer.stop();
+            if (how == u"stop")
+                QTest::mouseClick(c->findChild<QPushButton*>(QStringLiteral("TakeOutStop")),
+                                  Qt::LeftButton);
+            else if (how == u"close")
+                c->close();
+            else
+                w.form.close();
+        });
+        timer.start();
+        c->openFile(0);
+        QVERIFY(sawProgress);
+        QVERIFY(!c->fileOpener().isBusy());
+        QVERIFY(w.fake.shell.documents.isEmpty());
+        QVERIFY(w.fake.dialogs.shown.isEmpty());
+        QCOMPARE(filesUnder(temporary), QStringList());
+        // (The window's own program folder lies there too.)
+        QCOMPARE(QDir(temporary).entryList({QStringLiteral("velmoran-files-*")},
+                                           QDir::AllEntries | QDir::Hidden),
+                 QStringList());
     }
 
     void emojiIsDrawnInColour()

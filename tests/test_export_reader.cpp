@@ -1,5 +1,6 @@
 #include "chat/body_markup.h"
 #include "chat/export_reader.h"
+#include "chat/mapped_file.h"
 #include "core/failure.h"
 #include "history_files.h"
 #include "test_data.h"
@@ -8,6 +9,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmoran;
 using velmoran::test::failureOf;
@@ -328,28 +333,36 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("body");
+        // Texts of the document that held bytes that are no UTF-8 (escapes are none).
+        QTest::addColumn<int>("notUtf8");
         QTest::newRow("lone high surrogate at the end")
-            << QByteArray("hello \\ud83d") << QStringLiteral("hello \ufffd");
+            << QByteArray("hello \\ud83d") << QStringLiteral("hello \ufffd") << 0;
         QTest::newRow("lone high surrogate before text")
-            << QByteArray("a\\ud800x") << QStringLiteral("a\ufffdx");
-        QTest::newRow("lone low surrogate") << QByteArray("\\ude00!") << QStringLiteral("\ufffd!");
+            << QByteArray("a\\ud800x") << QStringLiteral("a\ufffdx") << 0;
+        QTest::newRow("lone low surrogate")
+            << QByteArray("\\ude00!") << QStringLiteral("\ufffd!") << 0;
         QTest::newRow("two high surrogates")
-            << QByteArray("\\ud83d\\ud83d\\ude00") << QStringLiteral("\ufffd\U0001F600");
+            << QByteArray("\\ud83d\\ud83d\\ude00") << QStringLiteral("\ufffd\U0001F600") << 0;
         QTest::newRow("high surrogate and an escape")
-            << QByteArray("\\ud83d\\n\\u00e9\\\"") << QStringLiteral("\ufffd\n\u00e9\"");
-        QTest::newRow("unknown escape") << QByteArray("a\\qb") << QStringLiteral("a\ufffdb");
+            << QByteArray("\\ud83d\\n\\u00e9\\\"") << QStringLiteral("\ufffd\n\u00e9\"") << 0;
+        QTest::newRow("unknown escape") << QByteArray("a\\qb") << QStringLiteral("a\ufffdb") << 0;
         QTest::newRow("short unicode escape")
-            << QByteArray("\\ud83d\\u12") << QStringLiteral("\ufffd\ufffd12");
+            << QByteArray("\\ud83d\\u12") << QStringLiteral("\ufffd\ufffd12") << 0;
         QTest::newRow("bytes that are no UTF-8")
-            << QByteArray("caf\xe9 \xff ok") << QStringLiteral("caf\ufffd \ufffd ok");
+            << QByteArray("caf\xe9 \xff ok") << QStringLiteral("caf\ufffd \ufffd ok") << 1;
         QTest::newRow("cut multi-byte sequence")
-            << QByteArray("\xe2\x82 x") << QStringLiteral("\ufffd\ufffd x");
+            << QByteArray("\xe2\x82 x") << QStringLiteral("\ufffd\ufffd x") << 1;
+        QTest::newRow("bad bytes around an escaped quote")
+            << QByteArray("\xff \\\" \xfe") << QStringLiteral("\ufffd \" \ufffd") << 1;
+        QTest::newRow("bad byte before an escaped backslash at the end")
+            << QByteArray("\xc3\\\\") << QStringLiteral("\ufffd\\") << 1;
     }
 
     void badTextIsRepairedNotRefused()
     {
         QFETCH(QByteArray, content);
         QFETCH(QString, body);
+        QFETCH(int, notUtf8);
         const QByteArray json =
             exportOf("{\"id\":\"8:a\",\"MessageList\":[{\"originalarrivaltime\":\"2021-01-01T00:00:"
                      "00Z\",\"messagetype\":\"Text\","
@@ -363,6 +376,11 @@ private slots:
         QCOMPARE(messages[0].senderDisplayName, QStringLiteral("Ann \ufffd"));
         QCOMPARE(messages[1].body, QStringLiteral("next"));
         QCOMPARE(history.skippedMessages, qsizetype(0));
+        QCOMPARE(history.notUtf8Texts, qsizetype(notUtf8));
+        // Read as one document, or in windows of a few bytes, the same texts are counted.
+        for (size_t window : {size_t(0), size_t(7)})
+            QCOMPARE(parseExportJsonInWindows(json, QStringLiteral("m.json"), window).notUtf8Texts,
+                     qsizetype(notUtf8));
     }
 
     void messagesWithoutAPossibleTimeAreLeftOut_data()
@@ -712,6 +730,37 @@ private slots:
                 }
             }
         }
+    }
+
+    // A mapped page that reads as zeros while the file keeps its size and time was lost to a
+    // failed read of the disk, not cut off: the reader then names the system's error.
+    void aFailedReadOfAMappedPageIsNoCut_data()
+    {
+        QTest::addColumn<bool>("sizeAndTimeKept");
+        QTest::newRow("cut short") << false;
+        QTest::newRow("size and time as before") << true;
+    }
+
+    void aFailedReadOfAMappedPageIsNoCut()
+    {
+        QFETCH(bool, sizeAndTimeKept);
+        QTemporaryDir dir;
+        const QByteArray path = dir.filePath(QStringLiteral("messages.json")).toLocal8Bit();
+        const off_t size = 3 * sysconf(_SC_PAGESIZE);
+        QVERIFY(test::writeBytes(QString::fromLocal8Bit(path), QByteArray(size, ' ')));
+        struct stat before = {};
+        QCOMPARE(::stat(path.constData(), &before), 0);
+        MappedFile map(QString::fromLocal8Bit(path));
+        QVERIFY(map.valid());
+        QCOMPARE(::truncate(path.constData(), 0), 0);
+        QCOMPARE(static_cast<const volatile char*>(map.data())[size - 1], '\0');
+        if (sizeAndTimeKept) {
+            QCOMPARE(::truncate(path.constData(), size), 0);
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            QCOMPARE(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
+        }
+        QVERIFY(map.truncated());
+        QCOMPARE(map.readFailed(), sizeAndTimeKept);
     }
 
     void failuresNameTheFileTheUserGave()

@@ -26,9 +26,9 @@ QStringList dump(const ChatHistory& history)
 {
     QStringList lines;
     lines << QStringLiteral("contacts: ") + history.contacts.join(QLatin1Char('|'));
-    lines << QStringLiteral("skipped: %1, first: %2")
-                 .arg(history.skippedMessages)
-                 .arg(history.firstSkipped);
+    lines << QStringLiteral("skipped: %1, first: %2, not UTF-8: %3")
+                 .arg(QString::number(history.skippedMessages), history.firstSkipped,
+                      QString::number(history.notUtf8Texts));
     for (const HistoryChat& chat : history.chats) {
         lines << QStringLiteral("chat %1 (%2) \"%3\" peer %4 members %5")
                      .arg(chat.id, conversationKindText(chat.kind), chat.name, chat.peerHandle,
@@ -301,6 +301,7 @@ private slots:
         json.replace("line", "l\xc3ne");
         const QStringList whole = readAtOnce(json);
         QVERIFY(whole.join(QLatin1Char('\n')).contains(QStringLiteral("Sender \ufffd\ufffd")));
+        QVERIFY2(!whole[1].endsWith(QStringLiteral("not UTF-8: 0")), qPrintable(whole[1]));
         for (size_t window : windowSizes)
             QCOMPARE(readInWindows(json, window), whole);
     }

@@ -16,6 +16,7 @@
 #include <QTest>
 
 using namespace velmoran;
+using namespace Qt::Literals::StringLiterals;
 using test::WindowHarness;
 
 namespace {
@@ -384,6 +385,50 @@ private slots:
         const Run program = runProgram({withBad, QStringLiteral("lunch")});
         QCOMPARE(program.status, 0);
         QCOMPARE(program.err, notice);
+    }
+
+    // What an error or notice line quotes (a history's name, an option) shows control, bidi and
+    // format characters as visible escapes; other letters stay, and so do the results.
+    void errorLinesShowControlCharactersEscaped_data()
+    {
+        QTest::addColumn<QString>("name"); // a history; "--…": an unknown option instead
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("readable"); // a history with a left-out message, told
+        QTest::newRow("terminal escapes")
+            << u"x\x1b]0;pwned\x07\x1b[31m.tar"_s << u"x\\x1b]0;pwned\\x07\\x1b[31m.tar"_s << false;
+        QTest::newRow("newline in a notice")
+            << u"two\nlines.json"_s << u"two\\nlines.json"_s << true;
+        QTest::newRow("return, tab, DEL and C1")
+            << u"a\rb\tc\x7f\u009b.json"_s << u"a\\rb\\tc\\x7f\\u009b.json"_s << false;
+        QTest::newRow("bidi controls")
+            << u"evil\u202erat.tar\u2066"_s << u"evil\\u202erat.tar\\u2066"_s << false;
+        QTest::newRow("letters, CJK and emoji")
+            << u"Καλημέρα 明天 😀 👨\u200d👩.json"_s << u"Καλημέρα 明天 😀 👨\u200d👩.json"_s << true;
+        QTest::newRow("option") << u"--fr\x1bob"_s << u"'fr\\x1bob'"_s << false;
+    }
+
+    void errorLinesShowControlCharactersEscaped()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        QFETCH(bool, readable);
+        QTemporaryDir dir;
+        const bool option = name.startsWith(u"--");
+        const QString path = option ? name : dir.filePath(name);
+        const QByteArray body = "\\u001b[31m lunch";
+        if (readable)
+            QVERIFY(test::writeBytes(
+                path, "{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":[{\"id\":\"1\","
+                      "\"originalarrivaltime\":\"2021-05-01T12:00:00Z\",\"content\":\""
+                          + body + "\",\"messagetype\":\"Text\"},{\"id\":\"2\"}]}]}"));
+        const Run run = runInProcess({path, u"lunch"_s});
+        QCOMPARE(run.status, readable ? 0 : 2);
+        QCOMPARE(run.err.count('\n'), 1);
+        const QString quoted = option ? shown : u'"' + dir.filePath(shown) + u'"';
+        QVERIFY2(run.err.contains(quoted.toUtf8()), run.err.constData());
+        QCOMPARE(run.err.contains(name.toUtf8()), name == shown);
+        // The results are not error lines: their text is written as it is.
+        QCOMPARE(run.out.contains("\x1b[31m lunch"), readable);
     }
 
     // A failing write to standard output is an error, not a result.

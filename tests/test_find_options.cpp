@@ -7,6 +7,7 @@
 #include "find/find_command.h"
 #include "history_files.h"
 #include "history_generator.h"
+#include "search/timestamp_text.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -784,6 +785,48 @@ private slots:
                                         QStringLiteral("--count"), QStringLiteral("L")});
             QVERIFY(qsizetype(rows.size()) < anywhere.out.trimmed().toLongLong());
         }
+    }
+
+    // A body an expression cannot be settled on, even with more room, ends the search with one
+    // error line naming the message and the limit, never with "none found"; long bodies that
+    // only need more room are found. Read from a file, so the sieve meets them first.
+    void expressionsNeverMissSilently_data()
+    {
+        QTest::addColumn<QString>("expression");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<int>("status");
+        QTest::newRow("repeated group, 20,001") << "(w|v)+z" << QString(20000, u'w') + u'z' << 0;
+        QTest::newRow("repeated group, 1,000,000")
+            << "(w|v)+z" << QString(999'999, u'w') + u'z' << 0;
+        QTest::newRow("backtracking without end")
+            << "(?:(a+)+$|!)" << QString(20000, u'a') + u'!' << 2;
+        QTest::newRow("ordinary") << "lunch|dinner"
+                                  << "lunch at noon" << 0;
+    }
+    void expressionsNeverMissSilently()
+    {
+        QFETCH(QString, expression);
+        QFETCH(QString, body);
+        QFETCH(int, status);
+        const QString file = m_dir.filePath(QStringLiteral("long body.json"));
+        QVERIFY(test::writeBytes(
+            file, "{\"conversations\":[{\"id\":\"8:anna\",\"MessageList\":[{\"id\":\"1\","
+                  "\"originalarrivaltime\":\"2021-05-02T08:15:00Z\",\"displayName\":\"Ann\","
+                  "\"messagetype\":\"Text\",\"from\":\"8:anna\",\"content\":\""
+                      + body.toUtf8() + "\"}]}]}"));
+        const Run run = runIn({QStringLiteral("--count"), QStringLiteral("-E"), file, expression});
+        QCOMPARE(run.status, status);
+        if (status == 0) {
+            QCOMPARE(run.out, QByteArray("1\n"));
+            return;
+        }
+        QCOMPARE(run.out, QByteArray());
+        const QString err = QString::fromUtf8(run.err);
+        QVERIFY2(err.startsWith(u"velmoran-find: ") && err.count(u'\n') == 1, qPrintable(err));
+        const QString time = TimestampText().format(utc("2021-05-02T08:15:00Z"));
+        for (const QString& part : {time, QStringLiteral("Ann (anna)"), QStringLiteral("\"anna\""),
+                                    QStringLiteral("Body"), QStringLiteral("match limit")})
+            QVERIFY2(err.contains(part), qPrintable(err));
     }
 
     // --list: every conversation of the history in its order; --count: the rows a search

@@ -113,6 +113,9 @@ private slots:
                                   << QString();
         QTest::newRow("empty") << QStringLiteral("empty") << -1
                                << QStringLiteral("the file is empty");
+        // A regular file whose first read fails (EIO), as a failing disk's would.
+        QTest::newRow("read fails") << QStringLiteral("/proc/self/mem") << -1
+                                    << QStringLiteral("cannot be read: Input/output error.");
         QTest::newRow("text") << QStringLiteral("text") << -1
                               << QStringLiteral("neither a chat export");
         QTest::newRow("folder") << QStringLiteral("folder") << -1
@@ -150,6 +153,8 @@ private slots:
             QVERIFY(test::writeBytes(path, "Dear diary,\n"));
         else if (name == QStringLiteral("folder"))
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("history.tar")));
+        else if (name.startsWith(QLatin1Char('/')))
+            path = name;
         if (kind >= 0) {
             QCOMPARE(int(sniffHistoryFile(path)), kind);
             ChatHistory history;
@@ -515,6 +520,61 @@ private slots:
         QCOMPARE(told.size(), 1);
         QVERIFY(told[0].startsWith(
             QStringLiteral("2 messages of \"%1\"").arg(QDir::toNativeSeparators(json))));
+    }
+
+    // Texts that held bytes that are no UTF-8 are told with the left-out messages of the file,
+    // or alone; merged histories add them up.
+    void textsThatAreNoUtf8AreTold_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("notice"); // %1: the file
+        const QByteArray bad = exportWith(
+            "{\"id\":\"8:anna\",\"MessageList\":["
+            + textMessage("2021-01-01T00:00:00Z", "An\xffna", "caf\xe9 \xe9\xe9", "8:anna") + "]}");
+        QTest::newRow("two texts")
+            << u"h.json"_s << bad
+            << u"\"%1\": 2 texts held bytes that are not UTF-8; shown as \uFFFD."_s;
+        QTest::newRow("one text in a tar")
+            << u"h.tar"_s << exportWith("{\"id\":\"8:\xc3\",\"MessageList\":[]}")
+            << u"\"%1\": 1 text held bytes that are not UTF-8; shown as \uFFFD."_s;
+        QTest::newRow("after left-out messages")
+            << u"h.json"_s
+            << exportWith("{\"id\":\"8:anna\",\"MessageList\":["
+                          + textMessage("2021-02-30T00:00:00Z", "Anna", "x", "8:anna") + ","
+                          + textMessage("2021-02-28T00:00:00Z", "Anna", "x\xfe", "8:anna") + "]}")
+            << u"1 message of \"%1\" could not be read and was left out: message 1 of "
+               "conversation \"8:anna\" (message id \"1\"), whose time "
+               "\"2021-02-30T00:00:00Z\" is no possible date and time. 1 text held bytes that "
+               "are not UTF-8; shown as \uFFFD."_s;
+        QTest::newRow("database")
+            << u"main.db"_s
+            << olderDatabase + "UPDATE Messages SET body_xml = CAST(x'ff' AS TEXT) WHERE id < 3;"
+            << u"\"%1\": 2 texts held bytes that are not UTF-8; shown as \uFFFD."_s;
+    }
+
+    void textsThatAreNoUtf8AreTold()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, notice);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name), copy = dir.filePath(u"copy of "_s + name);
+        if (name.endsWith(u".db"))
+            QCOMPARE(test::writeDatabase(path, content), QString());
+        else if (name.endsWith(u".tar"))
+            QVERIFY(test::writeTar(path, {{u"messages.json"_s, content}}));
+        else
+            QVERIFY(test::writeBytes(path, content));
+        QVERIFY(QFile::copy(path, copy));
+        QStringList told;
+        HistoryLoader loader({path});
+        loader.setNotice([&](const QString& text) { told << text; });
+        const ChatHistoryPtr history = loader.load();
+        QVERIFY(history);
+        QCOMPARE(told, QStringList{notice.arg(QDir::toNativeSeparators(path))});
+        HistoryLoader both({path, copy});
+        QCOMPARE(both.load()->notUtf8Texts, 2 * history->notUtf8Texts);
     }
 
     void unreadableOnlyFileIsAClientThatIsNotRunning()

@@ -631,18 +631,55 @@ private slots:
         QTest::newRow("text file") << QByteArray(4096, 'x') << QStringLiteral("no SQLite database");
         QByteArray damaged = QByteArray("SQLite format 3", 16) + QByteArray(4080, '\x7f');
         QTest::newRow("damaged header") << damaged << QStringLiteral("cannot be read");
+        // A regular file whose reads fail (EIO), as a failing disk's would: not one without
+        // tables.
+        QTest::newRow("read fails") << QByteArray("/proc/self/mem")
+                                    << QStringLiteral("cannot be read: Input/output error.");
     }
 
     void badFilesFailWithTheReason()
     {
         QFETCH(QByteArray, content);
         QFETCH(QString, reason);
-        const QString path = m_dir->filePath(QStringLiteral("bad.db"));
-        QVERIFY(test::writeBytes(path, content));
+        const bool existing = content.startsWith("/proc/");
+        const QString path =
+            existing ? QString::fromLatin1(content) : m_dir->filePath(QStringLiteral("bad.db"));
+        if (!existing)
+            QVERIFY(test::writeBytes(path, content));
         const QString description = failureOf([&] { readLegacyDatabase(path); });
         QVERIFY2(description.contains(reason), qPrintable(description));
         QVERIFY2(description.contains(QDir::toNativeSeparators(path)), qPrintable(description));
-        QCOMPARE(QFileInfo(path).size(), content.size());
+        if (!existing)
+            QCOMPARE(QFileInfo(path).size(), content.size());
+    }
+
+    // Each text value read that held bytes that are no UTF-8 is counted once.
+    void textsThatAreNoUtf8AreCounted_data()
+    {
+        QTest::addColumn<QByteArray>("change");
+        QTest::addColumn<int>("count");
+        QTest::newRow("none") << QByteArray() << 0;
+        QTest::newRow("contact name")
+            << QByteArray("UPDATE Contacts SET fullname = CAST(x'5aff' AS TEXT) WHERE id = 1;")
+            << 1;
+        QTest::newRow("topic and member")
+            << QByteArray("UPDATE Conversations SET meta_topic = CAST(x'c3' AS TEXT) WHERE id = 5;"
+                          "UPDATE Participants SET identity = CAST(x'ff' AS TEXT) WHERE id = 1;")
+            << 2;
+        QTest::newRow("author, sender and body of one message")
+            << QByteArray("UPDATE Messages SET author = CAST(x'ff' AS TEXT), from_dispname ="
+                          " CAST(x'fe' AS TEXT), body_xml = CAST(x'e282ffe282' AS TEXT)"
+                          " WHERE id = 20;")
+            << 3;
+    }
+
+    void textsThatAreNoUtf8AreCounted()
+    {
+        QFETCH(QByteArray, change);
+        QFETCH(int, count);
+        if (!change.isEmpty())
+            QCOMPARE(test::writeDatabase(m_db, change), QString());
+        QCOMPARE(readLegacyDatabase(m_db).notUtf8Texts, qsizetype(count));
     }
 
     void missingFileFails()

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 using namespace velmoran;
 
 namespace {
@@ -175,6 +177,12 @@ private slots:
                            QStringLiteral("/HAND-M.CUR loaded\n"),
                            QStringLiteral("program icon: drawn\n")}
             << QStringList{};
+        // Qt's own options are read only before "--": after it they are names of histories.
+        QTest::newRow("Qt's options after --")
+            << QStringList{QStringLiteral("--check-files"),       QStringLiteral("--"),
+                           QStringLiteral("-platform"),           QStringLiteral("nowhere"),
+                           QStringLiteral("-platformpluginpath"), QStringLiteral("/nowhere")}
+            << false << 0 << QStringList{QStringLiteral("program icon: drawn\n")} << QStringList{};
     }
 
     void programAnswersOnItsCommandLine()
@@ -193,6 +201,36 @@ private slots:
             QVERIFY2(run.err.contains(text), qPrintable(run.err));
         if (stdoutHas.isEmpty())
             QVERIFY(run.out.isEmpty());
+    }
+
+    // A logout, kill or Ctrl+C closes the program as closing its window does: it exits
+    // normally, where it had been ended by the signal.
+    void signalsCloseTheProgram_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void signalsCloseTheProgram()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir home;
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        process.setProcessEnvironment(environment);
+        process.start(ProgramPath, {QStringLiteral("--sample")});
+        QVERIFY(process.waitForStarted());
+        // Until the window waits for input: then the program has said something or nothing,
+        // and handles events.
+        QTest::qWait(1500);
+        QCOMPARE(process.state(), QProcess::Running);
+        QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
     }
 
     void commandLineNamesTheHistoryFiles()

@@ -30,6 +30,12 @@ bool ScriptedDialogs::question(const QString& text)
     return m_questionAnswers.isEmpty() ? false : m_questionAnswers.dequeue();
 }
 
+bool ScriptedDialogs::warningQuestion(const QString& text)
+{
+    record({ShownDialog::WarningQuestion, text, {}, {}});
+    return m_questionAnswers.isEmpty() ? false : m_questionAnswers.dequeue();
+}
+
 void ScriptedDialogs::errorReport(const QString& text)
 {
     record({ShownDialog::ErrorReport, text, {}, {}});

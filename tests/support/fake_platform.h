@@ -15,7 +15,7 @@ namespace velmoran::test {
 
 // One dialog the program showed, as it asked for it.
 struct ShownDialog {
-    enum Kind { Message, Question, ErrorReport, InputBox, SaveFile, OpenFiles };
+    enum Kind { Message, Question, WarningQuestion, ErrorReport, InputBox, SaveFile, OpenFiles };
     Kind kind;
     QString text; // message text, prompt, or file dialog title
     SaveDialogRequest save;
@@ -29,6 +29,8 @@ class ScriptedDialogs final : public Dialogs {
 public:
     void message(const QString& text) override;
     bool question(const QString& text) override;
+    // Answered from the same script as question().
+    bool warningQuestion(const QString& text) override;
     void errorReport(const QString& text) override;
     QString inputBox(const QString& prompt) override;
     QString saveFileName(const SaveDialogRequest& request) override;

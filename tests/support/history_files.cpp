@@ -7,6 +7,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace velmoran::test {
@@ -42,7 +43,12 @@ bool writeTarEntries(const QString& path, const std::vector<TarEntry>& entries, 
 {
     std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(),
                                                                    archive_write_free);
-    if (archive_write_set_format_ustar(writer.get()) != ARCHIVE_OK
+    // pax only where a member is sparse; otherwise the plain ustar of an export.
+    const bool sparse = std::any_of(entries.begin(), entries.end(),
+                                    [](const TarEntry& e) { return e.sparseSize >= 0; });
+    if ((sparse ? archive_write_set_format_pax(writer.get())
+                : archive_write_set_format_ustar(writer.get()))
+            != ARCHIVE_OK
         || (*filter && archive_write_add_filter_by_name(writer.get(), filter) != ARCHIVE_OK)
         || archive_write_open_filename(writer.get(), QFile::encodeName(path).constData())
                != ARCHIVE_OK)
@@ -51,10 +57,13 @@ bool writeTarEntries(const QString& path, const std::vector<TarEntry>& entries, 
         std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
                                                                             archive_entry_free);
         archive_entry_set_pathname(entry.get(), member.name.toUtf8().constData());
-        archive_entry_set_perm(entry.get(), 0644);
+        archive_entry_set_perm(entry.get(), static_cast<mode_t>(member.mode));
         if (member.linkTarget.isEmpty()) {
             archive_entry_set_filetype(entry.get(), AE_IFREG);
-            archive_entry_set_size(entry.get(), member.content.size());
+            archive_entry_set_size(entry.get(), member.sparseSize >= 0 ? member.sparseSize
+                                                                       : member.content.size());
+            if (member.sparseSize >= 0)
+                archive_entry_sparse_add_entry(entry.get(), 0, member.content.size());
         } else {
             archive_entry_set_filetype(entry.get(), AE_IFLNK);
             archive_entry_set_symlink(entry.get(), member.linkTarget.toUtf8().constData());

@@ -21,6 +21,9 @@ struct TarEntry {
     QString name;
     QByteArray content;
     QString linkTarget = {};
+    int mode = 0644;
+    // When set, the member is sparse: this many bytes, content at its start, holes after it.
+    qint64 sparseSize = -1;
 };
 
 // Writes a tar archive of the entries, compressed with the named libarchive filter ("gzip",
