@@ -15,6 +15,7 @@
 #include "chat/shared_file_archive.h"
 #include "history_files.h"
 #include "local_zone.h"
+#include "scoped_environment.h"
 #include "window_harness.h"
 
 #include <QApplication>
@@ -25,7 +26,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -200,6 +200,23 @@ QStringList filesUnder(const QString& folder)
         files << it.next();
     files.sort();
     return files;
+}
+
+// A history of one chat with anna, read from archive, whose one message shares file.
+ChatHistoryPtr historySharing(const QString& archive, const SharedFile& file, const QString& body)
+{
+    auto history = std::make_shared<ChatHistory>();
+    history->sourceFiles = {archive};
+    HistoryChat chat;
+    chat.peerHandle = QStringLiteral("anna");
+    chat.id = QStringLiteral("8:anna");
+    chat.name = QStringLiteral("Anna");
+    HistoryMessage shared{1'600'000'060'000, QStringLiteral("Anna"), body};
+    shared.file = std::make_shared<SharedFile>(file);
+    chat.messages.push_back(shared);
+    history->chats.push_back(chat);
+    history->contacts << chat.peerHandle;
+    return history;
 }
 
 } // namespace
@@ -904,28 +921,13 @@ private slots:
 
         QTemporaryDir work;
         // Outside programs that libarchive could start for other compressions only log.
-        const QString bin = work.filePath(QStringLiteral("bin"));
-        const QString log = work.filePath(QStringLiteral("started.log"));
-        QVERIFY(QDir().mkpath(bin));
-        for (const char* program : {"lrzip", "lzop", "grzip", "uudecode"}) {
-            const QString path = bin + u'/' + QLatin1String(program);
-            QVERIFY(test::writeBytes(path, "#!/bin/sh\necho \"$0 $*\" >>" + QFile::encodeName(log)
-                                               + "\ncat\n"));
-            QVERIFY(QFile::setPermissions(path,
-                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        }
-        const QByteArray savedPath = qgetenv("PATH");
-        const QByteArray savedTmp = qgetenv("TMPDIR");
-        qputenv("PATH", QFile::encodeName(bin) + ':' + savedPath);
+        const test::LoggingPrograms programs(
+            work.filePath(QStringLiteral("bin")),
+            {QStringLiteral("lrzip"), QStringLiteral("lzop"), QStringLiteral("grzip")});
+        QVERIFY(programs.ok());
         const QString temporary = work.filePath(QStringLiteral("tmp"));
         QVERIFY(QDir().mkpath(temporary));
-        qputenv("TMPDIR", QFile::encodeName(temporary));
-        const auto restore = qScopeGuard([&] {
-            qputenv("PATH", savedPath);
-            qputenv("TMPDIR", savedTmp);
-            if (savedTmp.isEmpty())
-                qunsetenv("TMPDIR");
-        });
+        const test::ScopedEnvironment tmpdir("TMPDIR", QFile::encodeName(temporary));
 
         const QString tar = work.filePath(QStringLiteral("chat_export.tar"));
         QByteArray content = "the file's own bytes";
@@ -938,19 +940,7 @@ private slots:
                                             {member, content, {}, mode, sparseSize}};
         QVERIFY(test::writeTarEntries(tar, entries));
 
-        auto history = std::make_shared<ChatHistory>();
-        history->sourceFiles = {tar};
-        HistoryChat chat;
-        chat.peerHandle = QStringLiteral("anna");
-        chat.id = QStringLiteral("8:anna");
-        chat.name = QStringLiteral("Anna");
-        HistoryMessage shared{1'600'000'060'000, QStringLiteral("Anna"), fileName};
-        shared.file = std::make_shared<SharedFile>(SharedFile{objectId, fileName, toldSize});
-        chat.messages.push_back(shared);
-        history->chats.push_back(chat);
-        history->contacts << chat.peerHandle;
-
-        Window w(history);
+        Window w(historySharing(tar, SharedFile{objectId, fileName, toldSize}, fileName));
         for (const bool answer : answers)
             w.fake.dialogs.answerQuestion(answer);
         QVERIFY(w.form.conversations().showContact(QStringLiteral("anna")));
@@ -963,7 +953,7 @@ private slots:
                  qPrintable(shown));
         c->openFile(0);
 
-        QVERIFY2(!QFileInfo::exists(log), "an outside program was started");
+        QCOMPARE(programs.started(), QString());
         const QStringList asked = w.fake.dialogs.texts(test::ShownDialog::WarningQuestion);
         QCOMPARE(asked.size(), outcome.startsWith(u"asked") ? 1 : 0);
         for (const QString& question : asked) {
@@ -1024,13 +1014,7 @@ private slots:
         QTemporaryDir work;
         const QString temporary = work.filePath(QStringLiteral("tmp"));
         QVERIFY(QDir().mkpath(temporary));
-        const QByteArray savedTmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", QFile::encodeName(temporary));
-        const auto restore = qScopeGuard([&] {
-            qputenv("TMPDIR", savedTmp);
-            if (savedTmp.isEmpty())
-                qunsetenv("TMPDIR");
-        });
+        const test::ScopedEnvironment tmpdir("TMPDIR", QFile::encodeName(temporary));
         // 200 MiB of zeros, a few hundred kilobytes compressed: below the size that is asked.
         const QString tar = work.filePath(QStringLiteral("chat_export.tar.gz"));
         QVERIFY(test::writeTarEntries(
@@ -1038,19 +1022,9 @@ private slots:
             {{QStringLiteral("messages.json"), "{}"},
              {QStringLiteral("media/0-z.1.bin"), QByteArray(200 << 20, '\0')}},
             "gzip"));
-        auto history = std::make_shared<ChatHistory>();
-        history->sourceFiles = {tar};
-        HistoryChat chat;
-        chat.peerHandle = QStringLiteral("anna");
-        chat.id = QStringLiteral("8:anna");
-        HistoryMessage shared{1'600'000'060'000, QStringLiteral("Anna"), QStringLiteral("z.bin")};
-        shared.file = std::make_shared<SharedFile>(
-            SharedFile{QStringLiteral("0-z"), QStringLiteral("zeros.txt"), 200 << 20});
-        chat.messages.push_back(shared);
-        history->chats.push_back(chat);
-        history->contacts << chat.peerHandle;
-
-        Window w(history);
+        Window w(historySharing(
+            tar, SharedFile{QStringLiteral("0-z"), QStringLiteral("zeros.txt"), 200 << 20},
+            QStringLiteral("z.bin")));
         QVERIFY(w.form.conversations().showContact(QStringLiteral("anna")));
         ConversationWindow* c = w.conversation();
         bool sawProgress = false;

@@ -3,10 +3,10 @@
 
 #include "chat/shared_file_archive.h"
 #include "history_files.h"
+#include "scoped_environment.h"
 
 #include <QDir>
 #include <QFile>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,20 +42,10 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, refusal);
         QTemporaryDir work;
-        const QString bin = work.filePath(QStringLiteral("bin"));
-        const QString log = work.filePath(QStringLiteral("started.log"));
-        QVERIFY(QDir().mkpath(bin));
-        for (const char* program : {"lrzip", "lzop", "grzip"}) {
-            const QString path = bin + u'/' + QLatin1String(program);
-            QVERIFY(writeBytes(path, "#!/bin/sh\necho \"$0 $*\" >>" + QFile::encodeName(log)
-                                         + "\ncat\n"));
-            QVERIFY(QFile::setPermissions(path,
-                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        }
-        const QByteArray savedPath = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(bin) + ':' + savedPath);
-        const auto restore = qScopeGuard([&] { qputenv("PATH", savedPath); });
-
+        const LoggingPrograms programs(
+            work.filePath(QStringLiteral("bin")),
+            {QStringLiteral("lrzip"), QStringLiteral("lzop"), QStringLiteral("grzip")});
+        QVERIFY(programs.ok());
         const QString archive = work.filePath(QStringLiteral("export.tar"));
         QVERIFY(writeBytes(archive, bytes));
         const SharedFile file{QStringLiteral("0-x"), QStringLiteral("x.txt"), -1};
@@ -64,7 +54,7 @@ private slots:
             extractArchiveMember(archive, QStringLiteral("media/0-x.1.txt"),
                                  work.filePath(QStringLiteral("out.txt")));
         });
-        QVERIFY2(!QFileInfo::exists(log), "an outside program was started");
+        QCOMPARE(programs.started(), QString());
         QVERIFY2(found.contains(refusal), qPrintable(found));
         QCOMPARE(taken, found);
         QVERIFY(!QFileInfo::exists(work.filePath(QStringLiteral("out.txt"))));
