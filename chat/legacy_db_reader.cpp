@@ -844,15 +844,17 @@ private:
     ChatHistory readSnapshot() const
     {
         const bool walMode = readHeader(m_path).walMode;
-        if (!walMode) {
-            QTemporaryDir folder;
-            const QString copyPath = folder.filePath(QStringLiteral("main.db"));
-            if (folder.isValid() && copyUnderSharedLock(copyPath))
-                return DatabaseReader(m_path, m_progress).read(copyPath, false);
-        }
         for (int attempt = 0; attempt < snapshotAttempts; ++attempt) {
             if (attempt > 0)
                 QThread::msleep(20UL << std::min(attempt, 5));
+            // Under a read lock of our own no writer changes the file; a writer in the middle
+            // of a transaction (its journal there) is waited for at the next attempt.
+            if (!walMode) {
+                QTemporaryDir folder;
+                const QString copyPath = folder.filePath(QStringLiteral("main.db"));
+                if (folder.isValid() && copyUnderSharedLock(copyPath))
+                    return DatabaseReader(m_path, m_progress).read(copyPath, false);
+            }
             // A plain copy went wrong once: a writer is busy, so copy under a read of our own.
             if (attempt == 1 && walMode) {
                 QTemporaryDir folder;
