@@ -153,6 +153,15 @@ void ConversationEntry::showResultsRow(qsizetype row)
                                       "the history was read again and no longer holds it."));
         return;
     }
+    const MessageField field = results.field(row);
+    if (field != MessageField::Body) {
+        // Found by its time or its sender: that field is marked, the find bar left alone.
+        openWindow().showFoundField(position->history, position->chat, position->message,
+                                    field == MessageField::Timestamp
+                                        ? MessageDelegate::Field::Time
+                                        : MessageDelegate::Field::Sender);
+        return;
+    }
     const Qt::CaseSensitivity cs =
         m_views.matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
     openWindow().showMessage(position->history, position->chat, position->message,
@@ -219,7 +228,7 @@ QString ConversationEntry::contactToolTip(int row)
     if (const ChatHistoryPtr history = knownHistory()) {
         const int chat = chatWith(*history, handle);
         if (chat >= 0)
-            name = conversationDisplayName(history->chats[size_t(chat)]);
+            name = isolatedName(conversationDisplayName(history->chats[size_t(chat)]));
     }
     return name + QLatin1Char('\n') + m_views.contacts->toolTip();
 }
@@ -234,9 +243,9 @@ QString ConversationEntry::resultsToolTip(int row) const
         && ref.message < history->chats[ref.chat].messages.size()) {
         const HistoryChat& chat = history->chats[ref.chat];
         const HistoryMessage& message = chat.messages[ref.message];
-        text = conversationDisplayName(chat) + QLatin1Char('\n')
+        text = isolatedName(conversationDisplayName(chat)) + QLatin1Char('\n')
                + messageDateTimeText(message.timestampMs) + QStringLiteral(", ")
-               + messageSenderName(message);
+               + isolatedName(messageSenderName(message));
     }
     return text + QLatin1Char('\n') + m_views.results->toolTip();
 }

@@ -1,7 +1,9 @@
 #include "app/conversation_models.h"
 
+#include "chat/person_names.h"
 #include "chat/shared_file_archive.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QLocale>
 #include <QTimeZone>
@@ -61,6 +63,26 @@ private:
     size_t m_at = 0;
 };
 
+// name, marked as the own user's when id is theirs.
+QString ownMarked(const ChatHistory& history, const QString& id, const QString& name)
+{
+    if (!isOwnUser(history, id))
+        return name;
+    return QCoreApplication::translate("velmoran::ConversationWindow", "%1 (you)").arg(name);
+}
+
+// The names of a chat's listed members, the first few of a large group.
+QString memberNames(const ChatHistory& history, const HistoryChat& chat)
+{
+    constexpr qsizetype Shown = 12;
+    QStringList names;
+    for (qsizetype i = 0; i < std::min(chat.members.size(), Shown); ++i)
+        names << ownMarked(history, chat.members[i], personName(history, chat.members[i]));
+    if (chat.members.size() > Shown)
+        names << QStringLiteral("\u2026");
+    return names.join(QStringLiteral(", "));
+}
+
 } // namespace
 
 QString conversationDisplayName(const HistoryChat& chat)
@@ -87,6 +109,50 @@ QString messageDisplayText(const HistoryMessage& message)
 QString messageSenderName(const HistoryMessage& message)
 {
     return message.senderDisplayName.isEmpty() ? message.senderId : message.senderDisplayName;
+}
+
+QString messageSenderName(const ChatHistory& history, const HistoryMessage& message)
+{
+    // A history built without indexPeople knows no one's name: each message names its sender.
+    if (message.senderId.isEmpty() || !history.personNames.contains(message.senderId))
+        return messageSenderName(message);
+    return personName(history, message.senderId);
+}
+
+QString messageSenderLabel(const ChatHistory& history, const HistoryMessage& message)
+{
+    return ownMarked(history, message.senderId, messageSenderName(history, message));
+}
+
+QString conversationShownName(const ChatHistory& history, int chat)
+{
+    return chat >= 0 ? chatShownName(history, size_t(chat)) : QString();
+}
+
+qsizetype conversationMemberCount(const HistoryChat& chat)
+{
+    return chat.members.isEmpty() ? chat.memberCount : chat.members.size();
+}
+
+QString conversationHeaderSuffix(const HistoryChat& chat)
+{
+    if (chat.kind == ConversationKind::Bot)
+        return QCoreApplication::translate("velmoran::ConversationWindow", "  (bot)");
+    if (chat.kind != ConversationKind::Group)
+        return {};
+    const qsizetype members = conversationMemberCount(chat);
+    if (members == 0)
+        return QCoreApplication::translate("velmoran::ConversationWindow", "  (group)");
+    return QCoreApplication::translate("velmoran::ConversationWindow", "  (group, %1 members)")
+        .arg(members);
+}
+
+QString conversationHeaderText(const ChatHistory& history, int chat)
+{
+    if (chat < 0 || size_t(chat) >= history.chats.size())
+        return {};
+    return conversationShownName(history, chat)
+           + conversationHeaderSuffix(history.chats[size_t(chat)]);
 }
 
 QString messageDateTimeText(qint64 utcMilliseconds)
@@ -138,12 +204,12 @@ QVariant ConversationListModel::data(const QModelIndex& index, int role) const
         return {};
     const qint32 chatIndex = m_chats[size_t(index.row())];
     const HistoryChat& chat = m_history->chats[size_t(chatIndex)];
+    const QString name = conversationShownName(*m_history, chatIndex);
     switch (role) {
     case Qt::DisplayRole: {
         const QLocale locale;
         // The name is isolated, so a right-to-left name does not reorder the count and dates.
-        QString text = QChar(0x2068) + conversationDisplayName(chat) + QChar(0x2069)
-                       + QStringLiteral("  \u00b7  ")
+        QString text = QChar(0x2068) + name + QChar(0x2069) + QStringLiteral("  \u00b7  ")
                        + (chat.messages.size() == 1 ? tr("1 message")
                                                     : tr("%1 messages").arg(chat.messages.size()));
         if (!chat.messages.empty()) {
@@ -157,16 +223,19 @@ QVariant ConversationListModel::data(const QModelIndex& index, int role) const
         return text;
     }
     case Qt::ToolTipRole: {
-        QString text = conversationDisplayName(chat);
+        QString text = name;
         if (!chat.id.isEmpty())
             text += QLatin1Char('\n') + chat.id;
         text += QLatin1Char('\n') + conversationKindText(chat.kind);
+        if (const qsizetype members = conversationMemberCount(chat); members > 0)
+            text += QStringLiteral(", %1 members").arg(members);
         if (!chat.members.isEmpty())
-            text += QStringLiteral(", %1 members").arg(chat.members.size());
+            text += QLatin1Char('\n') + memberNames(*m_history, chat);
         return text;
     }
     case FilterRole:
-        return chat.name + QLatin1Char('\n') + chat.peerHandle + QLatin1Char('\n') + chat.id;
+        return name + QLatin1Char('\n') + chat.name + QLatin1Char('\n') + chat.peerHandle
+               + QLatin1Char('\n') + chat.id;
     case ChatRole:
         return chatIndex;
     }
@@ -258,12 +327,20 @@ int MessageListModel::find(const QString& text, Qt::CaseSensitivity cs, int from
     if (!c || text.isEmpty())
         return messageCount();
     const int end = int(std::min<qint64>(qint64(from) + count, qint64(c->messages.size())));
+    // The sender as the row shows it; a run of one sender's messages looks it up once.
+    const HistoryMessage* previous = nullptr;
+    bool senderHit = false;
     for (int i = std::max(from, 0); i < end; ++i) {
         const HistoryMessage& m = c->messages[size_t(i)];
         const bool hit =
             m.file ? messageDisplayText(m).contains(text, cs) : m.body.contains(text, cs);
-        const QString& sender = m.senderDisplayName.isEmpty() ? m.senderId : m.senderDisplayName;
-        if (hit || sender.contains(text, cs))
+        if (!previous || m.senderId.constData() != previous->senderId.constData()
+            || m.senderId.size() != previous->senderId.size()
+            || m.senderDisplayName.constData() != previous->senderDisplayName.constData()
+            || m.senderDisplayName.size() != previous->senderDisplayName.size())
+            senderHit = messageSenderLabel(*m_history, m).contains(text, cs);
+        previous = &m;
+        if (hit || senderHit)
             found.push_back(qint32(i));
     }
     return end;
@@ -272,8 +349,8 @@ int MessageListModel::find(const QString& text, Qt::CaseSensitivity cs, int from
 QString MessageListModel::copyLine(int message) const
 {
     const HistoryMessage& m = this->message(message);
-    return messageDateTimeText(m.timestampMs) + QStringLiteral(", ") + messageSenderName(m)
-           + QStringLiteral(": ") + messageDisplayText(m);
+    return messageDateTimeText(m.timestampMs) + QStringLiteral(", ")
+           + messageSenderName(*m_history, m) + QStringLiteral(": ") + messageDisplayText(m);
 }
 
 int MessageListModel::rowCount(const QModelIndex& parent) const
@@ -299,15 +376,20 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return copyLine(message);
-    case Qt::ToolTipRole:
-        return messageDisplayText(m);
+    case Qt::ToolTipRole: {
+        // Who is behind the name, then the whole text, which the row may cut short.
+        QString sender = messageSenderLabel(*m_history, m);
+        if (const QString handle = handleOfId(m.senderId); !handle.isEmpty() && handle != sender)
+            sender += QStringLiteral(" \u00b7 ") + handle;
+        return sender + QLatin1Char('\n') + messageDisplayText(m);
+    }
     case IsDateRole:
         return false;
     case TimeRole:
         return QLocale().toString(QDateTime::fromMSecsSinceEpoch(m.timestampMs).time(),
                                   QLocale::ShortFormat);
     case SenderRole:
-        return messageSenderName(m);
+        return messageSenderLabel(*m_history, m);
     case TextRole:
         return messageDisplayText(m);
     case MessageRole:

@@ -16,6 +16,22 @@ QString conversationDisplayName(const HistoryChat& chat);
 QString messageDisplayText(const HistoryMessage& message);
 // Who sent a message: the display name, else the sender id.
 QString messageSenderName(const HistoryMessage& message);
+// Who sent a message as the conversation window names them: the person's one name over the
+// whole history (chat/person_names.h), else the message's own name or id.
+QString messageSenderName(const ChatHistory& history, const HistoryMessage& message);
+// The same, the history's own user marked as such: "Sam Carter (you)".
+QString messageSenderLabel(const ChatHistory& history, const HistoryMessage& message);
+// The name the conversation window shows chat number chat by: the partner's one name, a bot's
+// name, chats of one name told apart ("Team", "Team (2)").
+QString conversationShownName(const ChatHistory& history, int chat);
+// How many members a chat has: those the history lists, else the count it states; 0 when it
+// tells neither.
+qsizetype conversationMemberCount(const HistoryChat& chat);
+// What the line over a chat's messages tells after the name: "  (group, 5 members)",
+// "  (group)" when the history tells no members, "  (bot)", or nothing.
+QString conversationHeaderSuffix(const HistoryChat& chat);
+// The line over a chat's messages: "Team  (group, 5 members)", "Concierge  (bot)" or the name.
+QString conversationHeaderText(const ChatHistory& history, int chat);
 // "date time" of a timestamp in local time, in the locale's short formats.
 QString messageDateTimeText(qint64 utcMilliseconds);
 

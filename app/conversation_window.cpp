@@ -1,31 +1,24 @@
 #include "app/conversation_window.h"
 
 #include "app/clipboard_copy.h"
+#include "app/conversation_find.h"
 #include "app/conversation_models.h"
 #include "app/shared_file_opener.h"
-#include "chat/history_loader.h"
-#include "core/dialogs.h"
-#include "core/event_pump.h"
-#include "core/failure.h"
 #include "core/platform.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDir>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
-#include <QPainter>
-#include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
-#include <QTextLayout>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -35,278 +28,54 @@ namespace velmoran {
 
 namespace {
 
-const int Margin = 4;
-
-// Messages the find bar scans at once: the first piece before the window shows the message
-// (all of a usual chat), then pieces between which window events run.
-const int FirstFindPiece = 16384;
-const int FindPiece = 1024;
-
 const QLatin1String GeometryKey("ConversationWindow/geometry");
 const QLatin1String SplitterKey("ConversationWindow/splitter");
 
-// Lays a text out on one line, left-aligned whatever its direction, with some parts marked.
-struct OneLine {
-    OneLine(const QString& text, const QFont& font, const QList<QTextLayout::FormatRange>& formats,
-            int width)
-        : layout(text, font)
+// The conversations as the filter box leaves them; assistive technology reads each row's text
+// without the isolate around its name.
+class ConversationFilterModel final : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override
     {
-        QTextOption option;
-        option.setWrapMode(QTextOption::NoWrap);
-        option.setAlignment(Qt::AlignLeft | Qt::AlignAbsolute);
-        layout.setTextOption(option);
-        layout.setFormats(formats);
-        layout.beginLayout();
-        line = layout.createLine();
-        if (line.isValid())
-            line.setLineWidth(std::max(width, 1));
-        layout.endLayout();
+        if (role == Qt::AccessibleTextRole)
+            return accessibleText(QSortFilterProxyModel::data(index, Qt::DisplayRole).toString());
+        return QSortFilterProxyModel::data(index, role);
     }
-    QPointF origin(const QRect& rect) const
-    {
-        return QPointF(rect.left(), rect.top() + (rect.height() - line.height()) / 2);
-    }
-    QTextLayout layout;
-    QTextLine line;
 };
-
-QList<QTextLayout::FormatRange> occurrences(const QString& text, const QString& find,
-                                            Qt::CaseSensitivity cs)
-{
-    QList<QTextLayout::FormatRange> ranges;
-    if (find.isEmpty())
-        return ranges;
-    QTextCharFormat marked;
-    marked.setBackground(QColor(255, 214, 64));
-    marked.setForeground(Qt::black);
-    for (qsizetype at = text.indexOf(find, 0, cs); at >= 0;
-         at = text.indexOf(find, at + find.size(), cs))
-        ranges.append({int(at), int(find.size()), marked});
-    return ranges;
-}
 
 } // namespace
 
-MessageDelegate::MessageDelegate(QObject* parent)
-    : QStyledItemDelegate(parent)
+QString accessibleText(QString text)
 {
+    text.removeIf([](QChar c) { return c.unicode() >= 0x2066 && c.unicode() <= 0x2069; });
+    return text;
 }
 
-void MessageDelegate::setFindText(const QString& text, Qt::CaseSensitivity cs)
+QString isolatedName(const QString& name)
 {
-    m_findText = text;
-    m_findCase = cs;
-}
-
-void MessageDelegate::setColumnWidths(int time, int sender)
-{
-    m_timeWidth = time;
-    m_senderWidth = sender;
-}
-
-std::vector<std::pair<int, int>> MessageDelegate::links(const QString& text)
-{
-    static const QRegularExpression link(
-        QStringLiteral("(?:https?://|www\\.)[^\\s<>\"]+[^\\s<>\".,;:!?)\\]]"),
-        QRegularExpression::CaseInsensitiveOption);
-    std::vector<std::pair<int, int>> found;
-    for (auto it = link.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        found.emplace_back(int(match.capturedStart()), int(match.capturedLength()));
-    }
-    return found;
-}
-
-QRect MessageDelegate::senderRect(const QRect& rowRect) const
-{
-    return QRect(rowRect.left() + Margin + m_timeWidth, rowRect.top(), m_senderWidth,
-                 rowRect.height());
-}
-
-QRect MessageDelegate::textRect(const QRect& rowRect) const
-{
-    const int left = rowRect.left() + Margin + m_timeWidth + m_senderWidth;
-    return QRect(left, rowRect.top(), std::max(rowRect.right() - left - Margin, 1),
-                 rowRect.height());
-}
-
-QRect MessageDelegate::textRangeRect(const QRect& rowRect, const QModelIndex& index, int from,
-                                     int to, const QFont& font) const
-{
-    const QRect rect = textRect(rowRect);
-    const OneLine one(index.data(MessageListModel::TextRole).toString(), font, {}, rect.width());
-    if (!one.line.isValid())
-        return {};
-    const qreal a = one.line.cursorToX(from);
-    const qreal b = one.line.cursorToX(to);
-    return QRectF(rect.left() + std::min(a, b), rect.top(), std::abs(b - a), rect.height())
-        .toAlignedRect();
-}
-
-QString MessageDelegate::linkAt(const QRect& rowRect, const QModelIndex& index, const QPoint& pos,
-                                const QFont& font) const
-{
-    const QRect rect = textRect(rowRect);
-    if (!rect.contains(pos) || index.data(MessageListModel::IsDateRole).toBool())
-        return {};
-    const QString text = index.data(MessageListModel::TextRole).toString();
-    const OneLine one(text, font, {}, rect.width());
-    if (!one.line.isValid() || pos.x() - rect.left() > one.line.naturalTextWidth())
-        return {};
-    const int at = one.line.xToCursor(pos.x() - rect.left(), QTextLine::CursorOnCharacter);
-    for (const auto& [start, length] : links(text)) {
-        if (at >= start && at < start + length)
-            return text.mid(start, length);
-    }
-    return {};
-}
-
-void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                            const QModelIndex& index) const
-{
-    QStyleOptionViewItem opt = option;
-    initStyleOption(&opt, index);
-    const QWidget* widget = opt.widget;
-    QStyle* style = widget ? widget->style() : nullptr;
-    painter->save();
-    if (index.data(MessageListModel::IsDateRole).toBool()) {
-        QFont bold = opt.font;
-        bold.setBold(true);
-        painter->setFont(bold);
-        const QColor grey = opt.palette.color(QPalette::PlaceholderText);
-        painter->setPen(grey);
-        const QString text = index.data().toString();
-        const QRect textBounds =
-            painter->fontMetrics().boundingRect(opt.rect, Qt::AlignCenter, text);
-        const int y = opt.rect.center().y();
-        painter->drawLine(opt.rect.left() + Margin, y, textBounds.left() - 8, y);
-        painter->drawLine(textBounds.right() + 8, y, opt.rect.right() - Margin, y);
-        painter->drawText(opt.rect, Qt::AlignCenter, text);
-        painter->restore();
-        return;
-    }
-    opt.text.clear();
-    if (style)
-        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
-    const bool selected = opt.state & QStyle::State_Selected;
-    const QColor textColour =
-        opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    painter->setFont(opt.font);
-    painter->setPen(selected ? textColour : opt.palette.color(QPalette::PlaceholderText));
-    const QRect row = opt.rect;
-    painter->drawText(QRect(row.left() + Margin, row.top(), m_timeWidth, row.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter,
-                      index.data(MessageListModel::TimeRole).toString());
-
-    auto drawLine = [&](const QRect& rect, const QString& text,
-                        QList<QTextLayout::FormatRange> formats, const QFont& font) {
-        const OneLine one(text, font, formats, rect.width());
-        if (!one.line.isValid())
-            return;
-        painter->save();
-        painter->setClipRect(rect.adjusted(0, 0, -6, 0));
-        painter->setPen(textColour);
-        one.layout.draw(painter, one.origin(rect));
-        painter->restore();
-    };
-    QFont bold = opt.font;
-    bold.setBold(true);
-    const QString sender = index.data(MessageListModel::SenderRole).toString();
-    drawLine(senderRect(row), sender, occurrences(sender, m_findText, m_findCase), bold);
-
-    const QString text = index.data(MessageListModel::TextRole).toString();
-    QList<QTextLayout::FormatRange> formats;
-    QTextCharFormat link;
-    link.setForeground(selected ? textColour : opt.palette.color(QPalette::Link));
-    link.setFontUnderline(true);
-    for (const auto& [start, length] : links(text))
-        formats.append({start, length, link});
-    formats += occurrences(text, m_findText, m_findCase);
-    // One line a message: line breaks are drawn as blanks.
-    QString line = text;
-    for (QChar& c : line) {
-        if (c == u'\n' || c == u'\r' || c == u'\t')
-            c = u' ';
-    }
-    drawLine(textRect(row), line, formats, opt.font);
-    painter->restore();
-}
-
-QSize MessageDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
-{
-    QFont bold = option.font;
-    bold.setBold(true);
-    return QSize(200,
-                 std::max(QFontMetrics(option.font).height(), QFontMetrics(bold).height()) + 6);
-}
-
-MessageView::MessageView(QWidget* parent)
-    : QTableView(parent)
-{
-    horizontalHeader()->hide();
-    horizontalHeader()->setStretchLastSection(true);
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setMinimumSectionSize(1);
-    setShowGrid(false);
-    setWordWrap(false);
-    setTabKeyNavigation(false);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    updateRowHeight();
-}
-
-void MessageView::updateRowHeight()
-{
-    // The height MessageDelegate::sizeHint gives every row.
-    QFont bold = font();
-    bold.setBold(true);
-    verticalHeader()->setDefaultSectionSize(
-        std::max(QFontMetrics(font()).height(), QFontMetrics(bold).height()) + 6);
-}
-
-void MessageView::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::FontChange)
-        updateRowHeight();
-    QTableView::changeEvent(event);
-}
-
-QModelIndex MessageView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
-{
-    // Home and End go to the first and last row, as in a list.
-    if (action == MoveHome || action == MoveEnd)
-        modifiers |= Qt::ControlModifier;
-    return QTableView::moveCursor(action, modifiers);
-}
-
-void MessageView::keyPressEvent(QKeyEvent* event)
-{
-    if (event == QKeySequence::Copy) {
-        emit copyRequested();
-        event->accept();
-        return;
-    }
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        && event->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
-        emit openRequested(currentIndex());
-        event->accept();
-        return;
-    }
-    QTableView::keyPressEvent(event);
-}
-
-void MessageView::mouseReleaseEvent(QMouseEvent* event)
-{
-    QTableView::mouseReleaseEvent(event);
-    const QModelIndex index = indexAt(event->position().toPoint());
-    auto* delegate = qobject_cast<MessageDelegate*>(itemDelegate());
-    if (!index.isValid() || !delegate || event->button() != Qt::LeftButton)
-        return;
-    const QString link =
-        delegate->linkAt(visualRect(index), index, event->position().toPoint(), font());
-    if (!link.isEmpty())
-        emit linkClicked(link);
+    // Only a name that holds right-to-left letters or direction controls can reorder the text
+    // around it.
+    const bool mayReorder = std::any_of(name.begin(), name.end(), [](QChar c) {
+        switch (c.direction()) {
+        case QChar::DirR:
+        case QChar::DirAL:
+        case QChar::DirAN:
+        case QChar::DirRLE:
+        case QChar::DirRLO:
+        case QChar::DirLRE:
+        case QChar::DirLRO:
+        case QChar::DirPDF:
+        case QChar::DirRLI:
+        case QChar::DirLRI:
+        case QChar::DirFSI:
+        case QChar::DirPDI:
+            return true;
+        default:
+            return false;
+        }
+    });
+    return mayReorder ? QChar(0x2068) + name + QChar(0x2069) : name;
 }
 
 ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWidget* parent)
@@ -328,20 +97,29 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
     m_filter = new QLineEdit(left);
     m_filter->setObjectName(QStringLiteral("ConversationFilter"));
     m_filter->setPlaceholderText(tr("Filter conversations"));
+    m_filter->setAccessibleName(tr("Filter conversations"));
     m_filter->setClearButtonEnabled(true);
+    m_filter->installEventFilter(this);
+    m_noMatch = new QLabel(tr("No conversation matches the filter."), left);
+    m_noMatch->setObjectName(QStringLiteral("NoConversationMatches"));
+    m_noMatch->setAccessibleName(m_noMatch->text());
+    m_noMatch->setWordWrap(true);
+    m_noMatch->hide();
     m_conversationModel = new ConversationListModel(this);
-    m_conversationFilter = new QSortFilterProxyModel(this);
+    m_conversationFilter = new ConversationFilterModel(this);
     m_conversationFilter->setSourceModel(m_conversationModel);
     m_conversationFilter->setFilterRole(ConversationListModel::FilterRole);
     m_conversationFilter->setFilterCaseSensitivity(Qt::CaseInsensitive);
     m_conversations = new QListView(left);
     m_conversations->setObjectName(QStringLiteral("Conversations"));
+    m_conversations->setAccessibleName(tr("Conversations"));
     m_conversations->setModel(m_conversationFilter);
     m_conversations->setUniformItemSizes(true);
     m_conversations->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_conversations->setTextElideMode(Qt::ElideRight);
     m_conversations->setEditTriggers(QAbstractItemView::NoEditTriggers);
     leftLayout->addWidget(m_filter);
+    leftLayout->addWidget(m_noMatch);
     leftLayout->addWidget(m_conversations);
 
     auto* right = new QWidget(m_splitter);
@@ -357,40 +135,15 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
     m_delegate = new MessageDelegate(this);
     m_messages = new MessageView(right);
     m_messages->setObjectName(QStringLiteral("Messages"));
+    m_messages->setAccessibleName(tr("Messages"));
     m_messages->setModel(m_messageModel);
     m_messages->setItemDelegate(m_delegate);
     m_messages->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_messages->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_messages->setContextMenuPolicy(Qt::CustomContextMenu);
     m_messages->setMouseTracking(true);
-
-    m_findBar = new QWidget(right);
-    m_findBar->setObjectName(QStringLiteral("FindBar"));
-    auto* findLayout = new QHBoxLayout(m_findBar);
-    findLayout->setContentsMargins(0, 0, 0, 0);
-    m_findText = new QLineEdit(m_findBar);
-    m_findText->setObjectName(QStringLiteral("FindText"));
-    m_findText->setPlaceholderText(tr("Find in conversation"));
-    m_findText->setClearButtonEnabled(true);
-    m_findText->installEventFilter(this);
-    m_matchCase = new QCheckBox(tr("Match case"), m_findBar);
-    m_matchCase->setObjectName(QStringLiteral("FindMatchCase"));
-    m_previous = new QToolButton(m_findBar);
-    m_previous->setText(tr("Previous"));
-    m_previous->setToolTip(tr("Previous match (Shift+F3)"));
-    m_next = new QToolButton(m_findBar);
-    m_next->setText(tr("Next"));
-    m_next->setToolTip(tr("Next match (F3)"));
-    m_findCount = new QLabel(m_findBar);
-    m_findCount->setObjectName(QStringLiteral("FindCount"));
-    m_findCount->setMinimumWidth(
-        m_findCount->fontMetrics().horizontalAdvance(QStringLiteral("000000 of 000000")));
-    findLayout->addWidget(m_findText, 1);
-    findLayout->addWidget(m_matchCase);
-    findLayout->addWidget(m_previous);
-    findLayout->addWidget(m_next);
-    findLayout->addWidget(m_findCount);
-    m_findBar->hide();
+    m_find = new ConversationFind(*m_messageModel, m_pump, this);
+    createFindBar(right);
 
     rightLayout->addWidget(m_header);
     rightLayout->addWidget(m_messages, 1);
@@ -400,17 +153,71 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
     m_splitter->setStretchFactor(0, 1);
     m_splitter->setStretchFactor(1, 3);
 
-    connect(m_filter, &QLineEdit::textChanged, m_conversationFilter,
-            &QSortFilterProxyModel::setFilterFixedString);
+    connectControls();
+    restoreLayout();
+    updateTitle();
+}
+
+void ConversationWindow::createFindBar(QWidget* parent)
+{
+    m_findBar = new QWidget(parent);
+    m_findBar->setObjectName(QStringLiteral("FindBar"));
+    auto* findLayout = new QHBoxLayout(m_findBar);
+    findLayout->setContentsMargins(0, 0, 0, 0);
+    m_findText = new QLineEdit(m_findBar);
+    m_findText->setObjectName(QStringLiteral("FindText"));
+    m_findText->setPlaceholderText(tr("Find in conversation"));
+    m_findText->setAccessibleName(tr("Find in conversation"));
+    m_findText->setClearButtonEnabled(true);
+    m_findText->installEventFilter(this);
+    m_matchCase = new QCheckBox(tr("Match case"), m_findBar);
+    m_matchCase->setObjectName(QStringLiteral("FindMatchCase"));
+    m_matchCase->setAccessibleName(tr("Match case"));
+    m_previous = new QToolButton(m_findBar);
+    m_previous->setText(tr("Previous"));
+    m_previous->setAccessibleName(tr("Previous match"));
+    m_previous->setToolTip(tr("Previous match (Shift+F3)"));
+    m_next = new QToolButton(m_findBar);
+    m_next->setText(tr("Next"));
+    m_next->setAccessibleName(tr("Next match"));
+    m_next->setToolTip(tr("Next match (F3)"));
+    m_findCount = new QLabel(m_findBar);
+    m_findCount->setObjectName(QStringLiteral("FindCount"));
+    m_findCount->setAccessibleName(tr("Matches"));
+    m_findCount->setMinimumWidth(
+        m_findCount->fontMetrics().horizontalAdvance(QStringLiteral("000000 of 000000")));
+    findLayout->addWidget(m_findText, 1);
+    findLayout->addWidget(m_matchCase);
+    findLayout->addWidget(m_previous);
+    findLayout->addWidget(m_next);
+    findLayout->addWidget(m_findCount);
+    m_findBar->hide();
+}
+
+void ConversationWindow::connectControls()
+{
+    connect(m_filter, &QLineEdit::textChanged, this, &ConversationWindow::filterChanged);
     connect(m_conversations->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 if (!m_choosing)
                     chatChosen(current);
             });
-    connect(m_findText, &QLineEdit::textChanged, this, [this] { refind(); });
-    connect(m_matchCase, &QCheckBox::toggled, this, [this] { refind(); });
+    // A row the filter left current is shown once chosen: clicked, or Enter.
+    connect(m_conversations, &QAbstractItemView::clicked, this, &ConversationWindow::chatChosen);
+    connect(m_conversations, &QAbstractItemView::activated, this, [this](const QModelIndex& row) {
+        chatChosen(row);
+        m_messages->setFocus(Qt::OtherFocusReason);
+    });
+    connect(m_findText, &QLineEdit::textChanged, this, &ConversationWindow::findTyped);
+    connect(m_matchCase, &QCheckBox::toggled, this, &ConversationWindow::findTyped);
     connect(m_next, &QToolButton::clicked, this, &ConversationWindow::findNext);
     connect(m_previous, &QToolButton::clicked, this, &ConversationWindow::findPrevious);
+    connect(m_find, &ConversationFind::progressed, this, [this] {
+        showFindCount();
+        moveToTypedMatch();
+    });
+    connect(m_messages->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { showFindCount(); });
     connect(m_messages, &MessageView::copyRequested, this, &ConversationWindow::copySelection);
     connect(m_messages, &MessageView::openRequested, this, [this](const QModelIndex& index) {
         openFile(m_messageModel->messageOfRow(index.row()));
@@ -422,6 +229,7 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
             [this](const QString& link) { m_platform.shell.openUrl(QUrl::fromUserInput(link)); });
     connect(m_messages, &QWidget::customContextMenuRequested, this,
             &ConversationWindow::showMessageMenu);
+    connect(m_messages, &MessageView::menuRequested, this, &ConversationWindow::showMessageMenu);
 
     auto* find = new QShortcut(QKeySequence::Find, this);
     connect(find, &QShortcut::activated, this, &ConversationWindow::openFindBar);
@@ -435,25 +243,47 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
         m_findBar->hide();
         m_messages->setFocus();
     });
-
-    restoreLayout();
+    auto* closeWindow = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this);
+    connect(closeWindow, &QShortcut::activated, this, &QWidget::close);
 }
 
 ConversationWindow::~ConversationWindow() = default;
 
 bool ConversationWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_findText && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            if (key->modifiers() & Qt::ShiftModifier)
-                findPrevious();
-            else
-                findNext();
-            return true;
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (watched == m_findText && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        if (key->modifiers() & Qt::ShiftModifier)
+            findPrevious();
+        else
+            findNext();
+        return true;
+    }
+    if (watched == m_filter && key->key() == Qt::Key_Down && key->modifiers() == Qt::NoModifier) {
+        // Into the list, on the shown conversation or the first; choosing is Enter or a click.
+        if (m_conversationFilter->rowCount() > 0) {
+            if (!m_conversations->currentIndex().isValid()) {
+                m_choosing = true;
+                m_conversations->setCurrentIndex(m_conversationFilter->index(0, 0));
+                m_choosing = false;
+            }
+            m_conversations->setFocus(Qt::TabFocusReason);
         }
+        return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void ConversationWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Escape that no control took (the find bar takes it to close itself) closes the window.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ConversationWindow::setHistory(const ChatHistoryPtr& history)
@@ -464,6 +294,7 @@ void ConversationWindow::setHistory(const ChatHistoryPtr& history)
     m_conversationModel->setHistory(history);
     m_choosing = false;
     m_messageModel->setChat(history, -1);
+    m_delegate->setMarkedField(-1, MessageDelegate::Field::Time);
     refind();
     updateTitle();
 }
@@ -472,6 +303,7 @@ void ConversationWindow::showMessage(const ChatHistoryPtr& history, int chat, in
                                      const QString& findText, Qt::CaseSensitivity cs)
 {
     setHistory(history);
+    m_delegate->setMarkedField(-1, MessageDelegate::Field::Time);
     if (!findText.isEmpty()) {
         const QSignalBlocker textBlocker(m_findText);
         const QSignalBlocker caseBlocker(m_matchCase);
@@ -479,6 +311,20 @@ void ConversationWindow::showMessage(const ChatHistoryPtr& history, int chat, in
         m_matchCase->setChecked(cs == Qt::CaseSensitive);
         m_findBar->show();
     }
+    showChatAt(chat, message);
+}
+
+void ConversationWindow::showFoundField(const ChatHistoryPtr& history, int chat, int message,
+                                        MessageDelegate::Field field)
+{
+    setHistory(history);
+    {
+        // The search's text may be one that no message text holds (a date): the find bar
+        // would only say "No matches" beside the message found.
+        const QSignalBlocker textBlocker(m_findText);
+        m_findText->clear();
+    }
+    m_delegate->setMarkedField(message, field);
     showChatAt(chat, message);
 }
 
@@ -506,19 +352,43 @@ void ConversationWindow::showChatAt(int chat, int message)
     m_choosing = false;
     if (m_messageModel->chat() != chat
         || m_messageModel->history() != m_conversationModel->history()) {
+        if (m_messageModel->chat() != chat)
+            m_delegate->setMarkedField(m_delegate->markedMessage() == message ? message : -1,
+                                       MessageDelegate::Field::Time);
         m_messageModel->setChat(m_conversationModel->history(), chat);
         updateColumnWidths();
     }
     updateTitle();
     selectMessage(message);
     refind();
+    // Ctrl+C, Enter and the Menu key act on the message shown.
+    m_messages->setFocus(Qt::OtherFocusReason);
 }
 
 void ConversationWindow::chatChosen(const QModelIndex& proxyIndex)
 {
     if (!proxyIndex.isValid())
         return;
-    showChat(proxyIndex.data(ConversationListModel::ChatRole).toInt());
+    const int chat = proxyIndex.data(ConversationListModel::ChatRole).toInt();
+    if (chat == currentChat() && m_messageModel->history() == m_conversationModel->history())
+        return;
+    m_delegate->setMarkedField(-1, MessageDelegate::Field::Time);
+    showChat(chat);
+}
+
+void ConversationWindow::filterChanged(const QString& text)
+{
+    // The list changes; the shown conversation stays until a row is chosen.
+    m_choosing = true;
+    m_conversationFilter->setFilterFixedString(text);
+    const QModelIndex shown = m_conversationFilter->mapFromSource(
+        m_conversationModel->index(m_conversationModel->rowOfChat(currentChat())));
+    if (shown.isValid())
+        m_conversations->setCurrentIndex(shown);
+    else
+        m_conversations->selectionModel()->clear();
+    m_choosing = false;
+    m_noMatch->setVisible(!text.isEmpty() && m_conversationFilter->rowCount() == 0);
 }
 
 void ConversationWindow::selectMessage(int message)
@@ -544,88 +414,62 @@ int ConversationWindow::currentMessage() const
 
 void ConversationWindow::refind()
 {
-    m_findCase = m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
-    m_findString = m_findText->text();
-    m_delegate->setFindText(m_findString, m_findCase);
+    const Qt::CaseSensitivity cs =
+        m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    m_delegate->setFindText(m_findText->text(), cs);
     m_messages->viewport()->update();
-    ++m_findRun;
-    m_matches.clear();
-    m_currentMatch = -1;
-    m_findScanned = 0;
-    m_findCounted = false;
-    scanMatches(FirstFindPiece);
-    if (m_findCounted)
-        return;
-    // A long chat: the window shows the message first, the count follows.
-    showFindCount();
-    const unsigned run = m_findRun;
-    QTimer::singleShot(0, this, [this, run] {
-        if (run == m_findRun)
-            countMatches();
-    });
-}
-
-void ConversationWindow::scanMatches(int count)
-{
-    m_findScanned = m_messageModel->find(m_findString, m_findCase, m_findScanned, count, m_matches);
-    if (m_findCounted || m_findScanned < m_messageModel->messageCount())
-        return;
-    m_findCounted = true;
-    const int current = currentMessage();
-    const auto at = std::lower_bound(m_matches.begin(), m_matches.end(), current);
-    m_currentMatch = at != m_matches.end() && *at == current ? at - m_matches.begin() : -1;
+    m_typedFrom = -1;
+    m_find->start(m_findText->text(), cs);
     showFindCount();
 }
 
-bool ConversationWindow::countMatches()
+void ConversationWindow::findTyped()
 {
-    // Counts that run at once (a step to the next match during a count) share the position, so
-    // whichever finishes, all see the count complete.
-    const unsigned run = m_findRun;
-    try {
-        while (!m_findCounted) {
-            scanMatches(FindPiece);
-            if (m_findCounted)
-                break;
-            m_pump.yield();
-            if (run != m_findRun)
-                return false;
-        }
-    } catch (const ProgramClosing&) {
-        // The program is closing: the count is of no use any more.
-        return false;
+    // Find as you type: from the current message on, to the nearest match at or after it.
+    const int from = currentMessage();
+    refind();
+    m_typedFrom = m_findText->text().isEmpty() ? -1 : from;
+    moveToTypedMatch();
+}
+
+void ConversationWindow::moveToTypedMatch()
+{
+    if (m_typedFrom < 0)
+        return;
+    // A message chosen meanwhile wins over the typed text.
+    if (currentMessage() != m_typedFrom) {
+        m_typedFrom = -1;
+        return;
     }
-    return true;
+    const int match = m_find->firstAtOrAfter(m_typedFrom);
+    if (match < 0 && !m_find->isCounted())
+        return;
+    m_typedFrom = -1;
+    if (match >= 0 && match != currentMessage())
+        selectMessage(match);
+}
+
+bool ConversationWindow::isCountingMatches() const
+{
+    return !m_find->isCounted();
 }
 
 void ConversationWindow::findNext()
 {
-    stepMatch(1);
+    stepTo(m_find->nextAfter(currentMessage()));
 }
 
 void ConversationWindow::findPrevious()
 {
-    stepMatch(-1);
+    stepTo(m_find->previousBefore(currentMessage()));
 }
 
-void ConversationWindow::stepMatch(int direction)
+void ConversationWindow::stepTo(int message)
 {
-    if (!m_findCounted && !countMatches())
+    if (message < 0)
         return;
-    if (m_matches.empty())
-        return;
-    const int current = currentMessage();
-    qsizetype next;
-    if (direction > 0) {
-        const auto at = std::upper_bound(m_matches.begin(), m_matches.end(), current);
-        next = at == m_matches.end() ? 0 : at - m_matches.begin();
-    } else {
-        const auto at = std::lower_bound(m_matches.begin(), m_matches.end(), current);
-        next =
-            at == m_matches.begin() ? qsizetype(m_matches.size()) - 1 : at - m_matches.begin() - 1;
-    }
-    m_currentMatch = next;
-    selectMessage(m_matches[size_t(next)]);
+    m_typedFrom = -1;
+    selectMessage(message);
     showFindCount();
 }
 
@@ -636,14 +480,8 @@ QString ConversationWindow::findCountText() const
 
 void ConversationWindow::showFindCount()
 {
-    if (m_findText->text().isEmpty())
-        m_findCount->clear();
-    else if (!m_findCounted)
-        m_findCount->setText(tr("Counting\u2026"));
-    else if (m_matches.empty())
-        m_findCount->setText(tr("No matches"));
-    else
-        m_findCount->setText(tr("%1 of %2").arg(m_currentMatch + 1).arg(m_matches.size()));
+    m_find->setCurrentMessage(currentMessage());
+    m_findCount->setText(m_find->countText());
 }
 
 void ConversationWindow::openFindBar()
@@ -683,6 +521,11 @@ void ConversationWindow::openFile(int message)
 
 void ConversationWindow::showMessageMenu(const QPoint& pos)
 {
+    // One menu at a time: the desktop may ask for it twice for one key.
+    for (const QMenu* open : m_messages->findChildren<QMenu*>()) {
+        if (open->isVisible())
+            return;
+    }
     const QModelIndex index = m_messages->indexAt(pos);
     const int message = index.isValid() ? m_messageModel->messageOfRow(index.row()) : -1;
     auto* menu = new QMenu(m_messages);
@@ -723,16 +566,14 @@ void ConversationWindow::updateTitle()
     if (!chat) {
         setWindowTitle(product);
         m_header->clear();
+        m_header->setAccessibleName(tr("No conversation chosen"));
         return;
     }
-    const QString name = conversationDisplayName(*chat);
+    const QString name = conversationShownName(*m_messageModel->history(), m_messageModel->chat());
     setWindowTitle(name + QStringLiteral(" - ") + product);
-    QString header = name;
-    if (chat->kind == ConversationKind::Group)
-        header += tr("  (group, %1 members)").arg(chat->members.size());
-    else if (chat->kind == ConversationKind::Bot)
-        header += tr("  (bot)");
+    const QString header = isolatedName(name) + conversationHeaderSuffix(*chat);
     m_header->setText(header);
+    m_header->setAccessibleName(accessibleText(header));
 }
 
 void ConversationWindow::saveLayout() const
@@ -749,6 +590,39 @@ void ConversationWindow::restoreLayout()
         resize(900, 600);
     if (!m_splitter->restoreState(settings.value(SplitterKey).toByteArray()))
         m_splitter->setSizes({260, 640});
+}
+
+QRect ConversationWindow::withinScreen(const QRect& frame, const QRect& available)
+{
+    if (!available.isValid())
+        return frame;
+    QRect fitted(frame.topLeft(), frame.size().boundedTo(available.size()));
+    fitted.moveLeft(
+        std::clamp(fitted.left(), available.left(), available.right() - fitted.width() + 1));
+    fitted.moveTop(
+        std::clamp(fitted.top(), available.top(), available.bottom() - fitted.height() + 1));
+    return fitted;
+}
+
+void ConversationWindow::keepOnScreen()
+{
+    QScreen* on = screen();
+    if (!on)
+        return;
+    // The frame as the desktop draws it, or as it will once shown: the title bar counts too.
+    const QRect frame = frameGeometry();
+    const QRect fitted = withinScreen(frame, on->availableGeometry());
+    if (fitted == frame)
+        return;
+    const QSize margins = frame.size() - size();
+    resize(fitted.size() - margins);
+    move(fitted.topLeft());
+}
+
+void ConversationWindow::showEvent(QShowEvent* event)
+{
+    keepOnScreen();
+    QWidget::showEvent(event);
 }
 
 void ConversationWindow::closeEvent(QCloseEvent* event)

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -115,8 +116,49 @@ void DesktopShell::openDocument(const ShellOpenRequest& request)
                                 request.workingFolder);
         return;
     }
-    if (!QProcess::startDetached(QStringLiteral("xdg-open"), {path}, request.workingFolder))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (!request.failed) {
+        if (!QProcess::startDetached(QStringLiteral("xdg-open"), {path}, request.workingFolder))
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        return;
+    }
+    if (!QFileInfo::exists(path)) {
+        request.failed(QObject::tr("the file is no longer there"));
+        return;
+    }
+    // Watched to its end for its exit status, without waiting for it. Not owned by anything:
+    // an opener still running when the program ends (a viewer xdg-open runs itself) is left
+    // running, not killed.
+    auto* opener = new QProcess;
+    opener->setWorkingDirectory(request.workingFolder);
+    opener->setProgram(QStringLiteral("xdg-open"));
+    opener->setArguments({path});
+    opener->setStandardInputFile(QProcess::nullDevice());
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    const auto failed = request.failed;
+    QObject::connect(opener, &QProcess::finished, opener,
+                     [opener, failed](int status, QProcess::ExitStatus how) {
+                         opener->deleteLater();
+                         if (how != QProcess::NormalExit)
+                             return;
+                         // xdg-open's statuses: 2 no such file, 3 no tool or application for
+                         // it, 4 the application failed.
+                         if (status == 2)
+                             failed(QObject::tr("the file is no longer there"));
+                         else if (status == 3)
+                             failed(QObject::tr("no application to open it is installed"));
+                         else if (status == 4)
+                             failed(QObject::tr("the application for it failed to open it"));
+                     });
+    QObject::connect(opener, &QProcess::errorOccurred, opener,
+                     [opener, failed, path](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         opener->deleteLater();
+                         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+                             failed(QObject::tr("no program to open files with (xdg-open) "
+                                                "could be started"));
+                     });
+    opener->start();
 }
 
 void DesktopShell::openUrl(const QUrl& url)

@@ -13,7 +13,8 @@ namespace velmoran {
 // Real dialogs, modal to the window they are given.
 class WidgetDialogs final : public Dialogs {
 public:
-    void setParentWindow(QWidget* window) { m_parent = window; }
+    void setParentWindow(QObject* window) override { m_parent = qobject_cast<QWidget*>(window); }
+    QObject* parentWindow() const override { return m_parent.data(); }
 
     void message(const QString& text) override;
     bool question(const QString& text) override;
@@ -28,7 +29,9 @@ private:
 };
 
 // Opens documents and addresses with the desktop's default applications (xdg-open and the
-// like, through Qt).
+// like, through Qt). A request that wants to hear of a failure is told when xdg-open cannot be
+// started, the file is gone or xdg-open exits with status 2 to 4 (no file, no application, the
+// opening failed).
 class DesktopShell final : public Shell {
 public:
     void openDocument(const ShellOpenRequest& request) override;

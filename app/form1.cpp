@@ -201,6 +201,7 @@ void Form1::createControls()
     m_contacts = new ContactListModel(this);
     m_listView1 = new QTableView(this);
     m_listView1->setObjectName(QStringLiteral("ListView1"));
+    m_listView1->setAccessibleName(QStringLiteral("Contacts"));
     m_listView1->setGeometry(twipsRect(120, 1140, 7800, 1815));
     m_listView1->setModel(m_contacts);
     m_listView1->setToolTip(
@@ -211,6 +212,7 @@ void Form1::createControls()
     m_results = new ResultsModel(this);
     m_listView2 = new QTableView(this);
     m_listView2->setObjectName(QStringLiteral("ListView2"));
+    m_listView2->setAccessibleName(QStringLiteral("Search results"));
     m_listView2->setGeometry(twipsRect(120, 5700, 7800, 1815));
     m_listView2->setModel(m_results);
     m_listView2->setToolTip(QStringLiteral("Double-click item to remove it. Move | line to right "

@@ -62,10 +62,12 @@ OpenDialogRequest HistoryFileDrop::openRequest()
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     if (!QFileInfo(folder).isDir())
         folder = QDir::homePath();
+    // Every kind the loader reads: an export's tar, compressed or not, its messages.json, and
+    // the old main.db.
+    const QString patterns =
+        QStringLiteral("*.tar *.tar.gz *.tgz *.tar.bz2 *.tar.xz *.tar.zst *.tar.lz4 *.json *.db");
     return {QStringLiteral("Open Chat History"),
-            QStringLiteral("Chat histories (*.tar messages.json main.db)|*.tar messages.json "
-                           "main.db|All files (*)|*|"),
-            folder};
+            QStringLiteral("Chat histories (%1)|%1|All files (*)|*|").arg(patterns), folder};
 }
 
 void HistoryFileDrop::chooseFiles()

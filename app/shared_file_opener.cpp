@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStorageInfo>
@@ -173,6 +174,14 @@ bool openFileFromHistory(Platform& platform, const QString& path, bool agreed)
     ShellOpenRequest request;
     request.file = QLatin1Char('"') + path + QLatin1Char('"');
     request.workingFolder = QFileInfo(path).path();
+    // The desktop may tell only later that it could not: the message then belongs to the
+    // window that asked, if it is still there.
+    request.failed = [&platform, window = QPointer<QObject>(platform.dialogs.parentWindow()),
+                      name = QFileInfo(path).fileName()](const QString& reason) {
+        const DialogParent modalTo(platform.dialogs, window);
+        platform.dialogs.message(
+            QObject::tr("The file \"%1\" could not be opened: %2.").arg(name, reason));
+    };
     platform.shell.openDocument(request);
     return true;
 }
@@ -209,6 +218,8 @@ void SharedFileOpener::open(const ChatHistoryPtr& history, const HistoryMessage&
     const SharedFile& file = *keptFile;
     const QString shownName =
         withoutFormatCharacters(file.fileName.isEmpty() ? message.body : file.fileName);
+    // What is asked or told about the file belongs to the window that shows it.
+    const DialogParent modalTo(m_platform.dialogs, window());
     try {
         const QStringList sources = keptHistory->sourceFiles;
         for (const QString& source : sources) {

@@ -19,7 +19,8 @@ struct SharedFileMember;
 // desktop may run (a launcher, script, program, installer, web page, …, told by its name or its
 // content) is handed over only when the user, told where it came from, says so, unless agreed
 // says the user already has. Answers whether it was handed over. Every file from a history
-// reaches the desktop through here.
+// reaches the desktop through here. When the desktop cannot open it (no application for it),
+// the user is told, over the window the dialogs were modal to when it was asked.
 bool openFileFromHistory(Platform& platform, const QString& path, bool agreed = false);
 
 // Asks whether to open the file name of a kind that may run something; true without asking

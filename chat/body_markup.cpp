@@ -92,11 +92,9 @@ size_t decodeReference(std::string_view in, size_t at, std::string& out)
         appendUtf8(cp, out);
         return semicolon - at + 1;
     }
-    for (const NamedEntity& entity : namedEntities) {
-        if (entity.name == name) {
-            appendUtf8(entity.codePoint, out);
-            return semicolon - at + 1;
-        }
+    if (const char32_t cp = namedEntityCodePoint(name)) {
+        appendUtf8(cp, out);
+        return semicolon - at + 1;
     }
     return 0;
 }
@@ -174,6 +172,15 @@ size_t skipSpecialSection(std::string_view in, size_t at, std::string& out, bool
 }
 
 } // namespace
+
+char32_t namedEntityCodePoint(std::string_view name)
+{
+    for (const NamedEntity& entity : namedEntities) {
+        if (entity.name == name)
+            return entity.codePoint;
+    }
+    return 0;
+}
 
 bool mayHoldMarkup(std::string_view text)
 {

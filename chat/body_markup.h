@@ -18,4 +18,8 @@ void appendPlainText(std::string_view markup, std::string& out);
 // True when appendPlainText would change the text, so plain bodies can skip the copy.
 bool mayHoldMarkup(std::string_view text);
 
+// The character a named entity that bodies carry stands for ("amp", "nbsp", "hellip", …, the
+// name without '&' and ';'); 0 for a name it does not know.
+char32_t namedEntityCodePoint(std::string_view name);
+
 } // namespace velmoran

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,20 @@ struct SharedFile {
     qint64 size = -1; // in bytes; -1 when not known
 };
 
+// What a message is, as its stored type tells. Its parts (chat/message_parts.h) are decoded
+// from this, the body, the file and the kept markup when a view shows the message.
+enum class MessageKind : quint8 {
+    Text,    // written text, possibly quoting another message
+    File,    // a shared file (the export's RichText/Media_*, the database's <files>)
+    Picture, // a shared picture (the export's RichText/UriObject)
+    Call,    // a call started, ended or missed
+    MembersAdded,
+    MembersRemoved, // removed by someone, or left
+    TopicChanged,
+    Deleted, // a message its sender took back: no text is left
+    Other,   // an event this program does not describe; its body, if any, is its text
+};
+
 // One message as the history holds it. The timestamp is UTC, in milliseconds since the epoch;
 // it becomes local time only when it is shown or searched.
 struct HistoryMessage {
@@ -31,6 +46,14 @@ struct HistoryMessage {
     QString senderId = {};
     // Set for messages that share a file; shared, so copies of the message stay small.
     std::shared_ptr<const SharedFile> file = {};
+    // The stored markup, kept only where it carries structure the body lost: a quote, a call,
+    // a member or topic event, an old database's shared file (then the whole markup), or an
+    // edit (then only its <e_m …/> marker). Null for every other message. Where a reader
+    // learns the structure from elsewhere (the export's "edittime", the database's columns),
+    // it writes it in the export's own markup (<e_m ts_ms="…"/>, <partlist type="…"/>,
+    // <addmember>…), so one decoder reads both.
+    QString markup = {};
+    MessageKind kind = MessageKind::Text;
 };
 
 // What kind of conversation a chat is.
@@ -52,6 +75,9 @@ struct HistoryChat {
     ConversationKind kind = ConversationKind::OneToOne;
     // The members' ids as the history lists them (group chats); may be empty.
     QStringList members = {};
+    // How many members the history says the chat has (the export's "membercount"), listed or
+    // not; 0 when it does not say.
+    qsizetype memberCount = 0;
 };
 
 // A whole chat history, loaded once and read by every command afterwards. Readers share
@@ -71,6 +97,16 @@ struct ChatHistory {
     // The files the history was read from, in reading order (for finding files a chat shared
     // in the export that holds them); empty for a history built in memory.
     QStringList sourceFiles = {};
+
+    // The history's own user (the export's "userId", the database's account) as messages name
+    // their sender ("me.myself", "live:me"); "" when the history does not say.
+    QString ownUserId = {};
+    // One name per person (chat/person_names.h): by sender id, the name the history shows them
+    // by. Before indexPeople, names the history knows besides messages (contacts, the account).
+    QHash<QString, QString> personNames = {};
+    // By chat, the name it is shown by, told apart from the other chats'; empty until
+    // indexPeople.
+    QStringList chatNames = {};
 
     qsizetype messageCount() const;
 };

@@ -4,6 +4,7 @@
 #include "chat/history_file_error.h"
 #include "chat/history_text.h"
 #include "chat/mapped_file.h"
+#include "chat/message_mapping.h"
 #include "chat/message_sieve.h"
 
 #include <QFile>
@@ -236,56 +237,6 @@ qsizetype stringsNotUtf8(std::string_view json, const std::function<void()>& tic
         open = close < json.size() ? json.find('"', close + 1) : std::string_view::npos;
     }
     return count;
-}
-
-// The last path segment of a URIObject's uri ("…/objects/0-weu-d3-abc" → "0-weu-d3-abc").
-QString objectIdOf(QStringView uri)
-{
-    const qsizetype query = uri.indexOf(QLatin1Char('?'));
-    if (query >= 0)
-        uri = uri.left(query);
-    const qsizetype fragment = uri.indexOf(QLatin1Char('#'));
-    if (fragment >= 0)
-        uri = uri.left(fragment);
-    while (uri.endsWith(QLatin1Char('/')))
-        uri.chop(1);
-    return uri.mid(uri.lastIndexOf(QLatin1Char('/')) + 1).toString();
-}
-
-// The file a file message shares, read from its URIObject markup; null when it has none. What
-// follows a flaw in the markup is not read, but what came before it is kept.
-// xml is a reader to reuse (making one for each message costs more than reading the markup).
-std::shared_ptr<const SharedFile> sharedFileOf(std::string_view content, QXmlStreamReader& xml)
-{
-    const size_t start = content.find("<URIObject");
-    if (start == std::string_view::npos)
-        return nullptr;
-    content.remove_prefix(start);
-    xml.clear();
-    xml.setNamespaceProcessing(false);
-    xml.addData(QByteArray::fromRawData(content.data(), qsizetype(content.size())));
-    SharedFile file;
-    bool sawObject = false;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        const QStringView name = xml.name();
-        if (name == u"URIObject" && !sawObject) {
-            sawObject = true;
-            file.objectId = objectIdOf(xml.attributes().value(QLatin1String("uri")));
-        } else if (name == u"OriginalName") {
-            file.fileName = xml.attributes().value(QLatin1String("v")).toString();
-        } else if (name == u"FileSize") {
-            bool ok = false;
-            const qint64 size =
-                xml.attributes().value(QLatin1String("v")).trimmed().toLongLong(&ok);
-            if (ok && size >= 0)
-                file.size = size;
-        }
-    }
-    if (!sawObject)
-        return nullptr;
-    return std::make_shared<const SharedFile>(std::move(file));
 }
 
 QString quotedExcerpt(std::string_view text, size_t length)
@@ -833,6 +784,10 @@ private:
             if (field.key() == "conversations") {
                 sawConversations = true;
                 readConversations(field.value());
+            } else if (field.key() == "userId") {
+                // The export's own user, named as messages name their sender.
+                const QString user = readOptionalText(field.value(), m_idScratch);
+                m_history.ownUserId = user.startsWith(QLatin1String("8:")) ? user.mid(2) : user;
             }
         }
         return sawConversations;
@@ -1050,7 +1005,19 @@ private:
         return members;
     }
 
-    void readThreadProperties(od::value value, QString& topic, QStringList& members)
+    // A group's member count as the export states it; 0 for anything but a count.
+    qsizetype readMemberCount(od::value value)
+    {
+        od::json_type type = od::json_type::null;
+        check(value.type().get(type));
+        int64_t count = 0;
+        if (type != od::json_type::number || value.get_int64().get(count) || count < 0)
+            return 0;
+        return qsizetype(count);
+    }
+
+    void readThreadProperties(od::value value, QString& topic, QStringList& members,
+                              qsizetype& memberCount)
     {
         od::json_type type = od::json_type::null;
         check(value.type().get(type));
@@ -1066,6 +1033,8 @@ private:
                 topic = readOptionalText(field.value(), m_topicScratch);
             else if (key == "members")
                 members = readMembers(field.value());
+            else if (key == "membercount")
+                memberCount = readMemberCount(field.value());
         }
     }
 
@@ -1161,7 +1130,7 @@ private:
             } else if (key == "displayName") {
                 open.displayName = readOptionalText(field.value(), m_nameScratch);
             } else if (key == "threadProperties") {
-                readThreadProperties(field.value(), open.topic, chat.members);
+                readThreadProperties(field.value(), open.topic, chat.members, chat.memberCount);
             } else if (key == "MessageList") {
                 open.sawMessages = true;
                 readMessages(field.value(), open.messages);
@@ -1246,6 +1215,7 @@ private:
     bool readMessage(od::object& message, HistoryMessage& result)
     {
         std::string_view displayName, from, type, content, time, idToken;
+        ExportMessageFacts facts;
         bool sawTime = false;
         for (auto fieldResult : message) {
             od::field field;
@@ -1265,6 +1235,8 @@ private:
             } else if (key == "id") {
                 // Kept as written; only a message that is left out shows it.
                 idToken = field.value().raw_json_token();
+            } else if (key == "properties") {
+                readMessageProperties(field.value(), facts);
             }
         }
         if (!sawTime || time.empty()) {
@@ -1302,7 +1274,58 @@ private:
         }
         if (isFileMessageType(type))
             result.file = sharedFileOf(content, m_xml);
+        facts.type = type;
+        facts.content = content;
+        mapExportMessage(facts, result, *m_bodies, m_markupScratch);
         return true;
+    }
+
+    // What a message's "properties" tell of an edit or a deletion: each time is told when it
+    // is a text or a number. Anything else tells nothing.
+    void readMessageProperties(od::value value, ExportMessageFacts& facts)
+    {
+        od::json_type type = od::json_type::null;
+        check(value.type().get(type));
+        if (type != od::json_type::object)
+            return;
+        od::object properties;
+        check(value.get_object().get(properties));
+        for (auto fieldResult : properties) {
+            od::field field;
+            check(std::move(fieldResult).get(field));
+            const od::raw_json_string key = field.key();
+            const bool edit = key == "edittime";
+            if (!edit && key != "deletetime")
+                continue;
+            od::value time = field.value();
+            check(time.type().get(type));
+            std::string_view digits;
+            if (type == od::json_type::string)
+                digits = readText(time, m_propertyScratch, "edittime");
+            else if (type == od::json_type::number)
+                digits = time.raw_json_token();
+            else
+                continue;
+            (edit ? facts.editTold : facts.deleteTold) = true;
+            if (edit)
+                facts.editedMs = propertyTimeMs(digits);
+        }
+    }
+
+    // A time of the properties: UTC milliseconds written as digits; -1 when it is none.
+    static qint64 propertyTimeMs(std::string_view digits)
+    {
+        while (!digits.empty() && std::strchr(" \t\r\n", digits.back()))
+            digits.remove_suffix(1);
+        if (digits.empty() || digits.size() > 15)
+            return -1;
+        qint64 ms = 0;
+        for (const char c : digits) {
+            if (c < '0' || c > '9')
+                return -1;
+            ms = ms * 10 + (c - '0');
+        }
+        return ms < EndOfPossibleMs ? ms : -1;
     }
 
     QString m_fileName;
@@ -1353,6 +1376,7 @@ private:
     qsizetype m_conversation = 0;
     qsizetype m_message = 0;
     std::optional<Skipped> m_firstSkipped;
+    std::string m_propertyScratch, m_markupScratch;
     std::string m_idScratch, m_nameScratch, m_fromScratch, m_typeScratch, m_contentScratch,
         m_timeScratch, m_plainScratch, m_topicScratch, m_membersScratch;
 };

@@ -3,6 +3,7 @@
 #include "chat/export_reader.h"
 #include "chat/history_file_error.h"
 #include "chat/legacy_db_reader.h"
+#include "chat/person_names.h"
 #include "core/failure.h"
 
 #include <QDir>
@@ -65,6 +66,12 @@ void completeFrom(HistoryMessage& kept, const HistoryMessage& other)
         kept.senderId = other.senderId;
     if (!kept.file)
         kept.file = other.file;
+    // What the message is comes with the markup that tells its details.
+    if (kept.kind == MessageKind::Text && kept.markup.isNull()
+        && (other.kind != MessageKind::Text || !other.markup.isNull())) {
+        kept.kind = other.kind;
+        kept.markup = other.markup;
+    }
     if (nameIsOnlyTheId(kept) && !nameIsOnlyTheId(other))
         kept.senderDisplayName = other.senderDisplayName;
 }
@@ -133,6 +140,8 @@ void completeFrom(HistoryChat& merged, const HistoryChat& later)
         merged.name = later.name.isEmpty() ? merged.name : later.name;
     if (merged.members.isEmpty())
         merged.members = later.members;
+    if (merged.memberCount == 0)
+        merged.memberCount = later.memberCount;
 }
 
 // What a reader left out of a file or repaired in it, for telling the user; "" when nothing.
@@ -222,6 +231,7 @@ ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress, M
 {
     ChatHistory history = readHistoryOfKind(path, progress, sieve);
     history.sourceFiles = QStringList{QFileInfo(path).absoluteFilePath()};
+    indexPeople(history);
     return history;
 }
 
@@ -242,6 +252,13 @@ ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources)
         }
         merged.skippedMessages += history.skippedMessages;
         merged.notUtf8Texts += history.notUtf8Texts;
+        if (merged.ownUserId.isEmpty())
+            merged.ownUserId = history.ownUserId;
+        // Names beside messages: the first source's stand; the merged messages' latest win.
+        for (auto it = history.personNames.cbegin(); it != history.personNames.cend(); ++it) {
+            if (!merged.personNames.contains(it.key()))
+                merged.personNames.insert(it.key(), it.value());
+        }
         if (merged.firstSkipped.isEmpty())
             merged.firstSkipped = history.firstSkipped;
         for (const HistoryChat& chat : history.chats) {
@@ -265,6 +282,7 @@ ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources)
     }
     for (size_t i = 0; i < merged.chats.size(); ++i)
         merged.chats[i].messages = mergeMessages(pending[i]);
+    indexPeople(merged);
     return merged;
 }
 

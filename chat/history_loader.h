@@ -24,7 +24,8 @@ HistoryFileKind sniffHistoryFile(const QString& path);
 // Reads any history file, whatever its kind. Throws velmoran::Failure naming file and reason.
 // progress, when set, is told how far the read has come (for a legacy database a rough
 // fraction: the check of its pages, then its messages by their place in the table). sieve,
-// when set, is asked which messages to keep (the legacy database keeps them all).
+// when set, is asked which messages to keep (the legacy database keeps them all). The history
+// comes with one name per person (indexPeople, chat/person_names.h).
 ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress = {},
                             MessageSieve* sieve = nullptr);
 
@@ -37,7 +38,8 @@ ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress = 
 // kept copy takes what only the other holds (the sender's id and name, a shared file). A
 // merged chat has the first source's id, name, kind and members, empty ones (and a name that
 // is only the handle or id) filled from later sources. Skipped messages and texts that held
-// bytes that are not UTF-8 add up.
+// bytes that are not UTF-8 add up. The own user is the first source's that names one, and each
+// person's one name is taken from the merged messages.
 ChatHistory mergeHistories(const std::vector<ChatHistoryPtr>& sources);
 
 // The history files found without being named: exports ("…_export.tar") in the download

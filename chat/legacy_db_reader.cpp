@@ -2,6 +2,7 @@
 
 #include "chat/history_file_error.h"
 #include "chat/history_text.h"
+#include "chat/message_mapping.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -229,6 +230,7 @@ public:
         m_done = pageCheckShare;
         requireTables();
         readContactNames();
+        readAccount();
         readConversations();
         readParticipants();
         nameGroups();
@@ -447,7 +449,7 @@ private:
             {"Conversations", {"id", "identity", "type"}, &m_conversationColumns},
             {"Messages",
              {"id", "convo_id", "timestamp", "author", "from_dispname", "body_xml"},
-             nullptr},
+             &m_messageColumns},
         };
         for (const Need& need : needs) {
             const QString kind = kindOf(need.table);
@@ -566,19 +568,31 @@ private:
         }
     }
 
-    // The account's own handle, left out of the names of untitled groups.
-    QString ownHandle() const
+    // The account's own user and its name, which stands for them where their messages give
+    // none, as the contacts' names stand for theirs.
+    void readAccount()
     {
-        if (kindOf("Accounts") != QLatin1String("table")
-            || !columnsOf("Accounts").contains(QStringLiteral("skypename")))
-            return {};
-        const Statement statement = prepare("SELECT skypename FROM Accounts");
-        return next(statement.get()) ? columnString(statement.get(), 0) : QString();
+        m_history.personNames = m_contactNames;
+        if (kindOf("Accounts") != QLatin1String("table"))
+            return;
+        const QSet<QString> columns = columnsOf("Accounts");
+        if (!columns.contains(QStringLiteral("skypename")))
+            return;
+        const QByteArray sql =
+            "SELECT skypename, " + selectable(columns, {"fullname"}) + " FROM Accounts";
+        const Statement statement = prepare(sql.constData());
+        if (!next(statement.get()))
+            return;
+        m_history.ownUserId = columnString(statement.get(), 0);
+        const QString name = columnString(statement.get(), 1);
+        if (!m_history.ownUserId.isEmpty() && !name.isEmpty())
+            m_history.personNames.insert(m_history.ownUserId, name);
     }
 
     void nameGroups()
     {
-        const QString own = ownHandle();
+        // The account's own handle is left out of the names of untitled groups.
+        const QString& own = m_history.ownUserId;
         for (HistoryChat& chat : m_history.chats) {
             if (!chat.name.isEmpty())
                 continue;
@@ -609,11 +623,12 @@ private:
         // without rowids is read without telling).
         const auto [firstRow, lastRow] = rowidRange("Messages");
         const bool tellsProgress = lastRow > firstRow;
-        const Statement statement =
-            prepare(tellsProgress ? "SELECT convo_id, id, timestamp, from_dispname, author, "
-                                    "body_xml, rowid FROM Messages"
-                                  : "SELECT convo_id, id, timestamp, from_dispname, author, "
-                                    "body_xml FROM Messages");
+        // Columns 6 to 8 tell what the message is (NULL where the table lacks them).
+        const QByteArray sql =
+            "SELECT convo_id, id, timestamp, from_dispname, author, body_xml, "
+            + selectable(m_messageColumns, {"type", "edited_timestamp", "identities"})
+            + (tellsProgress ? ", rowid FROM Messages" : " FROM Messages");
+        const Statement statement = prepare(sql.constData());
         sqlite3_stmt* row = statement.get();
         qint64 currentConversation = 0;
         std::optional<size_t> chatIndex;
@@ -621,7 +636,7 @@ private:
         while (next(row)) {
             if (tellsProgress) {
                 const double place =
-                    double(sqlite3_column_int64(row, 6) - firstRow) / double(lastRow - firstRow);
+                    double(sqlite3_column_int64(row, 9) - firstRow) / double(lastRow - firstRow);
                 m_done = std::max(m_done, pageCheckShare
                                               + (1 - pageCheckShare) * std::clamp(place, 0.0, 1.0));
             }
@@ -652,7 +667,18 @@ private:
             if (author.starts_with("8:"))
                 author.remove_prefix(2);
             message.senderId = m_names.intern(author);
-            message.body = plainBody(historyText(row, 5), m_scratch, m_bodies);
+            const std::string_view body = historyText(row, 5);
+            message.body = plainBody(body, m_scratch, m_bodies);
+            LegacyMessageFacts facts;
+            facts.type = sqlite3_column_type(row, 6) == SQLITE_INTEGER
+                             ? int(std::clamp<qint64>(sqlite3_column_int64(row, 6), -1, 1 << 20))
+                             : -1;
+            facts.body = body;
+            facts.author = author;
+            facts.identities = columnText(row, 8);
+            if (sqlite3_column_type(row, 7) == SQLITE_INTEGER)
+                facts.editedSeconds = std::max<qint64>(0, sqlite3_column_int64(row, 7));
+            mapLegacyMessage(facts, message, m_bodies, m_markupScratch);
             m_history.chats[*chatIndex].messages.push_back(std::move(message));
             m_sortKeys[*chatIndex].push_back(id);
         }
@@ -692,6 +718,7 @@ private:
     std::exception_ptr m_stop;
     Database m_db;
     QSet<QString> m_contactColumns, m_conversationColumns;
+    QSet<QString> m_messageColumns;
     QHash<QString, QString> m_contactNames;
     ChatHistory m_history;
     std::unordered_map<qint64, size_t> m_chatOfConversation;
@@ -700,6 +727,7 @@ private:
     NamePool m_names;
     TextArena m_bodies;
     std::string m_scratch;
+    std::string m_markupScratch;
 };
 
 class LegacyReader {

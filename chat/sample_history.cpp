@@ -1,5 +1,7 @@
 #include "chat/sample_history.h"
 
+#include "chat/person_names.h"
+
 #include <QDateTime>
 
 namespace velmoran {
@@ -149,6 +151,8 @@ ChatHistoryPtr sampleHistory()
         when += qint64(83 * 24 * 60 + (i * 53) % 600) * minute;
     }
     history->chats.insert(history->chats.begin() + 2, std::move(group));
+    history->ownUserId = text(OwnId);
+    indexPeople(*history);
     return history;
 }
 

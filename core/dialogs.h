@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -42,6 +43,31 @@ public:
     virtual QString saveFileName(const SaveDialogRequest& request) = 0;
     // The chosen full paths, or none when cancelled.
     virtual QStringList openFileNames(const OpenDialogRequest& request) = 0;
+
+    // The window the dialogs are modal to and shown over: a handle of the window layer's (a
+    // QWidget there), only passed on below it; nullptr for none. DialogParent sets it for a
+    // while.
+    virtual void setParentWindow(QObject* window) { Q_UNUSED(window); }
+    virtual QObject* parentWindow() const { return nullptr; }
+};
+
+// While it lives, dialogs are modal to window (a window other than the main one asks them:
+// the main window must not come in front of it). Restores the one before.
+class DialogParent {
+public:
+    DialogParent(Dialogs& dialogs, QObject* window)
+        : m_dialogs(dialogs)
+        , m_before(dialogs.parentWindow())
+    {
+        m_dialogs.setParentWindow(window);
+    }
+    ~DialogParent() { m_dialogs.setParentWindow(m_before); }
+    DialogParent(const DialogParent&) = delete;
+    DialogParent& operator=(const DialogParent&) = delete;
+
+private:
+    Dialogs& m_dialogs;
+    QObject* m_before;
 };
 
 } // namespace velmoran

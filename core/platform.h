@@ -4,6 +4,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 namespace velmoran {
 
 class Dialogs;
@@ -16,10 +18,13 @@ struct ShellOpenRequest {
     QString parameters;    // none
     QString workingFolder; // the folder the opened program starts in
     int showMode = 5;      // show and activate
+    // Told when the desktop cannot open the file (no application for its type, no opener, the
+    // file gone), possibly after openDocument returned: why, as a phrase. Unset: not told.
+    std::function<void(const QString& reason)> failed;
 };
 
 // The desktop's shell: documents and addresses open in their default applications.
-// Outcomes are not reported back; callers never check them.
+// Outcomes are not reported back, except to a document request that sets `failed`.
 class Shell {
 public:
     virtual ~Shell() = default;

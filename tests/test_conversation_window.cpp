@@ -18,14 +18,18 @@
 #include "scoped_environment.h"
 #include "window_harness.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QFontDatabase>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -33,6 +37,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QToolTip>
 
 #include <archive.h>
@@ -217,6 +222,81 @@ ChatHistoryPtr historySharing(const QString& archive, const SharedFile& file, co
     history->chats.push_back(chat);
     history->contacts << chat.peerHandle;
     return history;
+}
+
+// The 1-based results row whose field is field, the first of them.
+int resultsRowOfField(Form1& form, MessageField field)
+{
+    for (qsizetype row = 1; row <= form.results().size(); ++row) {
+        if (form.results().field(row) == field)
+            return int(row);
+    }
+    return -1;
+}
+
+// Pixels of an image within rect whose colour is close to colour.
+int pixelsLike(const QImage& image, const QRect& rect, const QColor& colour)
+{
+    int count = 0;
+    for (int y = std::max(rect.top(), 0); y <= std::min(rect.bottom(), image.height() - 1); ++y) {
+        for (int x = std::max(rect.left(), 0); x <= std::min(rect.right(), image.width() - 1);
+             ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (std::abs(pixel.red() - colour.red()) + std::abs(pixel.green() - colour.green())
+                    + std::abs(pixel.blue() - colour.blue())
+                < 30)
+                ++count;
+        }
+    }
+    return count;
+}
+
+// Pixels within rect of an image that are strongly coloured, as an emoji's are.
+int colouredPixels(const QImage& image, const QRect& rect)
+{
+    int count = 0;
+    for (int y = std::max(rect.top(), 0); y <= std::min(rect.bottom(), image.height() - 1); ++y) {
+        for (int x = std::max(rect.left(), 0); x <= std::min(rect.right(), image.width() - 1);
+             ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.hsvSaturation() > 120 && pixel.value() > 60)
+                ++count;
+        }
+    }
+    return count;
+}
+
+bool hasIsolates(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() >= 0x2066 && c.unicode() <= 0x2069; });
+}
+
+// A history of one-to-one chats named as given, each with three messages by its partner.
+ChatHistoryPtr historyOfNames(const QStringList& names)
+{
+    auto history = std::make_shared<ChatHistory>();
+    qint64 t = 1'600'000'000'000;
+    for (const QString& name : names) {
+        HistoryChat chat;
+        chat.peerHandle = QStringLiteral("peer%1").arg(history->chats.size());
+        chat.id = QStringLiteral("8:") + chat.peerHandle;
+        chat.name = name;
+        for (int i = 0; i < 3; ++i)
+            chat.messages.push_back({t += 60'000, name, QStringLiteral("hello %1").arg(i)});
+        history->contacts << chat.peerHandle;
+        history->chats.push_back(std::move(chat));
+    }
+    return history;
+}
+
+QMenu* visibleMenu(QWidget* under)
+{
+    for (QMenu* menu : under->findChildren<QMenu*>()) {
+        if (menu->isVisible())
+            return menu;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -707,8 +787,9 @@ private slots:
             Window w;
             QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
             ConversationWindow* c = w.conversation();
-            c->resize(1000, 700);
-            c->splitter()->setSizes({400, 580});
+            // Within the test screen (800 by 600): a window opens fully on its screen.
+            c->resize(760, 540);
+            c->splitter()->setSizes({300, 440});
             sizes = c->splitter()->sizes();
             size = c->size();
             c->close();
@@ -1054,6 +1135,541 @@ private slots:
         QCOMPARE(QDir(temporary).entryList({QStringLiteral("velmoran-files-*")},
                                            QDir::AllEntries | QDir::Hidden),
                  QStringList());
+    }
+
+    // Every way in leaves the keyboard on the message shown, marked as current: Ctrl+C copies
+    // it at once.
+    void everyWayInFocusesTheMessage_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("Show in Conversation") << "results menu";
+        QTest::newRow("Enter on a results row") << "results enter";
+        QTest::newRow("Show Conversation") << "contact menu";
+        QTest::newRow("--conversation") << "command line";
+    }
+    void everyWayInFocusesTheMessage()
+    {
+        QFETCH(QString, way);
+        Window w;
+        const QString body = QStringLiteral("Lunch at the usual place?");
+        int expected = -1;
+        if (way.startsWith(u"results")) {
+            w.search(QStringLiteral("Lunch at"), true);
+            const int row = w.resultsRow(QStringLiteral("olga.petrova"), body, 1);
+            QVERIFY(row > 0);
+            QTableView* results = w.form.resultsListView();
+            if (way == u"results menu") {
+                QVERIFY(
+                    chooseFromMenu(results, row - 1, ConversationEntry::showInConversationText()));
+            } else {
+                results->setFocus();
+                results->setCurrentIndex(results->model()->index(row - 1, 0));
+                QTest::keyClick(results, Qt::Key_Return);
+            }
+            const HistoryChat& olga =
+                w.current->chats[size_t(chatOf(*w.current, QStringLiteral("olga.petrova")))];
+            for (size_t i = 0; i < olga.messages.size() && expected < 0; ++i) {
+                if (olga.messages[i].body == body)
+                    expected = int(i);
+            }
+        } else if (way == u"contact menu") {
+            w.form.button(2)->click();
+            int lucia = -1;
+            for (qsizetype row = 1; row <= w.form.contacts().size(); ++row) {
+                if (w.form.contacts().text(row) == QLatin1String("lucia.fernandez"))
+                    lucia = int(row) - 1;
+            }
+            QVERIFY(chooseFromMenu(w.form.contactListView(), lucia,
+                                   ConversationEntry::showConversationText()));
+            expected =
+                int(w.current->chats[size_t(chatOf(*w.current, QStringLiteral("lucia.fernandez")))]
+                        .messages.size())
+                - 1;
+        } else {
+            QVERIFY(w.form.conversations().showContact(QStringLiteral("kenji.tanaka")));
+            expected =
+                int(w.current->chats[size_t(chatOf(*w.current, QStringLiteral("kenji.tanaka")))]
+                        .messages.size())
+                - 1;
+        }
+        ConversationWindow* c = w.conversation();
+        QVERIFY(c && c->isVisible());
+        QVERIFY(QTest::qWaitForWindowActive(c));
+        QCOMPARE(c->currentMessage(), expected);
+        QCOMPARE(QApplication::focusWidget(), c->messageView());
+
+        // The current row is framed while the list has the focus, and only then.
+        MessageView* view = c->messageView();
+        const QRect row = view->visualRect(view->currentIndex());
+        QApplication::processEvents();
+        const QImage focused = view->viewport()->grab(row).toImage();
+        c->filterBox()->setFocus();
+        QApplication::processEvents();
+        const QImage unfocused = view->viewport()->grab(row).toImage();
+        QVERIFY(focused != unfocused);
+        view->setFocus();
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(w.fake.clipboard.text, c->messageModel().copyLine(expected) + QLatin1Char('\n'));
+    }
+
+    void keysCloseTheWindow_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("closes");
+        const int none = Qt::NoModifier;
+        QTest::newRow("Escape in the messages")
+            << "messages" << int(Qt::Key_Escape) << none << true;
+        QTest::newRow("Escape in the list") << "list" << int(Qt::Key_Escape) << none << true;
+        QTest::newRow("Escape in the filter box")
+            << "filter" << int(Qt::Key_Escape) << none << true;
+        QTest::newRow("Escape in the find bar closes the bar only")
+            << "find" << int(Qt::Key_Escape) << none << false;
+        QTest::newRow("Ctrl+W in the messages")
+            << "messages" << int(Qt::Key_W) << int(Qt::ControlModifier) << true;
+        QTest::newRow("Ctrl+W in the find bar")
+            << "find" << int(Qt::Key_W) << int(Qt::ControlModifier) << true;
+    }
+    void keysCloseTheWindow()
+    {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, closes);
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
+        ConversationWindow* c = w.conversation();
+        QVERIFY(QTest::qWaitForWindowActive(c));
+        QWidget* target = c->messageView();
+        if (focus == u"list")
+            target = c->conversationList();
+        else if (focus == u"filter")
+            target = c->filterBox();
+        if (focus == u"find") {
+            c->openFindBar();
+            target = c->findText();
+        }
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(c->isVisible(), !closes);
+        if (!closes) {
+            QVERIFY(!c->findBar()->isVisible());
+            QCOMPARE(QApplication::focusWidget(), c->messageView());
+        }
+        QVERIFY(w.window.isVisible());
+    }
+
+    // Shift+F10 and the Menu key open the message menu at the current message.
+    void keyboardOpensTheMessageMenu_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier);
+        QTest::newRow("Menu key") << int(Qt::Key_Menu) << int(Qt::NoModifier);
+    }
+    void keyboardOpensTheMessageMenu()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("kenji.tanaka")));
+        ConversationWindow* c = w.conversation();
+        QVERIFY(QTest::qWaitForWindowActive(c));
+        MessageView* view = c->messageView();
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Home);
+        QTest::keyClick(view, Qt::Key_Down);
+        const int message = c->currentMessage();
+        QVERIFY(message >= 0);
+        QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QMenu* menu = visibleMenu(view);
+        QVERIFY(menu);
+        const QRect row = view->visualRect(view->currentIndex());
+        const QPoint at = view->viewport()->mapToGlobal(row.center());
+        QVERIFY2(
+            std::abs(menu->pos().y() - at.y()) <= row.height(),
+            qPrintable(QStringLiteral("menu at %1, row at %2").arg(menu->pos().y()).arg(at.y())));
+        QAction* copy = nullptr;
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QLatin1String("Copy"))
+                copy = action;
+        }
+        QVERIFY(copy && copy->isEnabled());
+        copy->trigger();
+        menu->close();
+        QCOMPARE(w.fake.clipboard.text, c->messageModel().copyLine(message) + QLatin1Char('\n'));
+        // A second request while the menu is open opens no second menu.
+        QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QContextMenuEvent again(QContextMenuEvent::Keyboard, QPoint(1, 1),
+                                view->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(view, &again);
+        int open = 0;
+        for (QMenu* shown : view->findChildren<QMenu*>())
+            open += shown->isVisible() ? 1 : 0;
+        QCOMPARE(open, 1);
+    }
+
+    // Typing in the filter changes the list only; Down goes into it, Enter chooses; a label
+    // tells when nothing matches.
+    void filterBoxLeavesTheShownConversation()
+    {
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
+        ConversationWindow* c = w.conversation();
+        QVERIFY(QTest::qWaitForWindowActive(c));
+        const QString annaTitle = c->windowTitle();
+        const int annaMessage = c->currentMessage();
+        c->filterBox()->setFocus();
+        QTest::keyClicks(c->filterBox(), QStringLiteral("TEAM"));
+        QCOMPARE(c->conversationList()->model()->rowCount(), 1);
+        QCOMPARE(c->windowTitle(), annaTitle);
+        QCOMPARE(c->currentMessage(), annaMessage);
+        QVERIFY(!c->noMatchLabel()->isVisible());
+
+        QTest::keyClick(c->filterBox(), Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), c->conversationList());
+        QCOMPARE(c->windowTitle(), annaTitle);
+        QTest::keyClick(c->conversationList(), Qt::Key_Return);
+        QCOMPARE(c->windowTitle(), QStringLiteral("Team chat - Velmoran"));
+        QCOMPARE(QApplication::focusWidget(), c->messageView());
+
+        c->filterBox()->setFocus();
+        c->filterBox()->selectAll();
+        QTest::keyClicks(c->filterBox(), QStringLiteral("zz-nobody-zz"));
+        QCOMPARE(c->conversationList()->model()->rowCount(), 0);
+        QVERIFY(c->noMatchLabel()->isVisible());
+        QCOMPARE(c->windowTitle(), QStringLiteral("Team chat - Velmoran"));
+        c->filterBox()->clear();
+        QVERIFY(!c->noMatchLabel()->isVisible());
+        // The shown conversation is the list's current row again.
+        QCOMPARE(
+            c->conversationList()->currentIndex().data(ConversationListModel::ChatRole).toInt(),
+            c->currentChat());
+    }
+
+    // Typed text goes to the nearest match at or after the current message, not before it.
+    void typingFindsFromTheCurrentMessage_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("from"); // the n-th message of the chat; -1 the last
+        QTest::newRow("from the first message") << "lunch" << 0;
+        QTest::newRow("from the middle") << "lunch" << 7;
+        QTest::newRow("a match itself stays") << "o" << 3;
+        QTest::newRow("after the last match, nothing moves") << "lunch" << -1;
+    }
+    void typingFindsFromTheCurrentMessage()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, from);
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("olga.petrova")));
+        ConversationWindow* c = w.conversation();
+        const HistoryChat& olga =
+            w.current->chats[size_t(chatOf(*w.current, QStringLiteral("olga.petrova")))];
+        if (from < 0)
+            from = int(olga.messages.size()) - 1;
+        QVERIFY(from < int(olga.messages.size()));
+        QVERIFY(QTest::qWaitForWindowActive(c));
+        MessageView* view = c->messageView();
+        view->setCurrentIndex(c->messageModel().index(c->messageModel().rowOfMessage(from)));
+        const QList<int> matches = messagesContaining(olga, text, Qt::CaseInsensitive);
+        QVERIFY(!matches.isEmpty());
+        int expected = from;
+        for (const int m : matches) {
+            if (m >= from) {
+                expected = m;
+                break;
+            }
+        }
+        if (from == int(olga.messages.size()) - 1)
+            QVERIFY2(!matches.contains(from), "the last message must not match here");
+        c->openFindBar();
+        QTest::keyClicks(c->findText(), text);
+        QCOMPARE(c->currentMessage(), expected);
+        QCOMPARE(c->findCountText(),
+                 QStringLiteral("%1 of %2").arg(matches.indexOf(expected) + 1).arg(matches.size()));
+        // F3 goes on after it, Shift+F3 back before it.
+        QTest::keyClick(c->findText(), Qt::Key_F3);
+        const qsizetype at = matches.indexOf(c->currentMessage());
+        QVERIFY(at >= 0);
+        QTest::keyClick(c->findText(), Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(c->currentMessage(), matches[(at + matches.size() - 1) % matches.size()]);
+    }
+
+    // A row found by its time or its sender selects the message and marks that field; the
+    // find bar gets no text that no message text holds.
+    void hitByTimeOrSenderMarksTheField_data()
+    {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<int>("field");
+        QTest::newRow("time") << " 20" << int(MessageField::Timestamp);
+        QTest::newRow("sender") << QStringLiteral("Ольга") << int(MessageField::FromDisplayName);
+    }
+    void hitByTimeOrSenderMarksTheField()
+    {
+        QFETCH(QString, search);
+        QFETCH(int, field);
+        Window w;
+        w.search(search, true);
+        const int row = resultsRowOfField(w.form, MessageField(field));
+        QVERIFY(row > 0);
+        QVERIFY(chooseFromMenu(w.form.resultsListView(), row - 1,
+                               ConversationEntry::showInConversationText()));
+        ConversationWindow* c = w.conversation();
+        QVERIFY(c && c->isVisible());
+        const MessageRef ref = w.form.results().messageRef(row);
+        QCOMPARE(c->currentChat(), int(ref.chat));
+        QCOMPARE(c->currentMessage(), int(ref.message));
+        QCOMPARE(c->findText()->text(), QString());
+        QVERIFY(c->findCountText() != QLatin1String("No matches"));
+        QCOMPARE(c->messageDelegate().markedMessage(), c->currentMessage());
+        // The mark shows: the find colour under the time or the sender of that row.
+        MessageView* view = c->messageView();
+        view->clearFocus();
+        view->selectionModel()->clearSelection();
+        QApplication::processEvents();
+        const QRect rowRect = view->visualRect(
+            c->messageModel().index(c->messageModel().rowOfMessage(c->currentMessage())));
+        const QImage image = view->viewport()->grab().toImage().scaled(view->viewport()->size());
+        QVERIFY(pixelsLike(image, rowRect, QColor(255, 214, 64)) > 20);
+        // Another message of the chat is not marked.
+        const int other = c->currentMessage() > 0 ? c->currentMessage() - 1 : 1;
+        const QRect otherRect =
+            view->visualRect(c->messageModel().index(c->messageModel().rowOfMessage(other)));
+        QCOMPARE(pixelsLike(image, otherRect, QColor(255, 214, 64)), 0);
+    }
+
+    // Messages about opening a shared file belong to the conversation window; a file the
+    // desktop cannot open is told.
+    void openFileMessagesBelongToTheWindow_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("desktop"); // why the desktop cannot open it; "" it can
+        QTest::addColumn<int>("told");
+        QTest::newRow("no copy in the export") << "gone.png"
+                                               << "" << 1;
+        QTest::newRow("no application for it") << "notes.txt"
+                                               << "no application" << 1;
+        QTest::newRow("opened") << "notes.txt"
+                                << "" << 0;
+    }
+    void openFileMessagesBelongToTheWindow()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QString, desktop);
+        QFETCH(int, told);
+        QTemporaryDir work;
+        const QString tar = work.filePath(QStringLiteral("chat_export.tar"));
+        QVERIFY(writeTar(tar, {{"messages.json", "{}"}, {"media/0-n.1.txt", "notes"}}));
+        const QString id = fileName == u"notes.txt" ? QStringLiteral("0-n") : QStringLiteral("0-g");
+        Window w(historySharing(tar, SharedFile{id, fileName, 5}, fileName));
+        w.fake.shell.cannotOpen = desktop;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna")));
+        ConversationWindow* c = w.conversation();
+        c->openFile(0);
+        QCOMPARE(w.fake.dialogs.messages().size(), told);
+        for (const test::ShownDialog& shown : std::as_const(w.fake.dialogs.shown)) {
+            QCOMPARE(shown.parent, static_cast<QObject*>(c));
+            QVERIFY2(shown.text.contains(fileName), qPrintable(shown.text));
+            if (!desktop.isEmpty())
+                QVERIFY2(shown.text.contains(desktop), qPrintable(shown.text));
+        }
+        // Afterwards dialogs are the main window's again.
+        QCOMPARE(w.fake.dialogs.parentWindow(), nullptr);
+    }
+
+    // The desktop's opener tells the program when it could not open a file: xdg-open's exit
+    // statuses, or no file left to open.
+    void desktopShellTellsAFileNotOpened_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("fileThere");
+        QTest::addColumn<QString>("reason"); // "" none told
+        QTest::newRow("opened") << 0 << true << "";
+        QTest::newRow("no application (3)") << 3 << true << "no application";
+        QTest::newRow("the application failed (4)") << 4 << true << "failed";
+        QTest::newRow("no such file (2)") << 2 << true << "no longer there";
+        QTest::newRow("the copy is gone") << 0 << false << "no longer there";
+    }
+    void desktopShellTellsAFileNotOpened()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, fileThere);
+        QFETCH(QString, reason);
+        QTemporaryDir work;
+        const QString bin = work.filePath(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(bin));
+        const QString log = work.filePath(QStringLiteral("started"));
+        QFile script(bin + QStringLiteral("/xdg-open"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"$1\" > '%1'\nexit %2\n")
+                         .arg(log)
+                         .arg(status)
+                         .toUtf8());
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const test::ScopedEnvironment path("PATH", QFile::encodeName(bin) + ':' + qgetenv("PATH"));
+        const QString file = work.filePath(QStringLiteral("a file.txt"));
+        if (fileThere) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        DesktopShell shell;
+        ShellOpenRequest request;
+        request.file = QLatin1Char('"') + file + QLatin1Char('"');
+        request.workingFolder = work.path();
+        QStringList told;
+        request.failed = [&told](const QString& why) { told << why; };
+        shell.openDocument(request);
+        if (fileThere)
+            QTRY_VERIFY(QFile::exists(log));
+        // The status is read once xdg-open has ended.
+        QTest::qWait(200);
+        QCOMPARE(told.size(), reason.isEmpty() ? 0 : 1);
+        if (!reason.isEmpty())
+            QVERIFY2(told.first().contains(reason), qPrintable(told.first()));
+        if (fileThere) {
+            QFile started(log);
+            QVERIFY(started.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(started.readAll()).trimmed(), file);
+        }
+    }
+
+    void windowFitsItsScreen_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("fitted");
+        const QRect screen(0, 0, 800, 600);
+        QTest::newRow("inside") << QRect(10, 20, 300, 200) << screen << QRect(10, 20, 300, 200);
+        QTest::newRow("off the right and bottom")
+            << QRect(700, 500, 300, 200) << screen << QRect(500, 400, 300, 200);
+        QTest::newRow("off the top left")
+            << QRect(-50, -30, 300, 200) << screen << QRect(0, 0, 300, 200);
+        QTest::newRow("larger than the screen")
+            << QRect(100, 100, 1200, 900) << screen << QRect(0, 0, 800, 600);
+        QTest::newRow("second screen, panel on top")
+            << QRect(1900, 10, 700, 500) << QRect(1920, 32, 1280, 992) << QRect(1920, 32, 700, 500);
+    }
+    void windowFitsItsScreen()
+    {
+        QFETCH(QRect, frame);
+        QFETCH(QRect, available);
+        QFETCH(QRect, fitted);
+        QCOMPARE(ConversationWindow::withinScreen(frame, available), fitted);
+    }
+
+    // A size remembered from a larger screen, or a place off the screen, still opens the
+    // window fully on its screen.
+    void windowOpensOnTheScreen()
+    {
+        {
+            Window w;
+            QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
+            ConversationWindow* c = w.conversation();
+            c->setGeometry(600, 450, 1500, 1000);
+            c->close();
+        }
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
+        ConversationWindow* c = w.conversation();
+        const QRect available = c->screen()->availableGeometry();
+        QVERIFY2(available.contains(c->frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(c->frameGeometry().x())
+                                .arg(c->frameGeometry().y())
+                                .arg(c->frameGeometry().width())
+                                .arg(c->frameGeometry().height())));
+        QSettings().remove(QStringLiteral("ConversationWindow"));
+    }
+
+    // Names are isolated on screen (a right-to-left name does not reorder what follows it);
+    // what assistive technology reads holds no isolates, and every control has a name.
+    void namesAreIsolatedButNotForAssistiveTechnology()
+    {
+        const QString hebrew = QStringLiteral("\u05D3\u05E0\u05D4 \u05DB\u05D4\u05DF");
+        Window w(historyOfNames({hebrew, QStringLiteral("Anna")}));
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("peer0")));
+        ConversationWindow* c = w.conversation();
+        QVERIFY(c->header()->text().startsWith(QChar(0x2068) + hebrew + QChar(0x2069)));
+
+        c->openFindBar();
+        QList<QWidget*> controls{c->noMatchLabel()};
+        for (QWidget* widget : c->findChildren<QWidget*>()) {
+            // (A line edit's clear button is part of the line edit.)
+            if (!widget->isVisibleTo(c) || qobject_cast<QLineEdit*>(widget->parentWidget()))
+                continue;
+            if (qobject_cast<QAbstractItemView*>(widget) || qobject_cast<QLineEdit*>(widget)
+                || qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget)
+                || qobject_cast<QProgressBar*>(widget))
+                controls << widget;
+        }
+        QVERIFY(controls.size() >= 10);
+        for (QWidget* widget : std::as_const(controls)) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(a);
+            const QString name = a->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty(), widget->metaObject()->className());
+            QVERIFY2(!hasIsolates(name), qPrintable(name));
+        }
+        // The rows of the conversation list are read without isolates too.
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(c->conversationList());
+        bool sawHebrew = false;
+        for (int i = 0; i < list->childCount(); ++i) {
+            const QString text = list->child(i)->text(QAccessible::Name);
+            QVERIFY2(!hasIsolates(text), qPrintable(text));
+            sawHebrew |= text.startsWith(hebrew);
+        }
+        QVERIFY(sawHebrew);
+        // The main window's two lists have names.
+        for (QTableView* view : {w.form.contactListView(), w.form.resultsListView()})
+            QVERIFY(
+                !QAccessible::queryAccessibleInterface(view)->text(QAccessible::Name).isEmpty());
+    }
+
+    // The results row's tooltip isolates a right-to-left sender between the time and the
+    // rest; a left-to-right one stays as it is.
+    void tooltipIsolatesARightToLeftSender()
+    {
+        const QString arabic = QStringLiteral("\u0633\u0627\u0631\u0629");
+        Window w(historyOfNames({arabic}));
+        w.search(QStringLiteral("hello 1"), true);
+        QVERIFY(w.form.results().size() >= 1);
+        QTableView* results = w.form.resultsListView();
+        const QString tip =
+            toolTipAt(results, results->visualRect(results->model()->index(0, 2)).center());
+        QVERIFY2(tip.contains(QStringLiteral(", ") + QChar(0x2068) + arabic + QChar(0x2069)
+                              + QLatin1Char('\n')),
+                 qPrintable(tip));
+        QVERIFY2(tip.startsWith(QChar(0x2068) + arabic + QChar(0x2069) + QLatin1Char('\n')),
+                 qPrintable(tip));
+    }
+
+    // Emoji in the conversation list and over the messages are drawn in colour too.
+    void emojiInListAndHeaderAreInColour()
+    {
+        bool colourEmoji = false;
+        for (const QString& family : QFontDatabase::families())
+            colourEmoji |= family.contains(QLatin1String("Color Emoji"), Qt::CaseInsensitive);
+        if (!colourEmoji)
+            QSKIP("No colour emoji font is installed (Debian: fonts-noto-color-emoji).");
+        Window w(historyOfNames({QStringLiteral("Party \U0001F384\U0001F384\U0001F384")}));
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("peer0")));
+        ConversationWindow* c = w.conversation();
+        c->resize(760, 540);
+        QApplication::processEvents();
+        QListView* list = c->conversationList();
+        list->clearSelection();
+        list->setCurrentIndex({});
+        QApplication::processEvents();
+        const QRect row = list->visualRect(list->model()->index(0, 0));
+        const QImage listImage =
+            list->viewport()->grab().toImage().scaled(list->viewport()->size());
+        QVERIFY2(colouredPixels(listImage, row) >= 10, "no colour in the list's row");
+        const QImage header = c->header()->grab().toImage();
+        QVERIFY2(colouredPixels(header, header.rect()) >= 10, "no colour in the header");
     }
 
     void emojiIsDrawnInColour()

@@ -1,6 +1,7 @@
 #include "chat/body_markup.h"
 #include "chat/export_reader.h"
 #include "chat/mapped_file.h"
+#include "chat/person_names.h"
 #include "core/failure.h"
 #include "history_files.h"
 #include "test_data.h"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 using namespace velmoran;
+using namespace Qt::Literals::StringLiterals;
 using velmoran::test::failureOf;
 using velmoran::test::readFixture;
 
@@ -476,6 +478,182 @@ private slots:
         QCOMPARE(history.chats[1].members.size(), 3);
         QCOMPARE(history.chats[3].messages[0].senderId, QStringLiteral("28:concierge"));
         QCOMPARE(history.chats[4].messages.size(), size_t(0));
+    }
+
+    // Each sender id has one name over the whole history: the latest display name it used,
+    // else a name the history gives it otherwise, else its handle.
+    void everyPersonHasOneName_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("senderId");
+        QTest::addColumn<QString>("name");
+        auto from = [](const char* time, const char* sender, const char* name) {
+            return messageAt(QByteArray("\"") + time + "\"",
+                             QByteArray(",\"from\":\"") + sender + "\",\"displayName\":" + name);
+        };
+        const QByteArray named = from("2021-01-01T00:00:00Z", "8:me.myself", "\"Me Myself\"");
+        const QByteArray unnamed = from("2021-01-02T00:00:00Z", "8:me.myself", "null");
+        QTest::newRow("a message without a name, after a named one")
+            << exportOf("{\"id\":\"8:anna\",\"MessageList\":[" + named + "," + unnamed + "]}")
+            << u"me.myself"_s << u"Me Myself"_s;
+        QTest::newRow("the same, asked with the 8: of the id")
+            << exportOf("{\"id\":\"8:anna\",\"MessageList\":[" + unnamed + "," + named + "]}")
+            << u"8:me.myself"_s << u"Me Myself"_s;
+        QTest::newRow("the latest name over every chat, whatever the file order")
+            << exportOf("{\"id\":\"8:anna\",\"MessageList\":["
+                        + from("2022-05-01T00:00:00Z", "8:anna", "\"Anna New\"")
+                        + "]},{\"id\":\"19:g@thread.skype\",\"MessageList\":["
+                        + from("2021-05-01T00:00:00Z", "8:anna", "\"Anna Old\"") + "]}")
+            << u"anna"_s << u"Anna New"_s;
+        QTest::newRow("a name that is only the id does not count")
+            << exportOf("{\"id\":\"19:g@thread.skype\",\"MessageList\":["
+                        + from("2021-05-01T00:00:00Z", "8:live:bob", "\"Bob\"") + ","
+                        + from("2022-05-01T00:00:00Z", "8:live:bob", "\"live:bob\"") + "]}")
+            << u"live:bob"_s << u"Bob"_s;
+        QTest::newRow("never named: the handle")
+            << exportOf("{\"id\":\"19:g@thread.skype\",\"MessageList\":["
+                        + from("2021-05-01T00:00:00Z", "8:live:bob", "null") + "]}")
+            << u"live:bob"_s << u"live:bob"_s;
+        QTest::newRow("a partner without messages: the chat's name")
+            << exportOf("{\"id\":\"8:carol\",\"displayName\":\"Carol C\",\"MessageList\":[]}")
+            << u"carol"_s << u"Carol C"_s;
+        QTest::newRow("the partner's latest name before the chat's")
+            << exportOf("{\"id\":\"8:carol\",\"displayName\":\"Carol C\",\"MessageList\":["
+                        + from("2021-05-01T00:00:00Z", "8:carol", "\"Caroline\"") + "]}")
+            << u"carol"_s << u"Caroline"_s;
+        QTest::newRow("a member without messages: the handle")
+            << exportOf("{\"id\":\"19:g@thread.skype\",\"threadProperties\":{\"members\":"
+                        "\"[\\\"8:live:dan\\\"]\"},\"MessageList\":[]}")
+            << u"live:dan"_s << u"live:dan"_s;
+        QTest::newRow("a bot never named: its handle")
+            << exportOf("{\"id\":\"28:concierge\",\"MessageList\":["
+                        + from("2021-05-01T00:00:00Z", "28:concierge", "null") + "]}")
+            << u"28:concierge"_s << u"concierge"_s;
+    }
+
+    void everyPersonHasOneName()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, senderId);
+        QFETCH(QString, name);
+        for (const size_t window : {size_t(0), size_t(64)}) {
+            ChatHistory history =
+                parseExportJsonInWindows(json, QStringLiteral("messages.json"), window);
+            indexPeople(history);
+            QCOMPARE(personName(history, senderId), name);
+        }
+    }
+
+    // The export names its own user; ids are compared as messages name their sender.
+    void theExportsOwnUserIsKnown_data()
+    {
+        QTest::addColumn<QByteArray>("userId");
+        QTest::addColumn<QString>("senderId");
+        QTest::addColumn<bool>("own");
+        QTest::newRow("ordinary account") << QByteArray("8:me.myself") << u"me.myself"_s << true;
+        QTest::newRow("with its 8:") << QByteArray("8:me.myself") << u"8:me.myself"_s << true;
+        QTest::newRow("live account") << QByteArray("8:live:me") << u"live:me"_s << true;
+        QTest::newRow("somebody else") << QByteArray("8:live:me") << u"live:anna"_s << false;
+        QTest::newRow("no user named") << QByteArray() << u"me.myself"_s << false;
+    }
+
+    void theExportsOwnUserIsKnown()
+    {
+        QFETCH(QByteArray, userId);
+        QFETCH(QString, senderId);
+        QFETCH(bool, own);
+        const QByteArray user = userId.isEmpty() ? QByteArray() : ",\"userId\":\"" + userId + "\"";
+        // The user named after the conversations is read too.
+        const QByteArray json = "{\"conversations\":[{\"id\":\"8:anna\",\"MessageList\":["
+                                + messageAt("\"2021-01-01T00:00:00Z\"") + "]}]" + user + "}";
+        for (const size_t window : {size_t(0), size_t(32)}) {
+            const ChatHistory history =
+                parseExportJsonInWindows(json, QStringLiteral("messages.json"), window);
+            QCOMPARE(isOwnUser(history, senderId), own);
+        }
+    }
+
+    // A group's member count, listed or stated ("membercount").
+    void groupsKeepTheirMemberCount_data()
+    {
+        QTest::addColumn<QByteArray>("properties");
+        QTest::addColumn<qsizetype>("count");
+        QTest::addColumn<qsizetype>("listed");
+        QTest::newRow("stated only")
+            << QByteArray("{\"membercount\":5,\"topic\":\"Team\"}") << qsizetype(5) << qsizetype(0);
+        QTest::newRow("stated and listed")
+            << QByteArray("{\"membercount\":2,\"members\":\"[\\\"8:a\\\",\\\"8:b\\\"]\"}")
+            << qsizetype(2) << qsizetype(2);
+        QTest::newRow("no count") << QByteArray("{\"membercount\":\"5\"}") << qsizetype(0)
+                                  << qsizetype(0);
+        QTest::newRow("below zero")
+            << QByteArray("{\"membercount\":-1}") << qsizetype(0) << qsizetype(0);
+        QTest::newRow("not whole")
+            << QByteArray("{\"membercount\":2.5}") << qsizetype(0) << qsizetype(0);
+    }
+
+    void groupsKeepTheirMemberCount()
+    {
+        QFETCH(QByteArray, properties);
+        QFETCH(qsizetype, count);
+        QFETCH(qsizetype, listed);
+        const QByteArray json = exportOf("{\"id\":\"19:g@thread.skype\",\"threadProperties\":"
+                                         + properties + ",\"MessageList\":[]}");
+        for (const size_t window : {size_t(0), size_t(16)}) {
+            const ChatHistory history =
+                parseExportJsonInWindows(json, QStringLiteral("messages.json"), window);
+            QCOMPARE(history.chats.size(), size_t(1));
+            QCOMPARE(history.chats[0].memberCount, count);
+            QCOMPARE(history.chats[0].members.size(), listed);
+        }
+    }
+
+    // The name each chat is shown by: a bot's name, chats of one name told apart.
+    void chatsAreShownByDistinctNames_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QStringList>("names");
+        const QByteArray team = "{\"id\":\"19:a@thread.skype\",\"threadProperties\":"
+                                "{\"topic\":\"Team\"},\"MessageList\":[]}";
+        const QByteArray team2 = "{\"id\":\"19:b@thread.skype\",\"threadProperties\":"
+                                 "{\"topic\":\"Team\"},\"MessageList\":[]}";
+        QTest::newRow("two groups named Team")
+            << exportOf(team + "," + team2) << QStringList{u"Team"_s, u"Team (2)"_s};
+        QTest::newRow("a number another chat has is skipped")
+            << exportOf(team + "," + team2
+                        + ",{\"id\":\"19:c@thread.skype\",\"displayName\":"
+                          "\"Team (2)\",\"MessageList\":[]}")
+            << QStringList{u"Team"_s, u"Team (3)"_s, u"Team (2)"_s};
+        QTest::newRow("a bot by its name") << exportOf(
+            "{\"id\":\"28:concierge\",\"displayName\":\"Concierge\",\"MessageList\":[]}")
+                                           << QStringList{u"Concierge"_s};
+        QTest::newRow("a bot named by its messages")
+            << exportOf("{\"id\":\"28:concierge\",\"displayName\":null,\"MessageList\":["
+                        + messageAt("\"2021-01-01T00:00:00Z\"",
+                                    ",\"from\":\"8:concierge\",\"displayName\":\"Concierge\"")
+                        + "]}")
+            << QStringList{u"Concierge"_s};
+        QTest::newRow("a bot never named")
+            << exportOf("{\"id\":\"28:concierge\",\"MessageList\":[]}")
+            << QStringList{u"concierge"_s};
+        QTest::newRow("a partner by their latest name")
+            << exportOf("{\"id\":\"8:anna\",\"displayName\":\"Anna\",\"MessageList\":["
+                        + messageAt("\"2021-01-01T00:00:00Z\"",
+                                    ",\"from\":\"8:anna\",\"displayName\":\"Anna K\"")
+                        + "]}")
+            << QStringList{u"Anna K"_s};
+    }
+
+    void chatsAreShownByDistinctNames()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QStringList, names);
+        ChatHistory history = parseExportJson(json, QStringLiteral("messages.json"));
+        indexPeople(history);
+        QStringList shown;
+        for (size_t i = 0; i < history.chats.size(); ++i)
+            shown << chatShownName(history, i);
+        QCOMPARE(shown, names);
     }
 
     void sendersShareOneString()

@@ -9,6 +9,7 @@
 #include <QDropEvent>
 #include <QImage>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,6 +101,35 @@ private slots:
         QVERIFY(hint.contains(QStringLiteral("_export.tar")));
         QVERIFY(hint.contains(QStringLiteral("main.db")));
         QVERIFY(hint.contains(QStringLiteral("drop")));
+    }
+
+    // The open dialog's first filter shows every kind of history the program reads, and
+    // nothing else of a download folder.
+    void openDialogShowsEveryHistoryKind_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("shown");
+        for (const char* name :
+             {"8_live_anna_export.tar", "export.tar.gz", "export.tgz", "export.tar.bz2",
+              "export.tar.xz", "export.tar.zst", "export.tar.lz4", "messages.json", "main.db"})
+            QTest::newRow(name) << QString::fromLatin1(name) << true;
+        QTest::newRow("a picture") << "photo.jpg" << false;
+        QTest::newRow("a zip") << "export.zip" << false;
+    }
+    void openDialogShowsEveryHistoryKind()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, shown);
+        const QStringList parts = HistoryFileDrop::openRequest().filter.split(u'|');
+        QVERIFY(parts.size() >= 2);
+        // "Description (patterns)", then the patterns themselves; both name the same.
+        QVERIFY(parts[0].contains(QLatin1Char('(') + parts[1] + QLatin1Char(')')));
+        bool matched = false;
+        for (const QString& pattern : parts[1].split(u' ', Qt::SkipEmptyParts))
+            matched |= QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern))
+                           .match(name)
+                           .hasMatch();
+        QCOMPARE(matched, shown);
     }
 };
 

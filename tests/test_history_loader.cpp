@@ -1,6 +1,7 @@
 #include "chat/chat_service.h"
 #include "chat/history_loader.h"
 #include "chat/message_sieve.h"
+#include "chat/person_names.h"
 #include "core/failure.h"
 #include "history_files.h"
 
@@ -383,6 +384,66 @@ private slots:
         QCOMPARE(merged.chats[2].messages.size(), size_t(1));
         QCOMPARE(merged.skippedMessages, qsizetype(3));
         QCOMPARE(merged.firstSkipped, b.firstSkipped);
+    }
+
+    // Merged files name each person once, from the messages of all of them; the own user and
+    // a stated member count come from whichever file tells them.
+    void mergedFilesNameEachPersonOnce_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");
+        QTest::addColumn<QString>("senderId");
+        QTest::addColumn<QString>("name");
+        const QByteArray older =
+            exportWith("{\"id\":\"8:anna\",\"MessageList\":["
+                       + textMessage("2020-01-01T00:00:00Z", "Anna Old", "old", "8:anna") + "]}");
+        const QByteArray newer =
+            exportWith("{\"id\":\"8:anna\",\"MessageList\":["
+                       + textMessage("2021-01-01T00:00:00Z", "Anna New", "new", "8:anna") + ","
+                       + textMessage("2021-01-02T00:00:00Z", nullptr, "unnamed", "8:anna") + "]}");
+        QTest::newRow("the newer name, read first") << newer << older << u"anna"_s << u"Anna New"_s;
+        QTest::newRow("the newer name, read last") << older << newer << u"anna"_s << u"Anna New"_s;
+        const QByteArray partner =
+            exportWith("{\"id\":\"8:carl\",\"displayName\":\"Carl C\",\"MessageList\":[]}");
+        QTest::newRow("a partner named by the other file")
+            << older << partner << u"carl"_s << u"Carl C"_s;
+    }
+
+    void mergedFilesNameEachPersonOnce()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        QFETCH(QString, senderId);
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        const QString a = dir.filePath(u"a.json"_s);
+        const QString b = dir.filePath(u"b.json"_s);
+        QVERIFY(test::writeBytes(a, first));
+        QVERIFY(test::writeBytes(b, second));
+        HistoryLoader loader({a, b});
+        const ChatHistoryPtr merged = loader.load();
+        QVERIFY(merged);
+        QCOMPARE(merged->sourceFiles.size(), 2);
+        QCOMPARE(personName(*merged, senderId), name);
+        QVERIFY(isOwnUser(*merged, u"8:me"_s));
+    }
+
+    void mergedHistoriesKeepTheOwnUserAndMemberCount()
+    {
+        HistoryChat group;
+        group.id = u"19:g@thread.skype"_s;
+        group.kind = ConversationKind::Group;
+        HistoryChat counted = group;
+        counted.memberCount = 5;
+        ChatHistory a, b;
+        a.chats = {group};
+        b.chats = {counted};
+        b.ownUserId = u"me.myself"_s;
+        const ChatHistory merged = mergeHistories(
+            {std::make_shared<const ChatHistory>(a), std::make_shared<const ChatHistory>(b)});
+        QCOMPARE(merged.ownUserId, b.ownUserId);
+        QCOMPARE(merged.chats.size(), size_t(1));
+        QCOMPARE(merged.chats[0].memberCount, qsizetype(5));
     }
 
     void laterCommandsReuseTheLoadedHistoryUntilTheFileChanges()

@@ -1,4 +1,5 @@
 #include "chat/legacy_db_reader.h"
+#include "chat/person_names.h"
 #include "core/failure.h"
 #include "history_files.h"
 
@@ -240,6 +241,42 @@ private slots:
             QCOMPARE(chat.members, e.members);
         }
         QCOMPARE(history.skippedMessages, qsizetype(0));
+    }
+
+    // The account is the history's own user; contacts' and the account's names stand for
+    // people whose messages give none; an author written with "8:" is no name.
+    void everyPersonHasOneName_data()
+    {
+        QTest::addColumn<QByteArray>("sql");
+        QTest::addColumn<QString>("senderId");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("named in a message") << QByteArray() << u"bob"_s << u"Bob"_s;
+        QTest::newRow("the latest message gives only the author")
+            << QByteArray("INSERT INTO Messages VALUES (90, 3, '', '8:zoe.w', NULL, 1600000099, "
+                          "61, 'latest');")
+            << u"zoe.w"_s << u"Zoe W"_s;
+        QTest::newRow("a contact without messages") << QByteArray() << u"lurker"_s << u"Lurker"_s;
+        QTest::newRow("a member known nowhere") << QByteArray() << u"ghost.x"_s << u"ghost.x"_s;
+        QTest::newRow("the account without a name") << QByteArray() << u"me"_s << u"me"_s;
+        QTest::newRow("the account's name")
+            << QByteArray("ALTER TABLE Accounts ADD COLUMN fullname TEXT;"
+                          "UPDATE Accounts SET fullname = 'Me Myself';")
+            << u"me"_s << u"Me Myself"_s;
+    }
+
+    void everyPersonHasOneName()
+    {
+        QFETCH(QByteArray, sql);
+        QFETCH(QString, senderId);
+        QFETCH(QString, name);
+        const QString db = m_dir->filePath(u"named.db"_s);
+        QCOMPARE(test::writeDatabase(db, schema + rows + sql), QString());
+        ChatHistory history = readLegacyDatabase(db);
+        QCOMPARE(history.ownUserId, u"me"_s);
+        indexPeople(history);
+        QCOMPARE(personName(history, senderId), name);
+        QVERIFY(isOwnUser(history, u"me"_s));
+        QVERIFY(!isOwnUser(history, u"zoe.w"_s));
     }
 
     void mapsMessages()

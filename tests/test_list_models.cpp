@@ -2,19 +2,24 @@
 // (rows inserted, removed, reset, data changed, columns inserted) must agree with what the
 // model answers before and after it. The tester fails the running test on the first mismatch.
 #include "app/contact_list_model.h"
+#include "app/conversation_models.h"
 #include "app/results_model.h"
+#include "chat/history_loader.h"
 #include "core/failure.h"
+#include "history_files.h"
 #include "window_harness.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <vector>
 
 using namespace velmoran;
 using velmoran::test::WindowHarness;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -344,6 +349,111 @@ private slots:
         QCOMPARE(f.window.results().rowCount(), 0);
         QCOMPARE(resultsView.rows(), QStringList());
         QVERIFY(f.reports().isEmpty());
+    }
+
+    // The conversation window names each person once over the history, the export's own user
+    // as such; groups tell their members, same-named chats are told apart, a bot shows its
+    // name. The history is read from a file, as the window gets it.
+    void conversationModelsShowOnePersonByOneName_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("chat");
+        QTest::addColumn<int>("message");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("own message with a name") << u"sender"_s << 0 << 0 << u"Me Myself (you)"_s;
+        QTest::newRow("own message without a name")
+            << u"sender"_s << 0 << 1 << u"Me Myself (you)"_s;
+        QTest::newRow("partner") << u"sender"_s << 0 << 2 << u"Anna K"_s;
+        QTest::newRow("partner unnamed in a group") << u"sender"_s << 1 << 0 << u"Anna K"_s;
+        QTest::newRow("copy of an unnamed message") << u"copy"_s << 0 << 1 << u"Me Myself: again"_s;
+        QTest::newRow("tooltip") << u"tooltip"_s << 0 << 1
+                                 << u"Me Myself (you) \u00b7 me.myself\nagain"_s;
+        QTest::newRow("find by the one name") << u"find"_s << 0 << -1 << u"0,1"_s;
+        QTest::newRow("find where they wrote nothing") << u"find"_s << 1 << -1 << u""_s;
+        QTest::newRow("one-to-one header") << u"header"_s << 0 << -1 << u"Anna K"_s;
+        QTest::newRow("group stating 5 members")
+            << u"header"_s << 1 << -1 << u"Team  (group, 5 members)"_s;
+        QTest::newRow("second Team listing 2 members")
+            << u"header"_s << 2 << -1 << u"Team (2)  (group, 2 members)"_s;
+        QTest::newRow("group telling no members") << u"header"_s << 3 << -1 << u"Crew  (group)"_s;
+        QTest::newRow("bot") << u"header"_s << 4 << -1 << u"Concierge  (bot)"_s;
+        QTest::newRow("bot in the list") << u"list"_s << 4 << -1 << u"Concierge"_s;
+        QTest::newRow("second Team in the list") << u"list"_s << 2 << -1 << u"Team (2)"_s;
+        QTest::newRow("members in the list's tooltip")
+            << u"listtip"_s << 2 << -1
+            << u"Team (2)\n19:b@thread.skype\ngroup, 2 members\nAnna K, Me Myself (you)"_s;
+    }
+
+    void conversationModelsShowOnePersonByOneName()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, chat);
+        QFETCH(int, message);
+        QFETCH(QString, expected);
+        auto text = [](const char* time, const char* from, const char* name, const char* body) {
+            return QByteArray("{\"id\":\"1\",\"originalarrivaltime\":\"") + time
+                   + "\",\"messagetype\":\"Text\",\"from\":\"" + from + "\",\"displayName\":" + name
+                   + ",\"content\":\"" + body + "\"}";
+        };
+        const QByteArray json =
+            "{\"userId\":\"8:me.myself\",\"conversations\":["
+            "{\"id\":\"8:anna\",\"displayName\":null,\"MessageList\":["
+            + text("2021-01-01T10:00:00Z", "8:me.myself", "\"Me Myself\"", "hi") + ","
+            + text("2021-01-02T10:00:00Z", "8:me.myself", "null", "again") + ","
+            + text("2021-01-03T10:00:00Z", "8:anna", "\"Anna K\"", "yo")
+            + "]},{\"id\":\"19:a@thread.skype\",\"displayName\":\"Group a\",\"threadProperties\":"
+              "{\"membercount\":5,\"topic\":\"Team\"},\"MessageList\":["
+            + text("2021-02-01T10:00:00Z", "8:anna", "null", "yes")
+            + "]},{\"id\":\"19:b@thread.skype\",\"threadProperties\":{\"topic\":\"Team\","
+              "\"members\":\"[\\\"8:anna\\\",\\\"8:me.myself\\\"]\"},\"MessageList\":[]},"
+              "{\"id\":\"19:c@thread.skype\",\"displayName\":\"Crew\",\"MessageList\":[]},"
+              "{\"id\":\"28:concierge\",\"displayName\":null,\"MessageList\":["
+            + text("2021-03-01T10:00:00Z", "8:concierge", "\"Concierge\"", "beep") + "]}]}";
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"messages.json"_s);
+        QVERIFY(test::writeBytes(file, json));
+        const auto history = std::make_shared<const ChatHistory>(readHistoryFile(file));
+        QCOMPARE(history->chats.size(), size_t(5));
+
+        MessageListModel messages;
+        messages.setChat(history, chat);
+        ConversationListModel list;
+        list.setHistory(history);
+        const QModelIndex listRow = list.index(list.rowOfChat(chat), 0);
+        QString actual;
+        if (what == u"sender") {
+            actual = messages
+                         .data(messages.index(messages.rowOfMessage(message)),
+                               MessageListModel::SenderRole)
+                         .toString();
+        } else if (what == u"tooltip") {
+            actual = messages.data(messages.index(messages.rowOfMessage(message)), Qt::ToolTipRole)
+                         .toString();
+        } else if (what == u"copy") {
+            // After the date and time, which follow the locale.
+            const QString line = messages.copyLine(message);
+            const QString when =
+                messageDateTimeText(messages.message(message).timestampMs) + u", "_s;
+            QVERIFY(line.startsWith(when));
+            actual = line.mid(when.size());
+        } else if (what == u"find") {
+            std::vector<qint32> found;
+            messages.find(u"Me Myself"_s, Qt::CaseSensitive, 0, messages.messageCount(), found);
+            QStringList numbers;
+            for (const qint32 m : found)
+                numbers << QString::number(m);
+            actual = numbers.join(u',');
+        } else if (what == u"header") {
+            actual = conversationHeaderText(*history, chat);
+        } else if (what == u"list") {
+            // The row's name, isolated, before its count and dates.
+            actual = list.data(listRow, Qt::DisplayRole).toString().section(u"  \u00b7  "_s, 0, 0);
+            QVERIFY(actual.startsWith(QChar(0x2068)) && actual.endsWith(QChar(0x2069)));
+            actual = actual.mid(1, actual.size() - 2);
+        } else if (what == u"listtip") {
+            actual = list.data(listRow, Qt::ToolTipRole).toString();
+        }
+        QCOMPARE(actual, expected);
     }
 };
 

@@ -276,7 +276,8 @@ private slots:
         QCOMPARE(w.openDialogs().size(), 1);
         const OpenDialogRequest request = w.openDialogs().constFirst().open;
         QVERIFY(request.filter.startsWith(
-            QStringLiteral("Chat histories (*.tar messages.json main.db)|")));
+            QStringLiteral("Chat histories (*.tar *.tar.gz *.tgz *.tar.bz2 *.tar.xz *.tar.zst "
+                           "*.tar.lz4 *.json *.db)|")));
         QVERIFY(request.filter.contains(QStringLiteral("|All files (*)|*|")));
         QVERIFY(!request.title.isEmpty());
         // A starting folder that is no folder would show up as a file name.

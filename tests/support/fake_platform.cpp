@@ -4,6 +4,7 @@ namespace velmoran::test {
 
 void ScriptedDialogs::record(ShownDialog dialog)
 {
+    dialog.parent = m_parent;
     shown << dialog;
     if (onShow)
         onShow(shown.constLast());

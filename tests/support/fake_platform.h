@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QQueue>
 #include <QStringList>
 
@@ -20,6 +21,7 @@ struct ShownDialog {
     QString text; // message text, prompt, or file dialog title
     SaveDialogRequest save;
     OpenDialogRequest open;
+    QObject* parent = nullptr; // the window it was modal to
 };
 
 // Answers dialogs from a script and records every one shown. A dialog without a scripted
@@ -35,6 +37,8 @@ public:
     QString inputBox(const QString& prompt) override;
     QString saveFileName(const SaveDialogRequest& request) override;
     QStringList openFileNames(const OpenDialogRequest& request) override;
+    void setParentWindow(QObject* window) override { m_parent = window; }
+    QObject* parentWindow() const override { return m_parent; }
 
     void answerQuestion(bool yes) { m_questionAnswers.enqueue(yes); }
     void answerInput(const QString& text) { m_inputAnswers.enqueue(text); }
@@ -55,6 +59,7 @@ private:
     QQueue<QString> m_inputAnswers;
     QQueue<QString> m_saveAnswers;
     QQueue<QStringList> m_openAnswers;
+    QPointer<QObject> m_parent;
 };
 
 // Records what the program asks the shell to open. With a failure text set, every request
@@ -65,6 +70,8 @@ public:
     {
         failIfAsked();
         documents << request;
+        if (!cannotOpen.isEmpty() && request.failed)
+            request.failed(cannotOpen);
     }
     void openUrl(const QUrl& url) override
     {
@@ -81,6 +88,9 @@ public:
     // Desktop entries by MIME type; none registered unless a test says so.
     QHash<QString, QString> defaultApplications;
     QString failure;
+    // When set, a document request is recorded and then told that the desktop cannot open it,
+    // with this reason (as xdg-open finding no application does).
+    QString cannotOpen;
 
 private:
     void failIfAsked() const
