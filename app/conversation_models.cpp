@@ -1,5 +1,6 @@
 #include "app/conversation_models.h"
 
+#include "chat/message_parts.h"
 #include "chat/person_names.h"
 #include "chat/shared_file_archive.h"
 
@@ -94,10 +95,23 @@ QString conversationDisplayName(const HistoryChat& chat)
     return chat.id;
 }
 
-QString messageDisplayText(const HistoryMessage& message)
+// A written message with nothing but its text: shown and found by its body as it is.
+static bool isPlainText(const HistoryMessage& message)
 {
-    if (!message.file)
+    return message.kind == MessageKind::Text && message.markup.isNull() && !message.file;
+}
+
+QString messageDisplayText(const HistoryMessage& message, const ChatHistory* history)
+{
+    if (isPlainText(message))
         return message.body;
+    if (!message.file) {
+        // Calls, quotes, edits, deletions and events as their parts read: never a blank row.
+        PersonName name;
+        if (history)
+            name = [history](const QString& id) { return personName(*history, id); };
+        return messagePlainText(message, name);
+    }
     // Without format characters: a right-to-left override would show "…exe" as "…exe.pdf".
     const QString name = withoutFormatCharacters(
         message.file->fileName.isEmpty() ? message.body : message.file->fileName);
@@ -332,8 +346,8 @@ int MessageListModel::find(const QString& text, Qt::CaseSensitivity cs, int from
     bool senderHit = false;
     for (int i = std::max(from, 0); i < end; ++i) {
         const HistoryMessage& m = c->messages[size_t(i)];
-        const bool hit =
-            m.file ? messageDisplayText(m).contains(text, cs) : m.body.contains(text, cs);
+        const bool hit = isPlainText(m) ? m.body.contains(text, cs)
+                                        : messageDisplayText(m, m_history.get()).contains(text, cs);
         if (!previous || m.senderId.constData() != previous->senderId.constData()
             || m.senderId.size() != previous->senderId.size()
             || m.senderDisplayName.constData() != previous->senderDisplayName.constData()
@@ -350,7 +364,8 @@ QString MessageListModel::copyLine(int message) const
 {
     const HistoryMessage& m = this->message(message);
     return messageDateTimeText(m.timestampMs) + QStringLiteral(", ")
-           + messageSenderName(*m_history, m) + QStringLiteral(": ") + messageDisplayText(m);
+           + messageSenderName(*m_history, m) + QStringLiteral(": ")
+           + messageDisplayText(m, m_history.get());
 }
 
 int MessageListModel::rowCount(const QModelIndex& parent) const
@@ -381,7 +396,7 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const
         QString sender = messageSenderLabel(*m_history, m);
         if (const QString handle = handleOfId(m.senderId); !handle.isEmpty() && handle != sender)
             sender += QStringLiteral(" \u00b7 ") + handle;
-        return sender + QLatin1Char('\n') + messageDisplayText(m);
+        return sender + QLatin1Char('\n') + messageDisplayText(m, m_history.get());
     }
     case IsDateRole:
         return false;
@@ -391,7 +406,7 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const
     case SenderRole:
         return messageSenderLabel(*m_history, m);
     case TextRole:
-        return messageDisplayText(m);
+        return messageDisplayText(m, m_history.get());
     case MessageRole:
         return message;
     }

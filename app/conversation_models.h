@@ -11,9 +11,10 @@ namespace velmoran {
 
 // The name a chat is shown by: its name, else the partner's handle, else its id.
 QString conversationDisplayName(const HistoryChat& chat);
-// A message's text as the conversation shows it: a shared file by its name and size, other
-// messages by their body.
-QString messageDisplayText(const HistoryMessage& message);
+// A message's text as the conversation shows it: a shared file by its name and size, a written
+// message by its body, a call, quote, edit, deletion or event as its parts read ("Call,
+// 36 min"), people named as history names them when it is given.
+QString messageDisplayText(const HistoryMessage& message, const ChatHistory* history = nullptr);
 // Who sent a message: the display name, else the sender id.
 QString messageSenderName(const HistoryMessage& message);
 // Who sent a message as the conversation window names them: the person's one name over the

@@ -7,6 +7,7 @@
 #include "chat/history_loader.h"
 #include "core/failure.h"
 #include "history_files.h"
+#include "one_message.h"
 #include "window_harness.h"
 
 #include <QAbstractItemModelTester>
@@ -349,6 +350,55 @@ private slots:
         QCOMPARE(f.window.results().rowCount(), 0);
         QCOMPARE(resultsView.rows(), QStringList());
         QVERIFY(f.reports().isEmpty());
+    }
+
+    // Calls, deletions and quoted replies read as what happened, in the row, its copy and the
+    // find bar, never as a blank row or the raw legacy quote.
+    void eventsReadAsTheirParts_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<QByteArray>("properties");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("notShown");
+        const QString part = u"<part identity=\"live:anna\"><name>Anna</name>"
+                             "<duration>2160</duration></part>"_s;
+        QTest::newRow("call") << u"Event/Call"_s
+                              << u"<partlist type=\"ended\" alt=\"\">"_s + part + u"</partlist>"_s
+                              << QByteArray() << u"Call, 36 min"_s << u"<"_s;
+        QTest::newRow("missed call")
+            << u"Event/Call"_s << u"<partlist type=\"missed\" alt=\"\"></partlist>"_s
+            << QByteArray() << u"Missed call"_s << u"<"_s;
+        QTest::newRow("deleted") << u"RichText"_s << QString()
+                                 << QByteArray(R"({"deletetime":"1683000000000"})")
+                                 << u"This message was deleted"_s << u"(no text)"_s;
+        QTest::newRow("quoted reply")
+            << u"RichText"_s
+            << u"<quote author=\"live:bob\" authorname=\"Bob\" timestamp=\"1683000000\">"
+               "<legacyquote>[1683000000] Bob: </legacyquote>old words<legacyquote>\n\n"
+               "&lt;&lt;&lt; </legacyquote></quote>my reply"_s
+            << QByteArray() << u"my reply"_s << u"[1683000000]"_s;
+    }
+    void eventsReadAsTheirParts()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, content);
+        QFETCH(QByteArray, properties);
+        QFETCH(QString, shown);
+        QFETCH(QString, notShown);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"messages.json"_s);
+        QVERIFY(test::writeBytes(file, test::exportWithOneMessage(type, content, properties)));
+        const auto history = std::make_shared<const ChatHistory>(readHistoryFile(file));
+        MessageListModel messages;
+        messages.setChat(history, 0);
+        const QModelIndex row = messages.index(messages.rowOfMessage(0));
+        const QString text = row.data(MessageListModel::TextRole).toString();
+        QVERIFY2(text.contains(shown) && !text.contains(notShown), qPrintable(text));
+        QVERIFY(messages.copyLine(0).endsWith(text));
+        std::vector<qint32> found;
+        messages.find(shown, Qt::CaseSensitive, 0, 1, found);
+        QCOMPARE(found, std::vector<qint32>{0});
     }
 
     // The conversation window names each person once over the history, the export's own user
