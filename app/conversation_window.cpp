@@ -549,10 +549,12 @@ void ConversationWindow::updateColumnWidths()
     // The widest sender among the first and last messages; long chats have few senders.
     int sender = boldMetrics.horizontalAdvance(QStringLiteral("Somebody"));
     const int count = m_messageModel->messageCount();
+    const ChatHistoryPtr& history = m_messageModel->history();
+    // Measured as the rows show senders: one name per person, the user's own marked.
     auto measure = [&](int from, int to) {
         for (int i = std::max(from, 0); i < std::min(to, count); ++i)
-            sender = std::max(sender, boldMetrics.horizontalAdvance(
-                                          messageSenderName(m_messageModel->message(i))));
+            sender = std::max(sender, boldMetrics.horizontalAdvance(messageSenderLabel(
+                                          *history, m_messageModel->message(i))));
     };
     measure(0, 500);
     measure(std::max(500, count - 500), count);

@@ -19,6 +19,7 @@ public:
     void setFindText(const QString& text, Qt::CaseSensitivity cs);
     // Widths of the time and sender columns.
     void setColumnWidths(int time, int sender);
+    int senderColumnWidth() const { return m_senderWidth; }
     // A field of one message marked whole, as the field a search found it by (its time or its
     // sender, which the find bar does not look in); message -1 marks none.
     enum class Field { Time, Sender };

@@ -1672,6 +1672,30 @@ private slots:
         QVERIFY2(colouredPixels(header, header.rect()) >= 10, "no colour in the header");
     }
 
+    // The sender column is as wide as the senders are shown, the user's "(you)" included.
+    void senderColumnFitsTheShownNames()
+    {
+        Window w;
+        QVERIFY(w.form.conversations().showContact(QStringLiteral("anna.kowalska")));
+        ConversationWindow* c = w.conversation();
+        QFont bold = c->messageView()->font();
+        bold.setBold(true);
+        int widest = 0;
+        for (int i = 0; i < c->messageModel().messageCount(); ++i) {
+            const QString shown = c->messageModel()
+                                      .index(c->messageModel().rowOfMessage(i))
+                                      .data(MessageListModel::SenderRole)
+                                      .toString();
+            widest = std::max(widest, QFontMetrics(bold).horizontalAdvance(shown));
+        }
+        QVERIFY(widest > 0);
+        // (A row draws its sender clipped 6 pixels short of the column's edge.)
+        QVERIFY2(c->messageDelegate().senderColumnWidth() - 6 >= widest,
+                 qPrintable(QStringLiteral("%1 < %2")
+                                .arg(c->messageDelegate().senderColumnWidth() - 6)
+                                .arg(widest)));
+    }
+
     void emojiIsDrawnInColour()
     {
         bool colourEmoji = false;
