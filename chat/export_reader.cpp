@@ -1016,26 +1016,34 @@ private:
         return qsizetype(count);
     }
 
-    void readThreadProperties(od::value value, QString& topic, QStringList& members,
-                              qsizetype& memberCount)
+    // Calls visit(key, value) for each field of value when it is an object; anything else
+    // (null, a text) has no fields.
+    template <typename Visit> void forEachField(od::value value, Visit&& visit)
     {
         od::json_type type = od::json_type::null;
         check(value.type().get(type));
         if (type != od::json_type::object)
             return;
-        od::object properties;
-        check(value.get_object().get(properties));
-        for (auto fieldResult : properties) {
+        od::object object;
+        check(value.get_object().get(object));
+        for (auto fieldResult : object) {
             od::field field;
             check(std::move(fieldResult).get(field));
-            const od::raw_json_string key = field.key();
-            if (key == "topic")
-                topic = readOptionalText(field.value(), m_topicScratch);
-            else if (key == "members")
-                members = readMembers(field.value());
-            else if (key == "membercount")
-                memberCount = readMemberCount(field.value());
+            visit(field.key(), field.value());
         }
+    }
+
+    void readThreadProperties(od::value value, QString& topic, QStringList& members,
+                              qsizetype& memberCount)
+    {
+        forEachField(value, [&](const od::raw_json_string& key, od::value field) {
+            if (key == "topic")
+                topic = readOptionalText(field, m_topicScratch);
+            else if (key == "members")
+                members = readMembers(field);
+            else if (key == "membercount")
+                memberCount = readMemberCount(field);
+        });
     }
 
     void readConversations(od::value value)
@@ -1284,32 +1292,23 @@ private:
     // is a text or a number. Anything else tells nothing.
     void readMessageProperties(od::value value, ExportMessageFacts& facts)
     {
-        od::json_type type = od::json_type::null;
-        check(value.type().get(type));
-        if (type != od::json_type::object)
-            return;
-        od::object properties;
-        check(value.get_object().get(properties));
-        for (auto fieldResult : properties) {
-            od::field field;
-            check(std::move(fieldResult).get(field));
-            const od::raw_json_string key = field.key();
+        forEachField(value, [&](const od::raw_json_string& key, od::value time) {
             const bool edit = key == "edittime";
             if (!edit && key != "deletetime")
-                continue;
-            od::value time = field.value();
+                return;
+            od::json_type type = od::json_type::null;
             check(time.type().get(type));
             std::string_view digits;
             if (type == od::json_type::string)
-                digits = readText(time, m_propertyScratch, "edittime");
+                digits = readText(time, m_propertyScratch, edit ? "edittime" : "deletetime");
             else if (type == od::json_type::number)
                 digits = time.raw_json_token();
             else
-                continue;
+                return;
             (edit ? facts.editTold : facts.deleteTold) = true;
             if (edit)
                 facts.editedMs = propertyTimeMs(digits);
-        }
+        });
     }
 
     // A time of the properties: UTC milliseconds written as digits; -1 when it is none.
