@@ -4,6 +4,7 @@
 #include "app/conversation_find.h"
 #include "app/conversation_models.h"
 #include "app/shared_file_opener.h"
+#include "app/thumbnails.h"
 #include "core/platform.h"
 
 #include <QCheckBox>
@@ -133,6 +134,10 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
     m_header->setFont(headerFont);
     m_messageModel = new MessageListModel(this);
     m_delegate = new MessageDelegate(this);
+    m_thumbnails = new Thumbnails(m_pump, this);
+    m_delegate->setThumbnails([this](const FilePart& picture) {
+        return m_thumbnails->thumbnail(picture, MessageLayout::thumbnailBox(1 << 20));
+    });
     m_messages = new MessageView(right);
     m_messages->setObjectName(QStringLiteral("Messages"));
     m_messages->setAccessibleName(tr("Messages"));
@@ -218,6 +223,8 @@ void ConversationWindow::connectControls()
     });
     connect(m_messages->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { showFindCount(); });
+    connect(m_thumbnails, &Thumbnails::ready, m_messages->viewport(),
+            qOverload<>(&QWidget::update));
     connect(m_messages, &MessageView::copyRequested, this, &ConversationWindow::copySelection);
     connect(m_messages, &MessageView::openRequested, this, [this](const QModelIndex& index) {
         openFile(m_messageModel->messageOfRow(index.row()));
@@ -226,7 +233,7 @@ void ConversationWindow::connectControls()
         openFile(m_messageModel->messageOfRow(index.row()));
     });
     connect(m_messages, &MessageView::linkClicked, this,
-            [this](const QString& link) { m_platform.shell.openUrl(QUrl::fromUserInput(link)); });
+            [this](const QUrl& link) { m_platform.shell.openUrl(link); });
     connect(m_messages, &QWidget::customContextMenuRequested, this,
             &ConversationWindow::showMessageMenu);
     connect(m_messages, &MessageView::menuRequested, this, &ConversationWindow::showMessageMenu);
@@ -292,6 +299,7 @@ void ConversationWindow::setHistory(const ChatHistoryPtr& history)
         return;
     m_choosing = true;
     m_conversationModel->setHistory(history);
+    m_thumbnails->setHistory(history);
     m_choosing = false;
     m_messageModel->setChat(history, -1);
     m_delegate->setMarkedField(-1, MessageDelegate::Field::Time);
@@ -630,6 +638,7 @@ void ConversationWindow::showEvent(QShowEvent* event)
 void ConversationWindow::closeEvent(QCloseEvent* event)
 {
     m_opener->stop();
+    m_thumbnails->stop();
     saveLayout();
     QWidget::closeEvent(event);
 }
@@ -637,6 +646,7 @@ void ConversationWindow::closeEvent(QCloseEvent* event)
 void ConversationWindow::hideEvent(QHideEvent* event)
 {
     m_opener->stop();
+    m_thumbnails->stop();
     saveLayout();
     QWidget::hideEvent(event);
 }

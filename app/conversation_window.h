@@ -20,6 +20,7 @@ class ConversationListModel;
 class EventPump;
 class MessageListModel;
 class SharedFileOpener;
+class Thumbnails;
 struct Platform;
 
 // Reads one conversation of the history at a time: every conversation on the left (filtered by
@@ -131,6 +132,7 @@ private:
     QToolButton* m_next = nullptr;
     QLabel* m_findCount = nullptr;
     SharedFileOpener* m_opener = nullptr;
+    Thumbnails* m_thumbnails = nullptr;
     // The message typed text moves on from, until a match at or after it is found; -1 when
     // no move is waiting.
     int m_typedFrom = -1;

@@ -6,8 +6,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QRegularExpression>
-#include <QTextLayout>
+#include <QScopedValueRollback>
+#include <QScrollBar>
 
 #include <algorithm>
 
@@ -16,63 +16,29 @@ namespace velmoran {
 namespace {
 
 const int Margin = 4;
-
-// Lays a text out on one line, left-aligned whatever its direction, with some parts marked.
-struct OneLine {
-    OneLine(const QString& text, const QFont& font, const QList<QTextLayout::FormatRange>& formats,
-            int width)
-        : layout(text, font)
-    {
-        QTextOption option;
-        option.setWrapMode(QTextOption::NoWrap);
-        option.setAlignment(Qt::AlignLeft | Qt::AlignAbsolute);
-        layout.setTextOption(option);
-        layout.setFormats(formats);
-        layout.beginLayout();
-        line = layout.createLine();
-        if (line.isValid())
-            line.setLineWidth(std::max(width, 1));
-        layout.endLayout();
-    }
-    QPointF origin(const QRect& rect) const
-    {
-        return QPointF(rect.left(), rect.top() + (rect.height() - line.height()) / 2);
-    }
-    QTextLayout layout;
-    QTextLine line;
-};
+const int Padding = 3; // above and below a message
 
 QColor markColour()
 {
     return QColor(255, 214, 64);
 }
 
-QTextCharFormat marked()
+int lineHeight(const QFont& font)
 {
-    QTextCharFormat format;
-    format.setBackground(markColour());
-    format.setForeground(Qt::black);
-    return format;
-}
-
-QList<QTextLayout::FormatRange> occurrences(const QString& text, const QString& find,
-                                            Qt::CaseSensitivity cs)
-{
-    QList<QTextLayout::FormatRange> ranges;
-    if (find.isEmpty())
-        return ranges;
-    for (qsizetype at = text.indexOf(find, 0, cs); at >= 0;
-         at = text.indexOf(find, at + find.size(), cs))
-        ranges.append({int(at), int(find.size()), marked()});
-    return ranges;
+    QFont bold = font;
+    bold.setBold(true);
+    return std::max(QFontMetrics(font).height(), QFontMetrics(bold).height());
 }
 
 } // namespace
 
 MessageDelegate::MessageDelegate(QObject* parent)
     : QStyledItemDelegate(parent)
+    , m_layouts(400)
 {
 }
+
+MessageDelegate::~MessageDelegate() = default;
 
 void MessageDelegate::setFindText(const QString& text, Qt::CaseSensitivity cs)
 {
@@ -92,61 +58,85 @@ void MessageDelegate::setMarkedField(int message, Field field)
     m_markedField = field;
 }
 
-std::vector<std::pair<int, int>> MessageDelegate::links(const QString& text)
+void MessageDelegate::setThumbnails(std::function<QImage(const FilePart&)> thumbnail)
 {
-    static const QRegularExpression link(
-        QStringLiteral("(?:https?://|www\\.)[^\\s<>\"]+[^\\s<>\".,;:!?)\\]]"),
-        QRegularExpression::CaseInsensitiveOption);
-    std::vector<std::pair<int, int>> found;
-    for (auto it = link.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        found.emplace_back(int(match.capturedStart()), int(match.capturedLength()));
-    }
-    return found;
+    m_thumbnail = std::move(thumbnail);
+}
+
+void MessageDelegate::forgetLayouts()
+{
+    m_layouts.clear();
 }
 
 QRect MessageDelegate::senderRect(const QRect& rowRect) const
 {
-    return QRect(rowRect.left() + Margin + m_timeWidth, rowRect.top(), m_senderWidth,
-                 rowRect.height());
+    return QRect(rowRect.left() + Margin + m_timeWidth, rowRect.top() + Padding, m_senderWidth,
+                 rowRect.height() - 2 * Padding);
+}
+
+int MessageDelegate::textWidth(int rowWidth) const
+{
+    return std::max(rowWidth - 2 * Margin - m_timeWidth - m_senderWidth, 20);
 }
 
 QRect MessageDelegate::textRect(const QRect& rowRect) const
 {
     const int left = rowRect.left() + Margin + m_timeWidth + m_senderWidth;
-    return QRect(left, rowRect.top(), std::max(rowRect.right() - left - Margin, 1),
-                 rowRect.height());
+    return QRect(left, rowRect.top() + Padding, textWidth(rowRect.width()),
+                 rowRect.height() - 2 * Padding);
+}
+
+const MessageLayout* MessageDelegate::layoutOf(const QModelIndex& index, int width,
+                                               const QFont& font) const
+{
+    const auto* model = qobject_cast<const MessageListModel*>(index.model());
+    const int message = model ? model->messageOfRow(index.row()) : -1;
+    if (message < 0 || !model->history())
+        return nullptr;
+    const MessageLayout* layout = m_layouts.object(message);
+    if (layout && layout->width() == width && layout->font() == font)
+        return layout;
+    auto* made = new MessageLayout(model->message(message), *model->history(), font, width);
+    m_layouts.insert(message, made);
+    return made;
+}
+
+int MessageDelegate::rowHeight(const QModelIndex& index, int rowWidth, const QFont& font) const
+{
+    const int line = lineHeight(font) + 2 * Padding;
+    const MessageLayout* layout = layoutOf(index, textWidth(rowWidth), font);
+    return layout ? std::max(line, layout->height() + 2 * Padding) : line;
+}
+
+QRectF MessageDelegate::focusRect(const QModelIndex& index, int rowWidth, const QFont& font) const
+{
+    const auto* model = qobject_cast<const MessageListModel*>(index.model());
+    if (model && m_markedMessage >= 0 && model->messageOfRow(index.row()) == m_markedMessage)
+        return QRectF(0, 0, rowWidth, lineHeight(font) + 2 * Padding);
+    const MessageLayout* layout = layoutOf(index, textWidth(rowWidth), font);
+    const QRectF match = layout ? layout->firstMatch(m_findText, m_findCase) : QRectF();
+    if (match.isNull())
+        return {};
+    return match.translated(Margin + m_timeWidth + m_senderWidth, Padding);
 }
 
 QRect MessageDelegate::textRangeRect(const QRect& rowRect, const QModelIndex& index, int from,
                                      int to, const QFont& font) const
 {
     const QRect rect = textRect(rowRect);
-    const OneLine one(index.data(MessageListModel::TextRole).toString(), font, {}, rect.width());
-    if (!one.line.isValid())
-        return {};
-    const qreal a = one.line.cursorToX(from);
-    const qreal b = one.line.cursorToX(to);
-    return QRectF(rect.left() + std::min(a, b), rect.top(), std::abs(b - a), rect.height())
-        .toAlignedRect();
+    const MessageLayout* layout = layoutOf(index, rect.width(), font);
+    const QRectF range = layout ? layout->writtenTextRect(from, to) : QRectF();
+    return range.isNull() ? QRect() : range.translated(rect.topLeft()).toAlignedRect();
 }
 
-QString MessageDelegate::linkAt(const QRect& rowRect, const QModelIndex& index, const QPoint& pos,
-                                const QFont& font) const
+MessageLayout::Hit MessageDelegate::hitAt(const QRect& rowRect, const QModelIndex& index,
+                                          const QPoint& pos, const QFont& font) const
 {
     const QRect rect = textRect(rowRect);
-    if (!rect.contains(pos) || index.data(MessageListModel::IsDateRole).toBool())
+    const MessageLayout* layout = layoutOf(index, rect.width(), font);
+    if (!layout)
         return {};
-    const QString text = index.data(MessageListModel::TextRole).toString();
-    const OneLine one(text, font, {}, rect.width());
-    if (!one.line.isValid() || pos.x() - rect.left() > one.line.naturalTextWidth())
-        return {};
-    const int at = one.line.xToCursor(pos.x() - rect.left(), QTextLine::CursorOnCharacter);
-    for (const auto& [start, length] : links(text)) {
-        if (at >= start && at < start + length)
-            return text.mid(start, length);
-    }
-    return {};
+    return layout->hitAt(QPointF(pos - rect.topLeft()));
 }
 
 void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -179,16 +169,20 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const bool selected = opt.state & QStyle::State_Selected;
     const QColor textColour =
         opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    const QColor quiet = selected ? textColour : opt.palette.color(QPalette::PlaceholderText);
     painter->setFont(opt.font);
-    painter->setPen(selected ? textColour : opt.palette.color(QPalette::PlaceholderText));
     const QRect row = opt.rect;
+    const int firstLine = lineHeight(opt.font);
     const int message = index.data(MessageListModel::MessageRole).toInt();
     const bool timeMarked =
         message >= 0 && message == m_markedMessage && m_markedField == Field::Time;
     const bool senderMarked =
         message >= 0 && message == m_markedMessage && m_markedField == Field::Sender;
+
+    // Time and sender on the message's first line; the sender's name cut with "…".
     const QString time = index.data(MessageListModel::TimeRole).toString();
-    const QRect timeRect(row.left() + Margin, row.top(), m_timeWidth, row.height());
+    const QRect timeRect(row.left() + Margin, row.top() + Padding, m_timeWidth, firstLine);
+    painter->setPen(quiet);
     if (timeMarked) {
         const QRect used =
             painter->fontMetrics().boundingRect(timeRect, Qt::AlignLeft | Qt::AlignVCenter, time);
@@ -196,41 +190,48 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         painter->setPen(Qt::black);
     }
     painter->drawText(timeRect, Qt::AlignLeft | Qt::AlignVCenter, time);
-
-    auto drawLine = [&](const QRect& rect, const QString& text,
-                        QList<QTextLayout::FormatRange> formats, const QFont& font) {
-        const OneLine one(text, font, formats, rect.width());
-        if (!one.line.isValid())
-            return;
-        painter->save();
-        painter->setClipRect(rect.adjusted(0, 0, -6, 0));
-        painter->setPen(textColour);
-        one.layout.draw(painter, one.origin(rect));
-        painter->restore();
-    };
     QFont bold = opt.font;
     bold.setBold(true);
-    const QString sender = index.data(MessageListModel::SenderRole).toString();
-    drawLine(senderRect(row), sender,
-             senderMarked ? QList<QTextLayout::FormatRange>{{0, int(sender.size()), marked()}}
-                          : occurrences(sender, m_findText, m_findCase),
-             bold);
-
-    const QString text = index.data(MessageListModel::TextRole).toString();
-    QList<QTextLayout::FormatRange> formats;
-    QTextCharFormat link;
-    link.setForeground(selected ? textColour : opt.palette.color(QPalette::Link));
-    link.setFontUnderline(true);
-    for (const auto& [start, length] : links(text))
-        formats.append({start, length, link});
-    formats += occurrences(text, m_findText, m_findCase);
-    // One line a message: line breaks are drawn as blanks.
-    QString line = text;
-    for (QChar& c : line) {
-        if (c == u'\n' || c == u'\r' || c == u'\t')
-            c = u' ';
+    painter->setFont(bold);
+    const QRect senderBox = senderRect(row).adjusted(0, 0, -6, 0);
+    const QString sender = painter->fontMetrics().elidedText(
+        index.data(MessageListModel::SenderRole).toString(), Qt::ElideRight, senderBox.width());
+    const QRect senderLine(senderBox.left(), senderBox.top(), senderBox.width(), firstLine);
+    const QRect used = painter->fontMetrics().boundingRect(
+        senderLine, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, sender);
+    if (senderMarked) {
+        painter->fillRect(used, markColour());
+    } else if (!m_findText.isEmpty()) {
+        // Matches in the name the row shows.
+        for (qsizetype at = sender.indexOf(m_findText, 0, m_findCase); at >= 0;
+             at = sender.indexOf(m_findText, at + m_findText.size(), m_findCase)) {
+            const QFontMetrics metrics = painter->fontMetrics();
+            const int x = metrics.horizontalAdvance(sender.left(at));
+            painter->fillRect(QRect(used.left() + x, used.top(),
+                                    metrics.horizontalAdvance(sender.mid(at, m_findText.size())),
+                                    used.height()),
+                              markColour());
+        }
     }
-    drawLine(textRect(row), line, formats, opt.font);
+    painter->setPen(senderMarked ? QColor(Qt::black) : textColour);
+    painter->drawText(senderLine, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, sender);
+    painter->setFont(opt.font);
+
+    const QRect text = textRect(row);
+    if (const MessageLayout* layout = layoutOf(index, text.width(), opt.font)) {
+        MessageDrawStyle drawStyle;
+        drawStyle.text = textColour;
+        drawStyle.quiet = quiet;
+        drawStyle.link = selected ? textColour : opt.palette.color(QPalette::Link);
+        drawStyle.mark = markColour();
+        drawStyle.findText = m_findText;
+        drawStyle.findCase = m_findCase;
+        drawStyle.thumbnail = m_thumbnail;
+        painter->save();
+        painter->setClipRect(text.adjusted(0, -Padding, 0, Padding));
+        layout->draw(painter, text.topLeft(), drawStyle);
+        painter->restore();
+    }
     if (opt.state & QStyle::State_HasFocus) {
         // The current row of the focused view is framed, whatever the style draws: the user
         // sees which message Ctrl+C, Enter and the Menu key act on.
@@ -243,12 +244,10 @@ void MessageDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->restore();
 }
 
-QSize MessageDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
+QSize MessageDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    QFont bold = option.font;
-    bold.setBold(true);
-    return QSize(200,
-                 std::max(QFontMetrics(option.font).height(), QFontMetrics(bold).height()) + 6);
+    const int width = option.widget ? option.widget->width() : option.rect.width();
+    return QSize(200, rowHeight(index, width, option.font));
 }
 
 MessageView::MessageView(QWidget* parent)
@@ -260,27 +259,176 @@ MessageView::MessageView(QWidget* parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumSectionSize(1);
     setShowGrid(false);
-    setWordWrap(false);
+    setWordWrap(true);
     setTabKeyNavigation(false);
     setSelectionBehavior(QAbstractItemView::SelectRows);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     updateRowHeight();
 }
 
+MessageDelegate* MessageView::messageDelegate() const
+{
+    return qobject_cast<MessageDelegate*>(itemDelegate());
+}
+
+void MessageView::setModel(QAbstractItemModel* model)
+{
+    if (this->model())
+        disconnect(this->model(), nullptr, this, nullptr);
+    QTableView::setModel(model);
+    if (!model)
+        return;
+    connect(model, &QAbstractItemModel::modelReset, this, &MessageView::forgetHeights);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &MessageView::forgetHeights);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &MessageView::forgetHeights);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &MessageView::forgetHeights);
+    forgetHeights();
+}
+
+void MessageView::forgetHeights()
+{
+    if (MessageDelegate* delegate = messageDelegate())
+        delegate->forgetLayouts();
+    m_measuredIn.assign(size_t(model() ? model()->rowCount() : 0), 0);
+    ++m_measuring;
+}
+
 void MessageView::updateRowHeight()
 {
-    // The height MessageDelegate::sizeHint gives every row.
-    QFont bold = font();
-    bold.setBold(true);
-    verticalHeader()->setDefaultSectionSize(
-        std::max(QFontMetrics(font()).height(), QFontMetrics(bold).height()) + 6);
+    // Rows not measured yet are one line high.
+    verticalHeader()->setDefaultSectionSize(lineHeight(font()) + 2 * Padding);
+    // A wheel step is three lines, whatever the number of rows.
+    verticalScrollBar()->setSingleStep(lineHeight(font()));
+    ++m_measuring;
 }
 
 void MessageView::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         updateRowHeight();
+        if (MessageDelegate* delegate = messageDelegate())
+            delegate->forgetLayouts();
+    }
     QTableView::changeEvent(event);
+}
+
+int MessageView::measure(int row)
+{
+    MessageDelegate* delegate = messageDelegate();
+    if (!delegate || row < 0 || size_t(row) >= m_measuredIn.size()
+        || m_measuredIn[size_t(row)] == m_measuring)
+        return 0;
+    m_measuredIn[size_t(row)] = m_measuring;
+    QHeaderView* header = verticalHeader();
+    const int old = header->sectionSize(row);
+    const int height = delegate->rowHeight(model()->index(row, 0), viewport()->width(), font());
+    if (height != old)
+        header->resizeSection(row, height);
+    return height - old;
+}
+
+void MessageView::measureAround(int row)
+{
+    const int screen = viewport()->height();
+    for (int r = row, y = 0; r >= 0 && y < screen; --r) {
+        measure(r);
+        y += rowHeight(r);
+    }
+    for (int r = row + 1, y = 0, rows = int(m_measuredIn.size()); r < rows && y < screen; ++r) {
+        measure(r);
+        y += rowHeight(r);
+    }
+}
+
+void MessageView::refit()
+{
+    ++m_measuring;
+    fitRows();
+}
+
+void MessageView::fitRows()
+{
+    MessageDelegate* delegate = messageDelegate();
+    if (m_fitting || !delegate || m_measuredIn.empty())
+        return;
+    const QScopedValueRollback fitting(m_fitting, true);
+    if (const int width = delegate->textWidth(viewport()->width()); width != m_measuredWidth) {
+        m_measuredWidth = width;
+        ++m_measuring;
+    }
+    const int screen = viewport()->height();
+    for (int pass = 0; pass < 3; ++pass) {
+        const int first = rowAt(0);
+        if (first < 0)
+            return;
+        // Rows above the first one shown change the height of what is above it, which the
+        // scroll position makes up for; those below only move what follows them.
+        int above = 0;
+        for (int r = first - 1, y = 0; r >= 0 && y < screen; --r) {
+            above += measure(r);
+            y += rowHeight(r);
+        }
+        bool changed = above != 0;
+        for (int r = first, y = rowViewportPosition(first), rows = int(m_measuredIn.size());
+             r < rows && y < 2 * screen; ++r) {
+            changed |= measure(r) != 0;
+            y += rowHeight(r);
+        }
+        if (!changed)
+            return;
+        updateGeometries();
+        if (above != 0)
+            verticalScrollBar()->setValue(verticalScrollBar()->value() + above);
+    }
+}
+
+void MessageView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    MessageDelegate* delegate = messageDelegate();
+    if (!index.isValid() || !delegate || m_measuredIn.empty()) {
+        QTableView::scrollTo(index, hint);
+        return;
+    }
+    {
+        const QScopedValueRollback fitting(m_fitting, true);
+        if (const int width = delegate->textWidth(viewport()->width()); width != m_measuredWidth) {
+            m_measuredWidth = width;
+            ++m_measuring;
+        }
+        measureAround(index.row());
+        updateGeometries();
+        const int row = index.row();
+        const int height = rowHeight(row);
+        const int screen = viewport()->height();
+        const int top = rowViewportPosition(row) + verticalOffset();
+        if (height <= screen) {
+            QTableView::scrollTo(index, hint);
+        } else {
+            // A message taller than the view: its found text in the middle, else its top,
+            // unless it already fills the view and nothing in it is to be shown.
+            const QRectF focus = delegate->focusRect(index, viewport()->width(), font());
+            const int shownTop = verticalOffset();
+            const bool covers = top <= shownTop && top + height >= shownTop + screen;
+            if (!focus.isNull())
+                verticalScrollBar()->setValue(top + int(focus.center().y()) - screen / 2);
+            else if (!(hint == EnsureVisible && covers))
+                verticalScrollBar()->setValue(top);
+        }
+    }
+    fitRows();
+}
+
+void MessageView::resizeEvent(QResizeEvent* event)
+{
+    QTableView::resizeEvent(event);
+    fitRows();
+}
+
+void MessageView::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    fitRows();
 }
 
 QModelIndex MessageView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
@@ -355,14 +503,29 @@ void MessageView::keyPressEvent(QKeyEvent* event)
 void MessageView::mouseReleaseEvent(QMouseEvent* event)
 {
     QTableView::mouseReleaseEvent(event);
-    const QModelIndex index = indexAt(event->position().toPoint());
-    auto* delegate = qobject_cast<MessageDelegate*>(itemDelegate());
+    const QPoint pos = event->position().toPoint();
+    const QModelIndex index = indexAt(pos);
+    MessageDelegate* delegate = messageDelegate();
     if (!index.isValid() || !delegate || event->button() != Qt::LeftButton)
         return;
-    const QString link =
-        delegate->linkAt(visualRect(index), index, event->position().toPoint(), font());
-    if (!link.isEmpty())
-        emit linkClicked(link);
+    const MessageLayout::Hit hit = delegate->hitAt(visualRect(index), index, pos, font());
+    if (hit.kind == MessageLayout::Hit::Kind::Link)
+        emit linkClicked(hit.url);
+    else if (hit.kind == MessageLayout::Hit::Kind::OpenFile)
+        emit openRequested(index);
+}
+
+void MessageView::mouseMoveEvent(QMouseEvent* event)
+{
+    QTableView::mouseMoveEvent(event);
+    // A hand over what a click opens.
+    const QPoint pos = event->position().toPoint();
+    const QModelIndex index = indexAt(pos);
+    MessageDelegate* delegate = messageDelegate();
+    const bool opens = index.isValid() && delegate
+                       && delegate->hitAt(visualRect(index), index, pos, font()).kind
+                              != MessageLayout::Hit::Kind::None;
+    viewport()->setCursor(opens ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }
 
 } // namespace velmoran

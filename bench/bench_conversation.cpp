@@ -5,6 +5,8 @@
 //     turns, so every opening builds its chat afresh; and the time until the find bar's
 //     "k of n" is shown, which in a long chat is counted after the window shows the message;
 //   - the find bar's next and previous match in that chat (about 1% of the messages match);
+//   - scrolling (wheel, page, the thumb dragged anywhere) and resizing, each step drawn: the
+//     median and longest step of each;
 //   - filling the conversation list with a history of 5,000 conversations;
 //   - the longest time the window went without handling its events meanwhile (the reference
 //     pass, one piece of work on purpose, not counted).
@@ -26,8 +28,11 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QRandomGenerator>
+#include <QScrollBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -186,6 +191,38 @@ int main(int argc, char* argv[])
     }
     const QString matches = shown->findCountText();
 
+    // Scrolling and resizing as a user does, each step drawn: three wheel lines, a page, the
+    // scroll bar's thumb dragged anywhere in the chat, the window narrower or wider. Rows are
+    // measured as they come into view; the longest step is the longest time without events.
+    window.conversations().showResultsRow(hits[0]);
+    shown = window.conversations().window();
+    QScrollBar* bar = shown->messageView()->verticalScrollBar();
+    QRandomGenerator random(7);
+    std::vector<double> steps[4];
+    for (int step = 0; step < 40 * runs; ++step) {
+        steps[step % 4].push_back(watch.timeMs([&] {
+            switch (step % 4) {
+            case 0:
+                bar->setValue(bar->value() + 3 * bar->singleStep());
+                break;
+            case 1:
+                bar->setValue(bar->value() + bar->pageStep());
+                break;
+            case 2:
+                bar->setValue(int(random.bounded(bar->maximum() + 1)));
+                break;
+            default:
+                shown->resize(shown->width() + (step % 8 == 3 ? -150 : 150), shown->height());
+                QCoreApplication::processEvents();
+                break;
+            }
+            shown->messageView()->viewport()->repaint();
+        }));
+    }
+    auto longest = [](const std::vector<double>& times) {
+        return *std::max_element(times.begin(), times.end());
+    };
+
     std::vector<double> list;
     for (int run = 0; run < runs; ++run) {
         list.push_back(watch.timeMs([&] {
@@ -202,6 +239,11 @@ int main(int argc, char* argv[])
     std::printf("  next match (target <= 50 ms)                     %8.2f ms  (%s)\n", median(next),
                 qPrintable(matches));
     std::printf("  previous match (target <= 50 ms)                 %8.2f ms\n", median(previous));
+    const char* const stepNames[] = {"three wheel lines", "a page", "thumb dragged anywhere",
+                                     "window resized"};
+    for (int kind = 0; kind < 4; ++kind)
+        std::printf("  scroll: %-22s median %6.2f ms, longest %6.2f ms (target <= 50 ms)\n",
+                    stepNames[kind], median(steps[kind]), longest(steps[kind]));
     std::printf("  list of %d conversations (target <= 100 ms)    %8.2f ms\n", conversations,
                 median(list));
     std::printf("  longest time without events (target <= 50 ms)   %8.2f ms\n",

@@ -4,6 +4,7 @@
 #include "chat/history_file_error.h"
 #include "core/failure.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -12,20 +13,27 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <functional>
+#include <limits>
 #include <memory>
 
 namespace velmoran {
 
 namespace {
 
-// Calls visit(name, entry) for every member until it answers false.
-template <typename Visit> void walkArchive(const QString& path, archive* reader, Visit&& visit)
+// Calls visit(name, entry) for every member until it answers false. With pace, which is called
+// between pieces of the work and answers false to stop, the data of a compressed archive's
+// members passed over is read block by block rather than skipped in one call that may take
+// seconds. Answers false when pace stopped it.
+template <typename Visit>
+bool walkArchive(const QString& path, archive* reader, Visit&& visit,
+                 const std::function<bool()>& pace = {})
 {
     for (;;) {
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(reader, &entry);
         if (status == ARCHIVE_EOF)
-            return;
+            return true;
         if (status < ARCHIVE_WARN)
             failArchive(path, reader, QStringLiteral("it is no tar archive or it is damaged"));
         const char* raw = archive_entry_pathname_utf8(entry);
@@ -33,7 +41,20 @@ template <typename Visit> void walkArchive(const QString& path, archive* reader,
             raw = archive_entry_pathname(entry);
         const QString name = raw ? QString::fromUtf8(raw) : QString();
         if (!visit(name, entry))
-            return;
+            return true;
+        if (!pace)
+            continue;
+        if (!pace())
+            return false;
+        if (archive_filter_count(reader) > 1) {
+            const void* block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            while (archive_read_data_block(reader, &block, &size, &offset) == ARCHIVE_OK) {
+                if (!pace())
+                    return false;
+            }
+        }
     }
 }
 
@@ -81,7 +102,8 @@ bool holdsId(QStringView name, QStringView id)
 
 } // namespace
 
-SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFile& file)
+SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFile& file,
+                                      const std::function<bool()>& pace)
 {
     if (file.objectId.isEmpty() && file.fileName.isEmpty())
         return {};
@@ -89,7 +111,7 @@ SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFi
     // Better matches have lower ranks: the object id at the start, anywhere, the file's name.
     int bestRank = 3;
     SharedFileMember best;
-    walkArchive(archivePath, reader.get(), [&](const QString& name, archive_entry* entry) {
+    auto visit = [&](const QString& name, archive_entry* entry) {
         if (!isRegularFile(entry))
             return true;
         const QStringView inMedia = underMediaFolder(name);
@@ -111,20 +133,27 @@ SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFi
             best.size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
         }
         return bestRank > 0;
-    });
+    };
+    if (!walkArchive(archivePath, reader.get(), visit, pace))
+        return {};
     return best;
 }
 
-bool extractArchiveMember(const QString& archivePath, const QString& member,
-                          const QString& destinationPath, const TakeOutProgress& progress)
+namespace {
+
+// Where the data of a member goes, block by block: offset and bytes; answers false when it
+// cannot take them.
+using MemberSink = std::function<bool(qint64 offset, const char* data, qint64 size)>;
+
+// Reads the data of the regular file member into sink, telling progress. Answers whether the
+// data came whole (false: progress asked to stop, or the member is larger than largest);
+// total is set to the member's size.
+bool readMember(const QString& archivePath, const QString& member, qint64 largest,
+                const MemberSink& sink, const TakeOutProgress& progress, qint64& total)
 {
     const ArchiveReader reader = openHistoryArchive(archivePath);
     bool found = false;
     bool whole = false;
-    auto cannotWrite = [&](const QFileDevice& file) {
-        throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
-                          .arg(QDir::toNativeSeparators(destinationPath), file.errorString()));
-    };
     walkArchive(archivePath, reader.get(), [&](const QString& name, archive_entry* entry) {
         if (name != member || !isRegularFile(entry))
             return true;
@@ -133,12 +162,9 @@ bool extractArchiveMember(const QString& archivePath, const QString& member,
             failToRead(
                 archivePath,
                 QStringLiteral("the size of its copy of \"%1\" is not recorded").arg(member));
-        const qint64 total = archive_entry_size(entry);
-        // A name of its own, short whatever the final name's length; created readable and
-        // writable by the owner only, and removed unless it becomes the file.
-        QTemporaryFile out(QFileInfo(destinationPath).path() + QStringLiteral("/.partial-XXXXXX"));
-        if (!out.open())
-            cannotWrite(out);
+        total = archive_entry_size(entry);
+        if (total > largest)
+            return false;
         const void* block = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
@@ -153,14 +179,9 @@ bool extractArchiveMember(const QString& archivePath, const QString& member,
             if (offset < 0 || qint64(size) > total || offset > total - qint64(size))
                 failToRead(archivePath,
                            QStringLiteral("its copy of \"%1\" is damaged").arg(member));
-            // Blocks come in order; a gap between them is a hole of a sparse member, left as
-            // one.
-            if (size > 0) {
-                if (out.pos() != offset && !out.seek(offset))
-                    cannotWrite(out);
-                if (out.write(static_cast<const char*>(block), qint64(size)) != qint64(size))
-                    cannotWrite(out);
-            }
+            // Blocks come in order; a gap between them is a hole of a sparse member.
+            if (size > 0 && !sink(offset, static_cast<const char*>(block), qint64(size)))
+                return false;
             end = std::max(end, qint64(offset) + qint64(size));
             if (progress && !progress(end, total))
                 return false;
@@ -169,22 +190,74 @@ bool extractArchiveMember(const QString& archivePath, const QString& member,
         if (end < total && archive_entry_sparse_count(entry) == 0)
             failToRead(archivePath,
                        QStringLiteral("its copy of \"%1\" ends before its end").arg(member));
-        if (!out.resize(total) || !out.flush())
-            cannotWrite(out);
-        out.setAutoRemove(false);
-        QFile::remove(destinationPath);
-        if (!out.rename(destinationPath)) {
-            const QString reason = out.errorString();
-            out.remove();
-            throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
-                              .arg(QDir::toNativeSeparators(destinationPath), reason));
-        }
         whole = true;
         return false;
     });
     if (!found)
         failToRead(archivePath, QStringLiteral("it holds no file \"%1\"").arg(member));
     return whole;
+}
+
+} // namespace
+
+bool extractArchiveMember(const QString& archivePath, const QString& member,
+                          const QString& destinationPath, const TakeOutProgress& progress)
+{
+    auto cannotWrite = [&](const QFileDevice& file) {
+        throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
+                          .arg(QDir::toNativeSeparators(destinationPath), file.errorString()));
+    };
+    // A name of its own, short whatever the final name's length; created readable and writable
+    // by the owner only, and removed unless it becomes the file.
+    QTemporaryFile out(QFileInfo(destinationPath).path() + QStringLiteral("/.partial-XXXXXX"));
+    if (!out.open())
+        cannotWrite(out);
+    qint64 total = 0;
+    const bool whole = readMember(
+        archivePath, member, std::numeric_limits<qint64>::max(),
+        [&](qint64 offset, const char* data, qint64 size) {
+            // A hole of a sparse member stays a hole.
+            if (out.pos() != offset && !out.seek(offset))
+                cannotWrite(out);
+            if (out.write(data, size) != size)
+                cannotWrite(out);
+            return true;
+        },
+        progress, total);
+    if (!whole)
+        return false;
+    if (!out.resize(total) || !out.flush())
+        cannotWrite(out);
+    out.setAutoRemove(false);
+    QFile::remove(destinationPath);
+    if (!out.rename(destinationPath)) {
+        const QString reason = out.errorString();
+        out.remove();
+        throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
+                          .arg(QDir::toNativeSeparators(destinationPath), reason));
+    }
+    return true;
+}
+
+QByteArray readArchiveMember(const QString& archivePath, const QString& member, qint64 largest,
+                             const TakeOutProgress& progress)
+{
+    QByteArray data;
+    qint64 total = 0;
+    const bool whole = readMember(
+        archivePath, member, largest,
+        [&](qint64 offset, const char* bytes, qint64 size) {
+            if (data.size() < offset)
+                data.resize(offset, '\0');
+            data.truncate(offset);
+            data.append(bytes, size);
+            return true;
+        },
+        progress, total);
+    if (!whole)
+        return {};
+    data.resize(total, '\0');
+    return data;
 }
 
 QString withoutFormatCharacters(const QString& text)

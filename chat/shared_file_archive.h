@@ -22,8 +22,10 @@ struct SharedFileMember {
 // name starts with the file's object id, else one whose name holds it; either way the id is
 // followed by "." or the end of the name ("0-l7" is not "0-l7xyz.1.txt"). Else one named by
 // the file's original name. An empty name when the archive holds no copy. Throws Failure when
-// the archive cannot be read.
-SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFile& file);
+// the archive cannot be read. With pace, called between pieces of the work (which then never
+// waits long for it), an answer false stops the search with no member.
+SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFile& file,
+                                      const std::function<bool()>& pace = {});
 
 // Told while a member is taken out: bytes done of the whole; answers false to stop there.
 using TakeOutProgress = std::function<bool(qint64 done, qint64 total)>;
@@ -36,6 +38,11 @@ using TakeOutProgress = std::function<bool(qint64 done, qint64 total)>;
 // the size the archive records, or the data cannot be written.
 bool extractArchiveMember(const QString& archivePath, const QString& member,
                           const QString& destinationPath, const TakeOutProgress& progress = {});
+
+// The data of the regular file member, read into memory; empty when the member is larger than
+// largest bytes or progress asked to stop. Throws Failure as extractArchiveMember does.
+QByteArray readArchiveMember(const QString& archivePath, const QString& member, qint64 largest,
+                             const TakeOutProgress& progress = {});
 
 // A file name made from name that is safe in a folder of one's own: no folder parts, no
 // separators, control characters or format characters (a right-to-left override would show
