@@ -20,6 +20,7 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QList>
 #include <QSet>
 
 #include <cerrno>
@@ -107,11 +108,20 @@ struct FoundRow {
     const HistoryMessage* message;
 };
 
+} // namespace
+} // namespace velmoran
+
+// Relocatable: a list of millions of rows grows in place instead of moving every row.
+Q_DECLARE_TYPEINFO(velmoran::FoundRow, Q_RELOCATABLE_TYPE);
+
+namespace velmoran {
+namespace {
+
 // Where found rows go, in order: the text file's rows alone (as the window keeps them), the
 // rows with the chat and message they came from (csv, jsonl), or only their number.
 struct FoundRows {
     ResultRows* text = nullptr;
-    std::vector<FoundRow>* detailed = nullptr;
+    QList<FoundRow>* detailed = nullptr;
     qsizetype count = 0;
 };
 
@@ -295,42 +305,82 @@ ChatHistoryPtr loadHistory(HistoryLoader& loader, QString& failure, QIODevice& e
     return failure.isEmpty() ? history : nullptr;
 }
 
-// One found row as CSV or a JSON object; field names and order as the header gives them.
-void appendFoundRow(QByteArray& out, OutputFormat format, const FoundRow& row)
-{
-    const QString fieldText = messageFieldText(row.field);
-    const QString time = row.message ? isoUtcTime(row.message->timestampMs) : QString();
-    static const QString none;
-    const QString* values[] = {
-        &row.contact,
-        &fieldText,
-        &row.value,
-        &time,
-        row.message ? &row.message->senderId : &none,
-        row.message ? &row.message->senderDisplayName : &none,
-        row.chat ? &row.chat->id : &none,
-        row.chat ? &row.chat->name : &none,
-    };
-    static const char* const names[] = {
-        "contact", "field",       "value",        "time",
-        "sender",  "sender_name", "conversation", "conversation_name"};
-    if (format == OutputFormat::Csv) {
-        for (size_t i = 0; i < std::size(values); ++i) {
-            if (i > 0)
-                out += ',';
-            appendCsvField(out, *values[i]);
+// Writes found rows as CSV or JSON objects; field names and order as the header gives them.
+// The rows of a message follow one another, so the columns that come from the message and its
+// chat are written once per message and copied for its other rows.
+class FoundRowWriter {
+public:
+    explicit FoundRowWriter(OutputFormat format)
+        : m_csv(format == OutputFormat::Csv)
+    {
+    }
+
+    void append(QByteArray& out, const FoundRow& row)
+    {
+        if (m_csv) {
+            appendCsvField(out, row.contact);
+            out += ',';
+            appendCsvField(out, messageFieldText(row.field));
+            out += ',';
+            appendCsvField(out, row.value);
+        } else {
+            out += "{\"contact\":";
+            appendJsonString(out, row.contact);
+            out += ",\"field\":";
+            appendJsonString(out, messageFieldText(row.field));
+            out += ",\"value\":";
+            appendJsonString(out, row.value);
         }
-        out += "\r\n";
-        return;
+        if (!m_tailWritten || row.message != m_message || row.chat != m_chat)
+            writeTail(row.message, row.chat);
+        out += m_tail;
     }
-    for (size_t i = 0; i < std::size(values); ++i) {
-        out += i == 0 ? "{\"" : ",\"";
-        out += names[i];
-        out += "\":";
-        appendJsonString(out, *values[i]);
+
+private:
+    // The columns from time on, and the end of the line.
+    void writeTail(const HistoryMessage* message, const HistoryChat* chat)
+    {
+        m_message = message;
+        m_chat = chat;
+        m_tailWritten = true;
+        m_tail.resize(0);
+        static const QString none;
+        const QString* values[] = {
+            message ? &message->senderId : &none,
+            message ? &message->senderDisplayName : &none,
+            chat ? &chat->id : &none,
+            chat ? &chat->name : &none,
+        };
+        if (m_csv) {
+            m_tail += ',';
+            if (message)
+                appendIsoUtcTime(m_tail, message->timestampMs);
+            for (const QString* value : values) {
+                m_tail += ',';
+                appendCsvField(m_tail, *value);
+            }
+            m_tail += "\r\n";
+            return;
+        }
+        static const char* const names[] = {
+            ",\"sender\":", ",\"sender_name\":", ",\"conversation\":", ",\"conversation_name\":"};
+        m_tail += ",\"time\":\"";
+        if (message)
+            appendIsoUtcTime(m_tail, message->timestampMs);
+        m_tail += '"';
+        for (size_t i = 0; i < std::size(values); ++i) {
+            m_tail += names[i];
+            appendJsonString(m_tail, *values[i]);
+        }
+        m_tail += "}\n";
     }
-    out += "}\n";
-}
+
+    bool m_csv;
+    bool m_tailWritten = false;
+    const HistoryMessage* m_message = nullptr;
+    const HistoryChat* m_chat = nullptr;
+    QByteArray m_tail;
+};
 
 const char CsvHeader[] =
     "contact,field,value,time,sender,sender_name,conversation,conversation_name\r\n";
@@ -533,7 +583,7 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
 
     FirstFailure reporter;
     ResultRows results;
-    std::vector<FoundRow> rows;
+    QList<FoundRow> rows;
     FoundRows found;
     if (!parser.isSet(count)) {
         if (outputFormat == OutputFormat::Text)
@@ -586,8 +636,9 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     if (outputFormat == OutputFormat::Csv)
         chunks.buffer() += CsvHeader;
     bool written = true;
+    FoundRowWriter writer(outputFormat);
     for (const FoundRow& row : rows) {
-        appendFoundRow(chunks.buffer(), outputFormat, row);
+        writer.append(chunks.buffer(), row);
         if (!chunks.maybeFlush()) {
             written = false;
             break;

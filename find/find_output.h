@@ -12,6 +12,8 @@ namespace velmoran {
 // A message time as velmoran-find writes it: UTC, ISO 8601 with milliseconds and "Z"
 // ("2019-03-04T08:15:00.123Z").
 QString isoUtcTime(qint64 utcMilliseconds);
+// Appends the same text, as UTF-8.
+void appendIsoUtcTime(QByteArray& out, qint64 utcMilliseconds);
 
 // Appends text as one CSV field (RFC 4180): quoted, with its quotes doubled, when it holds a
 // comma, a quote, CR or LF; as it is otherwise. UTF-8.

@@ -224,6 +224,43 @@ ChatHistoryPtr momentsHistory()
     return history;
 }
 
+// A body that CSV and JSON must escape or must leave as it is, with the bytes each writes.
+struct AwkwardValue {
+    QString body;
+    QByteArray json; // the JSON string, quotes included
+    QByteArray csv;  // the CSV field
+    qint64 time = 0; // UTC milliseconds; 0: 1001 ms after the message before
+};
+
+const AwkwardValue AwkwardValues[] = {
+    {QStringLiteral("plain words"), "\"plain words\"", "plain words"},
+    {QStringLiteral("a, b and \"quoted\" words"), "\"a, b and \\\"quoted\\\" words\"",
+     "\"a, b and \"\"quoted\"\" words\""},
+    {QStringLiteral("line one\r\nline two\nthree\rfour"),
+     "\"line one\\r\\nline two\\nthree\\rfour\"", "\"line one\r\nline two\nthree\rfour\""},
+    {QStringLiteral("tab\there, back\\slash, bell\x07, nul-free \x01\x1f end"),
+     "\"tab\\there, back\\\\slash, bell\\u0007, nul-free \\u0001\\u001f end\"",
+     "\"tab\there, back\\slash, bell\x07, nul-free \x01\x1f end\""},
+    {QStringLiteral("Grüße 👋 日本語 — ok"), "\"Grüße 👋 日本語 — ok\"", "Grüße 👋 日本語 — ok"},
+    {QStringLiteral("\"\""), "\"\\\"\\\"\"", "\"\"\"\"\"\""},
+    {QStringLiteral("carriage\rreturn alone"), "\"carriage\\rreturn alone\"",
+     "\"carriage\rreturn alone\""},
+    // Line and paragraph separators pass as they are; so does DEL.
+    {QStringLiteral("line\u2028separator\u2029paragraph"),
+     "\"line\xE2\x80\xA8separator\xE2\x80\xA9paragraph\"",
+     "line\xE2\x80\xA8separator\xE2\x80\xA9paragraph", -1},
+    {QStringLiteral("del\x7f, back\bspace, form\ffeed, vt\x0b, esc\x1b[0m"),
+     "\"del\x7f, back\\bspace, form\\ffeed, vt\\u000b, esc\\u001b[0m\"",
+     "\"del\x7f, back\bspace, form\ffeed, vt\x0b, esc\x1b[0m\"", -62135596800000},
+    {QStringLiteral("🎉 first and last 😀"), "\"🎉 first and last 😀\"", "🎉 first and last 😀",
+     253402300799999},
+    // UTF-8 cannot carry an unpaired surrogate: each is written as "?".
+    {QStringLiteral("lone \xD800 high, \xDC00 low, \xDC00\xD800 swapped, \xD800\xD83D\xDE00 then "
+                    "a pair, last \xD800"),
+     "\"lone ? high, ? low, ?? swapped, ?😀 then a pair, last ?\"",
+     "\"lone ? high, ? low, ?? swapped, ?😀 then a pair, last ?\"", 951782399999},
+};
+
 // Values that CSV and JSON must escape, and text they must leave as it is.
 ChatHistoryPtr awkwardHistory()
 {
@@ -231,19 +268,11 @@ ChatHistoryPtr awkwardHistory()
     history->contacts << QStringLiteral("zoë");
     HistoryChat c = chat(QStringLiteral("zoë"), QStringLiteral("8:zoë"),
                          QStringLiteral("Zoë, \"Z\" Ünal"), ConversationKind::OneToOne);
-    const QString bodies[] = {
-        QStringLiteral("plain words"),
-        QStringLiteral("a, b and \"quoted\" words"),
-        QStringLiteral("line one\r\nline two\nthree\rfour"),
-        QStringLiteral("tab\there, back\\slash, bell\x07, nul-free \x01\x1f end"),
-        QStringLiteral("Grüße 👋 日本語 — ok"),
-        QStringLiteral("\"\""),
-        QStringLiteral("carriage\rreturn alone"),
-    };
-    qint64 t = utc("2020-02-29T23:59:59.007Z");
-    for (const QString& body : bodies) {
-        c.messages.push_back(message(t, QStringLiteral("zoë"), QStringLiteral("Zoë \"Z\""), body));
-        t += 1001;
+    qint64 t = utc("2020-02-29T23:59:59.007Z") - 1001;
+    for (const AwkwardValue& value : AwkwardValues) {
+        t = value.time ? value.time : t + 1001;
+        c.messages.push_back(
+            message(t, QStringLiteral("zoë"), QStringLiteral("Zoë \"Z\""), value.body));
     }
     history->chats.push_back(std::move(c));
     return history;
@@ -489,13 +518,28 @@ private slots:
             const QStringList& name = jsonRecords[3 * i];
             const QStringList& body = jsonRecords[3 * i + 1];
             QCOMPARE(name[2], c.messages[i].senderDisplayName);
-            QCOMPARE(body[2], c.messages[i].body);
+            // As UTF-8 carries it: an unpaired surrogate comes back as "?".
+            QCOMPARE(body[2], QString::fromUtf8(c.messages[i].body.toUtf8()));
+            QVERIFY2(jsonl.out.contains(",\"value\":" + AwkwardValues[i].json + ",\"time\":"),
+                     AwkwardValues[i].json.constData());
+            QVERIFY2(csv.out.contains("\r\nzoë,Body," + AwkwardValues[i].csv + ','),
+                     AwkwardValues[i].csv.constData());
             QCOMPARE(body[7], c.name);
             QCOMPARE(body[3], QDateTime::fromMSecsSinceEpoch(c.messages[i].timestampMs, Qt::UTC)
                                   .toString(Qt::ISODateWithMs));
             QCOMPARE(csvRecords[3 * i + 2], body);
         }
         QCOMPARE(jsonRecords.front()[3], QStringLiteral("2020-02-29T23:59:59.007Z"));
+        QVERIFY(jsonl.out.startsWith(
+            "{\"contact\":\"zoë\",\"field\":\"From Display Name\",\"value\":\"Zoë \\\"Z\\\"\","
+            "\"time\":\"2020-02-29T23:59:59.007Z\",\"sender\":\"zoë\",\"sender_name\":\"Zoë "
+            "\\\"Z\\\"\",\"conversation\":\"8:zoë\",\"conversation_name\":\"Zoë, \\\"Z\\\" "
+            "Ünal\"}\n"));
+        QVERIFY(csv.out.contains("\r\nzoë,From Display Name,\"Zoë \"\"Z\"\"\",2020-02-29T23:59:59."
+                                 "007Z,zoë,\"Zoë \"\"Z\"\"\",8:zoë,\"Zoë, \"\"Z\"\" Ünal\"\r\n"));
+        QVERIFY(jsonl.out.contains("\"time\":\"1969-12-31T23:59:59.999Z\""));
+        QVERIFY(csv.out.contains(",0001-01-01T00:00:00.000Z,"));
+        QVERIFY(csv.out.contains(",9999-12-31T23:59:59.999Z,"));
         // Non-ASCII as it is, control characters escaped, one line per row.
         QVERIFY(jsonl.out.contains("Grüße 👋 日本語"));
         QVERIFY(jsonl.out.contains("\\u0001\\u001f"));
