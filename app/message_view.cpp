@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 
@@ -313,6 +314,29 @@ void MessageView::changeEvent(QEvent* event)
     QTableView::changeEvent(event);
 }
 
+namespace {
+
+// While rows are measured in a batch, the header does not work out each row's position (a walk
+// over every row of the chat) after each one.
+class HeaderBatch {
+public:
+    explicit HeaderBatch(QHeaderView* header)
+        : m_header(header)
+        , m_enabled(header->updatesEnabled())
+    {
+        m_header->setUpdatesEnabled(false);
+    }
+    ~HeaderBatch() { m_header->setUpdatesEnabled(m_enabled); }
+    HeaderBatch(const HeaderBatch&) = delete;
+    HeaderBatch& operator=(const HeaderBatch&) = delete;
+
+private:
+    QHeaderView* m_header;
+    bool m_enabled;
+};
+
+} // namespace
+
 int MessageView::measure(int row)
 {
     MessageDelegate* delegate = messageDelegate();
@@ -330,6 +354,7 @@ int MessageView::measure(int row)
 
 void MessageView::measureAround(int row)
 {
+    const HeaderBatch batch(verticalHeader());
     const int screen = viewport()->height();
     for (int r = row, y = 0; r >= 0 && y < screen; --r) {
         measure(r);
@@ -365,15 +390,20 @@ void MessageView::fitRows()
         // Rows above the first one shown change the height of what is above it, which the
         // scroll position makes up for; those below only move what follows them.
         int above = 0;
-        for (int r = first - 1, y = 0; r >= 0 && y < screen; --r) {
-            above += measure(r);
-            y += rowHeight(r);
-        }
-        bool changed = above != 0;
-        for (int r = first, y = rowViewportPosition(first), rows = int(m_measuredIn.size());
-             r < rows && y < 2 * screen; ++r) {
-            changed |= measure(r) != 0;
-            y += rowHeight(r);
+        bool changed = false;
+        {
+            const int firstTop = rowViewportPosition(first);
+            const HeaderBatch batch(verticalHeader());
+            for (int r = first - 1, y = 0; r >= 0 && y < screen; --r) {
+                above += measure(r);
+                y += rowHeight(r);
+            }
+            changed = above != 0;
+            for (int r = first, y = firstTop, rows = int(m_measuredIn.size());
+                 r < rows && y < 2 * screen; ++r) {
+                changed |= measure(r) != 0;
+                y += rowHeight(r);
+            }
         }
         if (!changed)
             return;
@@ -421,8 +451,17 @@ void MessageView::scrollTo(const QModelIndex& index, ScrollHint hint)
 
 void MessageView::resizeEvent(QResizeEvent* event)
 {
+    // The view is already its new size here; the message the keys act on, shown before, stays
+    // in view when the view gets smaller (the find bar opens below it).
+    const QModelIndex current = currentIndex();
+    const int oldHeight =
+        viewport()->height() - (event->size().height() - event->oldSize().height());
+    const QRect rect = current.isValid() ? visualRect(current) : QRect();
+    const bool wasWhole = rect.isValid() && rect.top() >= 0 && rect.bottom() < oldHeight;
     QTableView::resizeEvent(event);
     fitRows();
+    if (wasWhole && visualRect(current).bottom() >= viewport()->height())
+        scrollTo(current);
 }
 
 void MessageView::scrollContentsBy(int dx, int dy)

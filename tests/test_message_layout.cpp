@@ -228,6 +228,15 @@ private slots:
         view->scrollTo(view->currentIndex());
         checkShown();
 
+        // The last message, shown whole, stays in view when the find bar opens below it.
+        window.findChild<QWidget*>(u"FindBar"_s)->hide();
+        window.showChat(0);
+        QApplication::processEvents();
+        QVERIFY(view->viewport()->rect().contains(view->visualRect(view->currentIndex())));
+        window.openFindBar();
+        QApplication::processEvents();
+        QVERIFY(view->viewport()->rect().contains(view->visualRect(view->currentIndex())));
+
         // Scrolling keeps the first row shown in its place while the rows above it are measured.
         const int row = window.messageModel().rowOfMessage(5000);
         view->verticalScrollBar()->setValue(view->visualRect(window.messageModel().index(row)).top()
