@@ -3,11 +3,11 @@
 #include "chat/message_parts.h"
 #include "chat/person_names.h"
 #include "chat/shared_file_archive.h"
+#include "core/local_time.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLocale>
-#include <QTimeZone>
 
 #include <algorithm>
 #include <limits>
@@ -15,54 +15,6 @@
 namespace velmoran {
 
 namespace {
-
-constexpr qint64 MsPerDay = 86'400'000;
-constexpr qint64 UnixEpochJulianDay = 2'440'588; // 1 January 1970
-
-// The local time zone's offsets from UTC over a span of time, read once, so that the local
-// day of any time in the span is plain arithmetic. Times are looked up mostly in rising order.
-class LocalOffsets {
-public:
-    LocalOffsets(qint64 fromMs, qint64 toMs)
-    {
-        const QDateTime from = QDateTime::fromMSecsSinceEpoch(fromMs, Qt::UTC);
-        const QTimeZone zone = QTimeZone::systemTimeZone();
-        if (!zone.isValid()) {
-            m_changes.push_back(
-                {std::numeric_limits<qint64>::min(),
-                 qint64(QDateTime::fromMSecsSinceEpoch(fromMs).offsetFromUtc()) * 1000});
-            return;
-        }
-        m_changes.push_back(
-            {std::numeric_limits<qint64>::min(), qint64(zone.offsetFromUtc(from)) * 1000});
-        if (!zone.hasTransitions())
-            return;
-        const auto transitions =
-            zone.transitions(from, QDateTime::fromMSecsSinceEpoch(toMs, Qt::UTC));
-        for (const QTimeZone::OffsetData& change : transitions)
-            m_changes.push_back(
-                {change.atUtc.toMSecsSinceEpoch(), qint64(change.offsetFromUtc) * 1000});
-    }
-
-    // Days since 1 January 1970 of a UTC time, in local time.
-    qint64 localDay(qint64 utcMs)
-    {
-        while (m_at + 1 < m_changes.size() && utcMs >= m_changes[m_at + 1].fromMs)
-            ++m_at;
-        while (m_at > 0 && utcMs < m_changes[m_at].fromMs)
-            --m_at;
-        const qint64 local = utcMs + m_changes[m_at].offsetMs;
-        return local / MsPerDay - (local % MsPerDay < 0 ? 1 : 0);
-    }
-
-private:
-    struct Change {
-        qint64 fromMs;
-        qint64 offsetMs;
-    };
-    std::vector<Change> m_changes; // by time; the first holds from the start of time
-    size_t m_at = 0;
-};
 
 // name, marked as the own user's when id is theirs.
 QString ownMarked(const ChatHistory& history, const QString& id, const QString& name)

@@ -1,25 +1,16 @@
 #include "search/timestamp_text.h"
 
+#include "core/local_time.h"
 #include "search/search_pattern.h"
 
 #include <QDateTime>
 
 #include <algorithm>
-
-#include <ctime>
 #include <limits>
 
 namespace velmoran {
 
 namespace {
-
-const qint64 MsPerDay = 86'400'000;
-
-qint64 floorDiv(qint64 a, qint64 b)
-{
-    const qint64 q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
 
 // True when the format has field letter c outside quoted literals.
 bool hasField(const QString& format, QChar c)
@@ -40,20 +31,6 @@ bool nearTheLimits(qint64 utcMilliseconds)
 {
     return utcMilliseconds < std::numeric_limits<qint64>::min() + 2 * MsPerDay
            || utcMilliseconds > std::numeric_limits<qint64>::max() - 2 * MsPerDay;
-}
-
-// The offset of local time from UTC at utcMilliseconds, as QDateTime gives it for local time.
-// QDateTime asks the C library too, but reads the time-zone settings again first, every time:
-// a file status call and often a read of the zone file, which made this most of a search's
-// time spent on timestamps. Here the settings are read once, when a TimestampText is made.
-int localOffsetSeconds(qint64 utcMilliseconds)
-{
-    const time_t t = time_t(floorDiv(utcMilliseconds, 1000));
-    tm local{};
-    if (localtime_r(&t, &local))
-        return int(local.tm_gmtoff);
-    // Beyond the years the C library can write.
-    return QDateTime::fromMSecsSinceEpoch(utcMilliseconds, Qt::LocalTime).offsetFromUtc();
 }
 
 } // namespace
