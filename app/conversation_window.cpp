@@ -5,6 +5,7 @@
 #include "app/conversation_models.h"
 #include "app/shared_file_opener.h"
 #include "app/thumbnails.h"
+#include "core/application_title.h"
 #include "core/platform.h"
 
 #include <QCheckBox>
@@ -85,7 +86,7 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
     , m_pump(pump)
 {
     setObjectName(QStringLiteral("ConversationWindow"));
-    setWindowTitle(QStringLiteral("Velmoran"));
+    setWindowTitle(applicationTitleFromProductName(QString::fromUtf16(ProductName)));
 
     m_splitter = new QSplitter(Qt::Horizontal, this);
     auto* outer = new QVBoxLayout(this);
@@ -572,7 +573,7 @@ void ConversationWindow::updateColumnWidths()
 void ConversationWindow::updateTitle()
 {
     const HistoryChat* chat = m_messageModel->chatData();
-    const QString product = QStringLiteral("Velmoran");
+    const QString product = applicationTitleFromProductName(QString::fromUtf16(ProductName));
     if (!chat) {
         setWindowTitle(product);
         m_header->clear();

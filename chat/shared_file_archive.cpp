@@ -141,6 +141,12 @@ SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFi
 
 namespace {
 
+[[noreturn]] void failToWrite(const QString& path, const QString& reason)
+{
+    throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
+                      .arg(QDir::toNativeSeparators(path), reason));
+}
+
 // Where the data of a member goes, block by block: offset and bytes; answers false when it
 // cannot take them.
 using MemberSink = std::function<bool(qint64 offset, const char* data, qint64 size)>;
@@ -204,8 +210,7 @@ bool extractArchiveMember(const QString& archivePath, const QString& member,
                           const QString& destinationPath, const TakeOutProgress& progress)
 {
     auto cannotWrite = [&](const QFileDevice& file) {
-        throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
-                          .arg(QDir::toNativeSeparators(destinationPath), file.errorString()));
+        failToWrite(destinationPath, file.errorString());
     };
     // A name of its own, short whatever the final name's length; created readable and writable
     // by the owner only, and removed unless it becomes the file.
@@ -233,8 +238,7 @@ bool extractArchiveMember(const QString& archivePath, const QString& member,
     if (!out.rename(destinationPath)) {
         const QString reason = out.errorString();
         out.remove();
-        throw Failure(QStringLiteral("The file \"%1\" cannot be written: %2.")
-                          .arg(QDir::toNativeSeparators(destinationPath), reason));
+        failToWrite(destinationPath, reason);
     }
     return true;
 }
