@@ -475,6 +475,23 @@ QModelIndex MessageView::moveCursor(CursorAction action, Qt::KeyboardModifiers m
     // Home and End go to the first and last row, as in a list.
     if (action == MoveHome || action == MoveEnd)
         modifiers |= Qt::ControlModifier;
+    // A page from the current row's end (or beginning): the table measures from its top, which
+    // for a row taller than the view lies inside that same row.
+    const QModelIndex current = currentIndex();
+    const int rows = model() ? model()->rowCount() : 0;
+    if ((action == MovePageDown || action == MovePageUp) && current.isValid() && rows > 0) {
+        const QRect row = visualRect(current);
+        const int screen = viewport()->height();
+        int to = -1;
+        if (action == MovePageDown) {
+            to = rowAt(std::max(row.bottom() + 1, 0) + screen - 1);
+            to = to < 0 ? rows - 1 : std::max(to, std::min(current.row() + 1, rows - 1));
+        } else {
+            to = rowAt(std::min(row.top(), screen) - screen);
+            to = to < 0 ? 0 : std::min(to, std::max(current.row() - 1, 0));
+        }
+        return model()->index(to, current.column());
+    }
     return QTableView::moveCursor(action, modifiers);
 }
 
@@ -536,7 +553,35 @@ void MessageView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    if (event->modifiers() == Qt::NoModifier && readOn(event->key())) {
+        event->accept();
+        return;
+    }
     QTableView::keyPressEvent(event);
+}
+
+bool MessageView::readOn(int key)
+{
+    // A message taller than the view is read with the keys that move between messages: they
+    // scroll through it first, and move on once its end (or beginning) is in view.
+    const QModelIndex current = currentIndex();
+    if (!current.isValid())
+        return false;
+    const QRect row = visualRect(current);
+    const int screen = viewport()->height();
+    QScrollBar* bar = verticalScrollBar();
+    const int line = 3 * bar->singleStep();
+    const int page = std::max(bar->pageStep() - bar->singleStep(), line);
+    int by = 0;
+    if ((key == Qt::Key_Down || key == Qt::Key_PageDown) && row.top() < screen
+        && row.bottom() >= screen)
+        by = std::min(key == Qt::Key_Down ? line : page, row.bottom() - screen + 1);
+    else if ((key == Qt::Key_Up || key == Qt::Key_PageUp) && row.bottom() >= 0 && row.top() < 0)
+        by = -std::min(key == Qt::Key_Up ? line : page, -row.top());
+    if (by == 0)
+        return false;
+    bar->setValue(bar->value() + by);
+    return true;
 }
 
 void MessageView::mouseReleaseEvent(QMouseEvent* event)

@@ -72,11 +72,12 @@ private:
 
 // The messages list: Ctrl+C copies the selected messages, Enter opens a shared file, a click on
 // a link or a file's "Open" opens it, Shift+F10 and the Menu key ask for the context menu of the
-// current row. A table of one column without headers whose rows are as tall as their messages.
-// Only the rows on screen and a screen's height around them are measured; the others keep the
-// height they were last given, one line until then, so chats of any length open and scroll at
-// once, as chat programs do. Scrolling keeps the first row shown where it is while the rows
-// above it get their true heights.
+// current row; Up, Down, Page Up and Page Down scroll through a message taller than the view
+// before they move to the next. A table of one column without headers whose rows are as tall as
+// their messages. Only the rows on screen and a screen's height around them are measured; the
+// others keep the height they were last given, one line until then, so chats of any length open and
+// scroll at once, as chat programs do. Scrolling keeps the first row shown where it is while the
+// rows above it get their true heights.
 class MessageView final : public QTableView {
     Q_OBJECT
 public:
@@ -112,6 +113,9 @@ private:
     MessageDelegate* messageDelegate() const;
     void updateRowHeight();
     void requestMenuAtCurrent();
+    // Scrolls through the current message when it is taller than the view and key goes on
+    // into it; answers whether it did.
+    bool readOn(int key);
     void forgetHeights();
     // Gives the rows on screen and a screen's height above and below their true heights.
     void fitRows();

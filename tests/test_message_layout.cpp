@@ -228,6 +228,25 @@ private slots:
         view->scrollTo(view->currentIndex());
         checkShown();
 
+        // The keys read on through the long message: Page Down scrolls through it and only
+        // then moves on a page; Up goes back up through it.
+        {
+            const QModelIndex hit = view->currentIndex();
+            int presses = 0;
+            while (view->currentIndex() == hit && presses < 1000) {
+                QTest::keyClick(view, Qt::Key_PageDown);
+                ++presses;
+            }
+            QVERIFY2(presses > 5, qPrintable(QString::number(presses)));
+            QVERIFY(view->currentIndex().row() > hit.row());
+            QVERIFY(view->viewport()->rect().intersects(view->visualRect(view->currentIndex())));
+            view->setCurrentIndex(hit);
+            const int end = view->verticalScrollBar()->value();
+            QTest::keyClick(view, Qt::Key_Up);
+            QCOMPARE(view->currentIndex(), hit);
+            QVERIFY(view->verticalScrollBar()->value() < end);
+        }
+
         // The last message, shown whole, stays in view when the find bar opens below it.
         window.findChild<QWidget*>(u"FindBar"_s)->hide();
         window.showChat(0);
