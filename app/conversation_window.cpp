@@ -5,6 +5,8 @@
 #include "app/conversation_models.h"
 #include "app/shared_file_opener.h"
 #include "app/thumbnails.h"
+#include "chat/message_parts.h"
+#include "chat/shared_file_archive.h"
 #include "core/application_title.h"
 #include "core/platform.h"
 
@@ -544,6 +546,31 @@ void ConversationWindow::showMessageMenu(const QPoint& pos)
     copy->setEnabled(m_messages->selectionModel()->hasSelection());
     QAction* open = menu->addAction(tr("Open File"), this, [this, message] { openFile(message); });
     open->setEnabled(message >= 0 && m_messageModel->message(message).file != nullptr);
+    // The message's links, for the keyboard as much as for the mouse.
+    if (message >= 0) {
+        QList<QUrl> links;
+        for (const MessagePart& part : decodeMessageParts(m_messageModel->message(message))) {
+            const std::vector<TextLink>* found = nullptr;
+            if (const auto* text = std::get_if<TextPart>(&part))
+                found = &text->links;
+            else if (const auto* quote = std::get_if<QuotePart>(&part))
+                found = &quote->links;
+            for (const TextLink& link : found ? *found : std::vector<TextLink>()) {
+                if (!links.contains(link.url) && links.size() < 5)
+                    links << link.url;
+            }
+        }
+        if (!links.isEmpty())
+            menu->addSeparator();
+        for (const QUrl& url : links) {
+            QString shown = withoutFormatCharacters(url.toDisplayString());
+            if (shown.size() > 60)
+                shown = shown.left(59) + QStringLiteral("\u2026");
+            shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+            menu->addAction(tr("Open Link %1").arg(shown), this,
+                            [this, url] { m_platform.shell.openUrl(url); });
+        }
+    }
     menu->popup(m_messages->viewport()->mapToGlobal(pos));
 }
 

@@ -151,9 +151,12 @@ MessageLayout::MessageLayout(const HistoryMessage& message, const ChatHistory& h
                     if (file.size >= 0)
                         block.text +=
                             QStringLiteral(" \u00b7 ") + QLocale().formattedDataSize(file.size);
-                    block.text += QStringLiteral("\u2003");
-                    block.openFrom = block.text.size();
-                    block.text += tr("Open");
+                    // "Open" where the message names a file that can be looked for.
+                    if (message.file) {
+                        block.text += QStringLiteral("\u2003");
+                        block.openFrom = block.text.size();
+                        block.text += tr("Open");
+                    }
                     block.font = font;
                     m_blocks.push_back(std::move(block));
                 },
@@ -297,7 +300,7 @@ MessageLayout::Hit MessageLayout::hitAt(const QPointF& pos) const
 {
     for (const Block& block : m_blocks) {
         if (!block.picture.isNull() && block.picture.contains(pos))
-            return {Hit::Kind::OpenFile, {}};
+            return block.openFrom >= 0 ? Hit{Hit::Kind::OpenFile, {}} : Hit{};
         const QPointF local = pos - block.at;
         if (local.y() < 0 || local.y() >= block.height)
             continue;

@@ -12,6 +12,7 @@
 #include "support/history_files.h"
 
 #include <QBuffer>
+#include <QMenu>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -137,11 +138,9 @@ private slots:
         QVERIFY(quoted.bottom() <= reply.top());
         QVERIFY(quote.firstMatch(u"Old Name"_s, Qt::CaseSensitive).isNull());
 
-        const MessageLayout file(
-            message(u"x"_s, MessageKind::File,
-                    u"<URIObject uri=\"https://x/objects/0-a\" type=\"File.1\"><OriginalName "
-                    "v=\"plan.pdf\"/><FileSize v=\"2048\"/></URIObject><e_m ts_ms=\"1\"/>"_s),
-            people(), font, width);
+        HistoryMessage shared = message(u"x"_s, MessageKind::File, u"<e_m ts_ms=\"1\"/>"_s);
+        shared.file = std::make_shared<SharedFile>(SharedFile{u"0-a"_s, u"plan.pdf"_s, 2048});
+        const MessageLayout file(shared, people(), font, width);
         const QRectF name = file.firstMatch(u"plan.pdf"_s, Qt::CaseSensitive);
         QVERIFY(!name.isNull());
         QCOMPARE(file.hitAt(name.center()).kind, MessageLayout::Hit::Kind::None);
@@ -153,15 +152,21 @@ private slots:
         QVERIFY(opens);
         QVERIFY(file.firstMatch(u"edited"_s, Qt::CaseSensitive).isNull());
 
-        const MessageLayout picture(message(u"x"_s, MessageKind::Picture,
-                                            u"<URIObject uri=\"https://x/objects/0-b\" "
-                                            "type=\"Picture.1\"><OriginalName v=\"a.png\"/>"
-                                            "</URIObject>"_s),
-                                    people(), font, width);
+        // A picture opens from its thumbnail; one only named in markup (an old database's,
+        // with no file to look for) offers nothing to open.
+        HistoryMessage shown = message(u"x"_s, MessageKind::Picture);
+        shown.file = std::make_shared<SharedFile>(SharedFile{u"0-b"_s, u"a.png"_s, -1});
+        const MessageLayout picture(shown, people(), font, width);
+        const MessageLayout named(message(u"x"_s, MessageKind::Picture,
+                                          u"<URIObject uri=\"https://x/objects/0-b\" "
+                                          "type=\"Picture.1\"><OriginalName v=\"a.png\"/>"
+                                          "</URIObject>"_s),
+                                  people(), font, width);
         const QSize box = MessageLayout::thumbnailBox(width);
         QVERIFY(picture.height() > box.height());
-        QCOMPARE(picture.hitAt(QPointF(box.width() / 2.0, box.height() / 2.0)).kind,
-                 MessageLayout::Hit::Kind::OpenFile);
+        const QPointF middle(box.width() / 2.0, box.height() / 2.0);
+        QCOMPARE(picture.hitAt(middle).kind, MessageLayout::Hit::Kind::OpenFile);
+        QCOMPARE(named.hitAt(middle).kind, MessageLayout::Hit::Kind::None);
 
         // A call is one quiet line, not a blank.
         const MessageLayout call(
@@ -263,6 +268,43 @@ private slots:
         QApplication::processEvents();
         QCOMPARE(view->rowAt(0), row);
         QVERIFY(view->rowHeight(row - 1) > view->rowHeight(row));
+    }
+
+    // The message menu offers the message's links (only http, https, mailto), for the
+    // keyboard; choosing one hands it to the browser.
+    void menuOpensLinks()
+    {
+        auto history = std::make_shared<ChatHistory>();
+        HistoryChat chat;
+        chat.peerHandle = u"live:anna"_s;
+        chat.id = u"8:live:anna"_s;
+        chat.messages.push_back(message(u"a https://example.org/a&b javascript:alert(1) "
+                                        "mailto:anna@example.org"_s));
+        history->chats.push_back(std::move(chat));
+        test::FakePlatform fake;
+        EventPump pump;
+        ConversationWindow window(fake.platform, pump);
+        window.resize(700, 400);
+        window.show();
+        window.setHistory(history);
+        window.showChat(0);
+        QApplication::processEvents();
+        QTest::keyClick(window.messageView(), Qt::Key_F10, Qt::ShiftModifier);
+        QMenu* menu = window.messageView()->findChild<QMenu*>();
+        QVERIFY(menu);
+        QStringList texts;
+        QAction* web = nullptr;
+        for (QAction* action : menu->actions()) {
+            texts << action->text();
+            if (action->text().contains(u"example.org/a"_s))
+                web = action;
+        }
+        QCOMPARE(texts.filter(u"Open Link"_s),
+                 QStringList({u"Open Link https://example.org/a&&b"_s,
+                              u"Open Link mailto:anna@example.org"_s}));
+        web->trigger();
+        QCOMPARE(fake.shell.urls, QList<QUrl>{QUrl(u"https://example.org/a&b"_s)});
+        menu->close();
     }
 
     // Thumbnails are made from the picture's data, bounded by the box; data that is no
