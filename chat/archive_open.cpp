@@ -40,19 +40,44 @@ void enableInProcessFilters(archive* reader)
         support(reader);
 }
 
+// The compressions a tar may come in, told by their first bytes: those unpacked here, and
+// those refused by name (they would need an outside program).
+struct Compression {
+    QByteArrayView magic;
+    const char* name;
+    bool unpacked;
+};
+
+constexpr Compression compressions[] = {
+    {"\x1f\x8b", "gzip", true},
+    {"BZh", "bzip2", true},
+    {"\xfd"
+     "7zXZ",
+     "xz", true},
+    {"\x28\xb5\x2f\xfd", "zstd", true},
+    {"\x04\x22\x4d\x18", "lz4", true},
+    {QByteArrayView("\x89LZO\x00\r\n\x1a\n", 9), "lzop", false},
+    {"LRZI", "lrzip", false},
+    {"GRZipII", "grzip", false},
+};
+
+const Compression* compressionOf(QByteArrayView head)
+{
+    for (const Compression& compression : compressions) {
+        if (head.startsWith(compression.magic))
+            return &compression;
+    }
+    return nullptr;
+}
+
 // The name of a compression that is refused, told by its first bytes, so that the refusal
 // names it instead of calling the file no tar. "" for any other file; a file that cannot be
 // read fails with the system's reason.
 QString refusedCompressionOf(const QString& path)
 {
-    const QByteArray head = readHistoryFileHead(path, 16);
-    if (head.startsWith(QByteArrayView("\x89LZO\x00\r\n\x1a\n", 9)))
-        return QStringLiteral("lzop");
-    if (head.startsWith("LRZI"))
-        return QStringLiteral("lrzip");
-    if (head.startsWith("GRZipII"))
-        return QStringLiteral("grzip");
-    return {};
+    const Compression* compression = compressionOf(readHistoryFileHead(path, 16));
+    return compression && !compression->unpacked ? QString::fromLatin1(compression->name)
+                                                 : QString();
 }
 
 } // namespace
@@ -85,6 +110,11 @@ ArchiveReader openHistoryArchive(const QString& path)
         != ARCHIVE_OK)
         failArchive(path, reader.get(), QStringLiteral("it is no tar archive"));
     return reader;
+}
+
+bool looksLikeHistoryArchive(QByteArrayView head)
+{
+    return (head.size() >= 262 && head.sliced(257, 5) == "ustar") || compressionOf(head);
 }
 
 } // namespace velmoran

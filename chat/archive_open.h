@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <memory>
@@ -20,6 +21,11 @@ using ArchiveReader = std::unique_ptr<archive, ArchiveFree>;
 // downloaded file must never start. Throws Failure naming the file when it cannot be opened,
 // is compressed in another way, or is no tar.
 ArchiveReader openHistoryArchive(const QString& path);
+
+// Whether a file's first bytes (up to 512 of them) are those of a tar: a plain tar's header,
+// or the start of one of the compressions above or of one that openHistoryArchive refuses by
+// name (lzop, lrzip, grzip).
+bool looksLikeHistoryArchive(QByteArrayView head);
 
 // Throws Failure naming the archive at path: what went wrong, with libarchive's own detail
 // (a disk error by its system text).

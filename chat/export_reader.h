@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/chat_history.h"
+#include "chat/export_time.h"
 #include "chat/read_progress.h"
 
 #include <QByteArrayView>
@@ -47,10 +48,5 @@ ChatHistory parseExportJson(QByteArrayView json, const QString& fileName);
 // tests use small windows to put their ends everywhere.
 ChatHistory parseExportJsonInWindows(QByteArrayView json, const QString& fileName,
                                      size_t windowBytes, MessageSieve* sieve = nullptr);
-
-// Parses an ISO 8601 UTC date and time as the export writes it ("2021-03-04T05:06:07.890Z",
-// zero to three fraction digits; more are cut off; a "+hh:mm"/"-hh:mm" offset is applied) to
-// milliseconds since the epoch. Answers false for anything else.
-bool parseIsoTimestampMs(std::string_view text, qint64& ms);
 
 } // namespace velmoran

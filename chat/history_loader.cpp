@@ -1,5 +1,6 @@
 #include "chat/history_loader.h"
 
+#include "chat/archive_open.h"
 #include "chat/export_reader.h"
 #include "chat/history_file_error.h"
 #include "chat/legacy_db_reader.h"
@@ -18,12 +19,6 @@
 namespace velmoran {
 
 namespace {
-
-bool startsWith(const QByteArray& bytes, qsizetype at, QByteArrayView magic)
-{
-    return bytes.size() >= at + magic.size()
-           && QByteArrayView(bytes).sliced(at, magic.size()) == magic;
-}
 
 // Milliseconds rounded down to the start of their second.
 qint64 secondOf(qint64 ms)
@@ -181,21 +176,13 @@ HistoryFileKind sniffHistoryFile(const QString& path)
     const QByteArray head = readHistoryFileHead(path, 512);
     if (head.isEmpty())
         failToRead(path, QStringLiteral("the file is empty"));
-    if (startsWith(head, 0, QByteArrayView("SQLite format 3\0", 16)))
+    if (head.startsWith(QByteArrayView("SQLite format 3\0", 16)))
         return HistoryFileKind::LegacyDatabase;
-    if (startsWith(head, 257, "ustar"))
+    // A tar, plain or compressed; also those compressed in ways the reader refuses to unpack,
+    // so they are told as such.
+    if (looksLikeHistoryArchive(head))
         return HistoryFileKind::ExportArchive;
-    // A compressed tar: gzip, bzip2, xz, zstd, lz4; and those the reader refuses to unpack
-    // (lzop, lrzip, grzip), so they are told as such.
-    if (startsWith(head, 0, "\x1f\x8b") || startsWith(head, 0, "BZh")
-        || startsWith(head, 0,
-                      "\xfd"
-                      "7zXZ")
-        || startsWith(head, 0, "\x28\xb5\x2f\xfd") || startsWith(head, 0, "\x04\x22\x4d\x18")
-        || startsWith(head, 0, QByteArrayView("\x89LZO\x00\r\n\x1a\n", 9))
-        || startsWith(head, 0, "LRZI") || startsWith(head, 0, "GRZipII"))
-        return HistoryFileKind::ExportArchive;
-    qsizetype i = startsWith(head, 0, "\xef\xbb\xbf") ? 3 : 0;
+    qsizetype i = head.startsWith("\xef\xbb\xbf") ? 3 : 0;
     while (i < head.size()
            && (head[i] == ' ' || head[i] == '\n' || head[i] == '\r' || head[i] == '\t'))
         ++i;
@@ -414,7 +401,7 @@ ChatHistoryPtr HistoryLoader::load()
             total += std::max<qint64>(1, QFileInfo(path).size());
     }
     qint64 done = 0;
-    double reported = 0;
+    ProgressScale scale;
     std::vector<ChatHistoryPtr> readable;
     for (const QString& path : paths) {
         ReadProgress progress;
@@ -422,9 +409,9 @@ ChatHistoryPtr HistoryLoader::load()
         const bool reading = !isCurrent(path);
         if (m_progress && reading) {
             progress = [&, share](double fraction) {
-                reported =
-                    std::max(reported, (double(done) + fraction * double(share)) / double(total));
-                m_progress(reported);
+                scale.setPart(double(done), double(share), double(total));
+                scale.raise(fraction);
+                m_progress(scale.level());
             };
         }
         const Entry& entry = entryFor(path, progress, paths.size() == 1 ? m_sieve : nullptr);
