@@ -244,8 +244,8 @@ QString ConversationEntry::resultsToolTip(int row) const
         const HistoryChat& chat = history->chats[ref.chat];
         const HistoryMessage& message = chat.messages[ref.message];
         text = isolatedName(conversationDisplayName(chat)) + QLatin1Char('\n')
-               + messageDateTimeText(message.timestampMs) + QStringLiteral(", ")
-               + isolatedName(messageSenderName(message));
+               + localDateTimeText(message.timestampMs) + QStringLiteral(", ")
+               + isolatedName(senderOwnName(message));
     }
     return text + QLatin1Char('\n') + m_views.results->toolTip();
 }

@@ -1,8 +1,7 @@
 #include "app/conversation_models.h"
 
-#include "chat/message_parts.h"
+#include "chat/message_text.h"
 #include "chat/person_names.h"
-#include "chat/shared_file_archive.h"
 #include "core/local_time.h"
 
 #include <QCoreApplication>
@@ -47,47 +46,9 @@ QString conversationDisplayName(const HistoryChat& chat)
     return chat.id;
 }
 
-// A written message with nothing but its text: shown and found by its body as it is.
-static bool isPlainText(const HistoryMessage& message)
-{
-    return message.kind == MessageKind::Text && message.markup.isNull() && !message.file;
-}
-
-QString messageDisplayText(const HistoryMessage& message, const ChatHistory* history)
-{
-    if (isPlainText(message))
-        return message.body;
-    if (!message.file) {
-        // Calls, quotes, edits, deletions and events as their parts read: never a blank row.
-        PersonName name;
-        if (history)
-            name = [history](const QString& id) { return personName(*history, id); };
-        return messagePlainText(message, name);
-    }
-    // Without format characters: a right-to-left override would show "…exe" as "…exe.pdf".
-    const QString name = withoutFormatCharacters(
-        message.file->fileName.isEmpty() ? message.body : message.file->fileName);
-    if (message.file->size < 0)
-        return name;
-    return QStringLiteral("%1 (%2)").arg(name, QLocale().formattedDataSize(message.file->size));
-}
-
-QString messageSenderName(const HistoryMessage& message)
-{
-    return message.senderDisplayName.isEmpty() ? message.senderId : message.senderDisplayName;
-}
-
-QString messageSenderName(const ChatHistory& history, const HistoryMessage& message)
-{
-    // A history built without indexPeople knows no one's name: each message names its sender.
-    if (message.senderId.isEmpty() || !history.personNames.contains(message.senderId))
-        return messageSenderName(message);
-    return personName(history, message.senderId);
-}
-
 QString messageSenderLabel(const ChatHistory& history, const HistoryMessage& message)
 {
-    return ownMarked(history, message.senderId, messageSenderName(history, message));
+    return ownMarked(history, message.senderId, senderShownName(history, message));
 }
 
 QString conversationShownName(const ChatHistory& history, int chat)
@@ -119,14 +80,6 @@ QString conversationHeaderText(const ChatHistory& history, int chat)
         return {};
     return conversationShownName(history, chat)
            + conversationHeaderSuffix(history.chats[size_t(chat)]);
-}
-
-QString messageDateTimeText(qint64 utcMilliseconds)
-{
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(utcMilliseconds);
-    const QLocale locale;
-    return locale.toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-           + locale.toString(local.time(), QLocale::ShortFormat);
 }
 
 void ConversationListModel::setHistory(ChatHistoryPtr history)
@@ -298,8 +251,9 @@ int MessageListModel::find(const QString& text, Qt::CaseSensitivity cs, int from
     bool senderHit = false;
     for (int i = std::max(from, 0); i < end; ++i) {
         const HistoryMessage& m = c->messages[size_t(i)];
-        const bool hit = isPlainText(m) ? m.body.contains(text, cs)
-                                        : messageDisplayText(m, m_history.get()).contains(text, cs);
+        const bool hit = isPlainTextMessage(m)
+                             ? m.body.contains(text, cs)
+                             : messageShownText(m, m_history.get()).contains(text, cs);
         if (!previous || m.senderId.constData() != previous->senderId.constData()
             || m.senderId.size() != previous->senderId.size()
             || m.senderDisplayName.constData() != previous->senderDisplayName.constData()
@@ -315,9 +269,7 @@ int MessageListModel::find(const QString& text, Qt::CaseSensitivity cs, int from
 QString MessageListModel::copyLine(int message) const
 {
     const HistoryMessage& m = this->message(message);
-    return messageDateTimeText(m.timestampMs) + QStringLiteral(", ")
-           + messageSenderName(*m_history, m) + QStringLiteral(": ")
-           + messageDisplayText(m, m_history.get());
+    return messageCopyLine(*m_history, m);
 }
 
 int MessageListModel::rowCount(const QModelIndex& parent) const
@@ -348,7 +300,7 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const
         QString sender = messageSenderLabel(*m_history, m);
         if (const QString handle = handleOfId(m.senderId); !handle.isEmpty() && handle != sender)
             sender += QStringLiteral(" \u00b7 ") + handle;
-        return sender + QLatin1Char('\n') + messageDisplayText(m, m_history.get());
+        return sender + QLatin1Char('\n') + messageShownText(m, m_history.get());
     }
     case IsDateRole:
         return false;
@@ -358,7 +310,7 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const
     case SenderRole:
         return messageSenderLabel(*m_history, m);
     case TextRole:
-        return messageDisplayText(m, m_history.get());
+        return messageShownText(m, m_history.get());
     case MessageRole:
         return message;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/chat_history.h"
+#include "chat/message_text.h"
 
 #include <QAbstractListModel>
 #include <QDate>
@@ -11,16 +12,8 @@ namespace velmoran {
 
 // The name a chat is shown by: its name, else the partner's handle, else its id.
 QString conversationDisplayName(const HistoryChat& chat);
-// A message's text as the conversation shows it: a shared file by its name and size, a written
-// message by its body, a call, quote, edit, deletion or event as its parts read ("Call,
-// 36 min"), people named as history names them when it is given.
-QString messageDisplayText(const HistoryMessage& message, const ChatHistory* history = nullptr);
-// Who sent a message: the display name, else the sender id.
-QString messageSenderName(const HistoryMessage& message);
-// Who sent a message as the conversation window names them: the person's one name over the
-// whole history (chat/person_names.h), else the message's own name or id.
-QString messageSenderName(const ChatHistory& history, const HistoryMessage& message);
-// The same, the history's own user marked as such: "Sam Carter (you)".
+// Who sent a message as the conversation window names them (chat/message_text.h
+// senderShownName), the history's own user marked as such: "Sam Carter (you)".
 QString messageSenderLabel(const ChatHistory& history, const HistoryMessage& message);
 // The name the conversation window shows chat number chat by: the partner's one name, a bot's
 // name, chats of one name told apart ("Team", "Team (2)").
@@ -33,8 +26,6 @@ qsizetype conversationMemberCount(const HistoryChat& chat);
 QString conversationHeaderSuffix(const HistoryChat& chat);
 // The line over a chat's messages: "Team  (group, 5 members)", "Concierge  (bot)" or the name.
 QString conversationHeaderText(const ChatHistory& history, int chat);
-// "date time" of a timestamp in local time, in the locale's short formats.
-QString messageDateTimeText(qint64 utcMilliseconds);
 
 // Every conversation of a history, the one with the latest message first (conversations without
 // messages last, in history order).

@@ -133,7 +133,7 @@ MessageLayout::MessageLayout(const HistoryMessage& message, const ChatHistory& h
                     if (!who.isEmpty())
                         header << withoutFormatCharacters(who);
                     if (quote.timeMs >= 0)
-                        header << messageDateTimeText(quote.timeMs);
+                        header << localDateTimeText(quote.timeMs);
                     if (header.isEmpty())
                         header << tr("Quote");
                     addText(header.join(QStringLiteral(", ")), {}, small, Block::QuoteHeader, -1);

@@ -31,7 +31,7 @@ function(velmoran_install_program target)
   install(FILES ${link_dir}/${output_name} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
-foreach(program velmoran velmoran-find)
+foreach(program velmoran velmoran-find velmoran-archive)
   if(TARGET ${program})
     velmoran_install_program(${program})
   endif()
@@ -51,10 +51,12 @@ if(VELMORAN_SKIN_FILE)
   install(FILES "${VELMORAN_SKIN_FILE}" RENAME o.cjs DESTINATION ${VELMORAN_INSTALL_PROGRAM_DIR}/x)
 endif()
 
-# Manual pages and the shell completion of velmoran-find.
+# Manual pages and the shell completions of the command-line programs.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/man/velmoran.1 ${PROJECT_SOURCE_DIR}/docs/man/velmoran-find.1
+              ${PROJECT_SOURCE_DIR}/docs/man/velmoran-archive.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${VELMORAN_PACKAGING_DIR}/bash-completion/velmoran-find
+              ${VELMORAN_PACKAGING_DIR}/bash-completion/velmoran-archive
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # Desktop integration: menu entry, icons, software-centre metadata.

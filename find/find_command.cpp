@@ -10,6 +10,7 @@
 #include "core/terminal_text.h"
 #include "find/conversation_view.h"
 #include "find/find_output.h"
+#include "find/history_arguments.h"
 #include "find/history_overview.h"
 #include "results/results_rows.h"
 #include "results/text_file_writer.h"
@@ -284,27 +285,6 @@ bool readerGone(QIODevice* device)
     return descriptor && descriptor->readerGone();
 }
 
-const QString NoHistoryFound = QStringLiteral(
-    "No chat history was found in the download folder or the old client's profile folder; name "
-    "one (an export .tar, its messages.json or a main.db) or use --sample.");
-
-ChatHistoryPtr loadHistory(HistoryLoader& loader, QString& failure, QIODevice& errors)
-{
-    loader.setReport([&](const QString& description) {
-        if (failure.isEmpty())
-            failure = description;
-    });
-    // What the reading of a file left out or repaired: one line each, the search goes on.
-    loader.setNotice([&](const QString& notice) { tell(errors, notice); });
-    ChatHistoryPtr history = loader.load();
-    // Kept until the process ends: freeing a large history piece by piece only delays the exit.
-    static auto* const keptUntilExit = new ChatHistoryPtr;
-    *keptUntilExit = history;
-    if (failure.isEmpty() && !history)
-        failure = NoHistoryFound;
-    return failure.isEmpty() ? history : nullptr;
-}
-
 // Writes found rows as CSV or JSON objects; field names and order as the header gives them.
 // The rows of a message follow one another, so the columns that come from the message and its
 // chat are written once per message and copied for its other rows.
@@ -543,10 +523,13 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     if (!overview)
         loader.setSieve(&sieve);
 
+    // What the reading of a file left out or repaired: one line each, the search goes on.
+    const auto notice = [&](const QString& text) { tell(errors, text); };
     QString failure;
-    const ChatHistoryPtr history = givenHistory           ? givenHistory
-                                   : parser.isSet(sample) ? sampleHistory()
-                                                          : loadHistory(loader, failure, errors);
+    const ChatHistoryPtr history = givenHistory ? givenHistory
+                                   : parser.isSet(sample)
+                                       ? sampleHistory()
+                                       : loadArgumentHistory(loader, failure, notice);
     if (!history)
         return fail(errors, failure);
 

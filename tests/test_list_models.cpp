@@ -482,8 +482,7 @@ private slots:
         } else if (what == u"copy") {
             // After the date and time, which follow the locale.
             const QString line = messages.copyLine(message);
-            const QString when =
-                messageDateTimeText(messages.message(message).timestampMs) + u", "_s;
+            const QString when = localDateTimeText(messages.message(message).timestampMs) + u", "_s;
             QVERIFY(line.startsWith(when));
             actual = line.mid(when.size());
         } else if (what == u"find") {
