@@ -5,6 +5,7 @@
 #include "chat/export_progress.h"
 #include "chat/export_windows.h"
 #include "chat/history_file_error.h"
+#include "chat/history_text.h"
 #include "chat/json_text.h"
 #include "chat/mapped_file.h"
 
@@ -107,7 +108,7 @@ private:
     std::optional<ChatHistory> parseWhole(std::string_view json, size_t capacity)
     {
         // A byte order mark is no JSON, but some tools write one.
-        size_t bom = json.starts_with("\xef\xbb\xbf") ? 3 : 0;
+        size_t bom = byteOrderMarkSize(json);
         std::string_view all = json;
         od::document doc;
         simdjson::error_code error =
@@ -117,7 +118,7 @@ private:
             if (m_progress.stopped())
                 return std::nullopt;
             // The repair drops a byte order mark.
-            bom = all.starts_with("\xef\xbb\xbf") ? 3 : 0;
+            bom = byteOrderMarkSize(all);
             error = m_parser
                         .iterate(all.data() + bom, all.size() - bom,
                                  all.size() - bom + simdjson::SIMDJSON_PADDING)

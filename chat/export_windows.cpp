@@ -2,6 +2,7 @@
 
 #include "chat/export_progress.h"
 #include "chat/history_file_error.h"
+#include "chat/history_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -49,7 +50,7 @@ ExportWindows::Outcome ExportWindows::read(std::string_view json, bool releasePa
 {
     m_length = json.size();
     m_progress.startDocument(json.data(), releasePages);
-    const size_t bom = json.starts_with("\xef\xbb\xbf") ? 3 : 0;
+    const size_t bom = byteOrderMarkSize(json);
     m_resume = {};
     m_resume.offset = bom;
     size_t start = bom;

@@ -3,9 +3,11 @@
 #include "chat/archive_open.h"
 #include "chat/export_reader.h"
 #include "chat/history_file_error.h"
+#include "chat/history_text.h"
 #include "chat/legacy_db_reader.h"
 #include "chat/person_names.h"
 #include "core/failure.h"
+#include "core/local_time.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -23,8 +25,7 @@ namespace {
 // Milliseconds rounded down to the start of their second.
 qint64 secondOf(qint64 ms)
 {
-    const qint64 second = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
-    return second * 1000;
+    return floorDiv(ms, 1000) * 1000;
 }
 
 // Whether two messages name one sender. Where both know the sender's id, it decides; a
@@ -182,7 +183,8 @@ HistoryFileKind sniffHistoryFile(const QString& path)
     // so they are told as such.
     if (looksLikeHistoryArchive(head))
         return HistoryFileKind::ExportArchive;
-    qsizetype i = head.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    qsizetype i =
+        qsizetype(byteOrderMarkSize(std::string_view(head.constData(), size_t(head.size()))));
     while (i < head.size()
            && (head[i] == ' ' || head[i] == '\n' || head[i] == '\r' || head[i] == '\t'))
         ++i;

@@ -8,6 +8,13 @@
 
 namespace velmoran {
 
+// The length of the UTF-8 byte order mark that bytes start with: 3, or 0 when they start with
+// none. Some tools write one before JSON, which no JSON parser takes.
+constexpr size_t byteOrderMarkSize(std::string_view bytes)
+{
+    return bytes.starts_with("\xef\xbb\xbf") ? 3 : 0;
+}
+
 // Sender names repeat across a whole history: every message of one sender shares one QString.
 class NamePool {
 public:
