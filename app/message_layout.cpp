@@ -126,12 +126,10 @@ MessageLayout::MessageLayout(const HistoryMessage& message, const ChatHistory& h
                     written += int(text.text.size());
                 },
                 [&](const QuotePart& quote) {
-                    QString who = quote.authorId.isEmpty() ? QString() : nameOf(quote.authorId);
-                    if (who.isEmpty() || who == quote.authorId)
-                        who = quote.authorName.isEmpty() ? who : quote.authorName;
                     QStringList header;
-                    if (!who.isEmpty())
-                        header << withoutFormatCharacters(who);
+                    if (!quote.authorId.isEmpty() || !quote.authorName.isEmpty())
+                        header << withoutFormatCharacters(
+                            partPersonName(message, quote.authorId, quote.authorName, nameOf));
                     if (quote.timeMs >= 0)
                         header << localDateTimeText(quote.timeMs);
                     if (header.isEmpty())

@@ -1,5 +1,7 @@
 #include "app/termination_signals.h"
 
+#include "core/stop_signals.h"
+
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -32,12 +34,7 @@ void closeOnTerminationSignals(QWidget& window)
         [[maybe_unused]] const ssize_t read = ::read(signalPipe[1], &byte, 1);
         window.close();
     });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
+    handleStopSignals(onSignal);
 }
 
 } // namespace velmoran

@@ -98,16 +98,8 @@ void MessageHtml::appendLinkedText(QString& out, const QString& text,
 QString MessageHtml::personNameOf(const HistoryMessage& message, const QString& id,
                                   const QString& told)
 {
-    if (!id.isEmpty()) {
-        const QString name = personName(m_history, id);
-        if (!name.isEmpty())
-            return name;
-    }
-    if (!told.isEmpty())
-        return told;
-    if (!id.isEmpty() && id == message.senderId && !message.senderDisplayName.isEmpty())
-        return message.senderDisplayName;
-    return id.isEmpty() ? QStringLiteral("Someone") : id;
+    return partPersonName(message, id, told,
+                          [this](const QString& person) { return personName(m_history, person); });
 }
 
 void MessageHtml::appendQuote(QString& out, const HistoryMessage& message, const QuotePart& quote,

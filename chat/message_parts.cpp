@@ -471,20 +471,26 @@ QString fileText(const FilePart& file)
 
 } // namespace
 
+QString partPersonName(const HistoryMessage& message, const QString& id, const QString& told,
+                       const PersonName& personName)
+{
+    if (personName && !id.isEmpty()) {
+        const QString name = personName(id);
+        if (!name.isEmpty())
+            return name;
+    }
+    if (!told.isEmpty())
+        return told;
+    if (!id.isEmpty() && id == message.senderId && !message.senderDisplayName.isEmpty())
+        return message.senderDisplayName;
+    return id.isEmpty() ? QStringLiteral("Someone") : id;
+}
+
 QString messagePlainText(const HistoryMessage& message, const std::vector<MessagePart>& parts,
                          const PersonName& personName)
 {
     auto nameOf = [&](const QString& id, const QString& told = {}) {
-        if (personName && !id.isEmpty()) {
-            const QString name = personName(id);
-            if (!name.isEmpty())
-                return name;
-        }
-        if (!told.isEmpty())
-            return told;
-        if (!id.isEmpty() && id == message.senderId && !message.senderDisplayName.isEmpty())
-            return message.senderDisplayName;
-        return id.isEmpty() ? QStringLiteral("Someone") : id;
+        return partPersonName(message, id, told, personName);
     };
     QStringList lines;
     for (const MessagePart& part : parts) {

@@ -91,6 +91,12 @@ std::vector<TextLink> findLinks(QStringView text);
 // more names than the message itself.
 using PersonName = std::function<QString(const QString& id)>;
 
+// The name a part of message gives person id (a quote's author, who added whom): personName's
+// when it has one, else told (the name the part itself gives), else the message's sender name
+// when id is its sender, else the id; "Someone" for no id.
+QString partPersonName(const HistoryMessage& message, const QString& id, const QString& told,
+                       const PersonName& personName);
+
 // The parts as plain text, for copying and for one-line lists: "Call, 36 min", "Missed call",
 // "This message was deleted", "Anna added Bob", "Anna changed the topic to "x"", a quote as
 // "> Name, 2024-11-05 10:00: text" lines (local time) before the reply, " (edited)" after

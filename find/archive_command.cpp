@@ -5,6 +5,7 @@
 #include "chat/history_loader.h"
 #include "chat/sample_history.h"
 #include "core/failure.h"
+#include "core/stop_signals.h"
 #include "core/terminal_text.h"
 #include "find/conversation_view.h"
 #include "find/history_arguments.h"
@@ -32,27 +33,22 @@ void onSignal(int)
 
 void put(QIODevice& device, const QString& text)
 {
-    if (!device.isOpen())
-        device.open(QIODevice::WriteOnly);
-    device.write(text.toUtf8());
+    putText(device, text);
 }
 
-// One line on standard error, with what it quotes made harmless for a terminal.
 void tell(QIODevice& errors, const QString& text)
 {
-    put(errors,
-        QLatin1String(ProgramName) + QStringLiteral(": ") + terminalText(text) + QLatin1Char('\n'));
+    tellError(errors, ProgramName, text);
 }
 
 int fail(QIODevice& errors, const QString& description)
 {
-    tell(errors, description);
-    return 2;
+    return failWithError(errors, ProgramName, description);
 }
 
 int usageError(QIODevice& errors, const QString& description)
 {
-    return fail(errors, description + QStringLiteral(" (see --help)"));
+    return usageFailure(errors, ProgramName, description);
 }
 
 // --until DATE: a date alone counts to its end (the start of the next day).
@@ -123,12 +119,7 @@ QString kindText(ArchiveFolder::Kind kind)
 
 void stopArchiveOnSignals()
 {
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
+    handleStopSignals(onSignal);
 }
 
 int runArchive(const QStringList& arguments, QIODevice& output, QIODevice& errors, bool terminal)

@@ -7,7 +7,6 @@
 #include "core/error_report.h"
 #include "core/failure.h"
 #include "core/guarded_routine.h"
-#include "core/terminal_text.h"
 #include "find/conversation_view.h"
 #include "find/find_output.h"
 #include "find/history_arguments.h"
@@ -255,27 +254,22 @@ private:
 
 void put(QIODevice& device, const QString& text)
 {
-    if (!device.isOpen())
-        device.open(QIODevice::WriteOnly);
-    device.write(text.toUtf8());
+    putText(device, text);
 }
 
-// One line on standard error, with what it quotes (file names, arguments) made harmless.
 void tell(QIODevice& errors, const QString& text)
 {
-    put(errors,
-        QLatin1String(ProgramName) + QStringLiteral(": ") + terminalText(text) + QLatin1Char('\n'));
+    tellError(errors, ProgramName, text);
 }
 
 int fail(QIODevice& errors, const QString& description)
 {
-    tell(errors, description);
-    return 2;
+    return failWithError(errors, ProgramName, description);
 }
 
 int usageError(QIODevice& errors, const QString& description)
 {
-    return fail(errors, description + QStringLiteral(" (see --help)"));
+    return usageFailure(errors, ProgramName, description);
 }
 
 // True when the device is a descriptor whose reader has gone: the output is no longer wanted.

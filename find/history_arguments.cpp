@@ -1,5 +1,7 @@
 #include "find/history_arguments.h"
 
+#include "core/terminal_text.h"
+
 namespace velmoran {
 
 QString noHistoryFoundText()
@@ -23,6 +25,30 @@ ChatHistoryPtr loadArgumentHistory(HistoryLoader& loader, QString& failure,
     if (failure.isEmpty() && !history)
         failure = noHistoryFoundText();
     return failure.isEmpty() ? history : nullptr;
+}
+
+void putText(QIODevice& device, const QString& text)
+{
+    if (!device.isOpen())
+        device.open(QIODevice::WriteOnly);
+    device.write(text.toUtf8());
+}
+
+void tellError(QIODevice& errors, const char* program, const QString& text)
+{
+    putText(errors,
+            QLatin1String(program) + QStringLiteral(": ") + terminalText(text) + QLatin1Char('\n'));
+}
+
+int failWithError(QIODevice& errors, const char* program, const QString& text)
+{
+    tellError(errors, program, text);
+    return 2;
+}
+
+int usageFailure(QIODevice& errors, const char* program, const QString& text)
+{
+    return failWithError(errors, program, text + QStringLiteral(" (see --help)"));
 }
 
 } // namespace velmoran

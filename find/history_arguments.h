@@ -3,6 +3,7 @@
 #include "chat/chat_history.h"
 #include "chat/history_loader.h"
 
+#include <QIODevice>
 #include <QString>
 
 #include <functional>
@@ -22,5 +23,16 @@ QString noHistoryFoundText();
 // kept until the process ends: freeing a large one piece by piece only delays the exit.
 ChatHistoryPtr loadArgumentHistory(HistoryLoader& loader, QString& failure,
                                    const std::function<void(const QString&)>& notice);
+
+// The command-line programs' lines. Writes text in UTF-8 to device, opened for writing first
+// if it is not open yet.
+void putText(QIODevice& device, const QString& text);
+// One line on errors: "program: text", with what it quotes (file names, arguments) made
+// harmless for a terminal.
+void tellError(QIODevice& errors, const char* program, const QString& text);
+// tellError, answering the exit status of a failure: 2.
+int failWithError(QIODevice& errors, const char* program, const QString& text);
+// The same for a wrong command line: text and " (see --help)".
+int usageFailure(QIODevice& errors, const char* program, const QString& text);
 
 } // namespace velmoran
