@@ -31,26 +31,6 @@ void onSignal(int)
     stopRequested = 1;
 }
 
-void put(QIODevice& device, const QString& text)
-{
-    putText(device, text);
-}
-
-void tell(QIODevice& errors, const QString& text)
-{
-    tellError(errors, ProgramName, text);
-}
-
-int fail(QIODevice& errors, const QString& description)
-{
-    return failWithError(errors, ProgramName, description);
-}
-
-int usageError(QIODevice& errors, const QString& description)
-{
-    return usageFailure(errors, ProgramName, description);
-}
-
 // --until DATE: a date alone counts to its end (the start of the next day).
 std::optional<qint64> parseUntil(const QString& text)
 {
@@ -83,15 +63,15 @@ public:
         m_drawn = true;
         constexpr int Width = 30;
         const int filled = int(std::clamp(done, 0.0, 1.0) * Width);
-        put(m_errors, QStringLiteral("\r[%1%2] %3% %4\x1b[K")
-                          .arg(QString(filled, u'#'), QString(Width - filled, u'.'))
-                          .arg(int(done * 100), 3)
-                          .arg(what));
+        putText(m_errors, QStringLiteral("\r[%1%2] %3% %4\x1b[K")
+                              .arg(QString(filled, u'#'), QString(Width - filled, u'.'))
+                              .arg(int(done * 100), 3)
+                              .arg(what));
     }
     void clear()
     {
         if (m_drawn)
-            put(m_errors, QStringLiteral("\r\x1b[K"));
+            putText(m_errors, QStringLiteral("\r\x1b[K"));
         m_drawn = false;
     }
 
@@ -159,14 +139,14 @@ int runArchive(const QStringList& arguments, QIODevice& output, QIODevice& error
                                  QStringLiteral("[--sample | HISTORY...]"));
 
     if (!parser.parse(arguments))
-        return usageError(errors, parser.errorText());
+        return usageFailure(errors, ProgramName, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
-        put(output, parser.helpText());
+        putText(output, parser.helpText());
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        put(output, QLatin1String(ProgramName) + QLatin1Char(' ') + QStringLiteral(VELMORAN_VERSION)
-                        + QLatin1Char('\n'));
+        putText(output, QLatin1String(ProgramName) + QLatin1Char(' ')
+                            + QStringLiteral(VELMORAN_VERSION) + QLatin1Char('\n'));
         return 0;
     }
 
@@ -180,18 +160,21 @@ int runArchive(const QStringList& arguments, QIODevice& output, QIODevice& error
         const QString value = parser.value(*option);
         *moment = parse(value);
         if (!*moment)
-            return usageError(errors, QStringLiteral("--%1 %2 is no date; give YYYY-MM-DD or "
-                                                     "YYYY-MM-DDTHH:MM[:SS], optionally ending "
-                                                     "in Z or an offset such as +01:00.")
-                                          .arg(option->names().constLast(), value));
+            return usageFailure(errors, ProgramName,
+                                QStringLiteral("--%1 %2 is no date; give YYYY-MM-DD or "
+                                               "YYYY-MM-DDTHH:MM[:SS], optionally ending "
+                                               "in Z or an offset such as +01:00.")
+                                    .arg(option->names().constLast(), value));
     }
 
     QStringList files = parser.positionalArguments();
     if (files.isEmpty())
-        return usageError(errors, QStringLiteral("No folder for the archive was given."));
+        return usageFailure(errors, ProgramName,
+                            QStringLiteral("No folder for the archive was given."));
     const QString dir = files.takeFirst();
     if (parser.isSet(sample) && !files.isEmpty())
-        return usageError(errors, QStringLiteral("--sample and history files do not go together."));
+        return usageFailure(errors, ProgramName,
+                            QStringLiteral("--sample and history files do not go together."));
 
     QElapsedTimer clock;
     clock.start();
@@ -209,10 +192,10 @@ int runArchive(const QStringList& arguments, QIODevice& output, QIODevice& error
             parser.isSet(sample) ? sampleHistory()
                                  : loadArgumentHistory(loader, failure, [&](const QString& notice) {
                                        bar.clear();
-                                       tell(errors, notice);
+                                       tellError(errors, ProgramName, notice);
                                    });
         if (!history)
-            return fail(errors, failure);
+            return failWithError(errors, ProgramName, failure);
 
         for (const QString& id : parser.values(conversation)) {
             bool found = false;
@@ -224,10 +207,11 @@ int runArchive(const QStringList& arguments, QIODevice& output, QIODevice& error
                 }
             }
             if (!found)
-                return usageError(errors, QStringLiteral("The history holds no conversation "
-                                                         "\"%1\" (velmoran-find --list lists "
-                                                         "them).")
-                                              .arg(id));
+                return usageFailure(errors, ProgramName,
+                                    QStringLiteral("The history holds no conversation "
+                                                   "\"%1\" (velmoran-find --list lists "
+                                                   "them).")
+                                        .arg(id));
         }
 
         const QString temporary = folder.begin();
@@ -241,27 +225,31 @@ int runArchive(const QStringList& arguments, QIODevice& output, QIODevice& error
                 return true;
             });
         if (!summary || stopRequested)
-            return fail(errors, QStringLiteral("Stopped; \"%1\" was left as it was.").arg(dir));
+            return failWithError(errors, ProgramName,
+                                 QStringLiteral("Stopped; \"%1\" was left as it was.").arg(dir));
         folder.commit();
         bar.clear();
         const QLocale locale;
-        put(output,
-            QStringLiteral("%1 conversations, %2 messages, %3 files, %4 in %5 s: \"%6\", "
-                           "%7.\n")
-                .arg(locale.toString(summary->conversations), locale.toString(summary->messages),
-                     locale.toString(summary->files), locale.formattedDataSize(summary->bytes),
-                     QString::number(double(clock.elapsed()) / 1000, 'f', 1),
-                     terminalText(folder.path()), kindText(folder.kind())));
+        putText(output,
+                QStringLiteral("%1 conversations, %2 messages, %3 files, %4 in %5 s: \"%6\", "
+                               "%7.\n")
+                    .arg(locale.toString(summary->conversations),
+                         locale.toString(summary->messages), locale.toString(summary->files),
+                         locale.formattedDataSize(summary->bytes),
+                         QString::number(double(clock.elapsed()) / 1000, 'f', 1),
+                         terminalText(folder.path()), kindText(folder.kind())));
         return 0;
     } catch (const Failure& failure) {
         bar.clear();
-        return fail(errors, failure.description());
+        return failWithError(errors, ProgramName, failure.description());
     } catch (const ProgramClosing&) {
         bar.clear();
-        return fail(errors, QStringLiteral("Stopped; \"%1\" was left as it was.").arg(dir));
+        return failWithError(errors, ProgramName,
+                             QStringLiteral("Stopped; \"%1\" was left as it was.").arg(dir));
     } catch (const std::bad_alloc&) {
         bar.clear();
-        return fail(errors, QStringLiteral("Out of memory; \"%1\" was left as it was.").arg(dir));
+        return failWithError(errors, ProgramName,
+                             QStringLiteral("Out of memory; \"%1\" was left as it was.").arg(dir));
     }
 }
 

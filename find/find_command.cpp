@@ -252,26 +252,6 @@ private:
     const MessageFilter& m_filter;
 };
 
-void put(QIODevice& device, const QString& text)
-{
-    putText(device, text);
-}
-
-void tell(QIODevice& errors, const QString& text)
-{
-    tellError(errors, ProgramName, text);
-}
-
-int fail(QIODevice& errors, const QString& description)
-{
-    return failWithError(errors, ProgramName, description);
-}
-
-int usageError(QIODevice& errors, const QString& description)
-{
-    return usageFailure(errors, ProgramName, description);
-}
-
 // True when the device is a descriptor whose reader has gone: the output is no longer wanted.
 bool readerGone(QIODevice* device)
 {
@@ -438,14 +418,14 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
                                                 "field. Not given with --list or --stats."));
 
     if (!parser.parse(arguments))
-        return usageError(errors, parser.errorText());
+        return usageFailure(errors, ProgramName, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
-        put(output, parser.helpText());
+        putText(output, parser.helpText());
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        put(output, QLatin1String(ProgramName) + QLatin1Char(' ') + QStringLiteral(VELMORAN_VERSION)
-                        + QLatin1Char('\n'));
+        putText(output, QLatin1String(ProgramName) + QLatin1Char(' ')
+                            + QStringLiteral(VELMORAN_VERSION) + QLatin1Char('\n'));
         return 0;
     }
 
@@ -456,13 +436,14 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     else if (formatName == u"jsonl")
         outputFormat = OutputFormat::JsonLines;
     else if (formatName != u"text")
-        return usageError(
-            errors,
+        return usageFailure(
+            errors, ProgramName,
             QStringLiteral("Unknown format \"%1\"; use text, csv or jsonl.").arg(formatName));
     const int modes = int(parser.isSet(list)) + int(parser.isSet(count)) + int(parser.isSet(stats));
     if (modes > 1)
-        return usageError(errors, QStringLiteral("Only one of --list, --count and --stats goes "
-                                                 "at a time."));
+        return usageFailure(errors, ProgramName,
+                            QStringLiteral("Only one of --list, --count and --stats goes "
+                                           "at a time."));
     const bool overview = parser.isSet(list) || parser.isSet(stats);
 
     MessageFilter filter;
@@ -473,10 +454,11 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
         const QString value = parser.value(*option);
         *moment = parseMoment(value);
         if (!*moment)
-            return usageError(errors, QStringLiteral("--%1 %2 is no date; give YYYY-MM-DD or "
-                                                     "YYYY-MM-DDTHH:MM[:SS], optionally ending "
-                                                     "in Z or an offset such as +01:00.")
-                                          .arg(option->names().constLast(), value));
+            return usageFailure(errors, ProgramName,
+                                QStringLiteral("--%1 %2 is no date; give YYYY-MM-DD or "
+                                               "YYYY-MM-DDTHH:MM[:SS], optionally ending "
+                                               "in Z or an offset such as +01:00.")
+                                    .arg(option->names().constLast(), value));
     }
     filter.sender = parser.value(from);
 
@@ -484,19 +466,21 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     QString text;
     if (!overview) {
         if (files.isEmpty())
-            return usageError(errors, QStringLiteral("No text to find was given."));
+            return usageFailure(errors, ProgramName, QStringLiteral("No text to find was given."));
         text = files.takeLast();
     }
     if (parser.isSet(sample) && !files.isEmpty())
-        return usageError(errors, QStringLiteral("--sample and history files do not go together."));
+        return usageFailure(errors, ProgramName,
+                            QStringLiteral("--sample and history files do not go together."));
     SearchPattern pattern(text);
     if (parser.isSet(regex)) {
         pattern = SearchPattern::regularExpression(text);
         if (!pattern.isValid())
-            return usageError(errors, QStringLiteral("The regular expression is not valid at "
-                                                     "position %1: %2.")
-                                          .arg(pattern.errorOffset())
-                                          .arg(pattern.errorText()));
+            return usageFailure(errors, ProgramName,
+                                QStringLiteral("The regular expression is not valid at "
+                                               "position %1: %2.")
+                                    .arg(pattern.errorOffset())
+                                    .arg(pattern.errorText()));
     }
 
     // The output must not be one of the files being read: it would be replaced by the results.
@@ -506,7 +490,7 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
     if (fromFiles) {
         const QString conflict = target.conflictWith(loader.files());
         if (!conflict.isEmpty())
-            return fail(errors, conflict);
+            return failWithError(errors, ProgramName, conflict);
     }
 
     // A search reads only what it can find; an overview counts every message.
@@ -518,14 +502,14 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
         loader.setSieve(&sieve);
 
     // What the reading of a file left out or repaired: one line each, the search goes on.
-    const auto notice = [&](const QString& text) { tell(errors, text); };
+    const auto notice = [&](const QString& text) { tellError(errors, ProgramName, text); };
     QString failure;
     const ChatHistoryPtr history = givenHistory ? givenHistory
                                    : parser.isSet(sample)
                                        ? sampleHistory()
                                        : loadArgumentHistory(loader, failure, notice);
     if (!history)
-        return fail(errors, failure);
+        return failWithError(errors, ProgramName, failure);
 
     const QStringList handles = parser.isSet(contact) ? parser.values(contact) : history->contacts;
     auto finishWriting = [&](bool written, int status) {
@@ -533,7 +517,7 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
             return status;
         if (readerGone(target.device()))
             return status;
-        return fail(errors, target.errorText());
+        return failWithError(errors, ProgramName, target.errorText());
     };
     auto sinkFor = [&](ChunkedOutput& chunks) {
         return OutputSink{chunks.buffer(), [&chunks] { return chunks.maybeFlush(); }};
@@ -584,7 +568,7 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
         }
     }
     if (reporter.failed())
-        return fail(errors, reporter.description());
+        return failWithError(errors, ProgramName, reporter.description());
     const int status = found.count > 0 ? 0 : 1;
 
     if (parser.isSet(count)) {
@@ -604,9 +588,10 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
             return status;
         if (readerGone(target.device()))
             return status;
-        return fail(errors, reporter.failed()
-                                ? reporter.description()
-                                : QStringLiteral("The results could not be written."));
+        return failWithError(errors, ProgramName,
+                             reporter.failed()
+                                 ? reporter.description()
+                                 : QStringLiteral("The results could not be written."));
     }
 
     ChunkedOutput chunks(target);
