@@ -4,6 +4,7 @@
 #include "archive/html_text.h"
 #include "archive/local_times.h"
 #include "archive/media_files.h"
+#include "chat/message_parts.h"
 #include "chat/person_names.h"
 #include "core/failure.h"
 
@@ -191,6 +192,25 @@ void writeIndex(const ChatHistory& history, const QString& folder,
     }
 }
 
+// The files the archived messages share, as their pages name them.
+std::vector<SharedFile> sharedFiles(const ChatHistory& history,
+                                    const std::vector<Conversation>& conversations)
+{
+    std::vector<SharedFile> files;
+    for (const Conversation& c : conversations) {
+        for (const qint32 index : c.order) {
+            const HistoryMessage& message = history.chats[c.chat].messages[size_t(index)];
+            if (message.kind != MessageKind::File && message.kind != MessageKind::Picture)
+                continue;
+            for (const MessagePart& part : decodeMessageParts(message)) {
+                if (const auto* file = std::get_if<FilePart>(&part))
+                    files.push_back({file->objectId, file->fileName, file->size});
+            }
+        }
+    }
+    return files;
+}
+
 qint64 folderBytes(const QString& folder)
 {
     qint64 bytes = 0;
@@ -249,6 +269,9 @@ std::optional<ArchiveSummary> writeArchive(const ChatHistory& history, const QSt
         if (progress && !progress(0, total))
             return std::nullopt;
         writeText(folder + QStringLiteral("/style.css"), QString::fromLatin1(StyleSheet));
+        if (!media.prepare(sharedFiles(history, conversations),
+                           [&] { return !progress || progress(0, total); }))
+            return std::nullopt;
         for (Conversation& c : conversations) {
             const QString path = folder + QLatin1Char('/') + c.folder;
             if (!QDir().mkdir(path))

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 namespace velmoran {
 
@@ -70,9 +71,75 @@ MediaFiles::MediaFiles(const QStringList& sources, const QString& root, bool cop
     }
 }
 
+namespace {
+
+QString fileKey(const SharedFile& file)
+{
+    return file.objectId + QLatin1Char('\n') + file.fileName;
+}
+
+} // namespace
+
+bool MediaFiles::prepare(const std::vector<SharedFile>& files, const std::function<bool()>& pace)
+{
+    if (!m_copy)
+        return true;
+    std::vector<SharedFile> wanted;
+    QSet<QString> seen;
+    for (const SharedFile& file : files) {
+        const QString key = fileKey(file);
+        if (!m_byFile.contains(key) && !seen.contains(key)) {
+            seen.insert(key);
+            wanted.push_back(file);
+        }
+    }
+    // The first export holding a file gives it, as place() looks them up.
+    for (const QString& source : m_exports) {
+        if (wanted.empty())
+            break;
+        bool stopped = false;
+        const auto paced = [&] { return !(stopped = pace && !pace()); };
+        const std::vector<SharedFileMember> members = findSharedFileMembers(source, wanted, paced);
+        if (stopped)
+            return false;
+        QHash<QString, QString> destinations; // member to the path it is taken out to
+        std::vector<std::pair<QString, QString>> newMembers; // member, the name it came by
+        std::vector<SharedFile> left;
+        for (size_t i = 0; i < wanted.size(); ++i) {
+            const QString& member = members[i].name;
+            if (member.isEmpty()) {
+                left.push_back(wanted[i]);
+                continue;
+            }
+            if (!m_byMember.contains(source + QLatin1Char('\n') + member)
+                && !destinations.contains(member)) {
+                destinations.insert(member, newCopyPath());
+                newMembers.emplace_back(member, wanted[i].fileName);
+            }
+        }
+        if (!extractArchiveMembers(source, destinations, paced))
+            return false;
+        for (const auto& [member, fileName] : newMembers) {
+            Entry entry;
+            entry.state = State::Copied;
+            entry.path = nameCopy(destinations.value(member), member, fileName, &entry.picture);
+            m_byMember.insert(source + QLatin1Char('\n') + member, entry);
+        }
+        for (size_t i = 0; i < wanted.size(); ++i) {
+            if (!members[i].name.isEmpty())
+                m_byFile.insert(fileKey(wanted[i]),
+                                m_byMember.value(source + QLatin1Char('\n') + members[i].name));
+        }
+        wanted = std::move(left);
+    }
+    for (const SharedFile& file : wanted)
+        m_byFile.insert(fileKey(file), Entry{});
+    return true;
+}
+
 const MediaFiles::Entry& MediaFiles::place(const SharedFile& file)
 {
-    const QString key = file.objectId + QLatin1Char('\n') + file.fileName;
+    const QString key = fileKey(file);
     if (const auto found = m_byFile.constFind(key); found != m_byFile.cend())
         return *found;
     Entry entry;
@@ -86,7 +153,9 @@ const MediaFiles::Entry& MediaFiles::place(const SharedFile& file)
             entry = *copied;
         } else {
             entry.state = State::Copied;
-            entry.path = copyMember(source, member.name, file.fileName, &entry.picture);
+            const QString taken = newCopyPath();
+            extractArchiveMember(source, member.name, taken);
+            entry.path = nameCopy(taken, member.name, file.fileName, &entry.picture);
             m_byMember.insert(memberKey, entry);
         }
         break;
@@ -94,16 +163,18 @@ const MediaFiles::Entry& MediaFiles::place(const SharedFile& file)
     return *m_byFile.insert(key, entry);
 }
 
-QString MediaFiles::copyMember(const QString& source, const QString& member,
-                               const QString& fileName, bool* picture)
+QString MediaFiles::newCopyPath()
 {
     const QString folder = m_root + QStringLiteral("/media");
     if (m_copied == 0 && !QDir().mkpath(folder))
         throw Failure(QStringLiteral("The folder \"%1\" cannot be made.")
                           .arg(QDir::toNativeSeparators(folder)));
-    const QString stem = QStringLiteral("f%1").arg(++m_copied, 6, 10, QLatin1Char('0'));
-    const QString taken = folder + QLatin1Char('/') + stem;
-    extractArchiveMember(source, member, taken);
+    return folder + QStringLiteral("/f%1").arg(++m_copied, 6, 10, QLatin1Char('0'));
+}
+
+QString MediaFiles::nameCopy(const QString& taken, const QString& member, const QString& fileName,
+                             bool* picture)
+{
     QString extension = pictureExtension(taken);
     *picture = !extension.isEmpty();
     if (extension.isEmpty()) {
@@ -112,14 +183,14 @@ QString MediaFiles::copyMember(const QString& source, const QString& member,
         if (!isKeptExtension(extension))
             extension = QStringLiteral("bin");
     }
-    const QString name = stem + QLatin1Char('.') + extension;
+    const QString path = taken + QLatin1Char('.') + extension;
     // Taken out for the owner alone; in the archive it is read as the pages are.
     QFile::setPermissions(taken, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
                                      | QFile::ReadOther);
-    if (!QFile::rename(taken, folder + QLatin1Char('/') + name))
+    if (!QFile::rename(taken, path))
         throw Failure(QStringLiteral("The file \"%1\" cannot be written.")
-                          .arg(QDir::toNativeSeparators(folder + QLatin1Char('/') + name)));
-    return QStringLiteral("media/") + name;
+                          .arg(QDir::toNativeSeparators(path)));
+    return QStringLiteral("media/") + QFileInfo(path).fileName();
 }
 
 } // namespace velmoran

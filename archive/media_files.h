@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 namespace velmoran {
@@ -26,6 +27,11 @@ public:
     // archive's folder; copy false leaves every file out (NotIncluded).
     MediaFiles(const QStringList& sources, const QString& root, bool copy);
 
+    // Copies the files the archive will show, in one walk over each export (place() would
+    // walk an export once per file); place() then only looks them up. pace is called between
+    // pieces of the work; an answer false stops it, and prepare answers false.
+    bool prepare(const std::vector<SharedFile>& files, const std::function<bool()>& pace = {});
+
     // Where the file of a message is in the archive, copying it on first use. Throws Failure
     // when an export cannot be read or the copy cannot be written.
     const Entry& place(const SharedFile& file);
@@ -33,8 +39,12 @@ public:
     qsizetype copied() const { return m_copied; }
 
 private:
-    QString copyMember(const QString& source, const QString& member, const QString& fileName,
-                       bool* picture);
+    // The path a copy is taken out to, "media/f000001" without its extension.
+    QString newCopyPath();
+    // Gives the copy taken out to taken its extension (a picture's by its first bytes, else a
+    // kept one of its name) and answers its path relative to the archive's root.
+    QString nameCopy(const QString& taken, const QString& member, const QString& fileName,
+                     bool* picture);
 
     std::vector<QString> m_exports;
     QString m_root;

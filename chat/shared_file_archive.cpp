@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QTemporaryFile>
 
 #include <archive.h>
@@ -91,52 +93,113 @@ bool idEndsAt(QStringView name, qsizetype end)
     return end == name.size() || name[end] == u'.';
 }
 
-bool holdsId(QStringView name, QStringView id)
-{
-    for (qsizetype at = name.indexOf(id); at >= 0; at = name.indexOf(id, at + 1)) {
-        if (idEndsAt(name, at + id.size()))
-            return true;
+} // namespace
+
+namespace {
+
+// Finds, for each of a list of files, the member that holds its copy, offered the members one
+// by one. Better matches have lower ranks: the object id at the start of the member's base
+// name, the id anywhere in it, the file's name; each file keeps the first member of its best
+// rank, as a walk for that file alone would.
+class MemberMatcher {
+public:
+    explicit MemberMatcher(const std::vector<SharedFile>& files)
+        : m_members(files.size())
+        , m_ranks(files.size(), NoMatch)
+    {
+        for (size_t i = 0; i < files.size(); ++i) {
+            const SharedFile& file = files[i];
+            if (!file.objectId.isEmpty()) {
+                m_byId[file.objectId].push_back(i);
+                if (std::find(m_idLengths.begin(), m_idLengths.end(), file.objectId.size())
+                    == m_idLengths.end())
+                    m_idLengths.push_back(file.objectId.size());
+            }
+            if (!file.fileName.isEmpty())
+                m_byName[file.fileName].push_back(i);
+            if (!file.objectId.isEmpty() || !file.fileName.isEmpty())
+                ++m_unsettled;
+        }
     }
-    return false;
-}
+
+    // Answers false once every file has a match none can better.
+    bool offer(const QString& name, archive_entry* entry)
+    {
+        if (!isRegularFile(entry))
+            return true;
+        const QStringView base = baseName(underMediaFolder(name));
+        if (base.isEmpty())
+            return true;
+        // An id ends where the name does or at a "."; it starts anywhere.
+        for (qsizetype end = 0; end <= base.size(); ++end) {
+            if (!idEndsAt(base, end))
+                continue;
+            for (const qsizetype length : m_idLengths) {
+                if (length > end)
+                    continue;
+                const auto found = m_byId.constFind(base.sliced(end - length, length).toString());
+                if (found == m_byId.cend())
+                    continue;
+                for (const size_t file : *found)
+                    take(file, end == length ? 0 : 1, name, entry);
+            }
+        }
+        if (const auto found = m_byName.constFind(base.toString()); found != m_byName.cend()) {
+            for (const size_t file : *found)
+                take(file, 2, name, entry);
+        }
+        return m_unsettled > 0;
+    }
+
+    std::vector<SharedFileMember> members() && { return std::move(m_members); }
+
+private:
+    static constexpr int NoMatch = 3;
+
+    void take(size_t file, int rank, const QString& name, archive_entry* entry)
+    {
+        if (rank >= m_ranks[file])
+            return;
+        if (rank == 0)
+            --m_unsettled;
+        m_ranks[file] = rank;
+        m_members[file].name = name;
+        m_members[file].size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+    }
+
+    QHash<QString, std::vector<size_t>> m_byId;
+    QHash<QString, std::vector<size_t>> m_byName;
+    std::vector<qsizetype> m_idLengths;
+    std::vector<SharedFileMember> m_members;
+    std::vector<int> m_ranks;
+    size_t m_unsettled = 0; // files that a later member may match better
+};
 
 } // namespace
+
+std::vector<SharedFileMember> findSharedFileMembers(const QString& archivePath,
+                                                    const std::vector<SharedFile>& files,
+                                                    const std::function<bool()>& pace)
+{
+    const bool anyKnown = std::any_of(files.begin(), files.end(), [](const SharedFile& file) {
+        return !file.objectId.isEmpty() || !file.fileName.isEmpty();
+    });
+    if (!anyKnown)
+        return std::vector<SharedFileMember>(files.size());
+    const ArchiveReader reader = openHistoryArchive(archivePath);
+    MemberMatcher matcher(files);
+    auto visit = [&](const QString& name, archive_entry* entry) {
+        return matcher.offer(name, entry);
+    };
+    if (!walkArchive(archivePath, reader.get(), visit, pace))
+        return std::vector<SharedFileMember>(files.size());
+    return std::move(matcher).members();
+}
 
 SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFile& file,
                                       const std::function<bool()>& pace)
 {
-    if (file.objectId.isEmpty() && file.fileName.isEmpty())
-        return {};
-    const ArchiveReader reader = openHistoryArchive(archivePath);
-    // Better matches have lower ranks: the object id at the start, anywhere, the file's name.
-    int bestRank = 3;
-    SharedFileMember best;
-    auto visit = [&](const QString& name, archive_entry* entry) {
-        if (!isRegularFile(entry))
-            return true;
-        const QStringView inMedia = underMediaFolder(name);
-        const QStringView base = baseName(inMedia);
-        if (base.isEmpty())
-            return true;
-        int rank = 3;
-        if (!file.objectId.isEmpty()) {
-            if (base.startsWith(file.objectId) && idEndsAt(base, file.objectId.size()))
-                rank = 0;
-            else if (holdsId(base, file.objectId))
-                rank = 1;
-        }
-        if (rank == 3 && !file.fileName.isEmpty() && base == file.fileName)
-            rank = 2;
-        if (rank < bestRank) {
-            bestRank = rank;
-            best.name = name;
-            best.size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
-        }
-        return bestRank > 0;
-    };
-    if (!walkArchive(archivePath, reader.get(), visit, pace))
-        return {};
-    return best;
+    return findSharedFileMembers(archivePath, {file}, pace).front();
 }
 
 namespace {
@@ -151,9 +214,48 @@ namespace {
 // cannot take them.
 using MemberSink = std::function<bool(qint64 offset, const char* data, qint64 size)>;
 
-// Reads the data of the regular file member into sink, telling progress. Answers whether the
-// data came whole (false: progress asked to stop, or the member is larger than largest);
-// total is set to the member's size.
+// Reads the data of the regular file member the reader stands at into sink, telling progress.
+// Answers whether the data came whole (false: progress asked to stop, or the member is larger
+// than largest); total is set to the member's size.
+bool readEntryData(const QString& archivePath, archive* reader, archive_entry* entry,
+                   const QString& member, qint64 largest, const MemberSink& sink,
+                   const TakeOutProgress& progress, qint64& total)
+{
+    if (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0)
+        failToRead(archivePath,
+                   QStringLiteral("the size of its copy of \"%1\" is not recorded").arg(member));
+    total = archive_entry_size(entry);
+    if (total > largest)
+        return false;
+    const void* block = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    qint64 end = 0;
+    for (;;) {
+        const int status = archive_read_data_block(reader, &block, &size, &offset);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status < ARCHIVE_WARN)
+            failArchive(archivePath, reader,
+                        QStringLiteral("its copy of \"%1\" cannot be unpacked").arg(member));
+        if (offset < 0 || qint64(size) > total || offset > total - qint64(size))
+            failToRead(archivePath, QStringLiteral("its copy of \"%1\" is damaged").arg(member));
+        // Blocks come in order; a gap between them is a hole of a sparse member.
+        if (size > 0 && !sink(offset, static_cast<const char*>(block), qint64(size)))
+            return false;
+        end = std::max(end, qint64(offset) + qint64(size));
+        if (progress && !progress(end, total))
+            return false;
+    }
+    // A sparse member may end in a hole; a plain one must have brought all its bytes.
+    if (end < total && archive_entry_sparse_count(entry) == 0)
+        failToRead(archivePath,
+                   QStringLiteral("its copy of \"%1\" ends before its end").arg(member));
+    return true;
+}
+
+// Reads the data of the regular file member into sink, as readEntryData does; throws Failure
+// when the archive holds no such member.
 bool readMember(const QString& archivePath, const QString& member, qint64 largest,
                 const MemberSink& sink, const TakeOutProgress& progress, qint64& total)
 {
@@ -164,39 +266,8 @@ bool readMember(const QString& archivePath, const QString& member, qint64 larges
         if (name != member || !isRegularFile(entry))
             return true;
         found = true;
-        if (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0)
-            failToRead(
-                archivePath,
-                QStringLiteral("the size of its copy of \"%1\" is not recorded").arg(member));
-        total = archive_entry_size(entry);
-        if (total > largest)
-            return false;
-        const void* block = nullptr;
-        size_t size = 0;
-        la_int64_t offset = 0;
-        qint64 end = 0;
-        for (;;) {
-            const int status = archive_read_data_block(reader.get(), &block, &size, &offset);
-            if (status == ARCHIVE_EOF)
-                break;
-            if (status < ARCHIVE_WARN)
-                failArchive(archivePath, reader.get(),
-                            QStringLiteral("its copy of \"%1\" cannot be unpacked").arg(member));
-            if (offset < 0 || qint64(size) > total || offset > total - qint64(size))
-                failToRead(archivePath,
-                           QStringLiteral("its copy of \"%1\" is damaged").arg(member));
-            // Blocks come in order; a gap between them is a hole of a sparse member.
-            if (size > 0 && !sink(offset, static_cast<const char*>(block), qint64(size)))
-                return false;
-            end = std::max(end, qint64(offset) + qint64(size));
-            if (progress && !progress(end, total))
-                return false;
-        }
-        // A sparse member may end in a hole; a plain one must have brought all its bytes.
-        if (end < total && archive_entry_sparse_count(entry) == 0)
-            failToRead(archivePath,
-                       QStringLiteral("its copy of \"%1\" ends before its end").arg(member));
-        whole = true;
+        whole =
+            readEntryData(archivePath, reader.get(), entry, member, largest, sink, progress, total);
         return false;
     });
     if (!found)
@@ -204,41 +275,95 @@ bool readMember(const QString& archivePath, const QString& member, qint64 larges
     return whole;
 }
 
+// A member's data written to a partial file beside its destination (a name of its own, short
+// whatever the final name's length), created readable and writable by the owner only, and
+// removed unless it becomes the file.
+class PartialFile {
+public:
+    explicit PartialFile(const QString& destinationPath)
+        : m_destination(destinationPath)
+        , m_out(QFileInfo(destinationPath).path() + QStringLiteral("/.partial-XXXXXX"))
+    {
+        if (!m_out.open())
+            cannotWrite();
+    }
+
+    MemberSink sink()
+    {
+        return [this](qint64 offset, const char* data, qint64 size) {
+            // A hole of a sparse member stays a hole.
+            if (m_out.pos() != offset && !m_out.seek(offset))
+                cannotWrite();
+            if (m_out.write(data, size) != size)
+                cannotWrite();
+            return true;
+        };
+    }
+
+    // Gives the file its whole size (a sparse member may end in a hole) and its final name.
+    void finish(qint64 total)
+    {
+        if (!m_out.resize(total) || !m_out.flush())
+            cannotWrite();
+        m_out.setAutoRemove(false);
+        QFile::remove(m_destination);
+        if (!m_out.rename(m_destination)) {
+            const QString reason = m_out.errorString();
+            m_out.remove();
+            failToWrite(m_destination, reason);
+        }
+    }
+
+private:
+    [[noreturn]] void cannotWrite() { failToWrite(m_destination, m_out.errorString()); }
+
+    QString m_destination;
+    QTemporaryFile m_out;
+};
+
 } // namespace
 
 bool extractArchiveMember(const QString& archivePath, const QString& member,
                           const QString& destinationPath, const TakeOutProgress& progress)
 {
-    auto cannotWrite = [&](const QFileDevice& file) {
-        failToWrite(destinationPath, file.errorString());
-    };
-    // A name of its own, short whatever the final name's length; created readable and writable
-    // by the owner only, and removed unless it becomes the file.
-    QTemporaryFile out(QFileInfo(destinationPath).path() + QStringLiteral("/.partial-XXXXXX"));
-    if (!out.open())
-        cannotWrite(out);
+    PartialFile out(destinationPath);
     qint64 total = 0;
-    const bool whole = readMember(
-        archivePath, member, std::numeric_limits<qint64>::max(),
-        [&](qint64 offset, const char* data, qint64 size) {
-            // A hole of a sparse member stays a hole.
-            if (out.pos() != offset && !out.seek(offset))
-                cannotWrite(out);
-            if (out.write(data, size) != size)
-                cannotWrite(out);
-            return true;
-        },
-        progress, total);
-    if (!whole)
+    if (!readMember(archivePath, member, std::numeric_limits<qint64>::max(), out.sink(), progress,
+                    total))
         return false;
-    if (!out.resize(total) || !out.flush())
-        cannotWrite(out);
-    out.setAutoRemove(false);
-    QFile::remove(destinationPath);
-    if (!out.rename(destinationPath)) {
-        const QString reason = out.errorString();
-        out.remove();
-        failToWrite(destinationPath, reason);
+    out.finish(total);
+    return true;
+}
+
+bool extractArchiveMembers(const QString& archivePath, const QHash<QString, QString>& destinations,
+                           const std::function<bool()>& pace)
+{
+    if (destinations.isEmpty())
+        return true;
+    const ArchiveReader reader = openHistoryArchive(archivePath);
+    QSet<QString> done;
+    bool stopped = false;
+    auto visit = [&](const QString& name, archive_entry* entry) {
+        const auto destination = destinations.constFind(name);
+        if (destination == destinations.cend() || !isRegularFile(entry) || done.contains(name))
+            return true;
+        PartialFile out(*destination);
+        qint64 total = 0;
+        const TakeOutProgress progress = [&](qint64, qint64) { return !pace || pace(); };
+        if (!readEntryData(archivePath, reader.get(), entry, name,
+                           std::numeric_limits<qint64>::max(), out.sink(), progress, total)) {
+            stopped = true;
+            return false;
+        }
+        out.finish(total);
+        done.insert(name);
+        return done.size() < destinations.size();
+    };
+    if (!walkArchive(archivePath, reader.get(), visit, pace) || stopped)
+        return false;
+    for (auto it = destinations.cbegin(); it != destinations.cend(); ++it) {
+        if (!done.contains(it.key()))
+            failToRead(archivePath, QStringLiteral("it holds no file \"%1\"").arg(it.key()));
     }
     return true;
 }

@@ -2,9 +2,11 @@
 
 #include "chat/chat_history.h"
 
+#include <QHash>
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 namespace velmoran {
 
@@ -27,6 +29,13 @@ struct SharedFileMember {
 SharedFileMember findSharedFileMember(const QString& archivePath, const SharedFile& file,
                                       const std::function<bool()>& pace = {});
 
+// The member holding each of files, as findSharedFileMember answers for each alone, found in
+// one walk over the archive (a compressed archive is unpacked once, not once a file). When
+// pace stops the walk, every answer is empty.
+std::vector<SharedFileMember> findSharedFileMembers(const QString& archivePath,
+                                                    const std::vector<SharedFile>& files,
+                                                    const std::function<bool()>& pace = {});
+
 // Told while a member is taken out: bytes done of the whole; answers false to stop there.
 using TakeOutProgress = std::function<bool(qint64 done, qint64 total)>;
 
@@ -38,6 +47,14 @@ using TakeOutProgress = std::function<bool(qint64 done, qint64 total)>;
 // the size the archive records, or the data cannot be written.
 bool extractArchiveMember(const QString& archivePath, const QString& member,
                           const QString& destinationPath, const TakeOutProgress& progress = {});
+
+// Takes out every member named in destinations (member name to destination path) in one walk
+// over the archive, each as extractArchiveMember does. With pace, called between pieces of the
+// work, an answer false stops it there (the member being written is removed) and it answers
+// false. Throws Failure as extractArchiveMember does; members taken out before a stop or a
+// failure stay.
+bool extractArchiveMembers(const QString& archivePath, const QHash<QString, QString>& destinations,
+                           const std::function<bool()>& pace = {});
 
 // The data of the regular file member, read into memory; empty when the member is larger than
 // largest bytes or progress asked to stop. Throws Failure as extractArchiveMember does.

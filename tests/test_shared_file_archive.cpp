@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -149,6 +150,69 @@ private slots:
         QCOMPARE(file.permissions() & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther),
                  QFileDevice::Permissions());
         QCOMPARE(QDir(work.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+    // Many files found in one walk get what the matching rules give each: the id at the start
+    // of a media member's name before the id elsewhere before the original name, the first of
+    // equals, an id only where it ends at "." or the name's end; then all taken out in one walk.
+    void manyFilesInOneWalk()
+    {
+        QTemporaryDir work;
+        const QString archive = work.filePath(QStringLiteral("export.tar.gz"));
+        QVERIFY(writeTarEntries(archive,
+                                {{QStringLiteral("messages.json"), "{}"},
+                                 {QStringLiteral("0-a.1.txt"), "outside media"},
+                                 {QStringLiteral("media/x-0-a.1.txt"), "a elsewhere"},
+                                 {QStringLiteral("media/0-a.1.txt"), "a at start"},
+                                 {QStringLiteral("media/0-a.2.txt"), "a again"},
+                                 {QStringLiteral("media/0-bxyz.1.txt"), "not b"},
+                                 {QStringLiteral("x/media/old-0-b"), "b elsewhere"},
+                                 {QStringLiteral("media/report.pdf"), "by name"}},
+                                "gzip"));
+        const std::vector<std::pair<SharedFile, QLatin1StringView>> cases = {
+            {{QStringLiteral("0-a"), QStringLiteral("report.pdf"), -1},
+             QLatin1StringView("media/0-a.1.txt")},
+            {{QStringLiteral("0-b"), QStringLiteral("report.pdf"), -1},
+             QLatin1StringView("x/media/old-0-b")},
+            {{QStringLiteral("0-c"), QStringLiteral("report.pdf"), -1},
+             QLatin1StringView("media/report.pdf")},
+            {{QStringLiteral("0-a"), QString(), -1}, QLatin1StringView("media/0-a.1.txt")},
+            {{QStringLiteral("0-d"), QStringLiteral("none.pdf"), -1}, QLatin1StringView("")},
+            {{QString(), QString(), -1}, QLatin1StringView("")},
+        };
+        std::vector<SharedFile> files;
+        for (const auto& [file, member] : cases)
+            files.push_back(file);
+        std::vector<SharedFileMember> found;
+        QString failure = failureOf([&] { found = findSharedFileMembers(archive, files); });
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(found.size(), cases.size());
+        for (size_t i = 0; i < cases.size(); ++i)
+            QCOMPARE(found[i].name, cases[i].second);
+        // A file known by its name alone is looked for to the end.
+        QCOMPARE(findSharedFileMember(archive, {QString(), QStringLiteral("report.pdf"), -1}).name,
+                 QStringLiteral("media/report.pdf"));
+        // A pace that stops at once finds nothing.
+        found = findSharedFileMembers(archive, files, [] { return false; });
+        QVERIFY(std::all_of(found.begin(), found.end(), [](auto& m) { return m.name.isEmpty(); }));
+
+        const QHash<QString, QString> out = {
+            {QStringLiteral("media/0-a.1.txt"), work.filePath(QStringLiteral("a"))},
+            {QStringLiteral("x/media/old-0-b"), work.filePath(QStringLiteral("b"))}};
+        bool whole = false;
+        failure = failureOf([&] { whole = extractArchiveMembers(archive, out); });
+        QVERIFY2(whole, qPrintable(failure));
+        for (const auto& [path, content] : {std::pair{QStringLiteral("a"), "a at start"},
+                                            std::pair{QStringLiteral("b"), "b elsewhere"}}) {
+            QFile file(work.filePath(path));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray(content));
+        }
+        const QString missing = failureOf([&] {
+            extractArchiveMembers(
+                archive, {{QStringLiteral("media/gone"), work.filePath(QStringLiteral("g"))}});
+        });
+        QVERIFY2(missing.contains(QStringLiteral("holds no file \"media/gone\"")),
+                 qPrintable(missing));
     }
 };
 
