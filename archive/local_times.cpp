@@ -1,9 +1,6 @@
 #include "archive/local_times.h"
 
 #include <QDateTime>
-#include <QTimeZone>
-
-#include <limits>
 
 namespace velmoran {
 
@@ -17,31 +14,16 @@ constexpr int SecondsPerDay = 86'400;
 LocalTimes::LocalTimes(qint64 fromMs, qint64 toMs)
     : m_fromMs(fromMs)
     , m_toMs(toMs)
+    , m_offsets(fromMs, toMs)
 {
-    const QDateTime from = QDateTime::fromMSecsSinceEpoch(fromMs, Qt::UTC);
-    const QTimeZone zone = QTimeZone::systemTimeZone();
-    if (!zone.isValid()) {
-        m_changes.push_back({std::numeric_limits<qint64>::min(),
-                             QDateTime::fromMSecsSinceEpoch(fromMs).offsetFromUtc()});
-        return;
-    }
-    m_changes.push_back({std::numeric_limits<qint64>::min(), zone.offsetFromUtc(from)});
-    if (!zone.hasTransitions())
-        return;
-    for (const QTimeZone::OffsetData& change :
-         zone.transitions(from, QDateTime::fromMSecsSinceEpoch(toMs, Qt::UTC)))
-        m_changes.push_back({change.atUtc.toMSecsSinceEpoch(), change.offsetFromUtc});
 }
 
 int LocalTimes::offsetAt(qint64 utcMs)
 {
+    // A quote may name a time long before the span; it is asked for on its own.
     if (utcMs < m_fromMs || utcMs > m_toMs)
-        return QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc();
-    while (m_at + 1 < m_changes.size() && utcMs >= m_changes[m_at + 1].fromMs)
-        ++m_at;
-    while (m_at > 0 && utcMs < m_changes[m_at].fromMs)
-        --m_at;
-    return m_changes[m_at].offsetSeconds;
+        return localOffsetSeconds(utcMs);
+    return int(m_offsets.offsetMs(utcMs) / 1000);
 }
 
 qint64 LocalTimes::minuteOf(qint64 utcMs)

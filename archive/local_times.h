@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/local_time.h"
+
 #include <QDate>
 #include <QLocale>
 #include <QString>
@@ -34,10 +36,6 @@ public:
     const QString& copyText(qint64 utcMs);
 
 private:
-    struct Change {
-        qint64 fromMs;
-        int offsetSeconds;
-    };
     int offsetAt(qint64 utcMs);
     static qint64 minuteOf(qint64 utcMs);
     static void appendSeconds(QString& out, qint64 utcMs);
@@ -45,8 +43,7 @@ private:
     QLocale m_locale;
     qint64 m_fromMs;
     qint64 m_toMs;
-    std::vector<Change> m_changes; // by time; the first holds from the start of the span
-    size_t m_at = 0;
+    LocalOffsets m_offsets;
     int m_offsetShown = -1;
     qint64 m_minuteStart = 0;
     bool m_valid = false;

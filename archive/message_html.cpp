@@ -6,6 +6,7 @@
 #include "chat/message_text.h"
 #include "chat/person_names.h"
 #include "chat/shared_file_archive.h"
+#include "core/local_time.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -109,7 +110,7 @@ void MessageHtml::appendQuote(QString& out, const HistoryMessage& message, const
     appendHtmlText(out, personNameOf(message, quote.authorId, quote.authorName));
     out += QLatin1StringView("</b>");
     if (quote.timeMs >= 0) {
-        const QDateTime local = QDateTime::fromMSecsSinceEpoch(quote.timeMs);
+        const QDateTime local = localWallClock(quote.timeMs);
         const QString when = local.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
         const QString target = quoteTarget ? quoteTarget(quote) : QString();
         out += QLatin1StringView(", ");

@@ -2,6 +2,7 @@
 
 #include "chat/body_markup.h"
 #include "chat/message_mapping.h"
+#include "core/local_time.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -47,7 +48,11 @@ bool walkMarkup(const QString& markup, Start onStart, End onEnd, Text onText)
     if (markup.size() > LongestMarkup)
         return false;
     BodyEntities entities;
-    QXmlStreamReader xml(QStringLiteral("<m>") + markup + QStringLiteral("</m>"));
+    // One reader for all walks (they never nest): making a reader allocates much, and an
+    // archive walks the markup of millions of messages.
+    static QXmlStreamReader xml;
+    xml.clear();
+    xml.addData(QStringLiteral("<m>") + markup + QStringLiteral("</m>"));
     xml.setNamespaceProcessing(false);
     xml.setEntityResolver(&entities);
     qsizetype depth = 0;
@@ -499,10 +504,9 @@ QString messagePlainText(const HistoryMessage& message, const std::vector<Messag
         } else if (const auto* quote = std::get_if<QuotePart>(&part)) {
             QString head = QStringLiteral("> ") + nameOf(quote->authorId, quote->authorName);
             if (quote->timeMs >= 0)
-                head += QStringLiteral(", ")
-                        + QDateTime::fromMSecsSinceEpoch(quote->timeMs)
-                              .toLocalTime()
-                              .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+                head +=
+                    QStringLiteral(", ")
+                    + localWallClock(quote->timeMs).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
             const QStringList quoted = quote->text.split(QLatin1Char('\n'));
             lines << head + QStringLiteral(": ") + quoted.first();
             for (qsizetype i = 1; i < quoted.size(); ++i)

@@ -3,6 +3,7 @@
 #include "chat/message_parts.h"
 #include "chat/person_names.h"
 #include "chat/shared_file_archive.h"
+#include "core/local_time.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -11,7 +12,7 @@ namespace velmoran {
 
 QString localDateTimeText(qint64 utcMilliseconds)
 {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(utcMilliseconds);
+    const QDateTime local = localWallClock(utcMilliseconds);
     const QLocale locale;
     return locale.toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ')
            + locale.toString(local.time(), QLocale::ShortFormat);

@@ -18,6 +18,12 @@ int localOffsetSeconds(qint64 utcMilliseconds)
     return QDateTime::fromMSecsSinceEpoch(utcMilliseconds, Qt::LocalTime).offsetFromUtc();
 }
 
+QDateTime localWallClock(qint64 utcMilliseconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(
+        utcMilliseconds + qint64(localOffsetSeconds(utcMilliseconds)) * 1000, Qt::UTC);
+}
+
 LocalOffsets::LocalOffsets(qint64 fromMs, qint64 toMs)
 {
     const QDateTime from = QDateTime::fromMSecsSinceEpoch(fromMs, Qt::UTC);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QtGlobal>
 
 #include <vector>
@@ -25,6 +26,11 @@ constexpr qint64 floorDiv(qint64 a, qint64 b)
 // (it reads the zone settings once per process, where QDateTime reads them again each time);
 // QDateTime's answer beyond the years the C library handles.
 int localOffsetSeconds(qint64 utcMilliseconds);
+
+// The local date and time of utcMilliseconds: a QDateTime in UTC whose date and time read as
+// the local ones, so reading them never asks the zone settings again (a local QDateTime does,
+// at every conversion).
+QDateTime localWallClock(qint64 utcMilliseconds);
 
 // The local zone's offsets over a span of time, read once from the zone's transitions, so the
 // local day of any time in the span is plain arithmetic. Times are looked up mostly in rising
