@@ -40,9 +40,6 @@
 #include <QToolButton>
 #include <QToolTip>
 
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <ctime>
 #include <memory>
 
@@ -157,44 +154,6 @@ QString toolTipAt(QAbstractItemView* view, const QPoint& pos)
     QHelpEvent event(QEvent::ToolTip, pos, view->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(view->viewport(), &event);
     return QToolTip::text();
-}
-
-struct TarMember {
-    QByteArray name;
-    QByteArray content;
-    QByteArray symlink = {};
-};
-
-bool writeTar(const QString& path, const QList<TarMember>& members)
-{
-    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(),
-                                                                   archive_write_free);
-    if (archive_write_set_format_ustar(writer.get()) != ARCHIVE_OK
-        || archive_write_open_filename(writer.get(), QFile::encodeName(path).constData())
-               != ARCHIVE_OK)
-        return false;
-    for (const TarMember& member : members) {
-        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
-                                                                            archive_entry_free);
-        archive_entry_set_pathname(entry.get(), member.name.constData());
-        if (!member.symlink.isEmpty()) {
-            archive_entry_set_filetype(entry.get(), AE_IFLNK);
-            archive_entry_set_symlink(entry.get(), member.symlink.constData());
-            archive_entry_set_size(entry.get(), 0);
-        } else {
-            archive_entry_set_filetype(entry.get(), AE_IFREG);
-            archive_entry_set_size(entry.get(), member.content.size());
-        }
-        archive_entry_set_perm(entry.get(), 0644);
-        if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
-            return false;
-        if (member.symlink.isEmpty() && !member.content.isEmpty()
-            && archive_write_data(writer.get(), member.content.constData(),
-                                  size_t(member.content.size()))
-                   != member.content.size())
-            return false;
-    }
-    return archive_write_close(writer.get()) == ARCHIVE_OK;
 }
 
 QStringList filesUnder(const QString& folder)
@@ -912,17 +871,16 @@ private slots:
         const QString outside = work.filePath(QStringLiteral("outside"));
         QVERIFY(QDir().mkpath(outside));
         const QString tar = work.filePath(QStringLiteral("chat_export.tar"));
-        QVERIFY(
-            writeTar(tar, {
-                              {"messages.json", "{}"},
-                              {"media/0-weu-d3-abc123.1.jpg", "the photo"},
-                              {"media/thumb-0-weu-d1-inner.txt", "inner"},
-                              {"media/report.pdf", "by name"},
-                              {"../0-evil-dots.txt", "not under media"},
-                              {"media/../../0-evil-dots.txt", "dots"},
-                              {QFile::encodeName(outside) + "/media/0-evil-abs.txt", "absolute"},
-                              {"media/0-weu-link.txt", "", "/etc/passwd"},
-                          }));
+        QVERIFY(test::writeTarEntries(tar, {
+                                               {u"messages.json"_s, "{}"},
+                                               {u"media/0-weu-d3-abc123.1.jpg"_s, "the photo"},
+                                               {u"media/thumb-0-weu-d1-inner.txt"_s, "inner"},
+                                               {u"media/report.pdf"_s, "by name"},
+                                               {u"../0-evil-dots.txt"_s, "not under media"},
+                                               {u"media/../../0-evil-dots.txt"_s, "dots"},
+                                               {outside + u"/media/0-evil-abs.txt"_s, "absolute"},
+                                               {u"media/0-weu-link.txt"_s, "", u"/etc/passwd"_s},
+                                           }));
 
         auto history = std::make_shared<ChatHistory>();
         history->sourceFiles = {tar};

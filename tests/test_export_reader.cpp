@@ -3,6 +3,8 @@
 #include "chat/mapped_file.h"
 #include "chat/person_names.h"
 #include "core/failure.h"
+#include "export_builder.h"
+#include "history_builder.h"
 #include "history_files.h"
 #include "test_data.h"
 
@@ -40,17 +42,28 @@ QString plain(const QByteArray& markup)
     return QString::fromStdString(out);
 }
 
-// An export of the given conversations (JSON objects, comma-separated).
+using test::str;
+
+// An export of the given conversations (JSON objects, comma-separated), or of conversations
+// built.
 QByteArray exportOf(const QByteArray& conversations)
 {
     return "{\"userId\":\"8:me\",\"conversations\":[" + conversations + "]}";
 }
+QByteArray exportOf(const std::vector<test::JsonConversation>& conversations)
+{
+    return test::exportText(conversations);
+}
 
-// A text message at a time, with more fields when given (",\"from\":\"8:a\"").
+// A text message "x" at a time (JSON text), with more members after the others when given
+// ("\"from\":\"8:a\""); as JSON text for exports written by hand.
+test::JsonMessage textAt(const QByteArray& time, const QByteArray& more = {})
+{
+    return {.id = str("m1"), .time = time, .content = str("x"), .more = more};
+}
 QByteArray messageAt(const QByteArray& time, const QByteArray& more = {})
 {
-    return "{\"id\":\"m1\",\"originalarrivaltime\":" + time
-           + ",\"messagetype\":\"Text\",\"content\":\"x\"" + more + "}";
+    return test::jsonText(textAt(time, more));
 }
 
 const ChatHistory& parsed(const QByteArray& json, ChatHistory& history)
@@ -100,13 +113,14 @@ private slots:
 
     void missingOrNullContentIsAnEmptyBody()
     {
-        const ChatHistory history =
-            parseExportJson("{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":["
-                            "{\"originalarrivaltime\":\"2021-03-04T05:06:07Z\",\"messagetype\":"
-                            "\"Text\",\"from\":\"8:a\"},"
-                            "{\"originalarrivaltime\":\"2021-03-04T05:06:08Z\",\"messagetype\":"
-                            "\"RichText\",\"content\":null}]}]}",
-                            QStringLiteral("messages.json"));
+        const test::JsonMessage noContent{
+            .id = {}, .time = str("2021-03-04T05:06:07Z"), .from = str("8:a")};
+        const test::JsonMessage nullContent{.id = {},
+                                            .time = str("2021-03-04T05:06:08Z"),
+                                            .type = str("RichText"),
+                                            .content = "null"};
+        const ChatHistory history = parseExportJson(
+            test::exportText({{str("8:a"), {noContent, nullContent}}}, {}), u"messages.json"_s);
         QCOMPARE(history.chats[0].messages.size(), size_t(2));
         QCOMPARE(history.chats[0].messages[0].body, QString());
         QCOMPARE(history.chats[0].messages[1].body, QString());
@@ -128,7 +142,7 @@ private slots:
         const QByteArray annaSpeaks =
             "\"MessageList\":["
             + messageAt("\"2021-01-01T00:00:00Z\"",
-                        ",\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"")
+                        "\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"")
             + "]";
         QTest::newRow("one-to-one, named")
             << QByteArray("{\"id\":\"8:live:anna\",\"displayName\":\"Anna K\",\"MessageList\":[]}")
@@ -139,25 +153,24 @@ private slots:
             << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
             << QStringLiteral("live:anna") << QStringList();
         // Unnamed, but the partner's messages say who they are: the latest name they used.
-        QTest::newRow("one-to-one, named by the partner's messages")
-            << QByteArray("{\"id\":\"8:live:anna\",\"displayName\":null,\"MessageList\":["
-                          + messageAt("\"2021-01-01T00:00:00Z\"",
-                                      ",\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"")
-                          + ","
-                          + messageAt("\"2021-01-02T00:00:00Z\"",
-                                      ",\"from\":\"8:live:anna\",\"displayName\":\"Anna Kowalska\"")
-                          + ","
-                          + messageAt("\"2021-01-03T00:00:00Z\"",
-                                      ",\"from\":\"8:live:anna\",\"displayName\":null")
-                          + ","
-                          + messageAt("\"2021-01-04T00:00:00Z\"",
-                                      ",\"from\":\"8:me\",\"displayName\":\"Me\"")
-                          + "]}")
-            << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
-            << QStringLiteral("Anna Kowalska") << QStringList();
+        QTest::newRow("one-to-one, named by the partner's messages") << QByteArray(
+            "{\"id\":\"8:live:anna\",\"displayName\":null,\"MessageList\":["
+            + messageAt("\"2021-01-01T00:00:00Z\"",
+                        "\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"")
+            + ","
+            + messageAt("\"2021-01-02T00:00:00Z\"",
+                        "\"from\":\"8:live:anna\",\"displayName\":\"Anna Kowalska\"")
+            + ","
+            + messageAt("\"2021-01-03T00:00:00Z\"", "\"from\":\"8:live:anna\",\"displayName\":null")
+            + ","
+            + messageAt("\"2021-01-04T00:00:00Z\"", "\"from\":\"8:me\",\"displayName\":\"Me\"")
+            + "]}") << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
+                                                                     << QStringLiteral(
+                                                                            "Anna Kowalska")
+                                                                     << QStringList();
         QTest::newRow("one-to-one, only my own messages") << QByteArray(
             "{\"id\":\"8:live:anna\",\"MessageList\":["
-            + messageAt("\"2021-01-04T00:00:00Z\"", ",\"from\":\"8:me\",\"displayName\":\"Me\"")
+            + messageAt("\"2021-01-04T00:00:00Z\"", "\"from\":\"8:me\",\"displayName\":\"Me\"")
             + "]}") << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
                                                           << QStringLiteral("live:anna")
                                                           << QStringList();
@@ -302,13 +315,14 @@ private slots:
         QFETCH(qint64, size);
         QByteArray escaped = content;
         escaped.replace("\"", "\\\"");
-        const QByteArray json = exportOf(
-            "{\"id\":\"8:bob\",\"MessageList\":[{\"originalarrivaltime\":\"2021-01-01T00:00:00Z\","
-            "\"messagetype\":\""
-            + type + "\",\"from\":\"" + from + "\",\"content\":\"" + escaped
-            + "\"},"
-              "{\"originalarrivaltime\":\"2021-01-01T00:00:01Z\",\"messagetype\":\""
-            + type + "\",\"from\":\"" + from + "\",\"content\":\"" + escaped + "\"}]}");
+        const test::JsonMessage first{.id = {},
+                                      .time = str("2021-01-01T00:00:00Z"),
+                                      .type = str(type),
+                                      .from = str(from),
+                                      .content = str(escaped)};
+        test::JsonMessage second = first;
+        second.time = str("2021-01-01T00:00:01Z");
+        const QByteArray json = exportOf({{str("8:bob"), {first, second}}});
         ChatHistory history;
         const auto& messages = parsed(json, history).chats.at(0).messages;
         QCOMPARE(messages.size(), size_t(2));
@@ -370,7 +384,7 @@ private slots:
                      "00Z\",\"messagetype\":\"Text\","
                      "\"displayName\":\"Ann \\ud83d\",\"content\":\""
                      + content + "\"},"
-                     + messageAt("\"2021-01-01T00:00:01Z\"", ",\"content\":\"next\"") + "]}");
+                     + messageAt("\"2021-01-01T00:00:01Z\"", "\"content\":\"next\"") + "]}");
         ChatHistory history;
         const auto& messages = parsed(json, history).chats.at(0).messages;
         QCOMPARE(messages.size(), size_t(2));
@@ -424,7 +438,7 @@ private slots:
                      + ","
                        "{\"id\":\"1617\",\"originalarrivaltime\":"
                      + time + ",\"messagetype\":\"Text\",\"content\":\"bad\"},"
-                     + messageAt("\"2021-01-01T00:00:02Z\"", ",\"content\":\"after\"")
+                     + messageAt("\"2021-01-01T00:00:02Z\"", "\"content\":\"after\"")
                      + "],\"id\":\"19:g@thread.skype\"}");
         ChatHistory history;
         parsed(json, history);
@@ -488,47 +502,42 @@ private slots:
         QTest::addColumn<QString>("senderId");
         QTest::addColumn<QString>("name");
         auto from = [](const char* time, const char* sender, const char* name) {
-            return messageAt(QByteArray("\"") + time + "\"",
-                             QByteArray(",\"from\":\"") + sender + "\",\"displayName\":" + name);
+            return textAt(str(time),
+                          R"("from":")" + QByteArray(sender) + R"(","displayName":)" + name);
         };
-        const QByteArray named = from("2021-01-01T00:00:00Z", "8:me.myself", "\"Me Myself\"");
-        const QByteArray unnamed = from("2021-01-02T00:00:00Z", "8:me.myself", "null");
+        const test::JsonMessage named =
+            from("2021-01-01T00:00:00Z", "8:me.myself", "\"Me Myself\"");
+        const test::JsonMessage unnamed = from("2021-01-02T00:00:00Z", "8:me.myself", "null");
+        const QByteArray anna = str("8:anna"), group = str("19:g@thread.skype");
         QTest::newRow("a message without a name, after a named one")
-            << exportOf("{\"id\":\"8:anna\",\"MessageList\":[" + named + "," + unnamed + "]}")
-            << u"me.myself"_s << u"Me Myself"_s;
+            << exportOf({{anna, {named, unnamed}}}) << u"me.myself"_s << u"Me Myself"_s;
         QTest::newRow("the same, asked with the 8: of the id")
-            << exportOf("{\"id\":\"8:anna\",\"MessageList\":[" + unnamed + "," + named + "]}")
-            << u"8:me.myself"_s << u"Me Myself"_s;
+            << exportOf({{anna, {unnamed, named}}}) << u"8:me.myself"_s << u"Me Myself"_s;
         QTest::newRow("the latest name over every chat, whatever the file order")
-            << exportOf("{\"id\":\"8:anna\",\"MessageList\":["
-                        + from("2022-05-01T00:00:00Z", "8:anna", "\"Anna New\"")
-                        + "]},{\"id\":\"19:g@thread.skype\",\"MessageList\":["
-                        + from("2021-05-01T00:00:00Z", "8:anna", "\"Anna Old\"") + "]}")
+            << exportOf({{anna, {from("2022-05-01T00:00:00Z", "8:anna", "\"Anna New\"")}},
+                         {group, {from("2021-05-01T00:00:00Z", "8:anna", "\"Anna Old\"")}}})
             << u"anna"_s << u"Anna New"_s;
         QTest::newRow("a name that is only the id does not count")
-            << exportOf("{\"id\":\"19:g@thread.skype\",\"MessageList\":["
-                        + from("2021-05-01T00:00:00Z", "8:live:bob", "\"Bob\"") + ","
-                        + from("2022-05-01T00:00:00Z", "8:live:bob", "\"live:bob\"") + "]}")
+            << exportOf({{group,
+                          {from("2021-05-01T00:00:00Z", "8:live:bob", "\"Bob\""),
+                           from("2022-05-01T00:00:00Z", "8:live:bob", "\"live:bob\"")}}})
             << u"live:bob"_s << u"Bob"_s;
         QTest::newRow("never named: the handle")
-            << exportOf("{\"id\":\"19:g@thread.skype\",\"MessageList\":["
-                        + from("2021-05-01T00:00:00Z", "8:live:bob", "null") + "]}")
+            << exportOf({{group, {from("2021-05-01T00:00:00Z", "8:live:bob", "null")}}})
             << u"live:bob"_s << u"live:bob"_s;
         QTest::newRow("a partner without messages: the chat's name")
-            << exportOf("{\"id\":\"8:carol\",\"displayName\":\"Carol C\",\"MessageList\":[]}")
-            << u"carol"_s << u"Carol C"_s;
+            << exportOf({{str("8:carol"), {}, str("Carol C")}}) << u"carol"_s << u"Carol C"_s;
         QTest::newRow("the partner's latest name before the chat's")
-            << exportOf("{\"id\":\"8:carol\",\"displayName\":\"Carol C\",\"MessageList\":["
-                        + from("2021-05-01T00:00:00Z", "8:carol", "\"Caroline\"") + "]}")
+            << exportOf({{str("8:carol"),
+                          {from("2021-05-01T00:00:00Z", "8:carol", "\"Caroline\"")},
+                          str("Carol C")}})
             << u"carol"_s << u"Caroline"_s;
-        QTest::newRow("a member without messages: the handle")
-            << exportOf("{\"id\":\"19:g@thread.skype\",\"threadProperties\":{\"members\":"
-                        "\"[\\\"8:live:dan\\\"]\"},\"MessageList\":[]}")
-            << u"live:dan"_s << u"live:dan"_s;
-        QTest::newRow("a bot never named: its handle")
-            << exportOf("{\"id\":\"28:concierge\",\"MessageList\":["
-                        + from("2021-05-01T00:00:00Z", "28:concierge", "null") + "]}")
-            << u"28:concierge"_s << u"concierge"_s;
+        QTest::newRow("a member without messages: the handle") << exportOf(
+            {{group, {}, {}, "\"threadProperties\":{\"members\":\"[\\\"8:live:dan\\\"]\"}"}})
+                                                               << u"live:dan"_s << u"live:dan"_s;
+        QTest::newRow("a bot never named: its handle") << exportOf(
+            {{str("28:concierge"), {from("2021-05-01T00:00:00Z", "28:concierge", "null")}}})
+                                                       << u"28:concierge"_s << u"concierge"_s;
     }
 
     void everyPersonHasOneName()
@@ -597,8 +606,8 @@ private slots:
         QFETCH(QByteArray, properties);
         QFETCH(qsizetype, count);
         QFETCH(qsizetype, listed);
-        const QByteArray json = exportOf("{\"id\":\"19:g@thread.skype\",\"threadProperties\":"
-                                         + properties + ",\"MessageList\":[]}");
+        const QByteArray json =
+            exportOf({{str("19:g@thread.skype"), {}, {}, R"("threadProperties":)" + properties}});
         for (const size_t window : {size_t(0), size_t(16)}) {
             const ChatHistory history =
                 parseExportJsonInWindows(json, QStringLiteral("messages.json"), window);
@@ -613,35 +622,29 @@ private slots:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QStringList>("names");
-        const QByteArray team = "{\"id\":\"19:a@thread.skype\",\"threadProperties\":"
-                                "{\"topic\":\"Team\"},\"MessageList\":[]}";
-        const QByteArray team2 = "{\"id\":\"19:b@thread.skype\",\"threadProperties\":"
-                                 "{\"topic\":\"Team\"},\"MessageList\":[]}";
+        const QByteArray topic = R"("threadProperties":{"topic":"Team"})";
+        const test::JsonConversation team{str("19:a@thread.skype"), {}, {}, topic};
+        const test::JsonConversation team2{str("19:b@thread.skype"), {}, {}, topic};
+        const QByteArray bot = str("28:concierge");
         QTest::newRow("two groups named Team")
-            << exportOf(team + "," + team2) << QStringList{u"Team"_s, u"Team (2)"_s};
+            << exportOf({team, team2}) << QStringList{u"Team"_s, u"Team (2)"_s};
         QTest::newRow("a number another chat has is skipped")
-            << exportOf(team + "," + team2
-                        + ",{\"id\":\"19:c@thread.skype\",\"displayName\":"
-                          "\"Team (2)\",\"MessageList\":[]}")
+            << exportOf({team, team2, {str("19:c@thread.skype"), {}, str("Team (2)")}})
             << QStringList{u"Team"_s, u"Team (3)"_s, u"Team (2)"_s};
-        QTest::newRow("a bot by its name") << exportOf(
-            "{\"id\":\"28:concierge\",\"displayName\":\"Concierge\",\"MessageList\":[]}")
-                                           << QStringList{u"Concierge"_s};
+        QTest::newRow("a bot by its name")
+            << exportOf({{bot, {}, str("Concierge")}}) << QStringList{u"Concierge"_s};
         QTest::newRow("a bot named by its messages")
-            << exportOf("{\"id\":\"28:concierge\",\"displayName\":null,\"MessageList\":["
-                        + messageAt("\"2021-01-01T00:00:00Z\"",
-                                    ",\"from\":\"8:concierge\",\"displayName\":\"Concierge\"")
-                        + "]}")
+            << exportOf({{bot,
+                          {textAt(str("2021-01-01T00:00:00Z"),
+                                  R"("from":"8:concierge","displayName":"Concierge")")},
+                          "null"}})
             << QStringList{u"Concierge"_s};
         QTest::newRow("a bot never named")
-            << exportOf("{\"id\":\"28:concierge\",\"MessageList\":[]}")
-            << QStringList{u"concierge"_s};
-        QTest::newRow("a partner by their latest name")
-            << exportOf("{\"id\":\"8:anna\",\"displayName\":\"Anna\",\"MessageList\":["
-                        + messageAt("\"2021-01-01T00:00:00Z\"",
-                                    ",\"from\":\"8:anna\",\"displayName\":\"Anna K\"")
-                        + "]}")
-            << QStringList{u"Anna K"_s};
+            << exportOf({test::JsonConversation{bot}}) << QStringList{u"concierge"_s};
+        QTest::newRow("a partner by their latest name") << exportOf(
+            {{str("8:anna"),
+              {textAt(str("2021-01-01T00:00:00Z"), R"("from":"8:anna","displayName":"Anna K")")},
+              str("Anna")}}) << QStringList{u"Anna K"_s};
     }
 
     void chatsAreShownByDistinctNames()
@@ -893,21 +896,8 @@ private slots:
         QVERIFY(test::writeBytes(file, json));
         const ChatHistory expected = parseExportJson(json, QStringLiteral("messages.json"));
         QCOMPARE(expected.messageCount(), qsizetype(60 * 700));
-        for (const ChatHistory& read : {readExportJson(file), readExportArchive(tar)}) {
-            QCOMPARE(read.contacts, expected.contacts);
-            QCOMPARE(read.chats.size(), expected.chats.size());
-            for (size_t c = 0; c < read.chats.size(); ++c) {
-                const auto& messages = read.chats[c].messages;
-                const auto& wanted = expected.chats[c].messages;
-                QCOMPARE(messages.size(), wanted.size());
-                for (size_t m = 0; m < messages.size(); ++m) {
-                    QCOMPARE(messages[m].timestampMs, wanted[m].timestampMs);
-                    QCOMPARE(messages[m].senderDisplayName, wanted[m].senderDisplayName);
-                    QCOMPARE(messages[m].senderId, wanted[m].senderId);
-                    QCOMPARE(messages[m].body, wanted[m].body);
-                }
-            }
-        }
+        for (const ChatHistory& read : {readExportJson(file), readExportArchive(tar)})
+            QCOMPARE(test::dump(read), test::dump(expected));
     }
 
     // A mapped page that reads as zeros while the file keeps its size and time was lost to a
@@ -954,12 +944,11 @@ private slots:
                 .arg(QDir::toNativeSeparators(json)));
 
         const QString tar = dir.filePath(QStringLiteral("old.tar"));
-        QVERIFY(test::writeTar(tar, {{QStringLiteral("messages.json"), noId}}));
+        QVERIFY(test::writeExportTar(tar, noId));
         QVERIFY(failureOf([&] { readExportArchive(tar); })
                     .endsWith(QStringLiteral(
                         "\" cannot be read: in its messages.json, conversation 1 has no \"id\".")));
-        QVERIFY(
-            test::writeTar(tar, {{QStringLiteral("messages.json"), "{\"conversations\":[]} x"}}));
+        QVERIFY(test::writeExportTar(tar, "{\"conversations\":[]} x"));
         QVERIFY(failureOf([&] { readExportArchive(tar); })
                     .endsWith(QStringLiteral("unexpected text after the JSON document at byte 22 "
                                              "of its messages.json: \"x\".")));
@@ -977,16 +966,15 @@ private slots:
         QFETCH(QByteArray, filter);
         QTemporaryDir dir;
         const QString tar = dir.filePath(QStringLiteral("export.tar"));
-        QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), exportJson}},
-                                      filter.constData()));
+        QVERIFY(test::writeExportTar(tar, exportJson, filter.constData()));
         QCOMPARE(readExportArchive(tar).messageCount(), qsizetype(7));
     }
 
     void theLastCopyOfMessagesJsonCounts()
     {
         QTemporaryDir dir;
-        const QByteArray first = exportOf("{\"id\":\"8:first\",\"MessageList\":[]}");
-        const QByteArray last = exportOf("{\"id\":\"8:last\",\"MessageList\":[]}");
+        const QByteArray first = exportOf({test::JsonConversation{str("8:first")}});
+        const QByteArray last = exportOf({test::JsonConversation{str("8:last")}});
         const QString tar = dir.filePath(QStringLiteral("appended.tar"));
         QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), first},
                                             {QStringLiteral("media/a.jpg"), QByteArray(700, 'j')},
@@ -1078,7 +1066,7 @@ private slots:
                 }).contains(QStringLiteral("holds no messages.json")));
 
         const QString full = dir.filePath(QStringLiteral("b.tar"));
-        QVERIFY(test::writeTar(full, {{QStringLiteral("messages.json"), exportJson}}));
+        QVERIFY(test::writeExportTar(full, exportJson));
         QFile file(full);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();

@@ -4,6 +4,8 @@
 #include "chat/export_reader.h"
 #include "chat/message_sieve.h"
 #include "core/failure.h"
+#include "export_builder.h"
+#include "history_builder.h"
 #include "history_files.h"
 #include "history_generator.h"
 #include "test_data.h"
@@ -16,36 +18,12 @@
 #include <numeric>
 
 using namespace velmoran;
+using velmoran::test::dump;
 using velmoran::test::failureOf;
 using velmoran::test::readFixture;
+using velmoran::test::str;
 
 namespace {
-
-// Everything a history holds, one line per item, so two histories compare line by line.
-QStringList dump(const ChatHistory& history)
-{
-    QStringList lines;
-    lines << QStringLiteral("contacts: ") + history.contacts.join(QLatin1Char('|'));
-    lines << QStringLiteral("skipped: %1, first: %2, not UTF-8: %3")
-                 .arg(QString::number(history.skippedMessages), history.firstSkipped,
-                      QString::number(history.notUtf8Texts));
-    for (const HistoryChat& chat : history.chats) {
-        lines << QStringLiteral("chat %1 (%2) \"%3\" peer %4 members %5")
-                     .arg(chat.id, conversationKindText(chat.kind), chat.name, chat.peerHandle,
-                          chat.members.join(QLatin1Char('|')));
-        for (const HistoryMessage& m : chat.messages) {
-            QString line = QStringLiteral("  %1 %2 [%3] %4")
-                               .arg(m.timestampMs)
-                               .arg(m.senderId, m.senderDisplayName, m.body);
-            if (m.file)
-                line += QStringLiteral(" file %1 %2 %3")
-                            .arg(m.file->objectId, m.file->fileName)
-                            .arg(m.file->size);
-            lines << line;
-        }
-    }
-    return lines;
-}
 
 // The document read as one, without windows.
 QStringList readAtOnce(const QByteArray& json)
@@ -173,22 +151,27 @@ QStringList withoutTurnedDown(const ChatHistory& history, const ContentSieve& si
 QByteArray namedByMessagesExport()
 {
     auto m = [](const char* time, const char* from, const char* name, const char* body) {
-        const QByteArray displayName = name ? "\"" + QByteArray(name) + "\"" : QByteArray("null");
-        return QByteArray("{\"originalarrivaltime\":\"") + time + "\",\"from\":\"" + from
-               + "\",\"displayName\":" + displayName + ",\"messagetype\":\"Text\",\"content\":\""
-               + body + "\"}";
+        return test::JsonMessage{.id = {},
+                                 .time = str(time),
+                                 .displayName = name ? str(name) : "null",
+                                 .from = str(from),
+                                 .content = str(body)};
     };
-    return "{\"conversations\":[{\"id\":\"8:ann\",\"displayName\":null,\"MessageList\":["
-           + m("2021-01-02T00:00:00Z", "8:ann", "Ann Old", "keep me") + ","
-           + m("2021-01-01T00:00:00Z", "8:ann", "Ann New", "drop") + ","
-           + m("2021-01-03T00:00:00Z", "8:ann", nullptr, "drop") + ","
-           + m("2021-01-04T00:00:00Z", "8:ann", "ann", "drop") + ","
-           + m("2021-01-05T00:00:00Z", "8:me", "Me", "keep me")
-           + "]},{\"id\":\"19:g@thread.skype\",\"threadProperties\":{\"members\":"
-             "\"[\\\"8:bo\\\",\\\"8:cy\\\",\\\"8:di\\\"]\"},\"MessageList\":["
-           + m("2021-01-01T00:00:00Z", "8:cy", "Cy", "drop") + ","
-           + m("2021-01-02T00:00:00Z", "8:bo", "Bo", "keep me") + ","
-           + m("2021-01-03T00:00:00Z", "8:bo", "Bo Later", "drop") + "]}]}";
+    return test::exportText(
+        {{str("8:ann"),
+          {m("2021-01-02T00:00:00Z", "8:ann", "Ann Old", "keep me"),
+           m("2021-01-01T00:00:00Z", "8:ann", "Ann New", "drop"),
+           m("2021-01-03T00:00:00Z", "8:ann", nullptr, "drop"),
+           m("2021-01-04T00:00:00Z", "8:ann", "ann", "drop"),
+           m("2021-01-05T00:00:00Z", "8:me", "Me", "keep me")},
+          "null"},
+         {str("19:g@thread.skype"),
+          {m("2021-01-01T00:00:00Z", "8:cy", "Cy", "drop"),
+           m("2021-01-02T00:00:00Z", "8:bo", "Bo", "keep me"),
+           m("2021-01-03T00:00:00Z", "8:bo", "Bo Later", "drop")},
+          {},
+          "\"threadProperties\":{\"members\":\"[\\\"8:bo\\\",\\\"8:cy\\\",\\\"8:di\\\"]\"}"}},
+        {});
 }
 
 } // namespace

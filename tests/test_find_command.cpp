@@ -2,6 +2,7 @@
 // byte; and the command's exit statuses and error lines.
 #include "app/contact_list_model.h"
 #include "app/results_model.h"
+#include "command_runs.h"
 #include "find/find_command.h"
 #include "history_files.h"
 #include "history_generator.h"
@@ -17,6 +18,8 @@
 
 using namespace velmoran;
 using namespace Qt::Literals::StringLiterals;
+using test::args;
+using test::Run;
 using test::WindowHarness;
 
 namespace {
@@ -31,36 +34,10 @@ QByteArray readAll(const QString& path)
     return file.readAll();
 }
 
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
 // The built program, as a script runs it.
 Run runProgram(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(FindProgram, arguments);
-    Run run;
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
-
-// The same command in this process.
-Run runInProcess(const QStringList& arguments)
-{
-    QBuffer out;
-    QBuffer err;
-    Run run;
-    run.status = runFind(QStringList{QStringLiteral("velmoran-find")} + arguments, out, err);
-    run.out = out.data();
-    run.err = err.data();
-    return run;
+    return test::runProgram(FindProgram, arguments);
 }
 
 // Histories the table rows name.
@@ -190,7 +167,7 @@ private slots:
         arguments << QStringLiteral("--") << text;
 
         // In this process, to standard output.
-        const Run inProcess = runInProcess(arguments);
+        const Run inProcess = test::runFindIn(arguments);
         QCOMPARE(inProcess.err, QByteArray());
         QCOMPARE(inProcess.status, expectedStatus);
         QCOMPARE(inProcess.out.size(), expected.size());
@@ -223,34 +200,28 @@ private slots:
 
         const QString missing = QStringLiteral("/nonexistent folder/messages.json");
         QTest::newRow("rows found")
-            << QStringList{QStringLiteral("--sample"), QStringLiteral("Lunch")} << 0
-            << QStringList() << QByteArray("Contact");
-        QTest::newRow("none found")
-            << QStringList{QStringLiteral("--sample"), QStringLiteral("lunch at mars")} << 1
-            << QStringList() << QByteArray("Contact\tField\tValue\t\r\n");
+            << args("--sample Lunch") << 0 << QStringList() << QByteArray("Contact");
+        QTest::newRow("none found") << args("--sample \"lunch at mars\"") << 1 << QStringList()
+                                    << QByteArray("Contact\tField\tValue\t\r\n");
         QTest::newRow("no such history")
             << QStringList{missing, QStringLiteral("x")} << 2
             << QStringList{missing, QStringLiteral("no such file")} << QByteArray();
-        QTest::newRow("not a history")
-            << QStringList{QStringLiteral("@notahistory@"), QStringLiteral("x")} << 2
-            << QStringList{QStringLiteral("notes.txt")} << QByteArray();
+        QTest::newRow("not a history") << args("@notahistory@ x") << 2
+                                       << QStringList{QStringLiteral("notes.txt")} << QByteArray();
         QTest::newRow("output folder missing")
             << QStringList{QStringLiteral("--sample"), QStringLiteral("-o"), missing,
                            QStringLiteral("a")}
             << 2 << QStringList{missing} << QByteArray();
-        QTest::newRow("output is a folder")
-            << QStringList{QStringLiteral("--sample"), QStringLiteral("--output"),
-                           QStringLiteral("@dir@"), QStringLiteral("a")}
-            << 2 << QStringList{QStringLiteral("@dir@")} << QByteArray();
+        QTest::newRow("output is a folder") << args("--sample --output @dir@ a") << 2
+                                            << QStringList{QStringLiteral("@dir@")} << QByteArray();
         QTest::newRow("unknown option")
-            << QStringList{QStringLiteral("--sample"), QStringLiteral("--frobnicate"),
-                           QStringLiteral("a")}
-            << 2 << QStringList{QStringLiteral("frobnicate")} << QByteArray();
+            << args("--sample --frobnicate a") << 2 << QStringList{QStringLiteral("frobnicate")}
+            << QByteArray();
         QTest::newRow("no text") << QStringList{QStringLiteral("--sample")} << 2
                                  << QStringList{QStringLiteral("text")} << QByteArray();
         QTest::newRow("option without its value")
-            << QStringList{QStringLiteral("--sample"), QStringLiteral("--contact")} << 2
-            << QStringList{QStringLiteral("contact")} << QByteArray();
+            << args("--sample --contact") << 2 << QStringList{QStringLiteral("contact")}
+            << QByteArray();
         QTest::newRow("sample and files")
             << QStringList{QStringLiteral("--sample"), missing, QStringLiteral("a")} << 2
             << QStringList{QStringLiteral("--sample")} << QByteArray();
@@ -375,8 +346,8 @@ private slots:
               "(message id \"2\"), whose time \"2020-02-30T10:00:00Z\" is no possible date and "
               "time.\n";
         for (const QString& text : {QStringLiteral("lunch"), QStringLiteral("dinner")}) {
-            const Run expected = runInProcess({clean, text});
-            const Run got = runInProcess({withBad, text});
+            const Run expected = test::runFindIn({clean, text});
+            const Run got = test::runFindIn({withBad, text});
             QCOMPARE(expected.err, QByteArray());
             QCOMPARE(got.err, notice);
             QCOMPARE(got.status, expected.status);
@@ -421,7 +392,7 @@ private slots:
                 path, "{\"conversations\":[{\"id\":\"8:a\",\"MessageList\":[{\"id\":\"1\","
                       "\"originalarrivaltime\":\"2021-05-01T12:00:00Z\",\"content\":\""
                           + body + "\",\"messagetype\":\"Text\"},{\"id\":\"2\"}]}]}"));
-        const Run run = runInProcess({path, u"lunch"_s});
+        const Run run = test::runFindIn({path, u"lunch"_s});
         QCOMPARE(run.status, readable ? 0 : 2);
         QCOMPARE(run.err.count('\n'), 1);
         const QString quoted = option ? shown : u'"' + dir.filePath(shown) + u'"';
@@ -444,9 +415,7 @@ private slots:
             }
         } out;
         QBuffer err;
-        const int status = runFind(
-            {QStringLiteral("velmoran-find"), QStringLiteral("--sample"), QStringLiteral("a")}, out,
-            err);
+        const int status = runFind(args("velmoran-find --sample a"), out, err);
         QCOMPARE(status, 2);
         QCOMPARE(err.data(),
                  QByteArray("velmoran-find: Cannot write the file standard output: No space "

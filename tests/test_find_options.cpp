@@ -4,7 +4,10 @@
 // that must not replace a history being read or a FIFO or device.
 #include "chat/history_loader.h"
 #include "chat/sample_history.h"
+#include "command_runs.h"
+#include "export_builder.h"
 #include "find/find_command.h"
+#include "history_builder.h"
 #include "history_files.h"
 #include "history_generator.h"
 #include "search/timestamp_text.h"
@@ -31,174 +34,31 @@
 #include <unistd.h>
 
 using namespace velmoran;
+using namespace Qt::Literals::StringLiterals;
+using test::args;
+using test::parseCsv;
+using test::parseJsonLines;
+using test::Run;
+using test::runFindIn;
+using test::Utc;
 
 namespace {
 
 const QString FindProgram = QStringLiteral(VELMORAN_FIND_PATH);
-const QStringList RowKeys{QStringLiteral("contact"),      QStringLiteral("field"),
-                          QStringLiteral("value"),        QStringLiteral("time"),
-                          QStringLiteral("sender"),       QStringLiteral("sender_name"),
-                          QStringLiteral("conversation"), QStringLiteral("conversation_name")};
-
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run runIn(const QStringList& arguments, ChatHistoryPtr history = nullptr)
-{
-    QBuffer out;
-    QBuffer err;
-    Run run;
-    const QStringList all = QStringList{QStringLiteral("velmoran-find")} + arguments;
-    run.status = history ? runFind(all, out, err, history) : runFind(all, out, err);
-    run.out = out.data();
-    run.err = err.data();
-    return run;
-}
+const QStringList RowKeys =
+    test::args("contact field value time sender sender_name conversation conversation_name");
 
 Run runProgram(const QStringList& arguments,
                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(FindProgram, arguments);
-    Run run;
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
-
-// A CSV reader after RFC 4180, strict: every record ends in CR LF, quotes only around a whole
-// field. Answers no records when the text breaks the rules.
-std::vector<QStringList> parseCsv(const QByteArray& bytes, bool* ok)
-{
-    std::vector<QStringList> records;
-    QStringList record;
-    QByteArray field;
-    *ok = false;
-    qsizetype i = 0;
-    while (i < bytes.size()) {
-        if (bytes[i] == '"') {
-            ++i;
-            for (;;) {
-                if (i >= bytes.size())
-                    return {};
-                if (bytes[i] == '"') {
-                    if (i + 1 < bytes.size() && bytes[i + 1] == '"') {
-                        field += '"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                field += bytes[i++];
-            }
-        } else {
-            while (i < bytes.size() && bytes[i] != ',' && bytes[i] != '\r' && bytes[i] != '\n') {
-                if (bytes[i] == '"')
-                    return {};
-                field += bytes[i++];
-            }
-        }
-        record << QString::fromUtf8(field);
-        field.clear();
-        if (i < bytes.size() && bytes[i] == ',') {
-            ++i;
-            continue;
-        }
-        if (bytes.mid(i, 2) != "\r\n")
-            return {};
-        i += 2;
-        records.push_back(record);
-        record.clear();
-    }
-    *ok = true;
-    return records;
-}
-
-// jsonl: every line one object with exactly the given keys in that order, all strings.
-std::vector<QStringList> parseJsonLines(const QByteArray& bytes, const QStringList& keys,
-                                        QString* problem)
-{
-    std::vector<QStringList> records;
-    if (!bytes.isEmpty() && !bytes.endsWith('\n')) {
-        *problem = QStringLiteral("last line without LF");
-        return {};
-    }
-    const QList<QByteArray> lines = bytes.split('\n');
-    for (qsizetype n = 0; n + 1 < lines.size(); ++n) {
-        const QByteArray& line = lines[n];
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-        if (error.error != QJsonParseError::NoError || !document.isObject()) {
-            *problem =
-                QStringLiteral("line %1 is no JSON object: %2").arg(n + 1).arg(error.errorString());
-            return {};
-        }
-        const QJsonObject object = document.object();
-        if (object.size() != keys.size()) {
-            *problem = QStringLiteral("line %1 has %2 keys").arg(n + 1).arg(object.size());
-            return {};
-        }
-        // Key order as written: every key appears after the one before it.
-        qsizetype at = 0;
-        QStringList record;
-        for (const QString& key : keys) {
-            const qsizetype found = line.indexOf("\"" + key.toUtf8() + "\":", at);
-            if (found < 0 || !object.value(key).isString()) {
-                *problem = QStringLiteral("line %1: key %2 missing, out of order or no string")
-                               .arg(n + 1)
-                               .arg(key);
-                return {};
-            }
-            at = found + 1;
-            record << object.value(key).toString();
-        }
-        records.push_back(record);
-    }
-    return records;
-}
-
-qint64 utc(const char* iso)
-{
-    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs).toMSecsSinceEpoch();
-}
-
-HistoryMessage message(qint64 timeMs, const QString& senderId, const QString& name,
-                       const QString& body)
-{
-    HistoryMessage m;
-    m.timestampMs = timeMs;
-    m.senderId = senderId;
-    m.senderDisplayName = name;
-    m.body = body;
-    return m;
-}
-
-HistoryChat chat(const QString& peer, const QString& id, const QString& name, ConversationKind kind)
-{
-    HistoryChat c;
-    c.peerHandle = peer;
-    c.id = id;
-    c.name = name;
-    c.kind = kind;
-    return c;
+    return test::runProgram(FindProgram, arguments, environment);
 }
 
 // Messages around summer-time changes: New York on 2021-03-14 (07:00Z), Berlin on 2021-03-28
 // (01:00Z) and 2021-10-31 (01:00Z); each body is its own UTC time, so rows tell which passed.
 ChatHistoryPtr momentsHistory()
 {
-    auto history = std::make_shared<ChatHistory>();
-    history->contacts << QStringLiteral("ann");
-    HistoryChat c = chat(QStringLiteral("ann"), QStringLiteral("8:ann"), QStringLiteral("Ann"),
-                         ConversationKind::OneToOne);
+    test::ChatData ann{u"ann"_s, {}, u"8:ann"_s, u"Ann"_s};
     const char* times[] = {
         "2021-03-14T04:59:59.999Z", "2021-03-14T05:00:00.000Z", "2021-03-14T06:59:59.999Z",
         "2021-03-14T07:00:00.000Z", "2021-03-15T03:59:59.999Z", "2021-03-15T04:00:00.000Z",
@@ -207,21 +67,15 @@ ChatHistoryPtr momentsHistory()
         "2021-10-31T00:30:00.000Z", "2021-10-31T01:30:00.000Z"};
     int n = 0;
     for (const char* time : times) {
-        const bool ann = n++ % 2 == 0;
-        c.messages.push_back(message(
-            utc(time), ann ? QStringLiteral("ann") : QStringLiteral("live:bob.smith"),
-            ann ? QStringLiteral("Ann") : QStringLiteral("Bob Smith"), QString::fromLatin1(time)));
+        const bool byAnn = n++ % 2 == 0;
+        ann.messages.push_back({time, byAnn ? u"ann"_s : u"live:bob.smith"_s,
+                                byAnn ? u"Ann"_s : u"Bob Smith"_s, QString::fromLatin1(time)});
     }
-    history->chats.push_back(std::move(c));
     // São Paulo skipped its midnight on 2018-11-04: the day began at 01:00 (03:00Z).
-    history->contacts << QStringLiteral("cara");
-    HistoryChat cara = chat(QStringLiteral("cara"), QStringLiteral("8:cara"),
-                            QStringLiteral("Cara"), ConversationKind::OneToOne);
+    test::ChatData cara{u"cara"_s, {}, u"8:cara"_s, u"Cara"_s};
     for (const char* time : {"2018-11-04T02:59:59.999Z", "2018-11-04T03:00:00.000Z"})
-        cara.messages.push_back(message(utc(time), QStringLiteral("cara"), QStringLiteral("Cara"),
-                                        QString::fromLatin1(time)));
-    history->chats.push_back(std::move(cara));
-    return history;
+        cara.messages.push_back({time, u"cara"_s, u"Cara"_s, QString::fromLatin1(time)});
+    return test::sharedHistory({ann, cara});
 }
 
 // A body that CSV and JSON must escape or must leave as it is, with the bytes each writes.
@@ -264,18 +118,13 @@ const AwkwardValue AwkwardValues[] = {
 // Values that CSV and JSON must escape, and text they must leave as it is.
 ChatHistoryPtr awkwardHistory()
 {
-    auto history = std::make_shared<ChatHistory>();
-    history->contacts << QStringLiteral("zoë");
-    HistoryChat c = chat(QStringLiteral("zoë"), QStringLiteral("8:zoë"),
-                         QStringLiteral("Zoë, \"Z\" Ünal"), ConversationKind::OneToOne);
-    qint64 t = utc("2020-02-29T23:59:59.007Z") - 1001;
+    test::ChatData zoe{u"zoë"_s, {}, u"8:zoë"_s, u"Zoë, \"Z\" Ünal"_s};
+    qint64 t = Utc("2020-02-29T23:59:59.007Z").ms - 1001;
     for (const AwkwardValue& value : AwkwardValues) {
         t = value.time ? value.time : t + 1001;
-        c.messages.push_back(
-            message(t, QStringLiteral("zoë"), QStringLiteral("Zoë \"Z\""), value.body));
+        zoe.messages.push_back({t, u"zoë"_s, u"Zoë \"Z\""_s, value.body});
     }
-    history->chats.push_back(std::move(c));
-    return history;
+    return test::sharedHistory({zoe});
 }
 
 // Sets the local time zone of this process (the search reads the C library's local time).
@@ -319,46 +168,28 @@ private slots:
     void aSearchThatReadsOnlyWhatItFindsWritesTheSame_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        const QString csv = QStringLiteral("--format=csv");
-        const QString jsonl = QStringLiteral("--format=jsonl");
-        QTest::newRow("a word") << QStringList{jsonl, QStringLiteral("--all-chats"),
-                                               QStringLiteral("the")};
-        QTest::newRow("letter case ignored") << QStringList{
-            csv, QStringLiteral("-i"), QStringLiteral("--all-chats"), QStringLiteral("THANKS")};
-        QTest::newRow("words with a blank")
-            << QStringList{csv, QStringLiteral("--all-chats"), QStringLiteral("a lot")};
-        QTest::newRow("in timestamps and bodies") << QStringList{jsonl, QStringLiteral("1")};
-        QTest::newRow("a time of day") << QStringList{csv, QStringLiteral(":0")};
-        QTest::newRow("a date and a time") << QStringList{csv, QStringLiteral("2015 0")};
-        QTest::newRow("sender names") << QStringList{
-            jsonl, QStringLiteral("-i"), QStringLiteral("--all-chats"), QStringLiteral("ann")};
-        QTest::newRow("filtered by time and sender") << QStringList{jsonl,
-                                                                    QStringLiteral("--after"),
-                                                                    QStringLiteral("2015-01-01"),
-                                                                    QStringLiteral("--before"),
-                                                                    QStringLiteral("2016-06-01"),
-                                                                    QStringLiteral("--from"),
-                                                                    QStringLiteral("a"),
-                                                                    QStringLiteral("--all-chats"),
-                                                                    QStringLiteral("e")};
-        QTest::newRow("an expression")
-            << QStringList{csv, QStringLiteral("-E"), QStringLiteral("--all-chats"),
-                           QStringLiteral("\\d{2} [A-Z]")};
-        QTest::newRow("some contacts, text file")
-            << QStringList{QStringLiteral("-c"), QStringLiteral("olga.4"), QStringLiteral("-c"),
-                           QStringLiteral("sorina.1"), QStringLiteral("o")};
-        QTest::newRow("nothing found") << QStringList{csv, QStringLiteral("no such words")};
-        QTest::newRow("count") << QStringList{QStringLiteral("--count"), QStringLiteral("-i"),
-                                              QStringLiteral("E")};
+        QTest::newRow("a word") << args("--format=jsonl --all-chats the");
+        QTest::newRow("letter case ignored") << args("--format=csv -i --all-chats THANKS");
+        QTest::newRow("words with a blank") << args("--format=csv --all-chats \"a lot\"");
+        QTest::newRow("in timestamps and bodies") << args("--format=jsonl 1");
+        QTest::newRow("a time of day") << args("--format=csv :0");
+        QTest::newRow("a date and a time") << args("--format=csv \"2015 0\"");
+        QTest::newRow("sender names") << args("--format=jsonl -i --all-chats ann");
+        QTest::newRow("filtered by time and sender")
+            << args("--format=jsonl --after 2015-01-01 --before 2016-06-01 --from a --all-chats e");
+        QTest::newRow("an expression") << args(R"(--format=csv -E --all-chats "\d{2} [A-Z]")");
+        QTest::newRow("some contacts, text file") << args("-c olga.4 -c sorina.1 o");
+        QTest::newRow("nothing found") << args("--format=csv \"no such words\"");
+        QTest::newRow("count") << args("--count -i E");
     }
     void aSearchThatReadsOnlyWhatItFindsWritesTheSame()
     {
         QFETCH(QStringList, arguments);
         for (const char* zone : {"UTC", "Europe/Berlin"}) {
             setTimeZone(zone);
-            const Run sifted = runIn(QStringList{m_tar} + arguments);
+            const Run sifted = runFindIn(QStringList{m_tar} + arguments);
             const Run whole =
-                runIn(arguments, std::make_shared<const ChatHistory>(readHistoryFile(m_tar)));
+                runFindIn(arguments, std::make_shared<const ChatHistory>(readHistoryFile(m_tar)));
             QCOMPARE(sifted.err, QByteArray());
             QCOMPARE(whole.status,
                      QByteArrayView(QTest::currentDataTag()) == "nothing found" ? 1 : 0);
@@ -373,34 +204,28 @@ private slots:
     void rowsLeadBackToTheirMessage_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("case ignored") << QStringList{QStringLiteral("-i"), QStringLiteral("lunch")};
+        QTest::newRow("case ignored") << args("-i lunch");
         QTest::newRow("timestamps") << QStringList{QStringLiteral("19")};
-        QTest::newRow("every field, other chats too")
-            << QStringList{QStringLiteral("--all-chats"), QStringLiteral("")};
+        QTest::newRow("every field, other chats too") << (args("--all-chats") << QString());
         QTest::newRow("two contacts, one twice")
-            << QStringList{QStringLiteral("-c"), QStringLiteral("olga.petrova"),
-                           QStringLiteral("-c"), QStringLiteral("anna.kowalska"),
-                           QStringLiteral("-c"), QStringLiteral("olga.petrova"),
-                           QStringLiteral("a")};
+            << args("-c olga.petrova -c anna.kowalska -c olga.petrova a");
     }
     void rowsLeadBackToTheirMessage()
     {
         QFETCH(QStringList, arguments);
         const ChatHistoryPtr history = sampleHistory();
         const QStringList search = QStringList{QStringLiteral("--sample")} + arguments;
-        const Run text = runIn(search);
-        const Run csv =
-            runIn(QStringList{QStringLiteral("--format"), QStringLiteral("csv")} + search);
-        const Run jsonl =
-            runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} + search);
+        const Run text = runFindIn(search);
+        const Run csv = runFindIn(args("--format csv") + search);
+        const Run jsonl = runFindIn(args("--format jsonl") + search);
         for (const Run* run : {&text, &csv, &jsonl}) {
             QCOMPARE(run->status, 0);
             QCOMPARE(run->err, QByteArray());
         }
 
-        bool ok = false;
-        const std::vector<QStringList> csvRecords = parseCsv(csv.out, &ok);
-        QVERIFY2(ok, csv.out.left(300).constData());
+        const auto parsedCsv = parseCsv(csv.out);
+        QVERIFY2(parsedCsv, csv.out.left(300).constData());
+        const std::vector<QStringList>& csvRecords = *parsedCsv;
         QVERIFY(!csv.out.startsWith("\xEF\xBB\xBF"));
         QCOMPARE(csvRecords.front(), RowKeys);
         QString problem;
@@ -464,8 +289,7 @@ private slots:
             options.seed = 12;
             QCOMPARE(generator::writeLegacyDatabase(db.toStdString(), options), std::string());
         }
-        const Run run = runIn({QStringLiteral("--format"), QStringLiteral("jsonl"),
-                               QStringLiteral("--all-chats"), db, QStringLiteral("")});
+        const Run run = runFindIn(args("--format jsonl --all-chats") << db << QString());
         QCOMPARE(run.status, 0);
         QString problem;
         const std::vector<QStringList> rows = parseJsonLines(run.out, RowKeys, &problem);
@@ -484,7 +308,7 @@ private slots:
         }
         QVERIFY(!otherConversations.isEmpty());
         // --list names the same conversations, with their kinds.
-        const Run list = runIn({QStringLiteral("--list"), db});
+        const Run list = runFindIn(args("--list") << db);
         QCOMPARE(list.status, 0);
         for (const QString& id : std::as_const(otherConversations))
             QVERIFY2(list.out.contains("\n" + id.toUtf8() + '\t')
@@ -497,17 +321,15 @@ private slots:
     void awkwardValuesSurvive()
     {
         const ChatHistoryPtr history = awkwardHistory();
-        const Run csv =
-            runIn({QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("")}, history);
-        const Run jsonl = runIn(
-            {QStringLiteral("--format"), QStringLiteral("jsonl"), QStringLiteral("")}, history);
+        const Run csv = runFindIn(args("--format csv") << QString(), history);
+        const Run jsonl = runFindIn(args("--format jsonl") << QString(), history);
         QCOMPARE(csv.status, 0);
         QCOMPARE(jsonl.status, 0);
         QVERIFY(csv.out.startsWith(
             "contact,field,value,time,sender,sender_name,conversation,conversation_name\r\n"));
-        bool ok = false;
-        const std::vector<QStringList> csvRecords = parseCsv(csv.out, &ok);
-        QVERIFY(ok);
+        const auto parsedCsv = parseCsv(csv.out);
+        QVERIFY(parsedCsv);
+        const std::vector<QStringList>& csvRecords = *parsedCsv;
         QString problem;
         const std::vector<QStringList> jsonRecords = parseJsonLines(jsonl.out, RowKeys, &problem);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
@@ -556,33 +378,29 @@ private slots:
     // the contact column.
     void otherConversationsFollow()
     {
-        auto history = std::make_shared<ChatHistory>();
-        history->contacts << QStringLiteral("ann") << QStringLiteral("bob");
-        HistoryChat bot =
-            chat({}, QStringLiteral("28:helper"), QStringLiteral("Helper"), ConversationKind::Bot);
-        bot.messages.push_back(message(utc("2020-01-01T00:00:03Z"), QStringLiteral("28:helper"),
-                                       QStringLiteral("Helper"), QStringLiteral("tea time")));
-        HistoryChat ann = chat(QStringLiteral("ann"), QStringLiteral("8:ann"),
-                               QStringLiteral("Ann"), ConversationKind::OneToOne);
-        ann.messages.push_back(message(utc("2020-01-01T00:00:02Z"), QStringLiteral("ann"),
-                                       QStringLiteral("Ann"), QStringLiteral("tea?")));
-        HistoryChat group = chat({}, QStringLiteral("19:g@thread.skype"),
-                                 QStringLiteral("Tea club"), ConversationKind::Group);
-        group.messages.push_back(message(utc("2020-01-01T00:00:01Z"), QStringLiteral("bob"),
-                                         QStringLiteral("Bob"), QStringLiteral("more tea")));
-        HistoryChat bob = chat(QStringLiteral("bob"), QStringLiteral("8:bob"),
-                               QStringLiteral("Bob"), ConversationKind::OneToOne);
-        bob.messages.push_back(message(utc("2020-01-01T00:00:04Z"), QStringLiteral("bob"),
-                                       QStringLiteral("Bob"), QStringLiteral("green tea")));
-        history->chats.push_back(std::move(bot));
-        history->chats.push_back(std::move(ann));
-        history->chats.push_back(std::move(group));
-        history->chats.push_back(std::move(bob));
+        const ChatHistoryPtr history = test::sharedHistory({
+            {{},
+             {{"2020-01-01T00:00:03Z", u"28:helper"_s, u"Helper"_s, u"tea time"_s}},
+             u"28:helper"_s,
+             u"Helper"_s,
+             ConversationKind::Bot},
+            {u"ann"_s,
+             {{"2020-01-01T00:00:02Z", u"ann"_s, u"Ann"_s, u"tea?"_s}},
+             u"8:ann"_s,
+             u"Ann"_s},
+            {{},
+             {{"2020-01-01T00:00:01Z", u"bob"_s, u"Bob"_s, u"more tea"_s}},
+             u"19:g@thread.skype"_s,
+             u"Tea club"_s,
+             ConversationKind::Group},
+            {u"bob"_s,
+             {{"2020-01-01T00:00:04Z", u"bob"_s, u"Bob"_s, u"green tea"_s}},
+             u"8:bob"_s,
+             u"Bob"_s},
+        });
 
         auto contactsAndValues = [&](const QStringList& arguments) {
-            const Run run =
-                runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")} + arguments,
-                      history);
+            const Run run = runFindIn(args("--format jsonl") + arguments, history);
             QString problem;
             QStringList rows;
             for (const QStringList& row : parseJsonLines(run.out, RowKeys, &problem))
@@ -590,22 +408,17 @@ private slots:
             return rows;
         };
         const QStringList oneToOne = contactsAndValues({QStringLiteral("tea")});
-        QCOMPARE(oneToOne,
-                 (QStringList{QStringLiteral("ann/tea?"), QStringLiteral("bob/green tea")}));
-        const QStringList all =
-            contactsAndValues({QStringLiteral("--all-chats"), QStringLiteral("tea")});
-        QCOMPARE(all, oneToOne
-                          + (QStringList{QStringLiteral("28:helper/tea time"),
-                                         QStringLiteral("19:g@thread.skype/more tea")}));
+        QCOMPARE(oneToOne, (QStringList{u"ann/tea?"_s, u"bob/green tea"_s}));
+        const QStringList all = contactsAndValues(args("--all-chats tea"));
+        QCOMPARE(all,
+                 oneToOne
+                     + (QStringList{u"28:helper/tea time"_s, u"19:g@thread.skype/more tea"_s}));
         // Contacts narrow the one-to-one chats only; filters narrow every chat.
-        QCOMPARE(contactsAndValues({QStringLiteral("--all-chats"), QStringLiteral("-c"),
-                                    QStringLiteral("bob"), QStringLiteral("--from"),
-                                    QStringLiteral("BOB"), QStringLiteral("tea")}),
-                 (QStringList{QStringLiteral("bob/green tea"),
-                              QStringLiteral("19:g@thread.skype/more tea")}));
+        QCOMPARE(contactsAndValues(args("--all-chats -c bob --from BOB tea")),
+                 (QStringList{u"bob/green tea"_s, u"19:g@thread.skype/more tea"_s}));
 
         // In the text file too, after the window's rows.
-        const Run text = runIn({QStringLiteral("--all-chats"), QStringLiteral("tea")}, history);
+        const Run text = runFindIn(args("--all-chats tea"), history);
         QCOMPARE(text.status, 0);
         const QList<QByteArray> lines = text.out.split('\n');
         QCOMPARE(lines.size(), 6);
@@ -624,84 +437,48 @@ private slots:
         const QByteArray ny = "America/New_York";
         const QByteArray berlin = "Europe/Berlin";
         QTest::newRow("New York, the day of the change: 23 hours")
-            << ny
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14"),
-                           QStringLiteral("--before"), QStringLiteral("2021-03-15")}
-            << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"),
-                           QStringLiteral("2021-03-14T06:59:59.999Z"),
-                           QStringLiteral("2021-03-14T07:00:00.000Z"),
-                           QStringLiteral("2021-03-15T03:59:59.999Z")};
+            << ny << args("--after 2021-03-14 --before 2021-03-15")
+            << QStringList{u"2021-03-14T05:00:00.000Z"_s, u"2021-03-14T06:59:59.999Z"_s,
+                           u"2021-03-14T07:00:00.000Z"_s, u"2021-03-15T03:59:59.999Z"_s};
         QTest::newRow("New York, after the change, with minutes")
-            << ny
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T03:00"),
-                           QStringLiteral("--before"), QStringLiteral("2021-03-14T23:59:59")}
+            << ny << args("--after 2021-03-14T03:00 --before 2021-03-14T23:59:59")
             << QStringList{QStringLiteral("2021-03-14T07:00:00.000Z")};
         QTest::newRow("New York, before the change")
-            << ny
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T01:59:59"),
-                           QStringLiteral("--before"), QStringLiteral("2021-03-14T03:00")}
+            << ny << args("--after 2021-03-14T01:59:59 --before 2021-03-14T03:00")
             << QStringList{QStringLiteral("2021-03-14T06:59:59.999Z")};
         QTest::newRow("Berlin, spring day")
-            << berlin
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-28"),
-                           QStringLiteral("--before"), QStringLiteral("2021-03-29")}
-            << QStringList{QStringLiteral("2021-03-27T23:00:00.000Z"),
-                           QStringLiteral("2021-03-28T00:59:59.999Z"),
-                           QStringLiteral("2021-03-28T01:00:00.000Z"),
-                           QStringLiteral("2021-03-28T21:59:59.999Z")};
+            << berlin << args("--after 2021-03-28 --before 2021-03-29")
+            << QStringList{u"2021-03-27T23:00:00.000Z"_s, u"2021-03-28T00:59:59.999Z"_s,
+                           u"2021-03-28T01:00:00.000Z"_s, u"2021-03-28T21:59:59.999Z"_s};
         QTest::newRow("Berlin, autumn: 25 hours")
-            << berlin
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-10-31"),
-                           QStringLiteral("--before"), QStringLiteral("2021-11-01")}
-            << QStringList{QStringLiteral("2021-10-31T00:30:00.000Z"),
-                           QStringLiteral("2021-10-31T01:30:00.000Z")};
+            << berlin << args("--after 2021-10-31 --before 2021-11-01")
+            << QStringList{u"2021-10-31T00:30:00.000Z"_s, u"2021-10-31T01:30:00.000Z"_s};
         QTest::newRow("Berlin, before midnight only")
-            << berlin << QStringList{QStringLiteral("--before"), QStringLiteral("2021-03-28")}
-            << QStringList{QStringLiteral("2021-03-14T04:59:59.999Z"),
-                           QStringLiteral("2021-03-14T05:00:00.000Z"),
-                           QStringLiteral("2021-03-14T06:59:59.999Z"),
-                           QStringLiteral("2021-03-14T07:00:00.000Z"),
-                           QStringLiteral("2021-03-15T03:59:59.999Z"),
-                           QStringLiteral("2021-03-15T04:00:00.000Z"),
-                           QStringLiteral("2021-03-27T22:59:59.999Z"),
-                           QStringLiteral("2018-11-04T02:59:59.999Z"),
-                           QStringLiteral("2018-11-04T03:00:00.000Z")};
+            << berlin << args("--before 2021-03-28")
+            << QStringList{u"2021-03-14T04:59:59.999Z"_s, u"2021-03-14T05:00:00.000Z"_s,
+                           u"2021-03-14T06:59:59.999Z"_s, u"2021-03-14T07:00:00.000Z"_s,
+                           u"2021-03-15T03:59:59.999Z"_s, u"2021-03-15T04:00:00.000Z"_s,
+                           u"2021-03-27T22:59:59.999Z"_s, u"2018-11-04T02:59:59.999Z"_s,
+                           u"2018-11-04T03:00:00.000Z"_s};
         QTest::newRow("New York, from the skipped hour on")
-            << ny
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T02:00"),
-                           QStringLiteral("--before"), QStringLiteral("2021-03-14T02:30")}
+            << ny << args("--after 2021-03-14T02:00 --before 2021-03-14T02:30")
             << QStringList{QStringLiteral("2021-03-14T07:00:00.000Z")};
         QTest::newRow("São Paulo, a day without its midnight")
-            << QByteArray("America/Sao_Paulo")
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2018-11-04"),
-                           QStringLiteral("--before"), QStringLiteral("2018-11-05")}
+            << QByteArray("America/Sao_Paulo") << args("--after 2018-11-04 --before 2018-11-05")
             << QStringList{QStringLiteral("2018-11-04T03:00:00.000Z")};
         QTest::newRow("UTC named, whatever the zone")
-            << berlin
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-14T05:00Z"),
-                           QStringLiteral("--before"), QStringLiteral("2021-03-14T07:00:00Z")}
-            << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"),
-                           QStringLiteral("2021-03-14T06:59:59.999Z")};
+            << berlin << args("--after 2021-03-14T05:00Z --before 2021-03-14T07:00:00Z")
+            << QStringList{u"2021-03-14T05:00:00.000Z"_s, u"2021-03-14T06:59:59.999Z"_s};
         QTest::newRow("offsets, whole seconds")
-            << ny
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-28T02:00:00+01:00"),
-                           QStringLiteral("--before"), QStringLiteral("2021-03-28T18:00:00-04:00")}
-            << QStringList{QStringLiteral("2021-03-28T01:00:00.000Z"),
-                           QStringLiteral("2021-03-28T21:59:59.999Z")};
+            << ny << args("--after 2021-03-28T02:00:00+01:00 --before 2021-03-28T18:00:00-04:00")
+            << QStringList{u"2021-03-28T01:00:00.000Z"_s, u"2021-03-28T21:59:59.999Z"_s};
         QTest::newRow("sender by name or id, case ignored")
-            << ny
-            << QStringList{QStringLiteral("--from"), QStringLiteral("bOB"),
-                           QStringLiteral("--after"), QStringLiteral("2021-03-27")}
-            << QStringList{QStringLiteral("2021-03-27T23:00:00.000Z"),
-                           QStringLiteral("2021-03-28T01:00:00.000Z"),
-                           QStringLiteral("2021-03-28T22:00:00.000Z"),
-                           QStringLiteral("2021-10-31T01:30:00.000Z")};
+            << ny << args("--from bOB --after 2021-03-27")
+            << QStringList{u"2021-03-27T23:00:00.000Z"_s, u"2021-03-28T01:00:00.000Z"_s,
+                           u"2021-03-28T22:00:00.000Z"_s, u"2021-10-31T01:30:00.000Z"_s};
         QTest::newRow("sender by id alone")
-            << ny
-            << QStringList{QStringLiteral("--from"), QStringLiteral("live:"),
-                           QStringLiteral("--before"), QStringLiteral("2021-03-15")}
-            << QStringList{QStringLiteral("2021-03-14T05:00:00.000Z"),
-                           QStringLiteral("2021-03-14T07:00:00.000Z")};
+            << ny << args("--from live: --before 2021-03-15")
+            << QStringList{u"2021-03-14T05:00:00.000Z"_s, u"2021-03-14T07:00:00.000Z"_s};
     }
     void timeFilters()
     {
@@ -716,9 +493,9 @@ private slots:
                          : zone == "America/New_York" ? -5 * 3600
                                                       : -3 * 3600);
 
-        const Run run = runIn(QStringList{QStringLiteral("--format"), QStringLiteral("jsonl")}
-                                  + arguments + QStringList{QStringLiteral("Z")},
-                              momentsHistory());
+        const Run run =
+            runFindIn(args("--format jsonl") + arguments + QStringList{QStringLiteral("Z")},
+                      momentsHistory());
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(run.status, passed.isEmpty() ? 1 : 0);
         QString problem;
@@ -737,41 +514,25 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("errorHolds");
         QTest::newRow("no such day")
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-02-29"),
-                           QStringLiteral("a")}
-            << QStringLiteral("--after 2021-02-29");
+            << args("--after 2021-02-29 a") << QStringLiteral("--after 2021-02-29");
         QTest::newRow("one-digit month")
-            << QStringList{QStringLiteral("--before"), QStringLiteral("2021-3-04"),
-                           QStringLiteral("a")}
-            << QStringLiteral("--before 2021-3-04");
-        QTest::newRow("hour 24") << QStringList{
-            QStringLiteral("--after"), QStringLiteral("2021-03-04T24:00"),
-            QStringLiteral("a")} << QStringLiteral("2021-03-04T24:00");
+            << args("--before 2021-3-04 a") << QStringLiteral("--before 2021-3-04");
+        QTest::newRow("hour 24") << args("--after 2021-03-04T24:00 a")
+                                 << QStringLiteral("2021-03-04T24:00");
         QTest::newRow("offset without time")
-            << QStringList{QStringLiteral("--after"), QStringLiteral("2021-03-04+01:00"),
-                           QStringLiteral("a")}
-            << QStringLiteral("no date");
-        QTest::newRow("words") << QStringList{QStringLiteral("--after"),
-                                              QStringLiteral("yesterday"), QStringLiteral("a")}
-                               << QStringLiteral("yesterday");
-        QTest::newRow("format") << QStringList{QStringLiteral("--format"), QStringLiteral("xml"),
-                                               QStringLiteral("a")}
-                                << QStringLiteral("\"xml\"");
-        QTest::newRow("two modes")
-            << QStringList{QStringLiteral("--list"), QStringLiteral("--stats")}
-            << QStringLiteral("--list");
+            << args("--after 2021-03-04+01:00 a") << QStringLiteral("no date");
+        QTest::newRow("words") << args("--after yesterday a") << QStringLiteral("yesterday");
+        QTest::newRow("format") << args("--format xml a") << QStringLiteral("\"xml\"");
+        QTest::newRow("two modes") << args("--list --stats") << QStringLiteral("--list");
         QTest::newRow("unclosed group")
-            << QStringList{QStringLiteral("--regex"), QStringLiteral("lunch (at")}
-            << QStringLiteral("position 9");
-        QTest::newRow("nothing to repeat")
-            << QStringList{QStringLiteral("-E"), QStringLiteral("ab*+?+")}
-            << QStringLiteral("position ");
+            << args("--regex \"lunch (at\"") << QStringLiteral("position 9");
+        QTest::newRow("nothing to repeat") << args("-E ab*+?+") << QStringLiteral("position ");
     }
     void badOptionValues()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, errorHolds);
-        const Run run = runIn(QStringList{QStringLiteral("--sample")} + arguments);
+        const Run run = runFindIn(QStringList{QStringLiteral("--sample")} + arguments);
         QCOMPARE(run.status, 2);
         QCOMPARE(run.out, QByteArray());
         QVERIFY2(run.err.startsWith("velmoran-find: ") && run.err.count('\n') == 1,
@@ -804,7 +565,7 @@ private slots:
                               QStringLiteral("--regex")};
         if (ignoreCase)
             arguments << QStringLiteral("-i");
-        const Run run = runIn(arguments + QStringList{QStringLiteral("--"), expression});
+        const Run run = runFindIn(arguments + QStringList{QStringLiteral("--"), expression});
         QCOMPARE(run.status, 0);
         QString problem;
         const std::vector<QStringList> rows = parseJsonLines(run.out, RowKeys, &problem);
@@ -821,12 +582,11 @@ private slots:
             if (ignoreCaseForPlain)
                 plainArguments << QStringLiteral("-i");
             const Run plain =
-                runIn(plainArguments + QStringList{QStringLiteral("--"), sameAsPlain});
+                runFindIn(plainArguments + QStringList{QStringLiteral("--"), sameAsPlain});
             QCOMPARE(run.out, plain.out);
         } else {
             // Fewer rows than the same text found anywhere in the field ("Hola Lucía!").
-            const Run anywhere = runIn({QStringLiteral("--sample"), QStringLiteral("--all-chats"),
-                                        QStringLiteral("--count"), QStringLiteral("L")});
+            const Run anywhere = runFindIn(args("--sample --all-chats --count L"));
             QVERIFY(qsizetype(rows.size()) < anywhere.out.trimmed().toLongLong());
         }
     }
@@ -853,12 +613,13 @@ private slots:
         QFETCH(QString, body);
         QFETCH(int, status);
         const QString file = m_dir.filePath(QStringLiteral("long body.json"));
-        QVERIFY(test::writeBytes(
-            file, "{\"conversations\":[{\"id\":\"8:anna\",\"MessageList\":[{\"id\":\"1\","
-                  "\"originalarrivaltime\":\"2021-05-02T08:15:00Z\",\"displayName\":\"Ann\","
-                  "\"messagetype\":\"Text\",\"from\":\"8:anna\",\"content\":\""
-                      + body.toUtf8() + "\"}]}]}"));
-        const Run run = runIn({QStringLiteral("--count"), QStringLiteral("-E"), file, expression});
+        const test::JsonMessage message{.time = test::str("2021-05-02T08:15:00Z"),
+                                        .displayName = test::str("Ann"),
+                                        .from = test::str("8:anna"),
+                                        .content = test::str(body.toUtf8())};
+        QVERIFY(test::writeBytes(file, test::exportText({{test::str("8:anna"), {message}}}, {})));
+        const Run run =
+            runFindIn({QStringLiteral("--count"), QStringLiteral("-E"), file, expression});
         QCOMPARE(run.status, status);
         if (status == 0) {
             QCOMPARE(run.out, QByteArray("1\n"));
@@ -867,7 +628,7 @@ private slots:
         QCOMPARE(run.out, QByteArray());
         const QString err = QString::fromUtf8(run.err);
         QVERIFY2(err.startsWith(u"velmoran-find: ") && err.count(u'\n') == 1, qPrintable(err));
-        const QString time = TimestampText().format(utc("2021-05-02T08:15:00Z"));
+        const QString time = TimestampText().format(Utc("2021-05-02T08:15:00Z").ms);
         for (const QString& part : {time, QStringLiteral("Ann (anna)"), QStringLiteral("\"anna\""),
                                     QStringLiteral("Body"), QStringLiteral("match limit")})
             QVERIFY2(err.contains(part), qPrintable(err));
@@ -878,7 +639,7 @@ private slots:
     void listCountAndStatistics()
     {
         const ChatHistoryPtr history = sampleHistory();
-        const Run list = runIn({QStringLiteral("--sample"), QStringLiteral("--list")});
+        const Run list = runFindIn(args("--sample --list"));
         QCOMPARE(list.status, 0);
         const QList<QByteArray> lines = list.out.split('\n');
         QCOMPARE(lines.size(), qsizetype(history->chats.size()) + 1);
@@ -905,34 +666,23 @@ private slots:
         QVERIFY(list.out.contains("\tgroup\tTeam chat\t22\t"));
 
         // --count is the number of rows the rows themselves make.
-        for (const QStringList& search :
-             {QStringList{QStringLiteral("-i"), QStringLiteral("lunch")},
-              QStringList{QStringLiteral("--all-chats"), QStringLiteral("")},
-              QStringList{QStringLiteral("nothing like this")}}) {
-            const Run rows = runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("-f"),
-                                               QStringLiteral("jsonl")}
-                                   + search);
-            const Run count =
-                runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("--count")} + search);
+        for (const QStringList& search : {args("-i lunch"), args("--all-chats") << QString(),
+                                          QStringList{QStringLiteral("nothing like this")}}) {
+            const Run rows = runFindIn(args("--sample -f jsonl") + search);
+            const Run count = runFindIn(args("--sample --count") + search);
             QCOMPARE(count.status, rows.status);
             QCOMPARE(count.out, QByteArray::number(rows.out.count('\n')) + '\n');
         }
 
         // --stats: the conversations searched and the messages in them, with totals that add up.
         auto statistics = [&](const QStringList& arguments) {
-            const Run csv = runIn(QStringList{QStringLiteral("--sample"), QStringLiteral("--stats"),
-                                              QStringLiteral("--format"), QStringLiteral("csv")}
-                                  + arguments);
-            bool ok = false;
-            std::vector<QStringList> records = parseCsv(csv.out, &ok);
-            return ok && csv.status == 0 ? records : std::vector<QStringList>();
+            const Run csv = runFindIn(args("--sample --stats --format csv") + arguments);
+            const auto records = parseCsv(csv.out);
+            return records && csv.status == 0 ? *records : std::vector<QStringList>();
         };
         const std::vector<QStringList> everything = statistics({QStringLiteral("--all-chats")});
         QVERIFY(!everything.empty());
-        QCOMPARE(everything.front(),
-                 (QStringList{QStringLiteral("conversation"), QStringLiteral("conversation_name"),
-                              QStringLiteral("kind"), QStringLiteral("year"),
-                              QStringLiteral("messages")}));
+        QCOMPARE(everything.front(), (args("conversation conversation_name kind year messages")));
         qint64 sum = 0;
         QSet<QString> conversations;
         for (size_t i = 1; i < everything.size(); ++i) {
@@ -947,8 +697,7 @@ private slots:
         QCOMPARE(oneToOneSum, all - 22);
 
         // The table a person reads has the same totals, and a time filter narrows them.
-        const Run table = runIn(
-            {QStringLiteral("--sample"), QStringLiteral("--stats"), QStringLiteral("--all-chats")});
+        const Run table = runFindIn(args("--sample --stats --all-chats"));
         QCOMPARE(table.status, 0);
         const QString text = QString::fromUtf8(table.out);
         const QRegularExpression totals(QStringLiteral("^Total +(\\d+)$"),
@@ -964,9 +713,7 @@ private slots:
             QRegularExpression(QStringLiteral("^19:team-chat@thread.skype +group +22  Team chat$"),
                                QRegularExpression::MultilineOption)));
         const std::vector<QStringList> in2020 =
-            statistics({QStringLiteral("--all-chats"), QStringLiteral("--after"),
-                        QStringLiteral("2020-01-01T00:00Z"), QStringLiteral("--before"),
-                        QStringLiteral("2021-01-01T00:00Z")});
+            statistics(args("--all-chats --after 2020-01-01T00:00Z --before 2021-01-01T00:00Z"));
         QVERIFY(in2020.size() > 1);
         for (size_t i = 1; i < in2020.size(); ++i)
             QCOMPARE(in2020[i][3], QStringLiteral("2020"));
@@ -1082,8 +829,7 @@ private slots:
         QVERIFY(receivedBytes() == runProgram({m_tar, QStringLiteral("the")}).out);
 
         // A character device stays one.
-        const Run toNull =
-            runProgram(QStringList{QStringLiteral("-o"), QStringLiteral("/dev/null")} + search);
+        const Run toNull = runProgram(args("-o /dev/null") + search);
         QCOMPARE(toNull.err, QByteArray());
         QCOMPARE(toNull.status, 0);
         QCOMPARE(::lstat("/dev/null", &node), 0);

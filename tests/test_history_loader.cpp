@@ -3,6 +3,8 @@
 #include "chat/message_sieve.h"
 #include "chat/person_names.h"
 #include "core/failure.h"
+#include "export_builder.h"
+#include "history_builder.h"
 #include "history_files.h"
 
 #include <QDir>
@@ -17,34 +19,33 @@ using velmoran::test::failureOf;
 
 namespace {
 
-QByteArray exportWith(const QByteArray& conversations)
+using test::str;
+
+QByteArray exportWith(const std::vector<test::JsonConversation>& conversations)
 {
-    return "{\"userId\":\"8:me\",\"exportDate\":\"2024-01-01\",\"conversations\":[" + conversations
-           + "]}";
+    return test::exportText(conversations, R"("userId":"8:me","exportDate":"2024-01-01")");
 }
 
 // A text message of the export; a null name is written as JSON null.
-QByteArray textMessage(const char* time, const char* name, const char* content, const char* from)
+test::JsonMessage textMessage(const char* time, const char* name, const char* content,
+                              const char* from)
 {
-    const QByteArray displayName = name ? "\"" + QByteArray(name) + "\"" : QByteArray("null");
-    return QByteArray("{\"id\":\"1\",\"originalarrivaltime\":\"") + time
-           + "\",\"displayName\":" + displayName + ",\"messagetype\":\"Text\",\"from\":\"" + from
-           + "\",\"content\":\"" + content + "\"}";
+    return {.time = str(time),
+            .displayName = name ? str(name) : "null",
+            .from = str(from),
+            .content = str(content)};
 }
 
-// An export with one-to-one chats with anna and carl and a group chat.
-const QByteArray newerExport =
-    exportWith("{\"id\":\"8:anna\",\"MessageList\":["
-               + textMessage("2020-09-13T12:26:40.250Z", "Anna", "overlap", "8:anna")
-               + "," // the database's 12:26:40
-               + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna") + ","
-               + textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna")
-               + "]}," // twice in one source: both kept
-                 "{\"id\":\"19:team@thread\",\"MessageList\":["
-               + textMessage("2021-01-01T00:00:00Z", "Bob", "group", "8:bob")
-               + "]},"
-                 "{\"id\":\"8:carl\",\"MessageList\":["
-               + textMessage("2021-01-01T00:00:00Z", "Carl", "hi", "8:carl") + "]}");
+// An export with one-to-one chats with anna and carl and a group chat. Anna's "overlap" is the
+// database's 12:26:40; her "later" is there twice in one source: both kept.
+const QByteArray newerExport = exportWith({
+    {str("8:anna"),
+     {textMessage("2020-09-13T12:26:40.250Z", "Anna", "overlap", "8:anna"),
+      textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna"),
+      textMessage("2020-09-13T12:27:00.000Z", "Anna", "later", "8:anna")}},
+    {str("19:team@thread"), {textMessage("2021-01-01T00:00:00Z", "Bob", "group", "8:bob")}},
+    {str("8:carl"), {textMessage("2021-01-01T00:00:00Z", "Carl", "hi", "8:carl")}},
+});
 
 const QByteArray olderDatabase =
     "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, is_permanent INTEGER, skypename TEXT);"
@@ -88,7 +89,7 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         m_export = m_dir.filePath(QStringLiteral("someone_export.tar"));
-        QVERIFY(test::writeTar(m_export, {{QStringLiteral("messages.json"), newerExport}}));
+        QVERIFY(test::writeExportTar(m_export, newerExport));
         m_database = m_dir.filePath(QStringLiteral("main.db"));
         QCOMPARE(test::writeDatabase(m_database, olderDatabase), QString());
     }
@@ -135,10 +136,9 @@ private slots:
         if (name == QStringLiteral("tar"))
             path = m_export;
         else if (name == QStringLiteral("tar.gz"))
-            QVERIFY(test::writeTar(path, {{QStringLiteral("messages.json"), newerExport}}, true));
+            QVERIFY(test::writeExportTar(path, newerExport, "gzip"));
         else if (name == QStringLiteral("tar.lz4"))
-            QVERIFY(test::writeTarEntries(path, {{QStringLiteral("messages.json"), newerExport}},
-                                          "lz4"));
+            QVERIFY(test::writeExportTar(path, newerExport, "lz4"));
         else if (name == QStringLiteral("tar.lzo"))
             QVERIFY(test::writeBytes(path, QByteArray("\x89LZO\x00\r\n\x1a\n", 9)
                                                + QByteArray(600, '\0')));
@@ -191,27 +191,21 @@ private slots:
 
     void mergeKeepsTimeOrderAcrossSourcesAndSenders()
     {
-        ChatHistory a, b;
-        a.contacts = {QStringLiteral("p")};
-        a.chats.push_back({QStringLiteral("p"),
-                           {{1000, QStringLiteral("P"), QStringLiteral("x")},
-                            {3000, QStringLiteral("P"), QStringLiteral("z")}}});
-        b.chats.push_back({QStringLiteral("p"),
-                           {{2000, QStringLiteral("P"), QStringLiteral("y")},
-                            {3000, QStringLiteral("Q"), QStringLiteral("z")},
-                            {3000, QStringLiteral("P"), QStringLiteral("z")},
-                            {3500, QStringLiteral("P"), QStringLiteral("z")}}});
-        const ChatHistory merged = mergeHistories(
-            {std::make_shared<const ChatHistory>(a), std::make_shared<const ChatHistory>(b)});
+        const auto a = test::sharedHistory(
+            {{u"p"_s, {{1000, {}, u"P"_s, u"x"_s}, {3000, {}, u"P"_s, u"z"_s}}}});
+        const auto b = test::sharedHistory({{u"p"_s,
+                                             {{2000, {}, u"P"_s, u"y"_s},
+                                              {3000, {}, u"Q"_s, u"z"_s},
+                                              {3000, {}, u"P"_s, u"z"_s},
+                                              {3500, {}, u"P"_s, u"z"_s}}}},
+                                           QStringList());
+        const ChatHistory merged = mergeHistories({a, b});
         QCOMPARE(merged.chats.size(), size_t(1));
-        const auto& m = merged.chats[0].messages;
-        // The first source's (3000, P, z) stands for one of the second's two; the other stays.
-        QCOMPARE(m.size(), size_t(5));
-        QCOMPARE(m[1].body, QStringLiteral("y"));
-        QCOMPARE(m[2].senderDisplayName, QStringLiteral("P"));
-        QCOMPARE(m[3].senderDisplayName, QStringLiteral("Q")); // another sender: not a duplicate
-        QCOMPARE(m[3].timestampMs, qint64(3000));
-        QCOMPARE(m[4].timestampMs, qint64(3500));
+        // The first source's (3000, P, z) stands for one of the second's two; the other stays,
+        // and another sender's is no duplicate.
+        QCOMPARE(test::dumpMessages(merged.chats[0]),
+                 QStringList({u"1000  [P] x"_s, u"2000  [P] y"_s, u"3000  [P] z"_s,
+                              u"3000  [Q] z"_s, u"3500  [P] z"_s}));
         QVERIFY(merged.contacts == QStringList{QStringLiteral("p")});
     }
 
@@ -286,20 +280,18 @@ private slots:
     void mergeKeepsAMessageOnceWhetherOrNotTheExportNamesTheSender()
     {
         // The same conversation in an export and in the database: the export leaves some
-        // names out (null), the database others (from_dispname NULL).
-        const QByteArray json =
-            exportWith("{\"id\":\"8:anna\",\"MessageList\":["
-                       + textMessage("2020-09-13T12:26:40.250Z", nullptr, "hello", "8:anna") + ","
-                       + textMessage("2020-09-13T12:26:41.999Z", "Me Myself", "reply", "8:me") + ","
-                       + textMessage("2020-09-13T12:26:42.000Z", nullptr, "ok", "8:anna") + ","
-                       + textMessage("2020-09-13T12:26:44.100Z", nullptr, "ok", "8:anna")
-                       + "," // the next second
-                       + textMessage("2020-09-13T12:26:45.500Z", "Me Myself", "hello", "8:me")
-                       + "," // another sender
-                       + textMessage("2020-09-13T12:26:46.100Z", nullptr, "ok!", "8:anna")
-                       + "," // twice in the export,
-                       + textMessage("2020-09-13T12:26:46.700Z", nullptr, "ok!", "8:anna")
-                       + "]}"); // once in the database
+        // names out (null), the database others (from_dispname NULL). After "ok" come the
+        // next second's, another sender's "hello", and "ok!" twice (the database has it once).
+        const QByteArray json = exportWith({{
+            str("8:anna"),
+            {textMessage("2020-09-13T12:26:40.250Z", nullptr, "hello", "8:anna"),
+             textMessage("2020-09-13T12:26:41.999Z", "Me Myself", "reply", "8:me"),
+             textMessage("2020-09-13T12:26:42.000Z", nullptr, "ok", "8:anna"),
+             textMessage("2020-09-13T12:26:44.100Z", nullptr, "ok", "8:anna"),
+             textMessage("2020-09-13T12:26:45.500Z", "Me Myself", "hello", "8:me"),
+             textMessage("2020-09-13T12:26:46.100Z", nullptr, "ok!", "8:anna"),
+             textMessage("2020-09-13T12:26:46.700Z", nullptr, "ok!", "8:anna")},
+        }});
         const QByteArray sql =
             "CREATE TABLE Contacts (skypename TEXT, displayname TEXT);"
             "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);"
@@ -394,17 +386,15 @@ private slots:
         QTest::addColumn<QByteArray>("second");
         QTest::addColumn<QString>("senderId");
         QTest::addColumn<QString>("name");
-        const QByteArray older =
-            exportWith("{\"id\":\"8:anna\",\"MessageList\":["
-                       + textMessage("2020-01-01T00:00:00Z", "Anna Old", "old", "8:anna") + "]}");
+        const QByteArray older = exportWith(
+            {{str("8:anna"), {textMessage("2020-01-01T00:00:00Z", "Anna Old", "old", "8:anna")}}});
         const QByteArray newer =
-            exportWith("{\"id\":\"8:anna\",\"MessageList\":["
-                       + textMessage("2021-01-01T00:00:00Z", "Anna New", "new", "8:anna") + ","
-                       + textMessage("2021-01-02T00:00:00Z", nullptr, "unnamed", "8:anna") + "]}");
+            exportWith({{str("8:anna"),
+                         {textMessage("2021-01-01T00:00:00Z", "Anna New", "new", "8:anna"),
+                          textMessage("2021-01-02T00:00:00Z", nullptr, "unnamed", "8:anna")}}});
         QTest::newRow("the newer name, read first") << newer << older << u"anna"_s << u"Anna New"_s;
         QTest::newRow("the newer name, read last") << older << newer << u"anna"_s << u"Anna New"_s;
-        const QByteArray partner =
-            exportWith("{\"id\":\"8:carl\",\"displayName\":\"Carl C\",\"MessageList\":[]}");
+        const QByteArray partner = exportWith({{str("8:carl"), {}, str("Carl C")}});
         QTest::newRow("a partner named by the other file")
             << older << partner << u"carl"_s << u"Carl C"_s;
     }
@@ -541,16 +531,14 @@ private slots:
         QTemporaryDir dir;
         const QString json = dir.filePath(QStringLiteral("history.json"));
         const QByteArray twoBad =
-            exportWith("{\"id\":\"8:anna\",\"MessageList\":["
-                       + textMessage("2020-02-30T10:00:00Z", "Anna", "a", "8:anna") + ","
-                       + textMessage("2021-01-01T00:00:00Z", "Anna", "kept", "8:anna") + ","
-                       + textMessage("1960-01-01T00:00:00Z", "Anna", "b", "8:anna") + "]}");
+            exportWith({{str("8:anna"),
+                         {textMessage("2020-02-30T10:00:00Z", "Anna", "a", "8:anna"),
+                          textMessage("2021-01-01T00:00:00Z", "Anna", "kept", "8:anna"),
+                          textMessage("1960-01-01T00:00:00Z", "Anna", "b", "8:anna")}}});
         QVERIFY(test::writeBytes(json, twoBad));
         const QString tar = dir.filePath(QStringLiteral("one_export.tar"));
-        QVERIFY(test::writeTar(
-            tar, {{QStringLiteral("messages.json"),
-                   exportWith("{\"id\":\"8:bo\",\"MessageList\":["
-                              + textMessage("yesterday", "Bo", "b", "8:bo") + "]}")}}));
+        QVERIFY(test::writeExportTar(
+            tar, exportWith({{str("8:bo"), {textMessage("yesterday", "Bo", "b", "8:bo")}}})));
         QStringList told;
         HistoryLoader loader({json, m_export, tar});
         loader.setNotice([&](const QString& notice) { told << notice; });
@@ -591,19 +579,19 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("notice"); // %1: the file
         const QByteArray bad = exportWith(
-            "{\"id\":\"8:anna\",\"MessageList\":["
-            + textMessage("2021-01-01T00:00:00Z", "An\xffna", "caf\xe9 \xe9\xe9", "8:anna") + "]}");
+            {{str("8:anna"),
+              {textMessage("2021-01-01T00:00:00Z", "An\xffna", "caf\xe9 \xe9\xe9", "8:anna")}}});
         QTest::newRow("two texts")
             << u"h.json"_s << bad
             << u"\"%1\": 2 texts held bytes that are not UTF-8; shown as \uFFFD."_s;
         QTest::newRow("one text in a tar")
-            << u"h.tar"_s << exportWith("{\"id\":\"8:\xc3\",\"MessageList\":[]}")
+            << u"h.tar"_s << exportWith({{str("8:\xc3")}})
             << u"\"%1\": 1 text held bytes that are not UTF-8; shown as \uFFFD."_s;
         QTest::newRow("after left-out messages")
             << u"h.json"_s
-            << exportWith("{\"id\":\"8:anna\",\"MessageList\":["
-                          + textMessage("2021-02-30T00:00:00Z", "Anna", "x", "8:anna") + ","
-                          + textMessage("2021-02-28T00:00:00Z", "Anna", "x\xfe", "8:anna") + "]}")
+            << exportWith({{str("8:anna"),
+                            {textMessage("2021-02-30T00:00:00Z", "Anna", "x", "8:anna"),
+                             textMessage("2021-02-28T00:00:00Z", "Anna", "x\xfe", "8:anna")}}})
             << u"1 message of \"%1\" could not be read and was left out: message 1 of "
                "conversation \"8:anna\" (message id \"1\"), whose time "
                "\"2021-02-30T00:00:00Z\" is no possible date and time. 1 text held bytes that "
@@ -624,7 +612,7 @@ private slots:
         if (name.endsWith(u".db"))
             QCOMPARE(test::writeDatabase(path, content), QString());
         else if (name.endsWith(u".tar"))
-            QVERIFY(test::writeTar(path, {{u"messages.json"_s, content}}));
+            QVERIFY(test::writeExportTar(path, content));
         else
             QVERIFY(test::writeBytes(path, content));
         QVERIFY(QFile::copy(path, copy));

@@ -2,6 +2,7 @@
 #include "app/results_model.h"
 #include "app/results_removal_lock.h"
 #include "app/search_run.h"
+#include "history_builder.h"
 #include "search/search_pattern.h"
 #include "window_harness.h"
 
@@ -15,52 +16,41 @@
 #include <QTimer>
 
 using namespace velmoran;
+using namespace Qt::Literals::StringLiterals;
 using velmoran::test::ShownDialog;
 using velmoran::test::WindowHarness;
 
 namespace {
 
-qint64 utc(int y, int mo, int d, int h = 12, int mi = 0, int s = 0)
-{
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC).toMSecsSinceEpoch();
-}
-
-HistoryMessage msg(const char* from, const char* body, qint64 when = utc(2021, 3, 4))
-{
-    return {when, QString::fromUtf8(from), QString::fromUtf8(body)};
-}
-
-// Chats: 1 alice (3 messages), 2 bob (2), 3 a group chat, 4 carol (none), 5 "Alice" (1).
+// Chats: 1 alice (3 messages), 2 bob (2), 3 a group chat, 4 carol (none), 5 "Alice" (1). The
+// messages name their senders by display name only.
 ChatHistoryPtr smallHistory()
 {
-    auto h = std::make_shared<ChatHistory>();
-    h->contacts = {QStringLiteral("alice"), QStringLiteral("bob"), QStringLiteral("carol")};
-    h->chats.push_back({QStringLiteral("alice"),
-                        {msg("Alice A", "hello Bob", utc(2021, 3, 4, 10, 0, 5)),
-                         msg("Me", "HELLO again", utc(2021, 3, 5, 0, 0, 0)),
-                         msg("", "no name here", utc(2022, 1, 1, 9, 30, 0))}});
-    h->chats.push_back({QStringLiteral("bob"),
-                        {msg("Bob", "hello from bob", utc(2021, 6, 7, 8, 9, 10)),
-                         msg("Bob", "", utc(2021, 6, 7, 8, 9, 11))}});
-    h->chats.push_back({QString(), {msg("Group", "hello all")}});
-    h->chats.push_back({QStringLiteral("carol"), {}});
-    h->chats.push_back({QStringLiteral("Alice"), {msg("Other", "hello twin")}});
-    return h;
+    const test::Utc noon("2021-03-04T12:00:00Z");
+    return test::sharedHistory({{u"alice"_s,
+                                 {{"2021-03-04T10:00:05Z", {}, u"Alice A"_s, u"hello Bob"_s},
+                                  {"2021-03-05T00:00:00Z", {}, u"Me"_s, u"HELLO again"_s},
+                                  {"2022-01-01T09:30:00Z", {}, u""_s, u"no name here"_s}}},
+                                {u"bob"_s,
+                                 {{"2021-06-07T08:09:10Z", {}, u"Bob"_s, u"hello from bob"_s},
+                                  {"2021-06-07T08:09:11Z", {}, u"Bob"_s, u""_s}}},
+                                {{}, {{noon, {}, u"Group"_s, u"hello all"_s}}},
+                                {u"carol"_s},
+                                {u"Alice"_s, {{noon, {}, u"Other"_s, u"hello twin"_s}}}},
+                               QStringList{u"alice"_s, u"bob"_s, u"carol"_s});
 }
 
 // Chats of n messages each, every message "m<k>" from "peer<i>".
 ChatHistoryPtr uniformHistory(int chats, int messages)
 {
-    auto h = std::make_shared<ChatHistory>();
+    const qint64 start = test::Utc("2020-01-01T01:00:00Z").ms;
+    std::vector<test::ChatData> list;
     for (int i = 1; i <= chats; ++i) {
-        HistoryChat chat{QStringLiteral("peer%1").arg(i), {}};
+        test::ChatData& chat = list.emplace_back(test::ChatData{u"peer%1"_s.arg(i)});
         for (int k = 1; k <= messages; ++k)
-            chat.messages.push_back({utc(2020, 1, 1, 1, 0, k % 60), QStringLiteral("peer%1").arg(i),
-                                     QStringLiteral("m%1").arg(k)});
-        h->contacts << chat.peerHandle;
-        h->chats.push_back(std::move(chat));
+            chat.messages.push_back({start + k % 60 * 1000, {}, chat.peer, u"m%1"_s.arg(k)});
     }
-    return h;
+    return test::sharedHistory(list);
 }
 
 const QString Done = QStringLiteral("Done.");

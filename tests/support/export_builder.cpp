@@ -1,5 +1,7 @@
 #include "export_builder.h"
 
+#include "history_files.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -55,6 +57,73 @@ QByteArray exportJson(const QString& userId, const std::vector<ExportConversatio
                            {QStringLiteral("exportDate"), QStringLiteral("2025-01-01T10:00")},
                            {QStringLiteral("conversations"), list}})
         .toJson(QJsonDocument::Compact);
+}
+
+QByteArray str(const QByteArray& text)
+{
+    return '"' + text + '"';
+}
+
+namespace {
+
+// Appends "name":value, after a comma unless it is the object's first member; nothing for an
+// empty value.
+void appendMember(QByteArray& object, const char* name, const QByteArray& value)
+{
+    if (value.isEmpty())
+        return;
+    if (!object.endsWith('{'))
+        object += ',';
+    object += str(name) + ':' + value;
+}
+
+void appendMore(QByteArray& object, const QByteArray& more)
+{
+    if (more.isEmpty())
+        return;
+    if (!object.endsWith('{'))
+        object += ',';
+    object += more;
+}
+
+} // namespace
+
+QByteArray jsonText(const JsonMessage& m)
+{
+    QByteArray message = "{";
+    appendMember(message, "id", m.id);
+    appendMember(message, "originalarrivaltime", m.time);
+    appendMember(message, "displayName", m.displayName);
+    appendMember(message, "messagetype", m.type);
+    appendMember(message, "from", m.from);
+    appendMember(message, "content", m.content);
+    appendMore(message, m.more);
+    return message + '}';
+}
+
+QByteArray exportText(const std::vector<JsonConversation>& conversations, const QByteArray& head)
+{
+    QByteArray list;
+    for (const JsonConversation& c : conversations) {
+        QByteArray messages;
+        for (const JsonMessage& m : c.messages)
+            messages += (messages.isEmpty() ? "" : ",") + jsonText(m);
+        QByteArray conversation = "{";
+        appendMember(conversation, "id", c.id);
+        appendMember(conversation, "displayName", c.displayName);
+        appendMore(conversation, c.more);
+        appendMember(conversation, "MessageList", '[' + messages + ']');
+        list += (list.isEmpty() ? "" : ",") + conversation + '}';
+    }
+    QByteArray document = "{";
+    appendMore(document, head);
+    appendMember(document, "conversations", '[' + list + ']');
+    return document + '}';
+}
+
+bool writeExportTar(const QString& path, const QByteArray& json, const char* filter)
+{
+    return writeTarEntries(path, {{QStringLiteral("messages.json"), json}}, filter);
 }
 
 ExportConversation steadyConversation(const QString& id, int count, const QString& start,
