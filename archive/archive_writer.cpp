@@ -4,6 +4,8 @@
 #include "archive/html_text.h"
 #include "archive/local_times.h"
 #include "archive/media_files.h"
+#include "archive/search_index.h"
+#include "archive/stats_page.h"
 #include "chat/message_parts.h"
 #include "chat/person_names.h"
 #include "core/failure.h"
@@ -51,6 +53,44 @@ table { border-collapse: collapse; width: 100%; }
 th, td { text-align: left; padding: 0.3rem 0.4rem; border-bottom: 1px solid var(--line);
   vertical-align: top; }
 td.n { text-align: right; white-space: nowrap; }
+.chart { display: block; width: 100%; height: auto; margin: 0.2rem 0 0.4rem; }
+:root { --bar: #3b78c4; --bar-own: #2a9466; }
+@media (prefers-color-scheme: dark) { :root { --bar: #79a8ea; --bar-own: #5cc495; } }
+.chart text { font-size: 11px; fill: var(--quiet); }
+.chart text.n { fill: var(--fg); }
+.chart .m { text-anchor: middle; }
+.chart .e { text-anchor: end; }
+.chart rect { fill: var(--bar); }
+.chart rect.own { fill: var(--bar-own); }
+.chart rect:hover { stroke: var(--fg); }
+.chart .bars path { stroke: var(--bar); }
+.chart .bars path:hover { stroke: var(--fg); }
+.chart rect.q0 { fill: var(--line); fill-opacity: 0.5; }
+.chart rect.q1 { fill-opacity: 0.2; }
+.chart rect.q2 { fill-opacity: 0.4; }
+.chart rect.q3 { fill-opacity: 0.6; }
+.chart rect.q4 { fill-opacity: 0.8; }
+.chart .grid { stroke: var(--line); stroke-dasharray: 3 3; fill: none; }
+.chart .axis { stroke: var(--quiet); fill: none; }
+.stats h2 { text-align: left; color: var(--fg); font-size: 1.1rem; margin: 1.8rem 0 0.3rem; }
+.chart-name { margin: 0.9rem 0 0; }
+@media print { :root { --bar: #555555; --bar-own: #000000; } .chart { break-inside: avoid; } }
+#search { display: flex; flex-wrap: wrap; gap: 0.4rem; margin: 0.8rem 0 0.2rem; }
+#search[hidden] { display: none; }
+#search input { flex: 1 1 14rem; font: inherit; padding: 0.35rem 0.5rem; color: var(--fg);
+  background: var(--bg); border: 1px solid var(--quiet); border-radius: 0.3rem; }
+#search button, button.more { font: inherit; padding: 0.35rem 0.9rem; border-radius: 0.3rem;
+  border: 1px solid var(--quiet); background: var(--quote); color: var(--fg); cursor: pointer; }
+#search p { flex-basis: 100%; margin: 0; font-size: 0.85rem; }
+#results h3 { font-size: 1rem; margin: 1rem 0 0.2rem; }
+ol.hits { list-style: none; margin: 0; padding: 0; }
+ol.hits li { padding: 0.3rem 0.6rem; margin: 0.2rem 0; border-left: 3px solid var(--line); }
+ol.hits p { margin: 0.1rem 0 0; overflow-wrap: anywhere; }
+ol.hits a { text-decoration: none; }
+ol.hits b { color: var(--fg); }
+mark { background: #ffe27a; color: #1b1b1b; border-radius: 0.15rem; }
+@media (prefers-color-scheme: dark) { mark { background: #6b5a12; color: var(--fg); } }
+button.more { margin: 0.6rem 0; }
 @media print {
   :root { --fg: #000000; --bg: #ffffff; --quiet: #444444; --own: #ffffff; --quote: #ffffff; }
   nav { display: none; }
@@ -58,6 +98,18 @@ td.n { text-align: right; white-space: nowrap; }
   article { break-inside: avoid; }
   a { color: inherit; text-decoration: none; }
 }
+)";
+
+// The search of index.html (archive/search_index.h): a form to the page itself, shown by the
+// script; without scripts a quiet line instead.
+const char SearchBox[] = R"(<form id="search" action="index.html" method="get" role="search" hidden>
+<input type="search" id="q" name="q" aria-label="Search every conversation"
+ placeholder="Search every conversation"> <button>Search</button>
+<p class="sub">Messages holding every word, matched at the start of words in any case;
+Chinese, Japanese and Thai by characters.</p></form>
+<noscript><p class="sub">Searching needs scripts, which are off here; every conversation is
+listed below.</p></noscript>
+<p id="search-status" class="sub" role="status"></p><section id="results"></section>
 )";
 
 // The chats to archive with their messages in time order, and what the index tells of each.
@@ -124,7 +176,8 @@ void appendIndexNavigation(QString& out, size_t page, size_t pages)
 // index.html: a row per conversation, the newest first; a history of very many conversations
 // goes on to index-2.html and on, each page within the size of a conversation's page.
 void writeIndex(const ChatHistory& history, const QString& folder,
-                const std::vector<Conversation>& conversations, LocalTimes& times)
+                const std::vector<Conversation>& conversations, LocalTimes& times,
+                const QString& searchNonce)
 {
     const QLocale locale;
     std::vector<const Conversation*> newestFirst;
@@ -162,7 +215,7 @@ void writeIndex(const ChatHistory& history, const QString& folder,
         out += QLatin1StringView("</tr>\n");
         const qint64 bytes = utf8Size(out);
         if (rows.size() > pageStarts.back()
-            && (qsizetype(rows.size() - pageStarts.back()) >= MessagesPerPage
+            && (qsizetype(rows.size() - pageStarts.back()) >= ConversationsPerIndexPage
                 || pageBytes + bytes + 8192 > BytesPerPage)) {
             pageStarts.push_back(rows.size());
             pageBytes = 0;
@@ -172,12 +225,16 @@ void writeIndex(const ChatHistory& history, const QString& folder,
     }
     for (size_t page = 0; page < pageStarts.size(); ++page) {
         QString out;
-        appendPageHead(out, u"Chat history", QLatin1StringView(""));
+        const PageScript search{QStringLiteral("search/search.js"), searchNonce};
+        appendPageHead(out, u"Chat history", QLatin1StringView(""), page == 0 ? &search : nullptr);
         out += QLatin1StringView("<h1>Chat history</h1>\n<p class=\"sub\">");
         out += conversations.size() == 1 ? QStringLiteral("1 conversation")
                                          : QStringLiteral("%1 conversations")
                                                .arg(locale.toString(qint64(conversations.size())));
-        out += QLatin1StringView(", newest first</p>\n");
+        out += QLatin1StringView(", newest first &middot; <a href=\"stats.html\">Statistics</a>"
+                                 "</p>\n");
+        if (page == 0)
+            out += QLatin1StringView(SearchBox);
         appendIndexNavigation(out, page, pageStarts.size());
         out += QLatin1StringView("<table><thead><tr><th>Conversation</th><th>Kind</th>"
                                  "<th>Members</th><th>Messages</th><th>First</th><th>Last</th>"
@@ -259,6 +316,8 @@ std::optional<ArchiveSummary> writeArchive(const ChatHistory& history, const QSt
     }
     LocalTimes times(firstMs, std::max(firstMs, lastMs));
     MediaFiles media(history.sourceFiles, folder, options.media);
+    SearchIndex search(folder);
+    ArchiveStats stats(history);
     qint64 done = 0;
     auto tick = [&] {
         ++done;
@@ -277,9 +336,15 @@ std::optional<ArchiveSummary> writeArchive(const ChatHistory& history, const QSt
             if (!QDir().mkdir(path))
                 throw Failure(QStringLiteral("The folder \"%1\" cannot be made.")
                                   .arg(QDir::toNativeSeparators(path)));
-            ConversationPages(history, c.chat, c.order, path, media, times, tick).write();
+            stats.beginConversation(c.chat, c.folder);
+            search.beginConversation(c.folder, chatShownName(history, c.chat));
+            ConversationPages pages(history, c.chat, c.order, path, media, times, tick, &stats);
+            pages.setSearchIndex(&search);
+            pages.write();
         }
-        writeIndex(history, folder, conversations, times);
+        search.finish();
+        writeIndex(history, folder, conversations, times, search.nonce());
+        writeStatsPage(folder, history, stats);
     } catch (const Stopped&) {
         return std::nullopt;
     }

@@ -33,11 +33,18 @@ using ArchiveProgress = std::function<bool(qint64 done, qint64 total)>;
 // this many messages or bytes.
 inline constexpr qsizetype MessagesPerPage = 2000;
 inline constexpr qint64 BytesPerPage = 1'000'000;
+// Conversations on one page of the archive's index, so index.html stays near 200 KB however
+// many conversations the history holds.
+inline constexpr qsizetype ConversationsPerIndexPage = 1000;
 
 // Writes the archive of a history into folder, which exists and is empty:
-//   index.html        every conversation, newest first, with links to each (past 2,000
+//   index.html        every conversation, newest first, with links to each (past 1,000
 //                     conversations or 1 MB, on to index-2.html and on)
 //   style.css         the one style sheet (light and dark, print), linked relatively
+//   search/           the search of index.html: its script and index (archive/search_index.h);
+//                     index.html alone may run scripts, and only these
+//   stats.html        messages per month, the busiest conversations and people, weekdays and
+//                     hours, as inline SVG pictures (archive/stats_page.h)
 //   c0001/index.html  a conversation's months with their counts (c0001 is the chat's place in
 //                     the history, so folder names never come from the export's text)
 //   c0001/2024-11.html, c0001/2024-11-2.html …  a month's messages, with previous and next

@@ -5,6 +5,9 @@
 #include "archive/local_times.h"
 #include "archive/media_files.h"
 #include "archive/message_html.h"
+#include "archive/search_index.h"
+#include "archive/stats_page.h"
+#include "archive/svg_charts.h"
 #include "chat/message_parts.h"
 #include "chat/message_text.h"
 #include "chat/person_names.h"
@@ -47,7 +50,7 @@ QString monthName(int year, int month)
 ConversationPages::ConversationPages(const ChatHistory& history, size_t chat,
                                      std::vector<qint32> order, const QString& folder,
                                      MediaFiles& media, LocalTimes& times,
-                                     std::function<void()> tick)
+                                     std::function<void()> tick, ArchiveStats* stats)
     : m_history(history)
     , m_chat(chat)
     , m_chatData(history.chats[chat])
@@ -57,6 +60,7 @@ ConversationPages::ConversationPages(const ChatHistory& history, size_t chat,
     , m_media(media)
     , m_times(times)
     , m_tick(std::move(tick))
+    , m_stats(stats)
 {
 }
 
@@ -171,6 +175,7 @@ void ConversationPages::writeMessages()
         line += QLatin1StringView(", ");
         line += senderName;
         line += QLatin1StringView(": ");
+        const qsizetype shownAt = line.size();
         line += messageShownText(message, parts, &m_history);
         line += u'\n';
         text.append(line);
@@ -200,6 +205,11 @@ void ConversationPages::writeMessages()
         }
         m_page->append(messageMarkup);
         ++m_pages.back().messages;
+        if (m_searchIndex)
+            m_searchIndex->add(index, m_pages.back().file, message.timestampMs, senderName,
+                               QStringView(line).sliced(shownAt, line.size() - shownAt - 1));
+        if (m_stats)
+            m_stats->add(message, m_times.minute(message.timestampMs));
         m_tick();
     }
     if (m_page)
@@ -256,6 +266,17 @@ void ConversationPages::writeIndex()
         appendHtmlText(out, locale.toString(last, QLocale::ShortFormat));
     }
     out += QLatin1StringView(" &middot; <a href=\"conversation.txt\">as plain text</a></p>\n");
+    // Messages per month over the conversation's span, above the list of its months.
+    std::vector<MonthCount> months;
+    for (const Page& page : m_pages) {
+        const int month = monthNumber(page.year, page.month);
+        if (months.empty() || months.back().month != month)
+            months.push_back({month, 0});
+        months.back().messages += page.messages;
+    }
+    if (!months.empty())
+        appendMonthChart(out, months, months.front().month, months.back().month, 150,
+                         QStringLiteral("%1: messages per month").arg(m_name));
     if (!m_pages.empty())
         out += QLatin1StringView(
             "<table class=\"months\"><thead><tr><th>Month</th><th>Messages</th><th>Pages</th>"

@@ -10,9 +10,11 @@
 
 namespace velmoran {
 
+class ArchiveStats;
 class LocalTimes;
 class Utf8File;
 class MediaFiles;
+class SearchIndex;
 
 // The names of a chat's members (a one-to-one chat's partner), the first dozen of a large
 // group, the history's own user marked "(you)".
@@ -23,12 +25,14 @@ QString memberNamesText(const ChatHistory& history, size_t chat);
 class ConversationPages {
 public:
     // order: the indexes of the chat's messages to write, in time order. tick is called after
-    // each message and may throw to stop.
+    // each message and may throw to stop. stats, when given, counts each message written.
     ConversationPages(const ChatHistory& history, size_t chat, std::vector<qint32> order,
                       const QString& folder, MediaFiles& media, LocalTimes& times,
-                      std::function<void()> tick);
+                      std::function<void()> tick, ArchiveStats* stats = nullptr);
 
     ~ConversationPages();
+    // Each message written is added to index (archive/search_index.h).
+    void setSearchIndex(SearchIndex* index) { m_searchIndex = index; }
     void write();
 
 private:
@@ -56,6 +60,8 @@ private:
     MediaFiles& m_media;
     LocalTimes& m_times;
     std::function<void()> m_tick;
+    SearchIndex* m_searchIndex = nullptr;
+    ArchiveStats* m_stats;
     std::vector<Page> m_pages;
     std::unique_ptr<Utf8File> m_page; // the page being written
     QString m_out;                    // markup not yet handed to a file

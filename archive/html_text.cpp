@@ -37,19 +37,65 @@ void appendHtmlText(QString& out, QStringView text)
     out += text.sliced(plain);
 }
 
-void appendPageHead(QString& out, QStringView title, QLatin1StringView root)
+void appendPageHead(QString& out, QStringView title, QLatin1StringView root,
+                    const PageScript* script)
 {
-    out += QLatin1StringView(
-        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-        "<meta name=\"referrer\" content=\"no-referrer\">"
-        "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'; "
-        "object-src 'none'; frame-src 'none'; connect-src 'none'; base-uri 'none'; "
-        "form-action 'none'\"><title>");
+    out +=
+        QLatin1StringView("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+                          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+                          "<meta name=\"referrer\" content=\"no-referrer\">"
+                          "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src ");
+    if (script) {
+        out += QLatin1StringView("'nonce-");
+        out += script->nonce;
+        out += QLatin1StringView("'; ");
+    } else {
+        out += QLatin1StringView("'none'; ");
+    }
+    out += QLatin1StringView("object-src 'none'; frame-src 'none'; connect-src 'none'; "
+                             "base-uri 'none'; form-action ");
+    out += script ? QLatin1StringView("'self'") : QLatin1StringView("'none'");
+    out += QLatin1StringView("\"><title>");
     appendHtmlText(out, title);
     out += QLatin1StringView("</title><link rel=\"stylesheet\" href=\"");
     out += root;
-    out += QLatin1StringView("style.css\"></head>\n<body>\n");
+    out += QLatin1StringView("style.css\">");
+    if (script) {
+        out += QLatin1StringView("<script src=\"");
+        appendHtmlText(out, script->source);
+        out += QLatin1StringView("\" nonce=\"");
+        appendHtmlText(out, script->nonce);
+        out += QLatin1StringView("\" defer></script>");
+    }
+    out += QLatin1StringView("</head>\n<body>\n");
+}
+
+void appendJsText(QString& out, QStringView text)
+{
+    static const char Hex[] = "0123456789abcdef";
+    out += u'"';
+    qsizetype plain = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\'' && c != u'\\' && c != u'<' && c != u'>'
+            && c != u'&' && c != 0x7F && c != 0x2028 && c != 0x2029)
+            continue;
+        out += text.sliced(plain, i - plain);
+        plain = i + 1;
+        if (c == u'"' || c == u'\'' || c == u'\\') {
+            const char escape[] = {'\\', char(c)};
+            out += QLatin1StringView(escape, sizeof escape);
+        } else if (c < 0x100) {
+            const char escape[] = {'\\', 'x', Hex[c >> 4], Hex[c & 15]};
+            out += QLatin1StringView(escape, sizeof escape);
+        } else {
+            const char escape[] = {
+                '\\', 'u', Hex[c >> 12], Hex[(c >> 8) & 15], Hex[(c >> 4) & 15], Hex[c & 15]};
+            out += QLatin1StringView(escape, sizeof escape);
+        }
+    }
+    out += text.sliced(plain);
+    out += u'"';
 }
 
 void appendPageEnd(QString& out)

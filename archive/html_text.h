@@ -13,9 +13,24 @@ namespace velmoran {
 // around it is the program's own.
 void appendHtmlText(QString& out, QStringView text);
 
+// The one script a page may run: its file, relative to the page, and the nonce of the page's
+// policy. A nonce rather than 'self', which lets a page opened from disk run any file on it.
+struct PageScript {
+    QString source;
+    QString nonce;
+};
+
 // The start of a page up to its body: UTF-8, the viewport, no scripts or outside requests
-// allowed, the title (escaped) and the style sheet at root ("" or "../") + "style.css".
-void appendPageHead(QString& out, QStringView title, QLatin1StringView root);
+// allowed, the title (escaped) and the style sheet at root ("" or "../") + "style.css". Given a
+// script, the page runs it (deferred) and scripts it adds carrying the nonce, and its forms may
+// go to the archive's own pages; nothing else runs.
+void appendPageHead(QString& out, QStringView title, QLatin1StringView root,
+                    const PageScript* script = nullptr);
+
+// text as a JavaScript string literal, quotes included, that cannot end a script element or
+// line: quotes and backslashes escaped, < > &, control characters and U+2028/U+2029 as \x or
+// \u escapes.
+void appendJsText(QString& out, QStringView text);
 // The end of a page after its body's content.
 void appendPageEnd(QString& out);
 

@@ -3,7 +3,8 @@
 // loading the same file and writing every row as JSON lines to /dev/null, in the same go.
 // Targets: the archive in at most 10 s and at most 3 x the reference; its peak resident memory
 // at most 1.5 x that of the loaded history (a process that loads the file and ends, measured
-// after the load).
+// after the load). Then the search of index.html in headless Chromium: the index's size against
+// the archive's, the bytes of it a one-word search loads and the time to its first results.
 //
 // usage: bench_archive [--messages N | --tar EXPORT.tar] [--runs R]
 //        bench_archive --load-only HISTORY      (loads it, prints its resident bytes, ends)
@@ -14,9 +15,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <cstdio>
 #include <sys/resource.h>
@@ -53,6 +57,54 @@ qint64 printedBytes(const QStringList& arguments)
     if (timed(QCoreApplication::applicationFilePath(), arguments, &output) < 0)
         return -1;
     return output.split('\n').last().toLongLong();
+}
+
+const char SearchWord[] = "report";
+
+struct SearchFigures {
+    qint64 indexBytes = 0;
+    qint64 loadedBytes = 0; // of the index, by the search
+    double afterScriptMs = -1;
+    double afterRequestMs = -1;
+};
+
+// index.html?q=SearchWord in headless Chromium: the page's script tells in data- attributes of
+// the body when it started and showed the first results, and which files of search/ it loaded.
+SearchFigures searchFigures(const QString& archive, int runs)
+{
+    SearchFigures figures;
+    QDirIterator files(archive + QStringLiteral("/search"), QDir::Files);
+    while (files.hasNext())
+        figures.indexBytes += files.nextFileInfo().size();
+    const QString url = QUrl::fromLocalFile(archive + QStringLiteral("/index.html")).toString()
+                        + QStringLiteral("?q=") + QLatin1StringView(SearchWord);
+    static const QRegularExpression attribute(QStringLiteral("data-([a-z-]+)=\"([^\"]*)\""));
+    std::vector<double> afterScript, afterRequest;
+    for (int run = 0; run < runs; ++run) {
+        QByteArray dom;
+        if (timed(QStringLiteral("chromium"),
+                  {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
+                   QStringLiteral("--disable-gpu"), QStringLiteral("--virtual-time-budget=30000"),
+                   QStringLiteral("--dump-dom"), url},
+                  &dom)
+            < 0)
+            return figures;
+        const QString body = QString::fromUtf8(dom.mid(dom.indexOf("<body"), 2000));
+        QHash<QString, QString> data;
+        for (const auto& match : attribute.globalMatch(body.left(body.indexOf(u'>'))))
+            data.insert(match.captured(1), match.captured(2));
+        const double shown =
+            data.value(QStringLiteral("first-results-ms"), QStringLiteral("-1")).toDouble();
+        afterRequest.push_back(shown);
+        afterScript.push_back(shown - data.value(QStringLiteral("script-start-ms")).toDouble());
+        figures.loadedBytes = 0;
+        for (const QString& file :
+             data.value(QStringLiteral("search-files")).split(u' ', Qt::SkipEmptyParts))
+            figures.loadedBytes += QFileInfo(archive + QStringLiteral("/search/") + file).size();
+    }
+    figures.afterScriptMs = median(afterScript);
+    figures.afterRequestMs = median(afterRequest);
+    return figures;
 }
 
 } // namespace
@@ -140,6 +192,7 @@ int main(int argc, char* argv[])
         for (const QFileInfo& file : QDir(conversation.filePath()).entryInfoList(QDir::Files))
             archiveBytes += file.size();
     }
+    const SearchFigures search = searchFigures(archiveFolder(0), runs);
     for (int run = 0; run <= runs + 1; ++run)
         QDir(archiveFolder(run)).removeRecursively();
     const double findMedian = median(findTimes), archiveMedian = median(archiveTimes);
@@ -150,5 +203,13 @@ int main(int argc, char* argv[])
                 "%.0f MiB (%.2f x; target <= 1.5 x)\n",
                 double(archiveBytes) / 1048576, double(peak) / 1048576, double(loaded) / 1048576,
                 double(peak) / double(loaded));
+    std::printf("search index %.1f MiB, %.1f%% of the pages and texts (target <= 30%%); a search "
+                "for \"%s\" loads %.0f KiB of it (target <= 2 MB) and shows its first results "
+                "%.0f ms after the script starts, %.0f ms after the page was asked for "
+                "(medians of %d runs in headless Chromium; target <= 500 ms)\n",
+                double(search.indexBytes) / 1048576,
+                100.0 * double(search.indexBytes) / double(archiveBytes - search.indexBytes),
+                SearchWord, double(search.loadedBytes) / 1024, search.afterScriptMs,
+                search.afterRequestMs, runs);
     return 0;
 }
