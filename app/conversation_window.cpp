@@ -1,5 +1,6 @@
 #include "app/conversation_window.h"
 
+#include "app/archive_save.h"
 #include "app/clipboard_copy.h"
 #include "app/conversation_find.h"
 #include "app/conversation_models.h"
@@ -153,11 +154,22 @@ ConversationWindow::ConversationWindow(Platform& platform, EventPump& pump, QWid
     m_find = new ConversationFind(*m_messageModel, m_pump, this);
     createFindBar(right);
 
-    rightLayout->addWidget(m_header);
+    m_archiveSave = new ArchiveSave(
+        m_platform, m_pump,
+        [this] {
+            return ArchiveSave::Shown{m_messageModel->history(), currentChat()};
+        },
+        right);
+    addActions({m_archiveSave->saveConversationAction(), m_archiveSave->saveArchiveAction()});
+    auto* headerRow = new QHBoxLayout;
+    headerRow->addWidget(m_header, 1);
+    headerRow->addWidget(m_archiveSave->menuButton());
+    rightLayout->addLayout(headerRow);
     rightLayout->addWidget(m_messages, 1);
     rightLayout->addWidget(m_findBar);
     m_opener = new SharedFileOpener(m_platform, m_pump, right);
     rightLayout->addWidget(m_opener);
+    rightLayout->addWidget(m_archiveSave);
     m_splitter->setStretchFactor(0, 1);
     m_splitter->setStretchFactor(1, 3);
 
@@ -571,6 +583,8 @@ void ConversationWindow::showMessageMenu(const QPoint& pos)
                             [this, url] { m_platform.shell.openUrl(url); });
         }
     }
+    menu->addSeparator();
+    menu->addActions({m_archiveSave->saveConversationAction(), m_archiveSave->saveArchiveAction()});
     menu->popup(m_messages->viewport()->mapToGlobal(pos));
 }
 
@@ -599,6 +613,7 @@ void ConversationWindow::updateColumnWidths()
 
 void ConversationWindow::updateTitle()
 {
+    m_archiveSave->updateActions();
     const HistoryChat* chat = m_messageModel->chatData();
     const QString product = applicationTitleFromProductName(QString::fromUtf16(ProductName));
     if (!chat) {
@@ -673,6 +688,9 @@ void ConversationWindow::closeEvent(QCloseEvent* event)
 
 void ConversationWindow::hideEvent(QHideEvent* event)
 {
+    // Closed or hidden by the program; a minimized window goes on saving.
+    if (!event->spontaneous())
+        m_archiveSave->windowClosing();
     m_opener->stop();
     m_thumbnails->stop();
     saveLayout();

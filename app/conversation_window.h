@@ -15,6 +15,7 @@ class QToolButton;
 
 namespace velmoran {
 
+class ArchiveSave;
 class ConversationFind;
 class ConversationListModel;
 class EventPump;
@@ -82,6 +83,8 @@ public:
     // The folder the last file was taken out to, once one has been.
     QString extractFolder() const;
     SharedFileOpener& fileOpener() const { return *m_opener; }
+    // "Save Conversation..." and "Save Archive...", with their progress bar.
+    ArchiveSave& archiveSave() const { return *m_archiveSave; }
 
     // A window's frame moved and shrunk to lie within available, as far as it can.
     static QRect withinScreen(const QRect& frame, const QRect& available);
@@ -132,6 +135,7 @@ private:
     QToolButton* m_next = nullptr;
     QLabel* m_findCount = nullptr;
     SharedFileOpener* m_opener = nullptr;
+    ArchiveSave* m_archiveSave = nullptr;
     Thumbnails* m_thumbnails = nullptr;
     // The message typed text moves on from, until a match at or after it is found; -1 when
     // no move is waiting.

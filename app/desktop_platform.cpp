@@ -86,6 +86,11 @@ QStringList WidgetDialogs::openFileNames(const OpenDialogRequest& request)
                                          qtFileDialogFilter(request.filter));
 }
 
+QString WidgetDialogs::existingFolder(const FolderDialogRequest& request)
+{
+    return QFileDialog::getExistingDirectory(m_parent, request.title, request.folder);
+}
+
 QString unquotedPath(const QString& quoted)
 {
     if (quoted.size() >= 2 && quoted.startsWith(QLatin1Char('"'))

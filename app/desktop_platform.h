@@ -23,6 +23,7 @@ public:
     QString inputBox(const QString& prompt) override;
     QString saveFileName(const SaveDialogRequest& request) override;
     QStringList openFileNames(const OpenDialogRequest& request) override;
+    QString existingFolder(const FolderDialogRequest& request) override;
 
 private:
     QPointer<QWidget> m_parent;

@@ -21,6 +21,12 @@ struct OpenDialogRequest {
     QString folder; // where the dialog starts; "" leaves it to the dialog
 };
 
+// What a folder dialog is asked to show: existing folders only, one may be chosen.
+struct FolderDialogRequest {
+    QString title;
+    QString folder; // where the dialog starts; "" leaves it to the dialog
+};
+
 // Every modal dialog of the program goes through this interface, so tests can answer them.
 // Texts are passed exactly as the program builds them (a CR stays a CR); implementations that
 // draw them show each CR as a line break.
@@ -43,6 +49,13 @@ public:
     virtual QString saveFileName(const SaveDialogRequest& request) = 0;
     // The chosen full paths, or none when cancelled.
     virtual QStringList openFileNames(const OpenDialogRequest& request) = 0;
+    // The chosen folder's full path, or "" when cancelled. Dialogs that have no folder dialog
+    // answer as cancelled.
+    virtual QString existingFolder(const FolderDialogRequest& request)
+    {
+        Q_UNUSED(request);
+        return {};
+    }
 
     // The window the dialogs are modal to and shown over: a handle of the window layer's (a
     // QWidget there), only passed on below it; nullptr for none. DialogParent sets it for a

@@ -60,6 +60,12 @@ QStringList ScriptedDialogs::openFileNames(const OpenDialogRequest& request)
     return m_openAnswers.isEmpty() ? QStringList() : m_openAnswers.dequeue();
 }
 
+QString ScriptedDialogs::existingFolder(const FolderDialogRequest& request)
+{
+    record({ShownDialog::Folder, request.title, {}, {}, request});
+    return m_folderAnswers.isEmpty() ? QString() : m_folderAnswers.dequeue();
+}
+
 bool MemoryClipboard::clear()
 {
     ++clearCalls;

@@ -16,11 +16,21 @@ namespace velmoran::test {
 
 // One dialog the program showed, as it asked for it.
 struct ShownDialog {
-    enum Kind { Message, Question, WarningQuestion, ErrorReport, InputBox, SaveFile, OpenFiles };
+    enum Kind {
+        Message,
+        Question,
+        WarningQuestion,
+        ErrorReport,
+        InputBox,
+        SaveFile,
+        OpenFiles,
+        Folder
+    };
     Kind kind;
-    QString text; // message text, prompt, or file dialog title
+    QString text; // message text, prompt, or file or folder dialog title
     SaveDialogRequest save;
     OpenDialogRequest open;
+    FolderDialogRequest folder = {};
     QObject* parent = nullptr; // the window it was modal to
 };
 
@@ -37,6 +47,7 @@ public:
     QString inputBox(const QString& prompt) override;
     QString saveFileName(const SaveDialogRequest& request) override;
     QStringList openFileNames(const OpenDialogRequest& request) override;
+    QString existingFolder(const FolderDialogRequest& request) override;
     void setParentWindow(QObject* window) override { m_parent = window; }
     QObject* parentWindow() const override { return m_parent; }
 
@@ -44,6 +55,7 @@ public:
     void answerInput(const QString& text) { m_inputAnswers.enqueue(text); }
     void answerSaveFile(const QString& path) { m_saveAnswers.enqueue(path); }
     void answerOpenFiles(const QStringList& paths) { m_openAnswers.enqueue(paths); }
+    void answerFolder(const QString& path) { m_folderAnswers.enqueue(path); }
 
     QList<ShownDialog> shown;
     std::function<void(const ShownDialog&)> onShow;
@@ -59,6 +71,7 @@ private:
     QQueue<QString> m_inputAnswers;
     QQueue<QString> m_saveAnswers;
     QQueue<QStringList> m_openAnswers;
+    QQueue<QString> m_folderAnswers;
     QPointer<QObject> m_parent;
 };
 
