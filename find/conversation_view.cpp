@@ -1,9 +1,10 @@
 #include "find/conversation_view.h"
 
 #include "core/failure.h"
+#include "core/iso_time.h"
+#include "core/local_time.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QTimeZone>
 
 namespace velmoran {
@@ -20,42 +21,30 @@ bool MessageFilter::accepts(const HistoryMessage& message) const
 
 std::optional<qint64> parseMoment(const QString& text)
 {
-    static const QRegularExpression form(QStringLiteral(
-        R"(^(\d{4})-(\d{2})-(\d{2})(?:T(\d{2}):(\d{2})(?::(\d{2}))?(Z|[+-]\d{2}:\d{2})?)?$)"));
-    const QRegularExpressionMatch match = form.match(text);
-    if (!match.hasMatch())
+    // A date, or a date and "T" and a time to the minute or second, with a zone or in local
+    // time.
+    const QByteArray latin = text.toLatin1();
+    const std::optional<IsoFields> f =
+        text.size() == latin.size()
+            ? readIsoFields(std::string_view(latin.constData(), size_t(latin.size())))
+            : std::nullopt;
+    if (!f || f->year < 1 || f->spaceSeparated || f->fractionDigits > 0 || f->second > 59
+        || (f->hasZone && !f->hasTime))
         return std::nullopt;
-    auto number = [&](int group) { return match.capturedView(group).toInt(); };
-    const QDate date(number(1), number(2), number(3));
-    const bool hasTime = match.hasCaptured(4);
-    const QTime time =
-        hasTime ? QTime(number(4), number(5), match.hasCaptured(6) ? number(6) : 0) : QTime(0, 0);
-    if (!date.isValid() || !time.isValid())
-        return std::nullopt;
-    const QStringView zone = match.capturedView(7);
-    if (zone.isEmpty()) {
-        // Local time.
-        const QDateTime local(date, time, Qt::LocalTime);
-        if (local.isValid())
-            return local.toMSecsSinceEpoch();
-        // A time that a change to summer time skips is read with the offset before the change,
-        // which lands as far after the change as it lies after its start: a skipped midnight
-        // becomes the day's first moment.
-        const qint64 wall = QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch();
-        const qint64 dayMs = 24 * 60 * 60 * 1000;
-        const int before =
-            QDateTime::fromMSecsSinceEpoch(wall - dayMs, Qt::LocalTime).offsetFromUtc();
-        return wall - qint64(before) * 1000;
-    }
-    int offsetSeconds = 0;
-    if (zone != u"Z") {
-        const int hours = zone.mid(1, 2).toInt();
-        const int minutes = zone.mid(4, 2).toInt();
-        if (hours > 23 || minutes > 59)
-            return std::nullopt;
-        offsetSeconds = (hours * 60 + minutes) * 60 * (zone.front() == u'-' ? -1 : 1);
-    }
-    return QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch() - qint64(offsetSeconds) * 1000;
+    if (f->hasZone)
+        return isoUtcMs(*f);
+    const QDate date(f->year, f->month, f->day);
+    const QTime time(f->hour, f->minute, f->second);
+    const QDateTime local(date, time, Qt::LocalTime);
+    if (local.isValid())
+        return local.toMSecsSinceEpoch();
+    // A time that a change to summer time skips is read with the offset before the change,
+    // which lands as far after the change as it lies after its start: a skipped midnight
+    // becomes the day's first moment.
+    const qint64 wall = isoUtcMs(*f);
+    const int before =
+        QDateTime::fromMSecsSinceEpoch(wall - MsPerDay, Qt::LocalTime).offsetFromUtc();
+    return wall - qint64(before) * 1000;
 }
 
 ConversationView::ConversationView(ChatHistoryPtr history, bool otherOnly,

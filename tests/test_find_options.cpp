@@ -521,6 +521,13 @@ private slots:
                                  << QStringLiteral("2021-03-04T24:00");
         QTest::newRow("offset without time")
             << args("--after 2021-03-04+01:00 a") << QStringLiteral("no date");
+        // What the export's times may hold and the options do not take.
+        QTest::newRow("a fraction")
+            << args("--after 2021-03-04T05:06:07.5Z a") << QStringLiteral("07.5Z");
+        QTest::newRow("a space before the time")
+            << args("--after \"2021-03-04 05:06\" a") << QStringLiteral("2021-03-04 05:06");
+        QTest::newRow("a leap second")
+            << args("--after 2021-03-04T23:59:60Z a") << QStringLiteral("59:60Z");
         QTest::newRow("words") << args("--after yesterday a") << QStringLiteral("yesterday");
         QTest::newRow("format") << args("--format xml a") << QStringLiteral("\"xml\"");
         QTest::newRow("two modes") << args("--list --stats") << QStringLiteral("--list");
