@@ -138,17 +138,9 @@ int runArchive(const QStringList& arguments, QIODevice& output, QIODevice& error
     parser.addPositionalArgument(QStringLiteral("HISTORY"), historyArgumentHelp(),
                                  QStringLiteral("[--sample | HISTORY...]"));
 
-    if (!parser.parse(arguments))
-        return usageFailure(errors, ProgramName, parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        putText(output, parser.helpText());
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        putText(output, QLatin1String(ProgramName) + QLatin1Char(' ')
-                            + QStringLiteral(VELMORAN_VERSION) + QLatin1Char('\n'));
-        return 0;
-    }
+    if (const std::optional<int> settled =
+            parseCommandLine(parser, arguments, ProgramName, output, errors))
+        return *settled;
 
     ArchiveOptions options;
     options.media = !parser.isSet(noMedia);

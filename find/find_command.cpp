@@ -417,17 +417,9 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
                                  QStringLiteral("The text to find; \"\" finds every non-empty "
                                                 "field. Not given with --list or --stats."));
 
-    if (!parser.parse(arguments))
-        return usageFailure(errors, ProgramName, parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        putText(output, parser.helpText());
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        putText(output, QLatin1String(ProgramName) + QLatin1Char(' ')
-                            + QStringLiteral(VELMORAN_VERSION) + QLatin1Char('\n'));
-        return 0;
-    }
+    if (const std::optional<int> settled =
+            parseCommandLine(parser, arguments, ProgramName, output, errors))
+        return *settled;
 
     OutputFormat outputFormat = OutputFormat::Text;
     const QString formatName = parser.value(format);

@@ -51,4 +51,21 @@ int usageFailure(QIODevice& errors, const char* program, const QString& text)
     return failWithError(errors, program, text + QStringLiteral(" (see --help)"));
 }
 
+std::optional<int> parseCommandLine(QCommandLineParser& parser, const QStringList& arguments,
+                                    const char* program, QIODevice& output, QIODevice& errors)
+{
+    if (!parser.parse(arguments))
+        return usageFailure(errors, program, parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        putText(output, parser.helpText());
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        putText(output, QLatin1String(program) + QLatin1Char(' ') + QStringLiteral(VELMORAN_VERSION)
+                            + QLatin1Char('\n'));
+        return 0;
+    }
+    return std::nullopt;
+}
+
 } // namespace velmoran

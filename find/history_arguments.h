@@ -3,10 +3,12 @@
 #include "chat/chat_history.h"
 #include "chat/history_loader.h"
 
+#include <QCommandLineParser>
 #include <QIODevice>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace velmoran {
 
@@ -34,5 +36,11 @@ void tellError(QIODevice& errors, const char* program, const QString& text);
 int failWithError(QIODevice& errors, const char* program, const QString& text);
 // The same for a wrong command line: text and " (see --help)".
 int usageFailure(QIODevice& errors, const char* program, const QString& text);
+
+// Parses the command line with parser (which has its help and version options). Answers the
+// exit status when that settles the run: 0 once --help or --version is written to output, 2
+// once a wrong command line is told on errors; nothing when the program goes on.
+std::optional<int> parseCommandLine(QCommandLineParser& parser, const QStringList& arguments,
+                                    const char* program, QIODevice& output, QIODevice& errors);
 
 } // namespace velmoran
