@@ -169,7 +169,47 @@ QString readingNotice(const QString& path, const ChatHistory& history)
 
 } // namespace
 
-HistoryFileKind sniffHistoryFile(const QString& path)
+namespace {
+
+bool looksLikeDatabase(QByteArrayView head)
+{
+    return head.startsWith(QByteArrayView("SQLite format 3\0", 16));
+}
+
+// A JSON document: an object after a byte-order mark and white space.
+bool looksLikeJson(QByteArrayView head)
+{
+    qsizetype i =
+        qsizetype(byteOrderMarkSize(std::string_view(head.constData(), size_t(head.size()))));
+    while (i < head.size()
+           && (head[i] == ' ' || head[i] == '\n' || head[i] == '\r' || head[i] == '\t'))
+        ++i;
+    return i < head.size() && head[i] == '{';
+}
+
+ChatHistory readDatabase(const QString& path, const ReadProgress& progress, MessageSieve*)
+{
+    ChatHistory history = readLegacyDatabase(path, progress);
+    if (progress)
+        progress(1);
+    return history;
+}
+
+// The readers of history files, each with the test of a file's first bytes that tells its
+// kind, asked in this order. A tar is recognised also when compressed in a way its reader
+// refuses to unpack, so that it is told as such.
+struct HistoryReader {
+    HistoryFileKind kind;
+    bool (*recognises)(QByteArrayView head);
+    ChatHistory (*read)(const QString& path, const ReadProgress& progress, MessageSieve* sieve);
+};
+constexpr HistoryReader Readers[] = {
+    {HistoryFileKind::LegacyDatabase, looksLikeDatabase, readDatabase},
+    {HistoryFileKind::ExportArchive, looksLikeHistoryArchive, readExportArchive},
+    {HistoryFileKind::ExportJson, looksLikeJson, readExportJson},
+};
+
+const HistoryReader& readerOf(const QString& path)
 {
     if (!QFileInfo(path).isFile())
         failToRead(path, QFileInfo::exists(path) ? QStringLiteral("it is no file")
@@ -177,48 +217,24 @@ HistoryFileKind sniffHistoryFile(const QString& path)
     const QByteArray head = readHistoryFileHead(path, 512);
     if (head.isEmpty())
         failToRead(path, QStringLiteral("the file is empty"));
-    if (head.startsWith(QByteArrayView("SQLite format 3\0", 16)))
-        return HistoryFileKind::LegacyDatabase;
-    // A tar, plain or compressed; also those compressed in ways the reader refuses to unpack,
-    // so they are told as such.
-    if (looksLikeHistoryArchive(head))
-        return HistoryFileKind::ExportArchive;
-    qsizetype i =
-        qsizetype(byteOrderMarkSize(std::string_view(head.constData(), size_t(head.size()))));
-    while (i < head.size()
-           && (head[i] == ' ' || head[i] == '\n' || head[i] == '\r' || head[i] == '\t'))
-        ++i;
-    if (i < head.size() && head[i] == '{')
-        return HistoryFileKind::ExportJson;
+    for (const HistoryReader& reader : Readers) {
+        if (reader.recognises(head))
+            return reader;
+    }
     failToRead(path, QStringLiteral("it is neither a chat export (.tar or messages.json) nor a "
                                     "legacy chat database (main.db)"));
 }
 
-namespace {
-
-ChatHistory readHistoryOfKind(const QString& path, const ReadProgress& progress,
-                              MessageSieve* sieve)
-{
-    switch (sniffHistoryFile(path)) {
-    case HistoryFileKind::ExportArchive:
-        return readExportArchive(path, progress, sieve);
-    case HistoryFileKind::ExportJson:
-        return readExportJson(path, progress, sieve);
-    case HistoryFileKind::LegacyDatabase: {
-        ChatHistory history = readLegacyDatabase(path, progress);
-        if (progress)
-            progress(1);
-        return history;
-    }
-    }
-    failToRead(path, QStringLiteral("its kind is unknown"));
-}
-
 } // namespace
+
+HistoryFileKind sniffHistoryFile(const QString& path)
+{
+    return readerOf(path).kind;
+}
 
 ChatHistory readHistoryFile(const QString& path, const ReadProgress& progress, MessageSieve* sieve)
 {
-    ChatHistory history = readHistoryOfKind(path, progress, sieve);
+    ChatHistory history = readerOf(path).read(path, progress, sieve);
     history.sourceFiles = QStringList{QFileInfo(path).absoluteFilePath()};
     indexPeople(history);
     return history;
