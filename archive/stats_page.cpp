@@ -178,19 +178,6 @@ void appendRect(QString& out, const char* cssClass, double x, double y, double w
     out += QLatin1StringView("</title></rect>");
 }
 
-void appendText(QString& out, const char* cssClass, double x, double y, QStringView text)
-{
-    out += QLatin1StringView("<text class=\"");
-    out += QLatin1StringView(cssClass);
-    out += QLatin1StringView("\" x=\"");
-    appendUnits(out, x);
-    out += QLatin1StringView("\" y=\"");
-    appendUnits(out, y);
-    out += QLatin1StringView("\">");
-    appendHtmlText(out, text);
-    out += QLatin1StringView("</text>");
-}
-
 // The busiest people as horizontal bars: the name, the bar, the count.
 void appendPeople(QString& out, const ArchiveStats& stats, qint64 total)
 {

@@ -30,19 +30,6 @@ qint64 roundedUp(qint64 most)
     }
 }
 
-void appendText(QString& out, const char* anchor, double x, double y, QStringView text)
-{
-    out += QLatin1StringView("<text class=\"");
-    out += QLatin1StringView(anchor);
-    out += QLatin1StringView("\" x=\"");
-    appendUnits(out, x);
-    out += QLatin1StringView("\" y=\"");
-    appendUnits(out, y);
-    out += QLatin1StringView("\">");
-    appendHtmlText(out, text);
-    out += QLatin1StringView("</text>");
-}
-
 // The labels under the bars: years (every few years for a long span), or months of a span of
 // two years or less, each where there is room for it.
 void appendMonthLabels(QString& out, QString& ticks, int first, int last, double slot, double y,
@@ -132,6 +119,19 @@ void appendUnits(QString& out, double units)
         out += u'.';
         out += QChar(u'0' + int(rest));
     }
+}
+
+void appendText(QString& out, const char* cssClass, double x, double y, QStringView text)
+{
+    out += QLatin1StringView("<text class=\"");
+    out += QLatin1StringView(cssClass);
+    out += QLatin1StringView("\" x=\"");
+    appendUnits(out, x);
+    out += QLatin1StringView("\" y=\"");
+    appendUnits(out, y);
+    out += QLatin1StringView("\">");
+    appendHtmlText(out, text);
+    out += QLatin1StringView("</text>");
 }
 
 void appendMonthChart(QString& out, const std::vector<MonthCount>& months, int firstMonth,

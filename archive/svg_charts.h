@@ -30,5 +30,7 @@ void appendMonthChart(QString& out, const std::vector<MonthCount>& months, int f
 
 // Appends a number of the view box's units, to a tenth.
 void appendUnits(QString& out, double units);
+// Appends an SVG text element of the style sheet's class cssClass at x, y (the text escaped).
+void appendText(QString& out, const char* cssClass, double x, double y, QStringView text);
 
 } // namespace velmoran
