@@ -144,20 +144,11 @@ int runArchive(const QStringList& arguments, QIODevice& output, QIODevice& error
 
     ArchiveOptions options;
     options.media = !parser.isSet(noMedia);
-    for (const auto& [option, moment, parse] :
-         {std::tuple{&since, &options.sinceMs, &parseMoment},
-          std::tuple{&until, &options.untilMs, &parseUntil}}) {
-        if (!parser.isSet(*option))
-            continue;
-        const QString value = parser.value(*option);
-        *moment = parse(value);
-        if (!*moment)
-            return usageFailure(errors, ProgramName,
-                                QStringLiteral("--%1 %2 is no date; give YYYY-MM-DD or "
-                                               "YYYY-MM-DDTHH:MM[:SS], optionally ending "
-                                               "in Z or an offset such as +01:00.")
-                                    .arg(option->names().constLast(), value));
-    }
+    for (const auto& [option, moment, parse] : {std::tuple{&since, &options.sinceMs, &parseMoment},
+                                                std::tuple{&until, &options.untilMs, &parseUntil}})
+        if (const std::optional<int> failed =
+                readDateOption(parser, *option, parse, *moment, ProgramName, errors))
+            return *failed;
 
     QStringList files = parser.positionalArguments();
     if (files.isEmpty())

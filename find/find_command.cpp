@@ -440,18 +440,10 @@ int runFind(const QStringList& arguments, QIODevice& output, QIODevice& errors,
 
     MessageFilter filter;
     for (const auto& [option, moment] :
-         {std::pair{&after, &filter.afterMs}, std::pair{&before, &filter.beforeMs}}) {
-        if (!parser.isSet(*option))
-            continue;
-        const QString value = parser.value(*option);
-        *moment = parseMoment(value);
-        if (!*moment)
-            return usageFailure(errors, ProgramName,
-                                QStringLiteral("--%1 %2 is no date; give YYYY-MM-DD or "
-                                               "YYYY-MM-DDTHH:MM[:SS], optionally ending "
-                                               "in Z or an offset such as +01:00.")
-                                    .arg(option->names().constLast(), value));
-    }
+         {std::pair{&after, &filter.afterMs}, std::pair{&before, &filter.beforeMs}})
+        if (const std::optional<int> failed =
+                readDateOption(parser, *option, &parseMoment, *moment, ProgramName, errors))
+            return *failed;
     filter.sender = parser.value(from);
 
     QStringList files = parser.positionalArguments();

@@ -68,4 +68,23 @@ std::optional<int> parseCommandLine(QCommandLineParser& parser, const QStringLis
     return std::nullopt;
 }
 
+std::optional<int> readDateOption(const QCommandLineParser& parser,
+                                  const QCommandLineOption& option,
+                                  std::optional<qint64> (*parse)(const QString&),
+                                  std::optional<qint64>& moment, const char* program,
+                                  QIODevice& errors)
+{
+    if (!parser.isSet(option))
+        return std::nullopt;
+    const QString value = parser.value(option);
+    moment = parse(value);
+    if (moment)
+        return std::nullopt;
+    return usageFailure(errors, program,
+                        QStringLiteral("--%1 %2 is no date; give YYYY-MM-DD or "
+                                       "YYYY-MM-DDTHH:MM[:SS], optionally ending "
+                                       "in Z or an offset such as +01:00.")
+                            .arg(option.names().constLast(), value));
+}
+
 } // namespace velmoran

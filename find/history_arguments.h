@@ -43,4 +43,13 @@ int usageFailure(QIODevice& errors, const char* program, const QString& text);
 std::optional<int> parseCommandLine(QCommandLineParser& parser, const QStringList& arguments,
                                     const char* program, QIODevice& output, QIODevice& errors);
 
+// Reads a date option, when it is set, into moment with parse (parseMoment or a variant).
+// Answers the exit status 2 once a value that is no date is told on errors; nothing when the
+// option is unset or read.
+std::optional<int> readDateOption(const QCommandLineParser& parser,
+                                  const QCommandLineOption& option,
+                                  std::optional<qint64> (*parse)(const QString&),
+                                  std::optional<qint64>& moment, const char* program,
+                                  QIODevice& errors);
+
 } // namespace velmoran

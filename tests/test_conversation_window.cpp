@@ -13,6 +13,7 @@
 #include "chat/chat_service.h"
 #include "chat/sample_history.h"
 #include "chat/shared_file_archive.h"
+#include "history_builder.h"
 #include "history_files.h"
 #include "local_zone.h"
 #include "scoped_environment.h"
@@ -171,19 +172,16 @@ QStringList filesUnder(const QString& folder)
 // by its partner.
 std::shared_ptr<ChatHistory> historyOfNames(const QStringList& names)
 {
-    auto history = std::make_shared<ChatHistory>();
+    std::vector<test::ChatData> chats;
     qint64 t = 1'600'000'000'000;
     for (const QString& name : names) {
-        HistoryChat chat;
-        chat.peerHandle = QStringLiteral("peer%1").arg(history->chats.size());
-        chat.id = QStringLiteral("8:") + chat.peerHandle;
-        chat.name = name;
+        const QString peer = QStringLiteral("peer%1").arg(chats.size());
+        test::ChatData chat{peer, {}, QStringLiteral("8:") + peer, name};
         for (int i = 0; i < 3; ++i)
-            chat.messages.push_back({t += 60'000, name, QStringLiteral("hello %1").arg(i)});
-        history->contacts << chat.peerHandle;
-        history->chats.push_back(std::move(chat));
+            chat.messages.push_back({t += 60'000, {}, name, QStringLiteral("hello %1").arg(i)});
+        chats.push_back(std::move(chat));
     }
-    return history;
+    return std::make_shared<ChatHistory>(test::historyOf(chats));
 }
 
 // A history of one chat with peer0, read from archive, whose one message shares file.

@@ -2,6 +2,7 @@
 // after the last whole message or conversation. Wherever the cuts fall, the history (and any
 // failure) must be the one a read of the whole document gives.
 #include "chat/export_reader.h"
+#include "chat/export_windows.h"
 #include "chat/message_sieve.h"
 #include "core/failure.h"
 #include "export_builder.h"
@@ -180,6 +181,29 @@ class ExportWindowsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // A window may end only right after a string's closing quote; an escaped quote, or one
+    // after an escaped backslash, never counts as one.
+    void cutsFallAfterClosingQuotesOnly()
+    {
+        const struct {
+            std::string_view json;
+            size_t limit;
+            size_t cut;
+        } cases[] = {
+            {"{'a':'x\\'y'}", 12, 11}, // after 'x\'y'
+            {"{'a':'x\\'y'}", 10, 4},  // not after the escaped quote: after 'a'
+            {"{'a':'x\\\\'}", 11, 4},  // a quote after an escaped backslash is left alone
+            {"{'a':[1,2]}", 11, 4},    // numbers and brackets end nothing
+            {"{'a", 3, 0},             // no string closes before the limit
+        };
+        for (const auto& c : cases) {
+            // Written with ' for " to stay readable.
+            std::string json(c.json);
+            std::replace(json.begin(), json.end(), '\'', '"');
+            QCOMPARE(ExportWindows::cutAfterString(json, 0, c.limit), c.cut);
+        }
+    }
+
     void everyCutGivesTheSameHistory_data()
     {
         QTest::addColumn<QByteArray>("json");

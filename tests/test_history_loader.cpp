@@ -191,21 +191,27 @@ private slots:
 
     void mergeKeepsTimeOrderAcrossSourcesAndSenders()
     {
-        const auto a = test::sharedHistory(
-            {{u"p"_s, {{1000, {}, u"P"_s, u"x"_s}, {3000, {}, u"P"_s, u"z"_s}}}});
+        const auto a = test::sharedHistory({{u"p"_s,
+                                             {{1000, {}, u"P"_s, u"x"_s},
+                                              {3000, {}, u"P"_s, u"z"_s},
+                                              {4000, {}, u"P"_s, u"a1"_s},
+                                              {4000, {}, u"P"_s, u"a2"_s}}}});
         const auto b = test::sharedHistory({{u"p"_s,
                                              {{2000, {}, u"P"_s, u"y"_s},
                                               {3000, {}, u"Q"_s, u"z"_s},
                                               {3000, {}, u"P"_s, u"z"_s},
-                                              {3500, {}, u"P"_s, u"z"_s}}}},
+                                              {3500, {}, u"P"_s, u"z"_s},
+                                              {4000, {}, u"Q"_s, u"b1"_s}}}},
                                            QStringList());
         const ChatHistory merged = mergeHistories({a, b});
         QCOMPARE(merged.chats.size(), size_t(1));
         // The first source's (3000, P, z) stands for one of the second's two; the other stays,
-        // and another sender's is no duplicate.
+        // and another sender's is no duplicate. Messages of the same moment keep the order of
+        // the sources, then their order in each.
         QCOMPARE(test::dumpMessages(merged.chats[0]),
                  QStringList({u"1000  [P] x"_s, u"2000  [P] y"_s, u"3000  [P] z"_s,
-                              u"3000  [Q] z"_s, u"3500  [P] z"_s}));
+                              u"3000  [Q] z"_s, u"3500  [P] z"_s, u"4000  [P] a1"_s,
+                              u"4000  [P] a2"_s, u"4000  [Q] b1"_s}));
         QVERIFY(merged.contacts == QStringList{QStringLiteral("p")});
     }
 
