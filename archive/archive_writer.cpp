@@ -82,6 +82,7 @@ td.n { text-align: right; white-space: nowrap; }
 #search button, button.more { font: inherit; padding: 0.35rem 0.9rem; border-radius: 0.3rem;
   border: 1px solid var(--quiet); background: var(--quote); color: var(--fg); cursor: pointer; }
 #search p { flex-basis: 100%; margin: 0; font-size: 0.85rem; }
+.searching table { display: none; }
 #results h3 { font-size: 1rem; margin: 1rem 0 0.2rem; }
 ol.hits { list-style: none; margin: 0; padding: 0; }
 ol.hits li { padding: 0.3rem 0.6rem; margin: 0.2rem 0; border-left: 3px solid var(--line); }
@@ -233,8 +234,10 @@ void writeIndex(const ChatHistory& history, const QString& folder,
                                                .arg(locale.toString(qint64(conversations.size())));
         out += QLatin1StringView(", newest first &middot; <a href=\"stats.html\">Statistics</a>"
                                  "</p>\n");
-        if (page == 0)
+        if (page == 0) {
             out += QLatin1StringView(SearchBox);
+            appendPageScript(out, search);
+        }
         appendIndexNavigation(out, page, pageStarts.size());
         out += QLatin1StringView("<table><thead><tr><th>Conversation</th><th>Kind</th>"
                                  "<th>Members</th><th>Messages</th><th>First</th><th>Last</th>"

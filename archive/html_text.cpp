@@ -60,14 +60,16 @@ void appendPageHead(QString& out, QStringView title, QLatin1StringView root,
     out += QLatin1StringView("</title><link rel=\"stylesheet\" href=\"");
     out += root;
     out += QLatin1StringView("style.css\">");
-    if (script) {
-        out += QLatin1StringView("<script src=\"");
-        appendHtmlText(out, script->source);
-        out += QLatin1StringView("\" nonce=\"");
-        appendHtmlText(out, script->nonce);
-        out += QLatin1StringView("\" defer></script>");
-    }
     out += QLatin1StringView("</head>\n<body>\n");
+}
+
+void appendPageScript(QString& out, const PageScript& script)
+{
+    out += QLatin1StringView("<script src=\"");
+    appendHtmlText(out, script.source);
+    out += QLatin1StringView("\" nonce=\"");
+    appendHtmlText(out, script.nonce);
+    out += QLatin1StringView("\"></script>\n");
 }
 
 void appendJsText(QString& out, QStringView text)

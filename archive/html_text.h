@@ -22,10 +22,12 @@ struct PageScript {
 
 // The start of a page up to its body: UTF-8, the viewport, no scripts or outside requests
 // allowed, the title (escaped) and the style sheet at root ("" or "../") + "style.css". Given a
-// script, the page runs it (deferred) and scripts it adds carrying the nonce, and its forms may
-// go to the archive's own pages; nothing else runs.
+// script, the page may run it (appendPageScript) and scripts it adds carrying the nonce, and its
+// forms may go to the archive's own pages; nothing else runs.
 void appendPageHead(QString& out, QStringView title, QLatin1StringView root,
                     const PageScript* script = nullptr);
+// The element that runs script where it stands in the body, as the parser reaches it.
+void appendPageScript(QString& out, const PageScript& script);
 
 // text as a JavaScript string literal, quotes included, that cannot end a script element or
 // line: quotes and backslashes escaped, < > &, control characters and U+2028/U+2029 as \x or

@@ -5,7 +5,8 @@ namespace velmoran {
 // Written to search/search.js as it stands. It loads the index's files as script elements (a
 // page opened from disk may not fetch them), each carrying the page's nonce, and builds the
 // results with DOM calls and textContent only. It splits a query as forEachSearchTerm splits
-// a message (archive/search_index.cpp); a change to one is a change to both.
+// a message (archive/search_index.cpp); a change to one is a change to both. The page runs it
+// as its parser reaches it, right after the search box and before the list of conversations.
 const char SearchScript[] = R"js('use strict';
 (() => {
   const nonce = document.currentScript.nonce;
@@ -339,7 +340,12 @@ const char SearchScript[] = R"js('use strict';
   if (query && query.trim()) {
     box.value = query;
     document.title = query + ' \u2014 ' + document.title;
-    search(query.trim()).catch(failed);
+    // The list of conversations below waits until the first results are in: laying out a
+    // long table first would hold them back.
+    document.documentElement.classList.add('searching');
+    search(query.trim())
+      .catch(failed)
+      .finally(() => document.documentElement.classList.remove('searching'));
   }
 })();
 )js";

@@ -180,6 +180,9 @@ void TestArchiveBrowser::searchFinds()
             QVERIFY2(article.contains(word, Qt::CaseInsensitive), qPrintable(link));
     }
     QVERIFY(page.contains(found.isEmpty() ? u"No message holds"_s : u"<mark>"_s));
+    // The list of conversations, held back while searching, shows again.
+    QVERIFY(!page.contains(u"class=\"searching\""_s));
+    QVERIFY(page.contains(u"<table>"_s));
 }
 
 void TestArchiveBrowser::nothingRuns_data()
