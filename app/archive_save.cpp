@@ -242,7 +242,10 @@ void ArchiveSave::save(bool wholeHistory)
     bool stopped = false;
     try {
         destination = archiveDestination(chosen, name);
-        ArchiveFolder folder(destination, history->sourceFiles);
+        ArchiveFolder folder(destination, history->sourceFiles, [this] {
+            if (!m_closing && eventsDue())
+                runEvents();
+        });
         if (folder.kind() == ArchiveFolder::Kind::Earlier
             && !m_platform.dialogs.warningQuestion(
                 tr("The folder \"%1\" holds an archive saved earlier.\r\rReplace it with the "
@@ -299,9 +302,9 @@ void ArchiveSave::save(bool wholeHistory)
 
 bool ArchiveSave::showProgress(const QString& what, qint64 done, qint64 total)
 {
-    // Events run at the pump's pace; the writer tells progress every thousand messages or so,
-    // and between pieces of the shared files it copies.
-    if (m_pump.minimumInterval() <= 0 || m_sinceYield.elapsed() >= m_pump.minimumInterval()) {
+    // The writer tells progress every thousand messages or so, and between pieces of the
+    // shared files it copies.
+    if (eventsDue()) {
         if (done > 0 && total > 0) {
             const QLocale locale;
             m_bar->setRange(0, 1000);
@@ -309,15 +312,26 @@ bool ArchiveSave::showProgress(const QString& what, qint64 done, qint64 total)
             m_label->setText(tr("Saving %1: %2 of %3 messages")
                                  .arg(what, locale.toString(done), locale.toString(total)));
         }
-        try {
-            m_pump.yieldNow();
-        } catch (const ProgramClosing&) {
-            // Never thrown through the writer: it stops at this answer and cleans up.
-            m_closing = true;
-        }
-        m_sinceYield.restart();
+        runEvents();
     }
     return !m_stopRequested && !m_closing;
+}
+
+bool ArchiveSave::eventsDue() const
+{
+    return m_pump.minimumInterval() <= 0 || m_sinceYield.elapsed() >= m_pump.minimumInterval();
+}
+
+void ArchiveSave::runEvents()
+{
+    try {
+        m_pump.yieldNow();
+    } catch (const ProgramClosing&) {
+        // Never thrown through the writer or a folder's removal: they stop, or finish, at
+        // this answer and clean up.
+        m_closing = true;
+    }
+    m_sinceYield.restart();
 }
 
 void ArchiveSave::openFolder()

@@ -68,6 +68,10 @@ public:
 private:
     void save(bool wholeHistory);
     bool showProgress(const QString& name, qint64 done, qint64 total);
+    // Whether window events are due, at the pump's pace; letting them run notes a closing
+    // program in m_closing instead of throwing.
+    bool eventsDue() const;
+    void runEvents();
     void setBusy(bool busy);
     void tell(const QString& text, bool done);
     void openFolder();

@@ -3,6 +3,7 @@
 #include "core/failure.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -53,10 +54,33 @@ void renameOrFail(const QString& from, const QString& to)
                 .arg(shown(from), shown(to), QString::fromLocal8Bit(std::strerror(errno))));
 }
 
+// Removes folder with everything in it, calling pace every sixteen files. Links are removed,
+// never followed.
+void removeFolder(const QString& folder, const std::function<void()>& pace)
+{
+    if (pace) {
+        QDirIterator entries(folder,
+                             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+        int removed = 0;
+        while (entries.hasNext()) {
+            const QFileInfo entry = entries.nextFileInfo();
+            if (entry.isDir() && !entry.isSymLink())
+                continue;
+            QFile::remove(entry.filePath());
+            if (++removed % 16 == 0)
+                pace();
+        }
+    }
+    QDir(folder).removeRecursively();
+}
+
 } // namespace
 
-ArchiveFolder::ArchiveFolder(const QString& path, const QStringList& historyFiles)
+ArchiveFolder::ArchiveFolder(const QString& path, const QStringList& historyFiles,
+                             std::function<void()> pace)
     : m_path(QDir::cleanPath(QFileInfo(path).absoluteFilePath()))
+    , m_pace(std::move(pace))
 {
     const QFileInfo info(m_path);
     if (QFileInfo(m_path).fileName().isEmpty())
@@ -85,7 +109,11 @@ ArchiveFolder::ArchiveFolder(const QString& path, const QStringList& historyFile
     m_kind = Kind::Earlier;
 }
 
-ArchiveFolder::~ArchiveFolder() = default;
+ArchiveFolder::~ArchiveFolder()
+{
+    if (m_temporary && m_temporary->autoRemove())
+        removeFolder(m_temporary->path(), m_pace);
+}
 
 QString ArchiveFolder::begin()
 {
@@ -135,7 +163,7 @@ void ArchiveFolder::commit()
         throw;
     }
     m_temporary->setAutoRemove(false);
-    // aside, now the earlier archive, is removed as it goes out of scope.
+    removeFolder(aside.path(), m_pace); // now the earlier archive
 }
 
 } // namespace velmoran

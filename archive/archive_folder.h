@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QTemporaryDir;
@@ -23,7 +24,11 @@ public:
     // Checks the path. Throws Failure, and makes nothing, when it is anything else (a file, a
     // link, a folder holding other things), or an earlier archive that holds one of
     // historyFiles (replacing it would remove that file).
-    ArchiveFolder(const QString& path, const QStringList& historyFiles);
+    // pace is called every sixteen files while a folder is removed (the temporary one after
+    // a stop or failure, the earlier archive once replaced), so a window can let its events
+    // run meanwhile; it must not throw.
+    ArchiveFolder(const QString& path, const QStringList& historyFiles,
+                  std::function<void()> pace = {});
     ~ArchiveFolder();
     ArchiveFolder(const ArchiveFolder&) = delete;
     ArchiveFolder& operator=(const ArchiveFolder&) = delete;
@@ -41,6 +46,7 @@ public:
 private:
     QString m_path;
     Kind m_kind = Kind::New;
+    std::function<void()> m_pace;
     std::unique_ptr<QTemporaryDir> m_temporary;
 };
 

@@ -7,6 +7,7 @@
 #include "chat/history_loader.h"
 #include "chat/message_text.h"
 #include "export_builder.h"
+#include "history_builder.h"
 #include "history_files.h"
 
 #include <QDir>
@@ -285,16 +286,39 @@ void TestArchiveWriter::indexSplits()
 
 void TestArchiveWriter::stoppedArchiveLeavesNothing()
 {
+    // Forty conversations: over a hundred files to remove.
+    std::vector<test::ChatData> chats;
+    for (int i = 0; i < 40; ++i)
+        chats.push_back({u"p%1"_s.arg(i), {{1'600'000'000'000 + i, u"p"_s, u"P"_s, u"hi"_s}}});
+    const ChatHistory history = test::historyOf(chats);
     QTemporaryDir dir;
     const QString target = dir.filePath(u"out"_s);
+    int paced = 0;
     {
-        ArchiveFolder folder(target, {});
+        ArchiveFolder folder(target, {}, [&] { ++paced; });
         const QString temporary = folder.begin();
         QVERIFY(QFileInfo(temporary).isDir());
-        QVERIFY(!writeArchive(m_history, temporary, {}, [](qint64, qint64) { return false; }));
+        QVERIFY(writeArchive(history, temporary, {},
+                             [](qint64 done, qint64 total) { return done < total; })
+                == std::nullopt);
     }
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());
+    // Removing what was written let a window's events run now and then.
+    QVERIFY(paced > 0);
+
+    // An earlier archive replaced: removed whole once the new one stands, at the same pace.
+    for (const int round : {1, 2}) {
+        paced = 0;
+        ArchiveFolder folder(target, {}, [&] { ++paced; });
+        QCOMPARE(folder.kind(),
+                 round == 1 ? ArchiveFolder::Kind::New : ArchiveFolder::Kind::Earlier);
+        QVERIFY(writeArchive(history, folder.begin(), {}));
+        folder.commit();
+        QVERIFY(round == 1 ? paced == 0 : paced > 0);
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{u"out"_s});
 }
 
 QTEST_GUILESS_MAIN(TestArchiveWriter)
