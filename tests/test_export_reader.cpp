@@ -27,14 +27,6 @@ namespace {
 // A small export covering every kind of conversation and message the reader must map.
 const QByteArray exportJson = readFixture("export_small.json");
 
-qint64 ms(const char* iso)
-{
-    qint64 value = 0;
-    if (!parseIsoTimestampMs(iso, value))
-        qFatal("bad test timestamp %s", iso);
-    return value;
-}
-
 QString plain(const QByteArray& markup)
 {
     std::string out;
@@ -42,17 +34,15 @@ QString plain(const QByteArray& markup)
     return QString::fromStdString(out);
 }
 
+using test::conversationText;
+using test::exportText;
+using test::jsonText;
 using test::str;
 
-// An export of the given conversations (JSON objects, comma-separated), or of conversations
-// built.
+// An export of the given conversations, JSON objects written by hand and comma-separated.
 QByteArray exportOf(const QByteArray& conversations)
 {
     return "{\"userId\":\"8:me\",\"conversations\":[" + conversations + "]}";
-}
-QByteArray exportOf(const std::vector<test::JsonConversation>& conversations)
-{
-    return test::exportText(conversations);
 }
 
 // A text message "x" at a time (JSON text), with more members after the others when given
@@ -63,7 +53,13 @@ test::JsonMessage textAt(const QByteArray& time, const QByteArray& more = {})
 }
 QByteArray messageAt(const QByteArray& time, const QByteArray& more = {})
 {
-    return test::jsonText(textAt(time, more));
+    return jsonText(textAt(time, more));
+}
+
+// A text message "x" at a time, from a sender under a display name (JSON text: quoted, or null).
+test::JsonMessage said(const char* time, const char* sender, const QByteArray& name)
+{
+    return textAt(str(time), R"("from":")" + QByteArray(sender) + R"(","displayName":)" + name);
 }
 
 const ChatHistory& parsed(const QByteArray& json, ChatHistory& history)
@@ -94,7 +90,7 @@ private slots:
         // Arrival order, the two messages of the same millisecond in file order.
         QCOMPARE(anna[0].senderDisplayName, QStringLiteral("me.myself"));
         QCOMPARE(anna[0].body, QStringLiteral("first \u00e9 \U0001F600"));
-        QCOMPARE(anna[0].timestampMs, ms("2021-03-04T05:06:07Z"));
+        QCOMPARE(anna[0].timestampMs, test::Utc("2021-03-04T05:06:07Z").ms);
         QCOMPARE(anna[1].senderDisplayName, QStringLiteral("anna.k"));
         QCOMPARE(anna[1].body, QStringLiteral("To view this shared photo, go to: u"));
         QCOMPARE(anna[1].timestampMs, anna[0].timestampMs);
@@ -120,7 +116,7 @@ private slots:
                                             .type = str("RichText"),
                                             .content = "null"};
         const ChatHistory history = parseExportJson(
-            test::exportText({{str("8:a"), {noContent, nullContent}}}, {}), u"messages.json"_s);
+            exportText({{str("8:a"), {noContent, nullContent}}}, {}), u"messages.json"_s);
         QCOMPARE(history.chats[0].messages.size(), size_t(2));
         QCOMPARE(history.chats[0].messages[0].body, QString());
         QCOMPARE(history.chats[0].messages[1].body, QString());
@@ -138,93 +134,74 @@ private slots:
         const QString group = QStringLiteral("19:abc@thread.skype");
         const QStringList two = {QStringLiteral("8:live:anna"), QStringLiteral("8:bob")};
         const QByteArray annaAndBob = "[\\\"8:live:anna\\\",\\\"8:bob\\\"]";
-        // Messages that name anna, so a group without a topic can be named after its members.
-        const QByteArray annaSpeaks =
-            "\"MessageList\":["
-            + messageAt("\"2021-01-01T00:00:00Z\"",
-                        "\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"")
-            + "]";
+        const QByteArray anna = str("8:live:anna"), groupId = str(group.toUtf8());
+        const QByteArray listed = "\"threadProperties\":{\"members\":\"" + annaAndBob + "\"}";
+        // A message that names anna, so a group without a topic can be named after its members.
+        const test::JsonMessage annaSpeaks =
+            said("2021-01-01T00:00:00Z", "8:live:anna", "\"Anna K\"");
+        // A group without messages, with the given thread properties (JSON text) and name.
+        auto groupWith = [&](const QByteArray& properties, const QByteArray& name = {}) {
+            return conversationText({groupId, {}, name, R"("threadProperties":)" + properties});
+        };
         QTest::newRow("one-to-one, named")
-            << QByteArray("{\"id\":\"8:live:anna\",\"displayName\":\"Anna K\",\"MessageList\":[]}")
-            << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
-            << QStringLiteral("Anna K") << QStringList();
+            << conversationText({anna, {}, str("Anna K")}) << QStringLiteral("8:live:anna")
+            << int(ConversationKind::OneToOne) << QStringLiteral("Anna K") << QStringList();
         QTest::newRow("one-to-one, unnamed")
             << QByteArray("{\"displayName\":null,\"MessageList\":[],\"id\":\"8:live:anna\"}")
             << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
             << QStringLiteral("live:anna") << QStringList();
         // Unnamed, but the partner's messages say who they are: the latest name they used.
-        QTest::newRow("one-to-one, named by the partner's messages") << QByteArray(
-            "{\"id\":\"8:live:anna\",\"displayName\":null,\"MessageList\":["
-            + messageAt("\"2021-01-01T00:00:00Z\"",
-                        "\"from\":\"8:live:anna\",\"displayName\":\"Anna K\"")
-            + ","
-            + messageAt("\"2021-01-02T00:00:00Z\"",
-                        "\"from\":\"8:live:anna\",\"displayName\":\"Anna Kowalska\"")
-            + ","
-            + messageAt("\"2021-01-03T00:00:00Z\"", "\"from\":\"8:live:anna\",\"displayName\":null")
-            + ","
-            + messageAt("\"2021-01-04T00:00:00Z\"", "\"from\":\"8:me\",\"displayName\":\"Me\"")
-            + "]}") << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
-                                                                     << QStringLiteral(
-                                                                            "Anna Kowalska")
-                                                                     << QStringList();
-        QTest::newRow("one-to-one, only my own messages") << QByteArray(
-            "{\"id\":\"8:live:anna\",\"MessageList\":["
-            + messageAt("\"2021-01-04T00:00:00Z\"", "\"from\":\"8:me\",\"displayName\":\"Me\"")
-            + "]}") << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
-                                                          << QStringLiteral("live:anna")
-                                                          << QStringList();
+        QTest::newRow("one-to-one, named by the partner's messages")
+            << conversationText(
+                   {anna,
+                    {annaSpeaks, said("2021-01-02T00:00:00Z", "8:live:anna", "\"Anna Kowalska\""),
+                     said("2021-01-03T00:00:00Z", "8:live:anna", "null"),
+                     said("2021-01-04T00:00:00Z", "8:me", "\"Me\"")},
+                    "null"})
+            << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
+            << QStringLiteral("Anna Kowalska") << QStringList();
+        QTest::newRow("one-to-one, only my own messages")
+            << conversationText({anna, {said("2021-01-04T00:00:00Z", "8:me", "\"Me\"")}})
+            << QStringLiteral("8:live:anna") << int(ConversationKind::OneToOne)
+            << QStringLiteral("live:anna") << QStringList();
         QTest::newRow("group with topic")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"displayName\":\"Old\","
-                          "\"threadProperties\":{\"topic\":\"Trip\",\"members\":\""
-                          + annaAndBob + "\"},\"MessageList\":[]}")
+            << groupWith("{\"topic\":\"Trip\",\"members\":\"" + annaAndBob + "\"}", str("Old"))
             << group << int(ConversationKind::Group) << QStringLiteral("Trip") << two;
         QTest::newRow("group, topic after the messages")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\"," + annaSpeaks
-                          + ",\"threadProperties\":{\"members\":\"" + annaAndBob
+            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"MessageList\":[" + jsonText(annaSpeaks)
+                          + "],\"threadProperties\":{\"members\":\"" + annaAndBob
                           + "\",\"topic\":\"Trip\"}}")
             << group << int(ConversationKind::Group) << QStringLiteral("Trip") << two;
         QTest::newRow("group without topic")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"displayName\":\"Team\","
-                          "\"threadProperties\":{\"topic\":null},\"MessageList\":[]}")
-            << group << int(ConversationKind::Group) << QStringLiteral("Team") << QStringList();
+            << groupWith(R"({"topic":null})", str("Team")) << group << int(ConversationKind::Group)
+            << QStringLiteral("Team") << QStringList();
         QTest::newRow("group named by its members")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":\""
-                          + annaAndBob + "\"}," + annaSpeaks + "}")
-            << group << int(ConversationKind::Group) << QStringLiteral("Anna K, bob") << two;
+            << conversationText({groupId, {annaSpeaks}, {}, listed}) << group
+            << int(ConversationKind::Group) << QStringLiteral("Anna K, bob") << two;
         QTest::newRow("group without anything")
-            << QByteArray(
-                   "{\"id\":\"19:abc@thread.skype\",\"threadProperties\":null,\"MessageList\":[]}")
-            << group << int(ConversationKind::Group) << group << QStringList();
+            << groupWith("null") << group << int(ConversationKind::Group) << group << QStringList();
         QTest::newRow("members a real list")
-            << QByteArray(
-                   "{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":[\"8:live:"
-                   "anna\",{\"id\":\"8:bob\",\"role\":\"User\"},7]},\"MessageList\":[]}")
-            << group << int(ConversationKind::Group) << QStringLiteral("live:anna, bob") << two;
+            << groupWith(R"({"members":["8:live:anna",{"id":"8:bob","role":"User"},7]})") << group
+            << int(ConversationKind::Group) << QStringLiteral("live:anna, bob") << two;
         QTest::newRow("members garbage")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":\"["
-                          "\\\"8:a\\\", oops\"},\"MessageList\":[]}")
-            << group << int(ConversationKind::Group) << group << QStringList();
-        QTest::newRow("members a number")
-            << QByteArray("{\"id\":\"19:abc@thread.skype\",\"threadProperties\":{\"members\":5,"
-                          "\"topic\":7},\"MessageList\":[]}")
-            << group << int(ConversationKind::Group) << group << QStringList();
+            << groupWith("{\"members\":\"[\\\"8:a\\\", oops\"}") << group
+            << int(ConversationKind::Group) << group << QStringList();
+        QTest::newRow("members a number") << groupWith(R"({"members":5,"topic":7})") << group
+                                          << int(ConversationKind::Group) << group << QStringList();
         QTest::newRow("properties a text")
-            << QByteArray(
-                   "{\"id\":\"19:abc@thread.skype\",\"threadProperties\":\"x\",\"MessageList\":[]}")
-            << group << int(ConversationKind::Group) << group << QStringList();
-        QTest::newRow("bot") << QByteArray(
-            "{\"id\":\"28:concierge\",\"displayName\":\"Concierge\",\"MessageList\":[]}")
+            << groupWith(R"("x")") << group << int(ConversationKind::Group) << group
+            << QStringList();
+        QTest::newRow("bot") << conversationText({str("28:concierge"), {}, str("Concierge")})
                              << QStringLiteral("28:concierge") << int(ConversationKind::Bot)
                              << QStringLiteral("Concierge") << QStringList();
-        QTest::newRow("other") << QByteArray("{\"id\":\"48:notes\",\"MessageList\":[]}")
-                               << QStringLiteral("48:notes") << int(ConversationKind::Other)
-                               << QStringLiteral("48:notes") << QStringList();
+        QTest::newRow("other") << conversationText({str("48:notes")}) << QStringLiteral("48:notes")
+                               << int(ConversationKind::Other) << QStringLiteral("48:notes")
+                               << QStringList();
         // An id that starts with a byte-order mark is kept as written, and so is no "8:" id.
         const QString marked = QChar(0xFEFF) + QStringLiteral("8:bob");
         QTest::newRow("id after a byte-order mark")
-            << QByteArray("{\"id\":\"\xEF\xBB\xBF"
-                          "8:bob\",\"MessageList\":[]}")
+            << conversationText({str("\xEF\xBB\xBF"
+                                     "8:bob")})
             << marked << int(ConversationKind::Other) << marked << QStringList();
     }
 
@@ -322,7 +299,7 @@ private slots:
                                       .content = str(escaped)};
         test::JsonMessage second = first;
         second.time = str("2021-01-01T00:00:01Z");
-        const QByteArray json = exportOf({{str("8:bob"), {first, second}}});
+        const QByteArray json = exportText({{str("8:bob"), {first, second}}});
         ChatHistory history;
         const auto& messages = parsed(json, history).chats.at(0).messages;
         QCOMPARE(messages.size(), size_t(2));
@@ -379,12 +356,12 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, body);
         QFETCH(int, notUtf8);
-        const QByteArray json =
-            exportOf("{\"id\":\"8:a\",\"MessageList\":[{\"originalarrivaltime\":\"2021-01-01T00:00:"
-                     "00Z\",\"messagetype\":\"Text\","
-                     "\"displayName\":\"Ann \\ud83d\",\"content\":\""
-                     + content + "\"},"
-                     + messageAt("\"2021-01-01T00:00:01Z\"", "\"content\":\"next\"") + "]}");
+        const test::JsonMessage bad{.id = {},
+                                    .time = str("2021-01-01T00:00:00Z"),
+                                    .displayName = str("Ann \\ud83d"),
+                                    .content = str(content)};
+        const QByteArray json = exportText(
+            {{str("8:a"), {bad, textAt(str("2021-01-01T00:00:01Z"), "\"content\":\"next\"")}}});
         ChatHistory history;
         const auto& messages = parsed(json, history).chats.at(0).messages;
         QCOMPARE(messages.size(), size_t(2));
@@ -430,16 +407,12 @@ private slots:
         QFETCH(QByteArray, time);
         QFETCH(QString, reason);
         // The conversation's id comes after its messages: the place is still told by it.
-        const QByteArray json =
-            exportOf("{\"id\":\"8:a\",\"MessageList\":[" + messageAt("\"2021-01-01T00:00:00Z\"")
-                     + "]},"
-                       "{\"MessageList\":["
-                     + messageAt("\"2021-01-01T00:00:00Z\"")
-                     + ","
-                       "{\"id\":\"1617\",\"originalarrivaltime\":"
-                     + time + ",\"messagetype\":\"Text\",\"content\":\"bad\"},"
-                     + messageAt("\"2021-01-01T00:00:02Z\"", "\"content\":\"after\"")
-                     + "],\"id\":\"19:g@thread.skype\"}");
+        const test::JsonMessage first = textAt(str("2021-01-01T00:00:00Z"));
+        const QByteArray bad = jsonText({.id = str("1617"), .time = time, .content = str("bad")});
+        const QByteArray after = messageAt(str("2021-01-01T00:00:02Z"), "\"content\":\"after\"");
+        const QByteArray json = exportOf(conversationText({str("8:a"), {first}})
+                                         + ",{\"MessageList\":[" + jsonText(first) + ',' + bad + ','
+                                         + after + "],\"id\":\"19:g@thread.skype\"}");
         ChatHistory history;
         parsed(json, history);
         QCOMPARE(history.chats.size(), size_t(2));
@@ -501,42 +474,38 @@ private slots:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("senderId");
         QTest::addColumn<QString>("name");
-        auto from = [](const char* time, const char* sender, const char* name) {
-            return textAt(str(time),
-                          R"("from":")" + QByteArray(sender) + R"(","displayName":)" + name);
-        };
         const test::JsonMessage named =
-            from("2021-01-01T00:00:00Z", "8:me.myself", "\"Me Myself\"");
-        const test::JsonMessage unnamed = from("2021-01-02T00:00:00Z", "8:me.myself", "null");
+            said("2021-01-01T00:00:00Z", "8:me.myself", "\"Me Myself\"");
+        const test::JsonMessage unnamed = said("2021-01-02T00:00:00Z", "8:me.myself", "null");
         const QByteArray anna = str("8:anna"), group = str("19:g@thread.skype");
         QTest::newRow("a message without a name, after a named one")
-            << exportOf({{anna, {named, unnamed}}}) << u"me.myself"_s << u"Me Myself"_s;
+            << exportText({{anna, {named, unnamed}}}) << u"me.myself"_s << u"Me Myself"_s;
         QTest::newRow("the same, asked with the 8: of the id")
-            << exportOf({{anna, {unnamed, named}}}) << u"8:me.myself"_s << u"Me Myself"_s;
+            << exportText({{anna, {unnamed, named}}}) << u"8:me.myself"_s << u"Me Myself"_s;
         QTest::newRow("the latest name over every chat, whatever the file order")
-            << exportOf({{anna, {from("2022-05-01T00:00:00Z", "8:anna", "\"Anna New\"")}},
-                         {group, {from("2021-05-01T00:00:00Z", "8:anna", "\"Anna Old\"")}}})
+            << exportText({{anna, {said("2022-05-01T00:00:00Z", "8:anna", "\"Anna New\"")}},
+                           {group, {said("2021-05-01T00:00:00Z", "8:anna", "\"Anna Old\"")}}})
             << u"anna"_s << u"Anna New"_s;
         QTest::newRow("a name that is only the id does not count")
-            << exportOf({{group,
-                          {from("2021-05-01T00:00:00Z", "8:live:bob", "\"Bob\""),
-                           from("2022-05-01T00:00:00Z", "8:live:bob", "\"live:bob\"")}}})
+            << exportText({{group,
+                            {said("2021-05-01T00:00:00Z", "8:live:bob", "\"Bob\""),
+                             said("2022-05-01T00:00:00Z", "8:live:bob", "\"live:bob\"")}}})
             << u"live:bob"_s << u"Bob"_s;
         QTest::newRow("never named: the handle")
-            << exportOf({{group, {from("2021-05-01T00:00:00Z", "8:live:bob", "null")}}})
+            << exportText({{group, {said("2021-05-01T00:00:00Z", "8:live:bob", "null")}}})
             << u"live:bob"_s << u"live:bob"_s;
         QTest::newRow("a partner without messages: the chat's name")
-            << exportOf({{str("8:carol"), {}, str("Carol C")}}) << u"carol"_s << u"Carol C"_s;
+            << exportText({{str("8:carol"), {}, str("Carol C")}}) << u"carol"_s << u"Carol C"_s;
         QTest::newRow("the partner's latest name before the chat's")
-            << exportOf({{str("8:carol"),
-                          {from("2021-05-01T00:00:00Z", "8:carol", "\"Caroline\"")},
-                          str("Carol C")}})
+            << exportText({{str("8:carol"),
+                            {said("2021-05-01T00:00:00Z", "8:carol", "\"Caroline\"")},
+                            str("Carol C")}})
             << u"carol"_s << u"Caroline"_s;
-        QTest::newRow("a member without messages: the handle") << exportOf(
+        QTest::newRow("a member without messages: the handle") << exportText(
             {{group, {}, {}, "\"threadProperties\":{\"members\":\"[\\\"8:live:dan\\\"]\"}"}})
                                                                << u"live:dan"_s << u"live:dan"_s;
-        QTest::newRow("a bot never named: its handle") << exportOf(
-            {{str("28:concierge"), {from("2021-05-01T00:00:00Z", "28:concierge", "null")}}})
+        QTest::newRow("a bot never named: its handle") << exportText(
+            {{str("28:concierge"), {said("2021-05-01T00:00:00Z", "28:concierge", "null")}}})
                                                        << u"28:concierge"_s << u"concierge"_s;
     }
 
@@ -607,7 +576,7 @@ private slots:
         QFETCH(qsizetype, count);
         QFETCH(qsizetype, listed);
         const QByteArray json =
-            exportOf({{str("19:g@thread.skype"), {}, {}, R"("threadProperties":)" + properties}});
+            exportText({{str("19:g@thread.skype"), {}, {}, R"("threadProperties":)" + properties}});
         for (const size_t window : {size_t(0), size_t(16)}) {
             const ChatHistory history =
                 parseExportJsonInWindows(json, QStringLiteral("messages.json"), window);
@@ -627,24 +596,20 @@ private slots:
         const test::JsonConversation team2{str("19:b@thread.skype"), {}, {}, topic};
         const QByteArray bot = str("28:concierge");
         QTest::newRow("two groups named Team")
-            << exportOf({team, team2}) << QStringList{u"Team"_s, u"Team (2)"_s};
+            << exportText({team, team2}) << QStringList{u"Team"_s, u"Team (2)"_s};
         QTest::newRow("a number another chat has is skipped")
-            << exportOf({team, team2, {str("19:c@thread.skype"), {}, str("Team (2)")}})
+            << exportText({team, team2, {str("19:c@thread.skype"), {}, str("Team (2)")}})
             << QStringList{u"Team"_s, u"Team (3)"_s, u"Team (2)"_s};
         QTest::newRow("a bot by its name")
-            << exportOf({{bot, {}, str("Concierge")}}) << QStringList{u"Concierge"_s};
-        QTest::newRow("a bot named by its messages")
-            << exportOf({{bot,
-                          {textAt(str("2021-01-01T00:00:00Z"),
-                                  R"("from":"8:concierge","displayName":"Concierge")")},
-                          "null"}})
-            << QStringList{u"Concierge"_s};
+            << exportText({{bot, {}, str("Concierge")}}) << QStringList{u"Concierge"_s};
+        QTest::newRow("a bot named by its messages") << exportText(
+            {{bot, {said("2021-01-01T00:00:00Z", "8:concierge", "\"Concierge\"")}, "null"}})
+                                                     << QStringList{u"Concierge"_s};
         QTest::newRow("a bot never named")
-            << exportOf({test::JsonConversation{bot}}) << QStringList{u"concierge"_s};
-        QTest::newRow("a partner by their latest name") << exportOf(
-            {{str("8:anna"),
-              {textAt(str("2021-01-01T00:00:00Z"), R"("from":"8:anna","displayName":"Anna K")")},
-              str("Anna")}}) << QStringList{u"Anna K"_s};
+            << exportText({test::JsonConversation{bot}}) << QStringList{u"concierge"_s};
+        QTest::newRow("a partner by their latest name") << exportText(
+            {{str("8:anna"), {said("2021-01-01T00:00:00Z", "8:anna", "\"Anna K\"")}, str("Anna")}})
+                                                        << QStringList{u"Anna K"_s};
     }
 
     void chatsAreShownByDistinctNames()
@@ -770,8 +735,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("reason");
-        const QByteArray message = "{\"id\":\"1\",\"originalarrivaltime\":\"2021-03-04T05:06:07Z\","
-                                   "\"messagetype\":\"Text\",\"content\":\"x\",\"from\":\"8:a\"}";
+        const QByteArray message = jsonText(
+            {.time = str("2021-03-04T05:06:07Z"), .from = str("8:a"), .content = str("x")});
         QTest::newRow("empty") << QByteArray() << QStringLiteral("no JSON");
         QTest::newRow("blank") << QByteArray("   \n") << QStringLiteral("no JSON");
         QTest::newRow("truncated")
@@ -863,30 +828,26 @@ private slots:
     // page boundary), it gives the very history parsed from memory.
     void largeFilesReadInPlaceAsFromMemory()
     {
-        QByteArray conversations;
+        std::vector<test::JsonConversation> conversations;
         for (int c = 0; c < 60; ++c) {
-            QByteArray messages;
+            conversations.push_back({str("8:c" + QByteArray::number(c))});
             for (int m = 0; m < 700; ++m) {
                 const int n = c * 1000 + m;
                 QByteArray body = "Nachricht " + QByteArray::number(n) + " Καλημέρα 明天见 😀 ";
                 body += QByteArray(n % 500, char('a' + n % 26));
                 if (n % 17 == 0)
                     body = "<b>bold</b> &amp; " + body;
-                if (!messages.isEmpty())
-                    messages += ',';
-                messages += "{\"id\":\"" + QByteArray::number(n) + "\",\"displayName\":\"Sender "
-                            + QByteArray::number(n % 7) + "\",\"from\":\"8:s"
-                            + QByteArray::number(n % 7)
-                            + "\",\"originalarrivaltime\":\"2021-03-04T05:"
-                            + QByteArray::number(10 + (n * 7919) % 50) + ":00.000Z\","
-                            + "\"messagetype\":\"RichText\",\"content\":\"" + body + "\"}";
+                const QByteArray minute = QByteArray::number(10 + (n * 7919) % 50);
+                conversations.back().messages.push_back(
+                    {.id = str(QByteArray::number(n)),
+                     .time = str("2021-03-04T05:" + minute + ":00.000Z"),
+                     .displayName = str("Sender " + QByteArray::number(n % 7)),
+                     .type = str("RichText"),
+                     .from = str("8:s" + QByteArray::number(n % 7)),
+                     .content = str(body)});
             }
-            if (!conversations.isEmpty())
-                conversations += ',';
-            conversations +=
-                "{\"id\":\"8:c" + QByteArray::number(c) + "\",\"MessageList\":[" + messages + "]}";
         }
-        const QByteArray json = exportOf(conversations);
+        const QByteArray json = exportText(conversations);
         QVERIFY(json.size() > (12 << 20));
         QTemporaryDir dir;
         const QString tar = dir.filePath(QStringLiteral("export.tar"));
@@ -973,8 +934,8 @@ private slots:
     void theLastCopyOfMessagesJsonCounts()
     {
         QTemporaryDir dir;
-        const QByteArray first = exportOf({test::JsonConversation{str("8:first")}});
-        const QByteArray last = exportOf({test::JsonConversation{str("8:last")}});
+        const QByteArray first = exportText({test::JsonConversation{str("8:first")}});
+        const QByteArray last = exportText({test::JsonConversation{str("8:last")}});
         const QString tar = dir.filePath(QStringLiteral("appended.tar"));
         QVERIFY(test::writeTarEntries(tar, {{QStringLiteral("messages.json"), first},
                                             {QStringLiteral("media/a.jpg"), QByteArray(700, 'j')},

@@ -40,6 +40,7 @@ using test::parseCsv;
 using test::parseJsonLines;
 using test::Run;
 using test::runFindIn;
+using test::str;
 using test::Utc;
 
 namespace {
@@ -214,7 +215,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         const ChatHistoryPtr history = sampleHistory();
-        const QStringList search = QStringList{QStringLiteral("--sample")} + arguments;
+        const QStringList search = args("--sample") + arguments;
         const Run text = runFindIn(search);
         const Run csv = runFindIn(args("--format csv") + search);
         const Run jsonl = runFindIn(args("--format jsonl") + search);
@@ -493,9 +494,7 @@ private slots:
                          : zone == "America/New_York" ? -5 * 3600
                                                       : -3 * 3600);
 
-        const Run run =
-            runFindIn(args("--format jsonl") + arguments + QStringList{QStringLiteral("Z")},
-                      momentsHistory());
+        const Run run = runFindIn(args("--format jsonl") + arguments << u"Z"_s, momentsHistory());
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(run.status, passed.isEmpty() ? 1 : 0);
         QString problem;
@@ -539,7 +538,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, errorHolds);
-        const Run run = runFindIn(QStringList{QStringLiteral("--sample")} + arguments);
+        const Run run = runFindIn(args("--sample") + arguments);
         QCOMPARE(run.status, 2);
         QCOMPARE(run.out, QByteArray());
         QVERIFY2(run.err.startsWith("velmoran-find: ") && run.err.count('\n') == 1,
@@ -567,12 +566,10 @@ private slots:
         QFETCH(bool, ignoreCase);
         QFETCH(QString, sameAsPlain);
         QFETCH(bool, ignoreCaseForPlain);
-        QStringList arguments{QStringLiteral("--sample"), QStringLiteral("--all-chats"),
-                              QStringLiteral("--format"), QStringLiteral("jsonl"),
-                              QStringLiteral("--regex")};
+        QStringList arguments = args("--sample --all-chats --format jsonl --regex");
         if (ignoreCase)
             arguments << QStringLiteral("-i");
-        const Run run = runFindIn(arguments + QStringList{QStringLiteral("--"), expression});
+        const Run run = runFindIn(arguments << u"--"_s << expression);
         QCOMPARE(run.status, 0);
         QString problem;
         const std::vector<QStringList> rows = parseJsonLines(run.out, RowKeys, &problem);
@@ -584,12 +581,10 @@ private slots:
         for (const QStringList& row : rows)
             QVERIFY2(row[2].contains(re), qPrintable(row[2]));
         if (!sameAsPlain.isEmpty() || expression.isEmpty()) {
-            QStringList plainArguments{QStringLiteral("--sample"), QStringLiteral("--all-chats"),
-                                       QStringLiteral("--format"), QStringLiteral("jsonl")};
+            QStringList plainArguments = args("--sample --all-chats --format jsonl");
             if (ignoreCaseForPlain)
                 plainArguments << QStringLiteral("-i");
-            const Run plain =
-                runFindIn(plainArguments + QStringList{QStringLiteral("--"), sameAsPlain});
+            const Run plain = runFindIn(plainArguments << u"--"_s << sameAsPlain);
             QCOMPARE(run.out, plain.out);
         } else {
             // Fewer rows than the same text found anywhere in the field ("Hola Lucía!").
@@ -620,13 +615,12 @@ private slots:
         QFETCH(QString, body);
         QFETCH(int, status);
         const QString file = m_dir.filePath(QStringLiteral("long body.json"));
-        const test::JsonMessage message{.time = test::str("2021-05-02T08:15:00Z"),
-                                        .displayName = test::str("Ann"),
-                                        .from = test::str("8:anna"),
-                                        .content = test::str(body.toUtf8())};
-        QVERIFY(test::writeBytes(file, test::exportText({{test::str("8:anna"), {message}}}, {})));
-        const Run run =
-            runFindIn({QStringLiteral("--count"), QStringLiteral("-E"), file, expression});
+        const test::JsonMessage message{.time = str("2021-05-02T08:15:00Z"),
+                                        .displayName = str("Ann"),
+                                        .from = str("8:anna"),
+                                        .content = str(body.toUtf8())};
+        QVERIFY(test::writeBytes(file, test::exportText({{str("8:anna"), {message}}}, {})));
+        const Run run = runFindIn(args("--count -E") << file << expression);
         QCOMPARE(run.status, status);
         if (status == 0) {
             QCOMPARE(run.out, QByteArray("1\n"));
@@ -766,13 +760,11 @@ private slots:
         struct stat before {};
         QCOMPARE(::stat(QFile::encodeName(history).constData(), &before), 0);
         const QByteArray sum = digest(history);
-        QStringList arguments{QStringLiteral("--output"), output};
+        QStringList arguments = args("--output") << output;
         if (how != u"discovered")
             arguments << history;
         for (const QString& format : {QStringLiteral("text"), QStringLiteral("jsonl")}) {
-            const Run run = runProgram(
-                arguments + QStringList{QStringLiteral("-f"), format, QStringLiteral("the")},
-                environment);
+            const Run run = runProgram(arguments + args("-f") << format << u"the"_s, environment);
             QCOMPARE(run.status, 2);
             QVERIFY2(run.err.startsWith("velmoran-find: The output file ")
                          && run.err.count('\n') == 1,
@@ -787,18 +779,15 @@ private slots:
         QCOMPARE(after.st_size, before.st_size);
         QVERIFY(QFileInfo(output).exists());
         // Any other output file is fine.
-        const Run other =
-            runProgram({QStringLiteral("--output"), home.filePath(QStringLiteral("other.txt")),
-                        history, QStringLiteral("the")},
-                       environment);
+        const Run other = runProgram(
+            args("--output") << home.filePath(u"other.txt"_s) << history << u"the"_s, environment);
         QCOMPARE(other.status, 0);
     }
 
     // FIFOs, devices and descriptor names are written straight through, never replaced.
     void specialOutputsAreWrittenThrough()
     {
-        const QStringList search{QStringLiteral("-f"), QStringLiteral("csv"), m_tar,
-                                 QStringLiteral("the")};
+        const QStringList search = args("-f csv") << m_tar << u"the"_s;
         const Run plain = runProgram(search);
         QCOMPARE(plain.status, 0);
         QVERIFY(plain.out.size() > 100'000);
@@ -829,8 +818,7 @@ private slots:
         reader.setStandardOutputFile(received, QIODevice::Truncate);
         reader.start(QStringLiteral("cat"), {fifo});
         QVERIFY(reader.waitForStarted());
-        const Run textToFifo =
-            runProgram({QStringLiteral("-o"), fifo, m_tar, QStringLiteral("the")});
+        const Run textToFifo = runProgram(args("-o") << fifo << m_tar << u"the"_s);
         QVERIFY(reader.waitForFinished(60'000));
         QCOMPARE(textToFifo.status, 0);
         QVERIFY(receivedBytes() == runProgram({m_tar, QStringLiteral("the")}).out);
@@ -851,9 +839,7 @@ private slots:
         for (const QString& format : {QStringLiteral("csv"), QStringLiteral("text")}) {
             QProcess process;
             process.setStandardOutputFile(file, QIODevice::Truncate);
-            process.start(FindProgram,
-                          {QStringLiteral("-o"), QStringLiteral("/dev/stdout"),
-                           QStringLiteral("-f"), format, m_tar, QStringLiteral("the")});
+            process.start(FindProgram, args("-o /dev/stdout -f") << format << m_tar << u"the"_s);
             QVERIFY(process.waitForFinished(60'000));
             QCOMPARE(process.readAllStandardError(), QByteArray());
             QCOMPARE(process.exitCode(), 0);
@@ -862,9 +848,7 @@ private slots:
             QCOMPARE(after.st_ino, before.st_ino);
             QFile written(file);
             QVERIFY(written.open(QIODevice::ReadOnly));
-            QVERIFY(
-                written.readAll()
-                == runProgram({QStringLiteral("-f"), format, m_tar, QStringLiteral("the")}).out);
+            QVERIFY(written.readAll() == runProgram(args("-f") << format << m_tar << u"the"_s).out);
         }
     }
 

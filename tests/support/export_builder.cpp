@@ -101,20 +101,24 @@ QByteArray jsonText(const JsonMessage& m)
     return message + '}';
 }
 
+QByteArray conversationText(const JsonConversation& c)
+{
+    QByteArray messages;
+    for (const JsonMessage& m : c.messages)
+        messages += (messages.isEmpty() ? "" : ",") + jsonText(m);
+    QByteArray conversation = "{";
+    appendMember(conversation, "id", c.id);
+    appendMember(conversation, "displayName", c.displayName);
+    appendMore(conversation, c.more);
+    appendMember(conversation, "MessageList", '[' + messages + ']');
+    return conversation + '}';
+}
+
 QByteArray exportText(const std::vector<JsonConversation>& conversations, const QByteArray& head)
 {
     QByteArray list;
-    for (const JsonConversation& c : conversations) {
-        QByteArray messages;
-        for (const JsonMessage& m : c.messages)
-            messages += (messages.isEmpty() ? "" : ",") + jsonText(m);
-        QByteArray conversation = "{";
-        appendMember(conversation, "id", c.id);
-        appendMember(conversation, "displayName", c.displayName);
-        appendMore(conversation, c.more);
-        appendMember(conversation, "MessageList", '[' + messages + ']');
-        list += (list.isEmpty() ? "" : ",") + conversation + '}';
-    }
+    for (const JsonConversation& c : conversations)
+        list += (list.isEmpty() ? "" : ",") + conversationText(c);
     QByteArray document = "{";
     appendMore(document, head);
     appendMember(document, "conversations", '[' + list + ']');

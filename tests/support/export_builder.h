@@ -54,6 +54,8 @@ struct JsonConversation {
 
 // The JSON text of one message, as exportText writes it.
 QByteArray jsonText(const JsonMessage& message);
+// The JSON text of one conversation, as exportText writes it.
+QByteArray conversationText(const JsonConversation& conversation);
 
 // {head, "conversations":[…]}: head is the members before the list, as written.
 QByteArray exportText(const std::vector<JsonConversation>& conversations,
