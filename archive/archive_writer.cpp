@@ -38,6 +38,7 @@ nav { margin: 0.5rem 0; color: var(--quiet); }
 h1 { font-size: 1.5rem; margin: 0.5rem 0 0; }
 h2 { font-size: 0.95rem; color: var(--quiet); text-align: center; margin: 1.5rem 0 0.5rem; }
 .sub, .ev, .edited, .gone, time, .you, .cut { color: var(--quiet); }
+.batch { content-visibility: auto; contain-intrinsic-size: auto 3000px; }
 article { padding: 0.35rem 0.6rem; margin: 0.3rem 0; border-radius: 0.4rem; }
 article.own { background: var(--own); }
 article p { margin: 0.15rem 0; white-space: pre-wrap; overflow-wrap: anywhere; }
@@ -97,6 +98,7 @@ button.more { margin: 0.6rem 0; }
   nav { display: none; }
   body { max-width: none; }
   article { break-inside: avoid; }
+  .batch { content-visibility: visible; }
   a { color: inherit; text-decoration: none; }
 }
 )";

@@ -23,6 +23,9 @@ namespace {
 
 // Room kept on a page for its end: the day heading before a message, the navigation after.
 constexpr qint64 PageEndBytes = 4096;
+// A page's messages go in batches of this many, each laid out only near the view (the style
+// sheet's content-visibility), so a long page shows its first screen as fast as a short one.
+constexpr qsizetype MessagesPerBatch = 50;
 
 QString senderKey(const QString& id)
 {
@@ -135,6 +138,8 @@ void ConversationPages::openPage(int year, int month, int part, qsizetype positi
 
 void ConversationPages::closePage(const QString& next)
 {
+    if (m_pages.back().messages > 0)
+        m_out += QLatin1StringView("</div>\n");
     m_out += QLatin1StringView("</main>\n");
     appendNavigation(m_out, next);
     appendPageEnd(m_out);
@@ -196,6 +201,9 @@ void ConversationPages::writeMessages()
             openPage(day.year(), day.month(), part, position);
             pageDay = {};
         }
+        if (const qsizetype written = m_pages.back().messages; written % MessagesPerBatch == 0)
+            m_page->append(written > 0 ? QLatin1StringView("</div>\n<div class=\"batch\">\n")
+                                       : QLatin1StringView("<div class=\"batch\">\n"));
         if (day != pageDay) {
             pageDay = day;
             dayHeading = QStringLiteral("<h2>");

@@ -156,15 +156,16 @@ void TestArchiveWriter::noActiveMarkup()
     // Every element and attribute on every page is one the program writes.
     static const QRegularExpression tag(u"<([a-zA-Z][a-zA-Z0-9]*)([^>]*)>"_s);
     static const QRegularExpression attribute(u"\\s([a-zA-Z-]+)(=\"[^\"<>]*\")?"_s);
-    static const QStringList elements = u"html head meta title link body nav a h1 h2 p main "
-                                        "article b span time blockquote figure img figcaption "
-                                        "table thead tbody tr th td svg g path rect text "
-                                        "script form input button noscript section"_s.split(u' ');
+    static const QStringList elements =
+        u"html head meta title link body nav a h1 h2 p main "
+        "article b span time blockquote figure img figcaption "
+        "table thead tbody tr th td svg g path rect text "
+        "script form input button noscript section div"_s.split(u' ');
     static const QStringList attributes =
         u"charset name content http-equiv rel href dir class "
         "id datetime title src alt loading viewBox role "
         "aria-label x y width height d stroke-width "
-        "nonce defer action method type placeholder hidden"_s.split(u' ');
+        "nonce action method type placeholder hidden"_s.split(u' ');
     for (const auto& match : tag.globalMatch(m_pages)) {
         QVERIFY2(elements.contains(match.captured(1)), qPrintable(match.captured(0)));
         for (const auto& a : attribute.globalMatch(match.captured(2)))
@@ -253,8 +254,14 @@ void TestArchiveWriter::monthsSplit()
     int total = 0;
     for (const QString& page : files) {
         const qint64 size = QFileInfo(page).size();
-        const int held = int(readText(page).count(u"<article"_s));
+        const QString text = readText(page);
+        const int held = int(text.count(u"<article"_s));
         QVERIFY(size <= BytesPerPage && held <= MessagesPerPage);
+        // The messages go in batches, each closed, of at most fifty.
+        const QStringList batches = text.split(u"<div class=\"batch\">"_s).mid(1);
+        QCOMPARE(text.count(u"</div>"_s), batches.size());
+        for (const QString& batch : batches)
+            QVERIFY(batch.count(u"<article"_s) <= 50 && batch.contains(u"</div>"_s));
         // Every part but the last is full, by messages or by bytes.
         if (page != files.last())
             QVERIFY2(held == MessagesPerPage || size > BytesPerPage - 2 * (bodySize + 400),
