@@ -223,12 +223,8 @@ private slots:
         QTest::addColumn<QString>("name"); // of the first message kept
         QTest::addColumn<QString>("senderId");
         auto message = [](qint64 ms, const char* id, const char* name, const char* body = "hi") {
-            HistoryMessage m;
-            m.timestampMs = ms;
-            m.senderId = QString::fromUtf8(id);
-            m.senderDisplayName = QString::fromUtf8(name);
-            m.body = QString::fromUtf8(body);
-            return m;
+            return test::messageOf(
+                {ms, QString::fromUtf8(id), QString::fromUtf8(name), QString::fromUtf8(body)});
         };
         QTest::newRow("name only in the first")
             << message(1000, "anna", "Anna") << message(1250, "anna", "anna") << 1 << u"Anna"_s
@@ -343,22 +339,19 @@ private slots:
 
     void mergedChatsKeepTheFirstValuesAndFillTheRest()
     {
-        HistoryChat untitled;
-        untitled.id = QStringLiteral("19:g@thread.skype");
-        untitled.kind = ConversationKind::Group;
-        untitled.messages = {{1000, QStringLiteral("A"), QStringLiteral("one")}};
+        const test::MessageData one{1000, {}, u"A"_s, u"one"_s};
+        const HistoryChat untitled =
+            test::chatOf({{}, {one}, u"19:g@thread.skype"_s, {}, ConversationKind::Group});
         HistoryChat titled = untitled;
         titled.name = QStringLiteral("Team");
         titled.kind = ConversationKind::Other;
         titled.members = {QStringLiteral("8:a"), QStringLiteral("8:b")};
-        titled.messages = {{1000, QStringLiteral("A"), QStringLiteral("one")},
-                           {2000, QStringLiteral("B"), QStringLiteral("two")}};
+        titled.messages.push_back(test::messageOf({2000, {}, u"B"_s, u"two"_s}));
         HistoryChat renamed = titled;
         renamed.name = QStringLiteral("Renamed");
         renamed.members = {QStringLiteral("8:c")};
-        HistoryChat anonymous; // no id: never one with another chat
-        anonymous.kind = ConversationKind::Other;
-        anonymous.messages = {{1000, QStringLiteral("A"), QStringLiteral("one")}};
+        // No id: never one with another chat.
+        const HistoryChat anonymous = test::chatOf({{}, {one}, {}, {}, ConversationKind::Other});
 
         ChatHistory a, b, c;
         a.chats = {untitled, anonymous};
@@ -426,9 +419,8 @@ private slots:
 
     void mergedHistoriesKeepTheOwnUserAndMemberCount()
     {
-        HistoryChat group;
-        group.id = u"19:g@thread.skype"_s;
-        group.kind = ConversationKind::Group;
+        const HistoryChat group =
+            test::chatOf({{}, {}, u"19:g@thread.skype"_s, {}, ConversationKind::Group});
         HistoryChat counted = group;
         counted.memberCount = 5;
         ChatHistory a, b;

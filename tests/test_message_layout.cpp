@@ -9,6 +9,7 @@
 #include "chat/person_names.h"
 #include "core/event_pump.h"
 #include "support/fake_platform.h"
+#include "support/history_builder.h"
 #include "support/history_files.h"
 
 #include <QBuffer>
@@ -24,12 +25,7 @@ namespace {
 HistoryMessage message(const QString& body, MessageKind kind = MessageKind::Text,
                        const QString& markup = {})
 {
-    HistoryMessage m;
-    m.timestampMs = 1730797200000;
-    m.senderId = u"live:anna"_s;
-    m.senderDisplayName = u"Anna"_s;
-    m.body = body;
-    m.kind = kind;
+    HistoryMessage m = test::messageOf({1730797200000, u"live:anna"_s, u"Anna"_s, body, kind});
     m.markup = markup;
     return m;
 }
@@ -182,11 +178,8 @@ private slots:
     // a narrower window measures the rows it shows again.
     void longMessageShowsItsMatch()
     {
-        auto history = std::make_shared<ChatHistory>();
-        HistoryChat chat;
-        chat.peerHandle = u"live:anna"_s;
-        chat.id = u"8:live:anna"_s;
-        chat.name = u"Anna"_s;
+        auto history = std::make_shared<ChatHistory>(
+            test::historyOf({{u"live:anna"_s, {}, u"8:live:anna"_s, u"Anna"_s}}, QStringList()));
         for (int i = 0; i < 20000; ++i) {
             // Taller than one line: the rows above row 5000, and the one message of many
             // screens.
@@ -194,9 +187,8 @@ private slots:
                                        : i >= 4980 && i < 5000 ? u"three\nline\nrow"_s
                                                                : u"short %1"_s.arg(i));
             m.timestampMs += qint64(i) * 1000;
-            chat.messages.push_back(m);
+            history->chats[0].messages.push_back(m);
         }
-        history->chats.push_back(std::move(chat));
         indexPeople(*history);
 
         test::FakePlatform fake;
@@ -274,13 +266,10 @@ private slots:
     // keyboard; choosing one hands it to the browser.
     void menuOpensLinks()
     {
-        auto history = std::make_shared<ChatHistory>();
-        HistoryChat chat;
-        chat.peerHandle = u"live:anna"_s;
-        chat.id = u"8:live:anna"_s;
-        chat.messages.push_back(message(u"a https://example.org/a&b javascript:alert(1) "
-                                        "mailto:anna@example.org"_s));
-        history->chats.push_back(std::move(chat));
+        auto history = std::make_shared<ChatHistory>(
+            test::historyOf({{u"live:anna"_s, {}, u"8:live:anna"_s}}, QStringList()));
+        history->chats[0].messages.push_back(
+            message(u"a https://example.org/a&b javascript:alert(1) mailto:anna@example.org"_s));
         test::FakePlatform fake;
         EventPump pump;
         ConversationWindow window(fake.platform, pump);

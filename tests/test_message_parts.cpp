@@ -3,6 +3,7 @@
 #include "chat/history_loader.h"
 #include "chat/legacy_db_reader.h"
 #include "chat/message_parts.h"
+#include "history_builder.h"
 #include "history_files.h"
 #include "local_zone.h"
 #include "one_message.h"
@@ -325,12 +326,9 @@ private slots:
         QFETCH(QString, markup);
         QFETCH(QString, body);
         QFETCH(QString, plain);
-        HistoryMessage message;
-        message.senderId = QStringLiteral("live:anna");
-        message.senderDisplayName = QStringLiteral("Anna");
-        message.kind = kind;
+        HistoryMessage message =
+            test::messageOf({qint64(0), u"live:anna"_s, u"Anna"_s, body, kind});
         message.markup = markup;
-        message.body = body;
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(messagePlainText(message), plain);
@@ -388,8 +386,7 @@ private slots:
         timer.start();
         QCOMPARE(linkTexts(text), links);
         QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
-        HistoryMessage message;
-        message.body = text;
+        const HistoryMessage message = test::messageOf({qint64(0), {}, {}, text});
         const std::vector<MessagePart> parts = decodeMessageParts(message);
         QCOMPARE(parts.size(), size_t(1));
         QCOMPARE(std::get<TextPart>(parts[0]).links.size(), size_t(links.size()));
@@ -397,8 +394,7 @@ private slots:
 
     void partsCarryTheirDetails()
     {
-        HistoryMessage message;
-        message.body = QStringLiteral("ignored");
+        HistoryMessage message = test::messageOf({qint64(0), {}, {}, u"ignored"_s});
         message.markup = quoteMarkup + u" at https://a.example<e_m ts=\"1600000000\"></e_m>"_s;
         const std::vector<MessagePart> parts = decodeMessageParts(message);
         QCOMPARE(parts.size(), size_t(3));
@@ -413,8 +409,7 @@ private slots:
         QCOMPARE(text.links[0].url, QUrl(QStringLiteral("https://a.example")));
         QCOMPARE(std::get<EditedPart>(parts[2]).timeMs, qint64(1600000000000));
 
-        HistoryMessage file;
-        file.kind = MessageKind::File;
+        HistoryMessage file = test::messageOf({qint64(0), {}, {}, {}, MessageKind::File});
         file.file =
             std::make_shared<const SharedFile>(SharedFile{u"0-weu-d3-7f"_s, u"a.pdf"_s, 12});
         const std::vector<MessagePart> sharedParts = decodeMessageParts(file);
@@ -423,8 +418,7 @@ private slots:
         QCOMPARE(shared.size, qint64(12));
         QVERIFY(!shared.picture);
 
-        HistoryMessage call;
-        call.kind = MessageKind::Call;
+        HistoryMessage call = test::messageOf({qint64(0), {}, {}, {}, MessageKind::Call});
         call.markup = u"<partlist type=\"missed\"><part><duration>3</duration></part></partlist>"_s;
         const std::vector<MessagePart> callPartParts = decodeMessageParts(call);
         const auto& callPart = std::get<CallPart>(callPartParts.at(0));
@@ -459,17 +453,10 @@ private slots:
         // The same call in two files: one tells only that there was a message, the other what it
         // was.
         auto historyWith = [](MessageKind kind, const QString& markup) {
-            auto history = std::make_shared<ChatHistory>();
-            HistoryChat chat;
-            chat.peerHandle = QStringLiteral("anna");
-            chat.id = QStringLiteral("8:anna");
-            chat.messages.push_back({1600000000000, QStringLiteral("Anna"), QString()});
-            chat.messages[0].senderId = chat.peerHandle;
-            chat.messages[0].kind = kind;
-            chat.messages[0].markup = markup;
-            history->contacts << chat.peerHandle;
-            history->chats.push_back(chat);
-            return ChatHistoryPtr(history);
+            ChatHistory history = test::historyOf(
+                {{u"anna"_s, {{1600000000000, u"anna"_s, u"Anna"_s, {}, kind}}, u"8:anna"_s}});
+            history.chats[0].messages[0].markup = markup;
+            return std::make_shared<const ChatHistory>(std::move(history));
         };
         const ChatHistoryPtr plain = historyWith(MessageKind::Text, QString());
         const ChatHistoryPtr described =
